@@ -1,0 +1,39 @@
+// Command-line options. A run without arguments reads input.txt and
+// input_data.txt in the working directory, runs the plain descent with no
+// iteration limit and writes output.txt, pausing where a person is at a
+// terminal.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace identify {
+
+struct Options {
+  std::string directory;  // -C: work in this directory
+  std::string input = "input.txt";
+  std::string data = "input_data.txt";
+  std::string output = "output.txt";
+  std::string history;  // empty: no history file
+  bool no_pause = false;
+  bool quiet = false;
+  std::int64_t max_iter = 0;  // 0: no limit
+  std::int64_t patience = 10000;
+  double min_improvement = 1e-9;
+  std::string method = "descent";
+  std::string model = "grid";
+};
+
+// Outcome of parsing: either options to run with, or an exit code (help or
+// version printed: 0; a bad option: the usage code, message on `err`).
+struct ParsedOptions {
+  std::optional<Options> options;
+  int exit_code = 0;
+};
+
+ParsedOptions parse_options(int argc, const char* const* argv,
+                            std::ostream& out, std::ostream& err);
+
+}  // namespace identify

@@ -1,0 +1,36 @@
+// Errors in the user's input files. Every message names the file, the line
+// and the column of the offending place and says what was expected and what
+// was found: "input.txt:7:3: expected a number, found \"abc\"". The driver
+// adds the program name in front and exits with the input-error code.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace identify {
+
+// A place in an input file: 1-based line and column (column in bytes).
+// line == 0 means the file as a whole (it could not be opened, say).
+struct SourcePos {
+  std::string file;
+  int line = 0;
+  int column = 0;
+};
+
+class InputError : public std::runtime_error {
+ public:
+  explicit InputError(const std::string& message)
+      : std::runtime_error(message) {}
+};
+
+// "file:line:col: " (or "file: " when pos.line is 0).
+std::string format_pos(const SourcePos& pos);
+
+// Builds the one standard form: "file:line:col: expected WHAT, found WHAT".
+InputError input_error(const SourcePos& pos, const std::string& expected,
+                       const std::string& found);
+
+// A free-form reason at a place: "file:line:col: REASON".
+InputError input_error(const SourcePos& pos, const std::string& reason);
+
+}  // namespace identify

@@ -1,0 +1,48 @@
+// Backward sweep of the adjoint system dpsi/dt = -Aᵀ psi on the TimeGrid,
+// from node 3000 down to node 0, with the measurement jumps added at the
+// nodes the model samples were read from. With jumps 2·(model − measured),
+// row i of Psi integrated against row j of the forward trajectory gives the
+// derivative of the sum of squared residuals with respect to A[i][j].
+// Plain reference implementation, in the one fixed order of operations.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "input/records.h"
+#include "model/sweep_scratch.h"
+#include "model/table.h"
+
+namespace identify {
+
+// One measurement jump: at grid node `node`, H[series][sample] is added to
+// adjoint component `component`.
+struct Jump {
+  int node = 0;
+  int component = 0;
+  int series = 0;
+  int sample = 0;
+  friend bool operator==(const Jump&, const Jump&) = default;
+};
+
+// The grid node that sample time t is read from: (t / T)·3000.0 truncated
+// toward zero (so 0.7 with T = 3 reads node 699). Clamped into 0 .. 3000.
+int sample_node(double t, double T);
+
+// All jumps of the observations, ordered as the sweep applies them: node
+// descending, then series ascending, then sample ascending. Points at t = 0
+// are included (their jumps land on node 0).
+std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T);
+
+// out_i = sum_j (−A[j][i])·psi_j, j ascending. out and psi are distinct.
+void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out);
+
+// Fills Psi[j][0 .. 3000]. Starts from `terminal` at node n = step_count(T,
+// dt), adds the jumps of node n, then for each step i = 1 .. n producing node
+// m = n − i: the RK4 increments are (−dt)·f, w_j = u + w_j, then the jumps of
+// node m in schedule order, then node m is stored. H has one row per series.
+void solve_adjoint(int N, double T, double dt, const double* terminal,
+                   const Matrix& A, const Table& H, std::span<const Jump> jumps,
+                   Trajectory& Psi, SweepScratch& scratch);
+
+}  // namespace identify

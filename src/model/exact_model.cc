@@ -1,0 +1,307 @@
+// Closed-form model. The source terms u_i = amp_i·exp(rate_i·t) of the
+// components with amp_i ≠ 0 solve u' = diag(rate)·u, so z = (x, u) solves
+// z' = B z with B = [[A, S], [0, diag(rate)]] (S puts u_i into row i) and
+// z(0) = z0 = (x0, amp): x(t) is the top N entries of exp(B·t)·z0. A change
+// E of A changes B by Ê = [[E, 0], [0, 0]] and x(t) by the top of
+// L(B·t, Ê·t)·z0, L being the Fréchet derivative of exp. For samples at time
+// t weighted by w_c per observed component c, the weighted sum of those
+// changes is <W, L(B·t, Ê·t)> with W = (w, 0)·z0ᵀ, and the adjoint identity
+// <W, L(X, E)> = <L(Xᵀ, W), E> turns it into t·<L(t·Bᵀ, W), Ê>: entry (i, j)
+// of the derivative is t times entry (i, j) of L(t·Bᵀ, W), which is the
+// upper-right block of exp([[t·Bᵀ, W], [0, t·Bᵀ]]). L is linear in W, so W
+// is divided by its 1-norm before the exponential and the block multiplied
+// back after; this keeps the W block from raising the scaling of the
+// exponential. The gradient takes w from H, one block exponential per
+// distinct time; the Jacobian takes w = e_c for each component c observed
+// at that time. The exponential itself is scaling and squaring with the
+// diagonal Padé approximants r_m of degree m = 3, 5, 7, 9, 13: the smallest
+// m whose bound θ_m on the 1-norm keeps the backward error of r_m below
+// double rounding, or m = 13 after halving the argument s times until its
+// 1-norm is below θ_13, followed by s squarings (Higham, SIAM J. Matrix
+// Anal. Appl. 26 (2005) 1179-1193).
+#include "model/exact_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace identify {
+namespace {
+
+// Largest 1-norms at which the degree-m approximant is accurate to double
+// rounding, m = 3, 5, 7, 9, 13.
+constexpr double kTheta3 = 1.495585217958292e-2;
+constexpr double kTheta5 = 2.539398330063230e-1;
+constexpr double kTheta7 = 9.504178996162932e-1;
+constexpr double kTheta9 = 2.097847961257068e0;
+constexpr double kTheta13 = 5.371920351148152e0;
+
+// Coefficients b_0 .. b_m of the Padé numerator p_m(x) = sum b_j x^j (the
+// denominator is p_m(−x)), each list scaled to integers.
+constexpr double kPade3[] = {120.0, 60.0, 12.0, 1.0};
+constexpr double kPade5[] = {30240.0, 15120.0, 3360.0, 420.0, 30.0, 1.0};
+constexpr double kPade7[] = {17297280.0, 8648640.0, 1995840.0, 277200.0,
+                             25200.0,    1512.0,    56.0,      1.0};
+constexpr double kPade9[] = {17643225600.0, 8821612800.0, 2075673600.0,
+                             302702400.0,   30270240.0,   2162160.0,
+                             110880.0,      3960.0,       90.0,
+                             1.0};
+constexpr double kPade13[] = {
+    64764752532480000.0, 32382376266240000.0, 7771770303897600.0,
+    1187353796428800.0,  129060195264000.0,   10559470521600.0,
+    670442572800.0,      33522128640.0,       1323241920.0,
+    40840800.0,          960960.0,            16380.0,
+    182.0,               1.0};
+
+}  // namespace
+
+MatrixExponential::MatrixExponential(int n)
+    : scaled_(n, n),
+      a2_(n, n),
+      a4_(n, n),
+      a6_(n, n),
+      u_(n, n),
+      v_(n, n),
+      tmp_(n, n),
+      lu_(n) {}
+
+void MatrixExponential::pade(const Eigen::MatrixXd& x, int degree) {
+  if (degree == 13) {
+    // U = x·[a6·(b13·a6 + b11·a4 + b9·a2) + b7·a6 + b5·a4 + b3·a2 + b1·I],
+    // V = a6·(b12·a6 + b10·a4 + b8·a2) + b6·a6 + b4·a4 + b2·a2 + b0·I.
+    const double* b = kPade13;
+    a2_.noalias() = x * x;
+    a4_.noalias() = a2_ * a2_;
+    a6_.noalias() = a4_ * a2_;
+    tmp_ = b[13] * a6_ + b[11] * a4_ + b[9] * a2_;
+    v_.noalias() = a6_ * tmp_;
+    v_ += b[7] * a6_ + b[5] * a4_ + b[3] * a2_;
+    v_.diagonal().array() += b[1];
+    u_.noalias() = x * v_;
+    tmp_ = b[12] * a6_ + b[10] * a4_ + b[8] * a2_;
+    v_.noalias() = a6_ * tmp_;
+    v_ += b[6] * a6_ + b[4] * a4_ + b[2] * a2_;
+    v_.diagonal().array() += b[0];
+    return;
+  }
+  // Degrees 3 .. 9: U = x·sum_k b_{2k+1}·x^{2k}, V = sum_k b_{2k}·x^{2k},
+  // with x^8 = a4·a4 kept in a6_ once a6 has been used.
+  const double* b = degree == 3   ? kPade3
+                    : degree == 5 ? kPade5
+                    : degree == 7 ? kPade7
+                                  : kPade9;
+  a2_.noalias() = x * x;
+  tmp_ = b[3] * a2_;
+  v_ = b[2] * a2_;
+  if (degree >= 5) {
+    a4_.noalias() = a2_ * a2_;
+    tmp_ += b[5] * a4_;
+    v_ += b[4] * a4_;
+  }
+  if (degree >= 7) {
+    a6_.noalias() = a4_ * a2_;
+    tmp_ += b[7] * a6_;
+    v_ += b[6] * a6_;
+  }
+  if (degree >= 9) {
+    a6_.noalias() = a4_ * a4_;
+    tmp_ += b[9] * a6_;
+    v_ += b[8] * a6_;
+  }
+  tmp_.diagonal().array() += b[1];
+  v_.diagonal().array() += b[0];
+  u_.noalias() = x * tmp_;
+}
+
+void MatrixExponential::compute(const Eigen::MatrixXd& X,
+                                Eigen::MatrixXd& result) {
+  const Eigen::Index n = X.rows();
+  if (result.rows() != n || result.cols() != n) result.resize(n, n);
+  if (n == 0) return;
+  const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
+  if (!std::isfinite(norm)) {
+    result.setConstant(std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
+  int squarings = 0;
+  if (norm < kTheta3) {
+    pade(X, 3);
+  } else if (norm < kTheta5) {
+    pade(X, 5);
+  } else if (norm < kTheta7) {
+    pade(X, 7);
+  } else if (norm < kTheta9) {
+    pade(X, 9);
+  } else {
+    std::frexp(norm / kTheta13, &squarings);
+    squarings = std::max(squarings, 0);
+    scaled_ = std::ldexp(1.0, -squarings) * X;
+    pade(scaled_, 13);
+  }
+  tmp_ = v_ - u_;
+  v_ += u_;
+  lu_.compute(tmp_);
+  result = lu_.solve(v_);
+  for (int s = 0; s < squarings; ++s) {
+    tmp_.noalias() = result * result;
+    result.swap(tmp_);
+  }
+}
+
+ExactModel::ExactModel(const ProblemRecord& problem,
+                       const ObservationRecord& obs)
+    : n_(problem.dim),
+      m_(problem.dim),
+      points_(obs.points()),
+      components_(obs.is_data_exist.begin(), obs.is_data_exist.end()),
+      expm_small_(0),
+      expm_block_(0) {
+  // Only the sources with a nonzero amplitude need a state of their own.
+  std::vector<int> sources;
+  for (int i = 0; i < n_; ++i) {
+    if (problem.exp_coef[i] != 0.0) sources.push_back(i);
+  }
+  m_ = n_ + static_cast<int>(sources.size());
+  z0_ = Eigen::VectorXd::Zero(m_);
+  state_matrix_ = Eigen::MatrixXd::Zero(m_, m_);
+  for (int i = 0; i < n_; ++i) z0_[i] = problem.init_val[i];
+  for (std::size_t r = 0; r < sources.size(); ++r) {
+    const int i = sources[r];
+    const int u = n_ + static_cast<int>(r);
+    z0_[u] = problem.exp_coef[i];
+    state_matrix_(i, u) = 1.0;
+    state_matrix_(u, u) = problem.exp_par[i];
+  }
+
+  // Distinct sample times, and the samples of each grouped by a counting
+  // sort on the time index.
+  const int samples = static_cast<int>(components_.size()) * points_;
+  times_.assign(obs.data_time.data(), obs.data_time.data() + samples);
+  std::sort(times_.begin(), times_.end());
+  times_.erase(std::unique(times_.begin(), times_.end()), times_.end());
+  const int count = static_cast<int>(times_.size());
+  std::vector<int> time_of(samples);
+  time_start_.assign(count + 1, 0);
+  for (int s = 0; s < samples; ++s) {
+    const double t = obs.data_time.data()[s];
+    time_of[s] = static_cast<int>(
+        std::lower_bound(times_.begin(), times_.end(), t) - times_.begin());
+    ++time_start_[time_of[s] + 1];
+  }
+  for (int i = 0; i < count; ++i) time_start_[i + 1] += time_start_[i];
+  sample_order_.resize(samples);
+  std::vector<int> next(time_start_.begin(), time_start_.end() - 1);
+  for (int s = 0; s < samples; ++s) sample_order_[next[time_of[s]]++] = s;
+
+  component_start_.assign(1, 0);
+  std::vector<int> seen;
+  for (int i = 0; i < count; ++i) {
+    seen.clear();
+    for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
+      seen.push_back(components_[sample_order_[p] / points_]);
+    }
+    std::sort(seen.begin(), seen.end());
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    observed_.insert(observed_.end(), seen.begin(), seen.end());
+    component_start_.push_back(static_cast<int>(observed_.size()));
+  }
+
+  scaled_.resize(m_, m_);
+  propagator_.resize(m_, m_);
+  states_.resize(n_, count);
+  block_ = Eigen::MatrixXd::Zero(2 * m_, 2 * m_);
+  block_exp_.resize(2 * m_, 2 * m_);
+  frechet_.resize(n_, n_);
+  weights_.resize(n_);
+  expm_small_ = MatrixExponential(m_);
+  expm_block_ = MatrixExponential(2 * m_);
+}
+
+void ExactModel::load_matrix(const Matrix& A) {
+  for (int i = 0; i < n_; ++i) {
+    for (int j = 0; j < n_; ++j) state_matrix_(i, j) = A[i][j];
+  }
+}
+
+void ExactModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
+  const double scale =
+      w.lpNorm<1>() * z0_.lpNorm<Eigen::Infinity>();
+  if (scale == 0.0) {
+    frechet_.setZero();
+    return;
+  }
+  block_.topLeftCorner(m_, m_) = t * state_matrix_.transpose();
+  block_.bottomRightCorner(m_, m_) = block_.topLeftCorner(m_, m_);
+  block_.block(0, m_, n_, m_).noalias() = (w / scale) * z0_.transpose();
+  expm_block_.compute(block_, block_exp_);
+  frechet_ = (t * scale) * block_exp_.block(0, m_, n_, n_);
+}
+
+void ExactModel::evaluate(const Matrix& A, Table& M) {
+  const std::size_t series = components_.size();
+  if (M.rows() != series || M.cols() != static_cast<std::size_t>(points_)) {
+    M = Table(series, points_);
+  }
+  load_matrix(A);
+  for (std::size_t i = 0; i < times_.size(); ++i) {
+    const double t = times_[i];
+    if (t == 0.0) {
+      states_.col(i) = z0_.head(n_);
+    } else {
+      scaled_ = t * state_matrix_;
+      expm_small_.compute(scaled_, propagator_);
+      states_.col(i).noalias() = propagator_.topRows(n_) * z0_;
+    }
+    for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
+      const int s = sample_order_[p];
+      M.data()[s] = states_(components_[s / points_], i);
+    }
+  }
+}
+
+void ExactModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
+  const std::size_t n = static_cast<std::size_t>(n_);
+  if (G.rows() != n || G.cols() != n) G = Table(n, n);
+  G.fill(0.0);
+  load_matrix(A);
+  for (std::size_t i = 0; i < times_.size(); ++i) {
+    if (times_[i] == 0.0) continue;  // x(0) = x0 does not depend on A
+    weights_.setZero();
+    for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
+      const int s = sample_order_[p];
+      weights_[components_[s / points_]] += H.data()[s];
+    }
+    weighted_derivative(times_[i], weights_);
+    for (int r = 0; r < n_; ++r) {
+      for (int c = 0; c < n_; ++c) G[r][c] += frechet_(r, c);
+    }
+  }
+}
+
+void ExactModel::jacobian(const Matrix& A, Table& J) {
+  const std::size_t rows = components_.size() * points_;
+  const std::size_t cols = static_cast<std::size_t>(n_) * n_;
+  if (J.rows() != rows || J.cols() != cols) J = Table(rows, cols);
+  J.fill(0.0);
+  load_matrix(A);
+  for (std::size_t i = 0; i < times_.size(); ++i) {
+    if (times_[i] == 0.0) continue;
+    for (int q = component_start_[i]; q < component_start_[i + 1]; ++q) {
+      const int component = observed_[q];
+      weights_.setZero();
+      weights_[component] = 1.0;
+      weighted_derivative(times_[i], weights_);
+      for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
+        const int s = sample_order_[p];
+        if (components_[s / points_] != component) continue;
+        double* row = J[s];
+        for (int r = 0; r < n_; ++r) {
+          for (int c = 0; c < n_; ++c) row[r * n_ + c] = frechet_(r, c);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace identify

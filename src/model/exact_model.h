@@ -1,0 +1,97 @@
+// The model in closed form: the solution of dx/dt = A x + amp·exp(rate·t),
+// x(0) = x0, taken at the exact sample times through matrix exponentials,
+// with exact derivatives from the Fréchet derivative of the exponential.
+// Unlike the grid model there is no time grid: a sample at time t is x(t)
+// itself, to rounding. All working storage is sized in the constructor;
+// evaluate(), gradient() and jacobian() allocate nothing.
+#pragma once
+
+#include <Eigen/Core>
+#include <Eigen/LU>
+#include <vector>
+
+#include "input/records.h"
+#include "model/model.h"
+
+namespace identify {
+
+// exp(X) of a square matrix by scaling and squaring with a diagonal Padé
+// approximant of degree 3, 5, 7, 9 or 13 chosen from the 1-norm of X, so
+// that the approximation error stays below double rounding. The work
+// matrices are kept: repeated calls at one size allocate nothing.
+class MatrixExponential {
+ public:
+  // Work matrices for n×n arguments (n >= 0).
+  explicit MatrixExponential(int n);
+
+  // result = exp(X). X is n×n with the n of the constructor and finite
+  // entries; result is resized to n×n if it is not, and must not be X.
+  void compute(const Eigen::MatrixXd& X, Eigen::MatrixXd& result);
+
+ private:
+  // u_ = U, v_ = V of the degree-m approximant (V − U)⁻¹(V + U) at x.
+  void pade(const Eigen::MatrixXd& x, int degree);
+
+  Eigen::MatrixXd scaled_, a2_, a4_, a6_, u_, v_, tmp_;
+  Eigen::PartialPivLU<Eigen::MatrixXd> lu_;
+};
+
+class ExactModel : public Model {
+ public:
+  // Copies what it needs from the records (N, x0, amp, rate, the component
+  // each series observes and its sample times) and keeps no reference to
+  // them. Relies on the invariants the readers establish (see records.h).
+  ExactModel(const ProblemRecord& problem, const ObservationRecord& obs);
+
+  // M[k][n] = x_c(t) with c = is_data_exist[k] and t = data_time[k][n]:
+  // the exact solution, one matrix exponential per distinct sample time
+  // (t = 0 gives x0 exactly). M is K × points; it is reshaped if it is not.
+  void evaluate(const Matrix& A, Table& M) override;
+
+  // G[i][j] = sum over k, n of H[k][n]·dM[k][n]/dA[i][j], exact to
+  // rounding, at the A passed (the same A as the last evaluate() in every
+  // caller's use; nothing from evaluate() is needed). H is K × points; G is
+  // N×N and is reshaped if it is not.
+  void gradient(const Matrix& A, const Table& H, Matrix& G) override;
+
+  // J[k·points + n][i·N + j] = dM[k][n]/dA[i][j] at the A passed, exact to
+  // rounding. J is (K·points) × (N·N) and is reshaped if it is not.
+  void jacobian(const Matrix& A, Table& J) override;
+
+ private:
+  // Sets the top-left N×N block of state_matrix_ to A.
+  void load_matrix(const Matrix& A);
+  // Puts t·Bᵀ on both diagonal blocks of block_ and w·z0ᵀ/scale into the
+  // top N rows of its upper-right block, exponentiates, and returns the
+  // upper-right block's top-left N×N corner, times t·scale, in frechet_:
+  // frechet_[i][j] = sum over c of w_c·d x_c(t)/dA[i][j].
+  void weighted_derivative(double t, const Eigen::VectorXd& w);
+
+  int n_;     // N, the components of x
+  int m_;     // N plus the number of nonzero entries of amp
+  int points_;
+  Eigen::VectorXd z0_;           // (x0, the nonzero entries of amp)
+  std::vector<double> times_;    // distinct sample times, ascending
+  std::vector<int> components_;  // component observed by each series
+  // Samples grouped by distinct time: sample_order_ lists the flat indices
+  // k·points + n of time i at positions time_start_[i] .. time_start_[i+1]−1.
+  std::vector<int> time_start_;
+  std::vector<int> sample_order_;
+  // Distinct components observed at time i, at positions
+  // component_start_[i] .. component_start_[i+1]−1 of observed_.
+  std::vector<int> component_start_;
+  std::vector<int> observed_;
+
+  Eigen::MatrixXd state_matrix_;  // B = [[A, S], [0, diag(rate_S)]], m×m
+  Eigen::MatrixXd scaled_;        // B·t
+  Eigen::MatrixXd propagator_;    // exp(B·t)
+  Eigen::MatrixXd states_;        // N × distinct times: x(t) of evaluate()
+  Eigen::MatrixXd block_;         // [[t·Bᵀ, W], [0, t·Bᵀ]], 2m×2m
+  Eigen::MatrixXd block_exp_;     // exp(block_)
+  Eigen::MatrixXd frechet_;       // N×N, see weighted_derivative()
+  Eigen::VectorXd weights_;       // N
+  MatrixExponential expm_small_;  // m×m
+  MatrixExponential expm_block_;  // 2m×2m
+};
+
+}  // namespace identify

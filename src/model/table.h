@@ -1,0 +1,68 @@
+// Dense row-major tables of doubles: the system matrix, the trajectories on
+// the time grid and the per-series sample tables all use this one layout, so
+// that every row is a contiguous run of doubles.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace identify {
+
+// TimeGrid: nodes k = 0 .. kStepCount at time k·dt, dt = T / 3000.0.
+inline constexpr int kStepCount = 3000;
+inline constexpr int kNodeCount = kStepCount + 1;
+
+// A rows × cols block of doubles stored row after row. Indexing t[r][c]
+// yields the entry of row r, column c; t[r] is a pointer to the whole row.
+class Table {
+ public:
+  Table() = default;
+  Table(std::size_t rows, std::size_t cols, double fill = 0.0)
+      : rows_(rows), cols_(cols), data_(rows * cols, fill) {}
+
+  std::size_t rows() const { return rows_; }
+  std::size_t cols() const { return cols_; }
+
+  double* operator[](std::size_t r) { return data_.data() + r * cols_; }
+  const double* operator[](std::size_t r) const {
+    return data_.data() + r * cols_;
+  }
+  double* data() { return data_.data(); }
+  const double* data() const { return data_.data(); }
+  std::size_t size() const { return data_.size(); }
+
+  void fill(double v) { data_.assign(data_.size(), v); }
+  friend bool operator==(const Table&, const Table&) = default;
+
+ private:
+  std::size_t rows_ = 0;
+  std::size_t cols_ = 0;
+  std::vector<double> data_;
+};
+
+// Matrix: N×N, indexed [row][column]. Row i of A feeds component i.
+using Matrix = Table;
+// Trajectory: N rows (components) × kNodeCount columns (grid nodes).
+using Trajectory = Table;
+// Vector: N doubles indexed by component.
+using Vector = std::vector<double>;
+
+inline Matrix make_matrix(int n) { return Matrix(n, n); }
+inline Trajectory make_trajectory(int n) { return Trajectory(n, kNodeCount); }
+
+// One entry of A, 0-based.
+struct EntryIndex {
+  std::int32_t row = 0;
+  std::int32_t col = 0;
+  friend bool operator==(const EntryIndex&, const EntryIndex&) = default;
+};
+
+// Closed interval [lower, upper] for one entry of A.
+struct EntryBounds {
+  double lower = 0.0;
+  double upper = 0.0;
+  friend bool operator==(const EntryBounds&, const EntryBounds&) = default;
+};
+
+}  // namespace identify

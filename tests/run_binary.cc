@@ -1,0 +1,75 @@
+// Test support: process runs of the built binary in scratch directories.
+#include "run_binary.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace identify::testing {
+
+ScratchDir::ScratchDir() {
+  std::string tmpl =
+      (std::filesystem::temp_directory_path() / "identify-test-XXXXXX")
+          .string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void ScratchDir::write(const std::string& name, const std::string& text) const {
+  std::ofstream(path_ / name, std::ios::binary) << text;
+}
+
+std::string ScratchDir::read(const std::string& name) const {
+  return read_file(path_ / name);
+}
+
+void ScratchDir::copy_example(const std::string& name) const {
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::filesystem::path(IDENTIFY_EXAMPLES_DIR) / name)) {
+    std::filesystem::copy_file(entry.path(), path_ / entry.path().filename(),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+RunResult run_identify(const std::filesystem::path& dir,
+                       const std::string& args) {
+  const std::string out = (dir / ".stdout").string();
+  const std::string err = (dir / ".stderr").string();
+  const std::string command = "cd '" + dir.string() + "' && timeout 300 '" +
+                              IDENTIFY_BINARY + "' " + args + " </dev/null >'" +
+                              out + "' 2>'" + err + "'";
+  const int status = std::system(command.c_str());
+  RunResult r;
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = read_file(out);
+  r.err = read_file(err);
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return r;
+}
+
+std::string mask_time(const std::string& console) {
+  static const std::regex time_line("TIME = [^\n]* sec\n");
+  return std::regex_replace(console, time_line, "TIME = * sec\n");
+}
+
+}  // namespace identify::testing
