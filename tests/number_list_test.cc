@@ -91,7 +91,7 @@ TEST(NumberListTest, SkippedNumbersWarnButCommentsDoNot) {
   EXPECT_TRUE(Read("% 1 2\n\t\n  % 3\n1 \t% 4\n%5").warnings.empty());
 
   // A long skipped stretch is cut in the warning.
-  list = Read("\t" + std::string(40, '9') + "\n");
+  list = Read(std::string(1, '\t').append(40, '9'));
   EXPECT_EQ(list.warnings.at(0),
             "input.txt:1: warning: line starts with a blank or tab, its "
             "numbers are ignored: \"" + std::string(30, '9') + "\"...");

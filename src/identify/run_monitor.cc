@@ -55,7 +55,9 @@ std::optional<StopReason> RunMonitor::check(std::int64_t steps) const {
   if (settings_.max_iter > 0 && steps >= settings_.max_iter) {
     return StopReason::kIterationLimit;
   }
-  if (settings_.patience > 0 && steps - window_start_ >= settings_.patience) {
+  // Iterations observed since the one that last improved the best norm.
+  if (settings_.patience > 0 &&
+      steps - 1 - window_start_ >= settings_.patience) {
     return StopReason::kNoProgress;
   }
   return std::nullopt;
@@ -88,7 +90,7 @@ std::string RunMonitor::verdict(StopReason reason, std::int64_t steps,
       s << "no progress: the best residual norm " << best_norm_
         << " (iteration " << best_iteration_
         << ") has not improved by a relative " << settings_.min_improvement
-        << " in " << steps - window_start_ << " iterations; epsilon "
+        << " in " << steps - 1 - window_start_ << " iterations; epsilon "
         << epsilon << " not reached";
       break;
     case StopReason::kIterationLimit:

@@ -54,6 +54,12 @@ constexpr double kPade13[] = {
     40840800.0,          960960.0,            16380.0,
     182.0,               1.0};
 
+// Number of components whose source has a nonzero amplitude.
+int source_count(const Vector& amp) {
+  return static_cast<int>(
+      std::count_if(amp.begin(), amp.end(), [](double a) { return a != 0.0; }));
+}
+
 }  // namespace
 
 MatrixExponential::MatrixExponential(int n)
@@ -152,26 +158,22 @@ void MatrixExponential::compute(const Eigen::MatrixXd& X,
 ExactModel::ExactModel(const ProblemRecord& problem,
                        const ObservationRecord& obs)
     : n_(problem.dim),
-      m_(problem.dim),
+      m_(problem.dim + source_count(problem.exp_coef)),
       points_(obs.points()),
+      z0_(Eigen::VectorXd::Zero(m_)),
       components_(obs.is_data_exist.begin(), obs.is_data_exist.end()),
-      expm_small_(0),
-      expm_block_(0) {
+      state_matrix_(Eigen::MatrixXd::Zero(m_, m_)),
+      expm_small_(m_),
+      expm_block_(2 * m_) {
   // Only the sources with a nonzero amplitude need a state of their own.
-  std::vector<int> sources;
-  for (int i = 0; i < n_; ++i) {
-    if (problem.exp_coef[i] != 0.0) sources.push_back(i);
-  }
-  m_ = n_ + static_cast<int>(sources.size());
-  z0_ = Eigen::VectorXd::Zero(m_);
-  state_matrix_ = Eigen::MatrixXd::Zero(m_, m_);
   for (int i = 0; i < n_; ++i) z0_[i] = problem.init_val[i];
-  for (std::size_t r = 0; r < sources.size(); ++r) {
-    const int i = sources[r];
-    const int u = n_ + static_cast<int>(r);
+  int u = n_;
+  for (int i = 0; i < n_; ++i) {
+    if (problem.exp_coef[i] == 0.0) continue;
     z0_[u] = problem.exp_coef[i];
     state_matrix_(i, u) = 1.0;
     state_matrix_(u, u) = problem.exp_par[i];
+    ++u;
   }
 
   // Distinct sample times, and the samples of each grouped by a counting
@@ -214,8 +216,6 @@ ExactModel::ExactModel(const ProblemRecord& problem,
   block_exp_.resize(2 * m_, 2 * m_);
   frechet_.resize(n_, n_);
   weights_.resize(n_);
-  expm_small_ = MatrixExponential(m_);
-  expm_block_ = MatrixExponential(2 * m_);
 }
 
 void ExactModel::load_matrix(const Matrix& A) {
@@ -225,8 +225,7 @@ void ExactModel::load_matrix(const Matrix& A) {
 }
 
 void ExactModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
-  const double scale =
-      w.lpNorm<1>() * z0_.lpNorm<Eigen::Infinity>();
+  const double scale = w.lpNorm<1>() * z0_.lpNorm<Eigen::Infinity>();
   if (scale == 0.0) {
     frechet_.setZero();
     return;

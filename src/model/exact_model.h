@@ -3,7 +3,8 @@
 // with exact derivatives from the Fréchet derivative of the exponential.
 // Unlike the grid model there is no time grid: a sample at time t is x(t)
 // itself, to rounding. All working storage is sized in the constructor;
-// evaluate(), gradient() and jacobian() allocate nothing.
+// evaluate(), gradient() and jacobian() allocate nothing when their output
+// tables already have the right shape.
 #pragma once
 
 #include <Eigen/Core>
