@@ -159,6 +159,41 @@ TEST(EndToEnd, InterruptFinishesTheIterationAndWritesTheBestMatrix) {
   EXPECT_FALSE(dir.read("output.txt").empty());
 }
 
+TEST(EndToEnd, NeverWaitsWhenStandardInputIsNotATerminal) {
+  // Standard input is a pipe that stays open: a program that waited for a
+  // key would block for ever.
+  ScratchDir dir;
+  dir.copy_example("worked");
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(pipe_fds[1]);
+    if (chdir(dir.path().c_str()) != 0 || dup2(pipe_fds[0], 0) < 0 ||
+        !freopen("out", "w", stdout))
+      _exit(98);
+    execl(IDENTIFY_BINARY, IDENTIFY_BINARY, static_cast<char*>(nullptr));
+    _exit(97);
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 600 && done == 0; ++i) {
+    done = waitpid(pid, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (done == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  close(pipe_fds[1]);
+  ASSERT_NE(done, 0) << "the program waited on a non-terminal input";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(mask_time(dir.read("out")),
+            example_file("worked", "expected_console.txt"));
+}
+
 TEST(EndToEnd, UnwritableOutputIsReportedAndTheReportStillPrinted) {
   ScratchDir dir;
   dir.copy_example("worked");

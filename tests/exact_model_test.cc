@@ -1,8 +1,13 @@
+// The closed-form model against analytic solutions in several layouts, its
+// gradient and Jacobian against each other and central differences, and the
+// two example cases at their published optima.
 #include "model/exact_model.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <unsupported/Eigen/MatrixFunctions>

@@ -20,8 +20,8 @@ const char kWorkedExample[] =
 ObservationRecord Parse(const std::string& text, std::int32_t dim = 2,
                         double T = 10.0) {
   std::istringstream in(text);
-  return parse_measurements(read_number_list(in, false, "input_data.txt"),
-                            dim, T);
+  return parse_measurements(read_number_list(in, false, "input_data.txt"), dim,
+                            T);
 }
 
 std::string ErrorOf(const std::string& text, std::int32_t dim = 2) {
@@ -136,8 +136,7 @@ TEST(MeasurementFileTest, BadFilesGiveExactMessages) {
        "input_data.txt:2:1: expected a time from 0 to 10, found -0.5"},
       {"1 1 1\n5 -1e999",
        "input_data.txt:2:3: expected a finite number, found \"-1e999\""},
-      {"1 1 1\n5 abc",
-       "input_data.txt:2:3: expected a number, found \"abc\""},
+      {"1 1 1\n5 abc", "input_data.txt:2:3: expected a number, found \"abc\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ErrorOf(c.text), c.message) << c.text;

@@ -66,7 +66,8 @@ TEST(NumberListTest, Brackets) {
             "input.txt:1:1: expected a number, found \"[1\"");
   EXPECT_EQ(ErrorOf("1\n[[1 2]"),
             "input.txt:2:2: expected a number, found \"[1\"");
-  EXPECT_EQ(ErrorOf("1 ["), "input.txt:1:4: expected a number, found end of file");
+  EXPECT_EQ(ErrorOf("1 ["),
+            "input.txt:1:4: expected a number, found end of file");
 }
 
 TEST(NumberListTest, SkippedNumbersWarnButCommentsDoNot) {
@@ -94,13 +95,16 @@ TEST(NumberListTest, SkippedNumbersWarnButCommentsDoNot) {
   list = Read(std::string(1, '\t').append(40, '9'));
   EXPECT_EQ(list.warnings.at(0),
             "input.txt:1: warning: line starts with a blank or tab, its "
-            "numbers are ignored: \"" + std::string(30, '9') + "\"...");
+            "numbers are ignored: \"" +
+                std::string(30, '9') + "\"...");
 }
 
 TEST(NumberListTest, NoLimitsOnLengths) {
   EXPECT_EQ(Values("%" + std::string(300, 'x') + "\n5"), V{5});
-  EXPECT_EQ(Values("\xEF\xBB\xBF" "1 2\n"), (V{1, 2}));
-  EXPECT_EQ(Read("\xEF\xBB\xBF" "1 2\n").numbers[1].column, 3);
+  const std::string with_byte_order_mark =
+      "\xEF\xBB\xBF" + std::string("1 2\n");
+  EXPECT_EQ(Values(with_byte_order_mark), (V{1, 2}));
+  EXPECT_EQ(Read(with_byte_order_mark).numbers[1].column, 3);
   std::string many;
   for (int i = 0; i < 1000; ++i) many += std::to_string(i) + "\n";
   const V values = Values(many);
@@ -134,7 +138,8 @@ TEST(NumberListTest, TextThatIsNoNumberIsAnError) {
             "input.txt:1:5: expected a number, found \"abc\"");
   EXPECT_EQ(ErrorOf("inf"), "input.txt:1:1: expected a number, found \"inf\"");
   EXPECT_EQ(ErrorOf("- 1"), "input.txt:1:1: expected a number, found \"-\"");
-  EXPECT_EQ(ErrorOf("1\n\r x"), "input.txt:2:3: expected a number, found \"x\"");
+  EXPECT_EQ(ErrorOf("1\n\r x"),
+            "input.txt:2:3: expected a number, found \"x\"");
   EXPECT_EQ(ErrorOf(std::string("1,\x01\"\xC3\xA9") + "\n"),
             "input.txt:1:3: expected a number, found \"\\x01\\\"\\xC3\\xA9\"");
   EXPECT_EQ(ErrorOf(std::string(25, 'a')),

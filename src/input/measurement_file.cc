@@ -80,8 +80,8 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
   ObservationRecord r;
   r.data_num = count(list, 0, "a number of series", kMaxCount);
   const std::int64_t series = r.data_num;
-  const std::string layout = " numbers for " + std::to_string(series) +
-                             " series";
+  const std::string layout =
+      " numbers for " + std::to_string(series) + " series";
   require(list, series + 2,
           "at least " + std::to_string(series + 2) + layout +
               " (their component numbers and the number of samples)");
@@ -100,8 +100,7 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
               " samples");
 
   const auto points = static_cast<std::size_t>(samples) + 1;
-  r.data_dim.assign(static_cast<std::size_t>(dim > 0 ? dim : 0),
-                    samples + 1);
+  r.data_dim.assign(static_cast<std::size_t>(dim > 0 ? dim : 0), samples + 1);
   r.data_time = Table(static_cast<std::size_t>(series), points);
   r.add_data = Table(static_cast<std::size_t>(series), points);
   std::size_t at = samples_at + 1;

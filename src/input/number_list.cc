@@ -45,11 +45,21 @@ std::string quote(std::string_view text, std::size_t limit) {
   for (const char c : text.substr(0, limit)) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (byte < 0x20 || byte >= 0x7F) {
           out += "\\x";
@@ -183,7 +193,7 @@ class Tokenizer {
     std::size_t stop = text_.find('\n', pos_);
     if (stop == std::string_view::npos) stop = text_.size();
     const std::string_view stretch = text_.substr(pos_, stop - pos_);
-    if (stretch.front() == ' ' || stretch.front() == '\t') {
+    if (peek() == ' ' || peek() == '\t') {
       const std::string_view before_comment =
           trim(stretch.substr(0, stretch.find('%')));
       bool has_digit = false;
@@ -240,9 +250,9 @@ class Tokenizer {
     if (!complete) {
       std::size_t word_end = pos_;
       while (word_end < text_.size() && !is_space(text_[word_end])) ++word_end;
-      throw input_error(start, "a number",
-                        quote(text_.substr(pos_, word_end - pos_),
-                              kFoundLimit));
+      throw input_error(
+          start, "a number",
+          quote(text_.substr(pos_, word_end - pos_), kFoundLimit));
     }
     NumberToken token;
     token.text = std::string(text_.substr(pos_, end - pos_));
@@ -275,7 +285,8 @@ SourcePos NumberList::pos(std::size_t k) const {
 std::string written(const NumberToken& token) {
   if (!token.text.empty()) return token.text;
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, token.value);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, token.value);
   return std::string(buffer, result.ptr);
 }
 

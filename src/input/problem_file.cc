@@ -46,10 +46,11 @@ std::int32_t count(const NumberList& list, std::size_t k,
                       written(list.numbers[k]));
   }
   if (value > kMaxCount) {
-    throw input_error(list.pos(k),
-                      what + " of at most " + std::to_string(
-                          std::numeric_limits<std::int32_t>::max()),
-                      written(list.numbers[k]));
+    throw input_error(
+        list.pos(k),
+        what + " of at most " +
+            std::to_string(std::numeric_limits<std::int32_t>::max()),
+        written(list.numbers[k]));
   }
   return static_cast<std::int32_t>(value);
 }
@@ -100,8 +101,7 @@ ProblemRecord parse_problem(const NumberList& list) {
   }
   r.opt_par = number(list, 2);
   if (!(r.opt_par > 0.0)) {
-    throw input_error(list.pos(2), "opt_par above 0",
-                      written(list.numbers[2]));
+    throw input_error(list.pos(2), "opt_par above 0", written(list.numbers[2]));
   }
   r.dim = count(list, 3, "a dimension");
   r.fix_par_dim = count(list, 4, "a number of fixed entries");
