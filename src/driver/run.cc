@@ -17,8 +17,10 @@
 #include "driver/exit_codes.h"
 #include "driver/options.h"
 #include "identify/identify_matrix.h"
+#include "identify/least_squares.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
+#include "model/exact_model.h"
 #include "model/grid_model.h"
 #include "output/result_file.h"
 
@@ -59,8 +61,10 @@ double physical_bytes() {
   return static_cast<double>(pages) * static_cast<double>(page);
 }
 
-void print_warnings(std::ostream& err, const std::vector<std::string>& w) {
+// Prints the collected warnings and forgets them.
+void flush_warnings(std::ostream& err, std::vector<std::string>& w) {
   for (const std::string& line : w) err << "identify: " << line << std::endl;
+  w.clear();
 }
 
 }  // namespace
@@ -78,17 +82,18 @@ int run(int argc, const char* const* argv, std::ostream& out,
   }
   install_interrupt_handlers();
 
+  // Warnings of the token loop are printed even when the file then fails
+  // its checks: a skipped line is often why a file comes up short.
+  std::vector<std::string> warnings;
   try {
-    std::vector<std::string> warnings;
     const ProblemRecord problem = read_problem_file(opt.input, &warnings);
-    print_warnings(err, warnings);
+    flush_warnings(err, warnings);
     out << "File was successfully loaded!" << std::endl << std::endl;
     pause_for_user(!opt.no_pause, out);
 
-    warnings.clear();
     ObservationRecord obs =
         read_measurement_file(opt.data, problem.dim, problem.T, &warnings);
-    print_warnings(err, warnings);
+    flush_warnings(err, warnings);
     out << std::endl << "Data file was successfully loaded!" << std::endl
         << std::endl;
     pause_for_user(!opt.no_pause, out);
@@ -127,10 +132,24 @@ int run(int argc, const char* const* argv, std::ostream& out,
       stop.history = &history;
     }
 
+    // --model picks how the samples are computed, --method how A is fitted
+    // to them; the defaults are the grid model and the descent.
     Matrix A = make_matrix(problem.dim);
-    GridModel model(problem, obs);
-    const IdentifyResult result =
-        identify_matrix(problem, obs, model, A, stop, out);
+    std::unique_ptr<Model> model;
+    if (opt.model == "exact") {
+      model = std::make_unique<ExactModel>(problem, obs);
+    } else {
+      model = std::make_unique<GridModel>(problem, obs);
+    }
+    IdentifyResult result;
+    if (opt.method == "descent") {
+      result = identify_matrix(problem, obs, *model, A, stop, out);
+    } else {
+      result = fit_least_squares(problem, obs, *model, A, stop, out,
+                                 opt.method == "lm"
+                                     ? LeastSquaresMethod::kLevenbergMarquardt
+                                     : LeastSquaresMethod::kQuasiNewton);
+    }
 
     const std::string write_error = write_result_file(opt.output, A);
     if (!write_error.empty()) {
@@ -154,6 +173,7 @@ int run(int argc, const char* const* argv, std::ostream& out,
     if (!write_error.empty()) return kExitOutputError;
     return exit_code_for(result);
   } catch (const InputError& e) {
+    flush_warnings(err, warnings);
     err << "identify: " << e.what() << std::endl;
     return kExitInputError;
   } catch (const std::bad_alloc&) {
