@@ -15,44 +15,11 @@
 namespace identify {
 namespace {
 
-// InputError at the end of the file when the list holds fewer than count
-// numbers; `expected` says what the layout needs.
-void require(const NumberList& list, std::int64_t count,
-             const std::string& expected) {
-  if (static_cast<std::int64_t>(list.size()) >= count) return;
-  throw input_error(list.end, expected, std::to_string(list.size()));
-}
-
-// Value of number k, which must be finite.
-double number(const NumberList& list, std::size_t k) {
-  const NumberToken& token = list.numbers[k];
-  if (!std::isfinite(token.value)) {
-    throw input_error(list.pos(k), "a finite number",
-                      "\"" + written(token) + "\"");
-  }
-  return token.value;
-}
-
-// A count: number k truncated toward zero, within 0 .. max.
-std::int32_t count(const NumberList& list, std::size_t k,
-                   const std::string& what, std::int32_t max) {
-  const double value = std::trunc(number(list, k));
-  if (value < 0.0) {
-    throw input_error(list.pos(k), what + " of 0 or more",
-                      written(list.numbers[k]));
-  }
-  if (value > max) {
-    throw input_error(list.pos(k), what + " of at most " + std::to_string(max),
-                      written(list.numbers[k]));
-  }
-  return static_cast<std::int32_t>(value);
-}
-
 // A 1-based component number: number k is truncated toward zero, then 1 is
 // subtracted; the result must lie within 0 .. dim - 1.
 std::int32_t component(const NumberList& list, std::size_t k,
                        std::int32_t dim) {
-  const double index = std::trunc(number(list, k)) - 1.0;
+  const double index = std::trunc(finite_number(list, k)) - 1.0;
   if (dim <= 0) {
     throw input_error(list.pos(k), "no component numbers for dim 0",
                       written(list.numbers[k]));
@@ -74,15 +41,15 @@ std::string format_double(double value) {
 ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
                                      double T) {
   constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
-  require(list, 2,
+  require_numbers(list, 2,
           "at least 2 numbers (the number of series and the number of "
           "samples)");
   ObservationRecord r;
-  r.data_num = count(list, 0, "a number of series", kMaxCount);
+  r.data_num = count_number(list, 0, "a number of series", kMaxCount);
   const std::int64_t series = r.data_num;
   const std::string layout =
       " numbers for " + std::to_string(series) + " series";
-  require(list, series + 2,
+  require_numbers(list, series + 2,
           "at least " + std::to_string(series + 2) + layout +
               " (their component numbers and the number of samples)");
   for (std::int64_t c = 0; c < series; ++c) {
@@ -93,9 +60,9 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
   // P + 1 points per series must still fit the 32-bit point counts.
   const auto samples_at = static_cast<std::size_t>(series + 1);
   const std::int32_t samples =
-      count(list, samples_at, "a number of samples", kMaxCount - 1);
+      count_number(list, samples_at, "a number of samples", kMaxCount - 1);
   const std::int64_t total = series + 2 * series * samples + 2;
-  require(list, total,
+  require_numbers(list, total,
           std::to_string(total) + layout + " of " + std::to_string(samples) +
               " samples");
 
@@ -106,13 +73,13 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
   std::size_t at = samples_at + 1;
   for (std::size_t c = 0; c < r.data_time.rows(); ++c) {
     for (std::size_t k = 1; k < points; ++k, at += 2) {
-      const double time = number(list, at);
+      const double time = finite_number(list, at);
       if (!(time >= 0.0 && time <= T)) {
         throw input_error(list.pos(at), "a time from 0 to " + format_double(T),
                           written(list.numbers[at]));
       }
       r.data_time[c][k] = time;
-      r.add_data[c][k] = number(list, at + 1);
+      r.add_data[c][k] = finite_number(list, at + 1);
     }
   }
   return r;

@@ -307,4 +307,37 @@ NumberList read_number_list_file(const std::string& path,
   return read_number_list(file, allow_open_bracket, path);
 }
 
+// InputError at the end of the file when the list holds fewer than count
+// numbers; `expected` says what the layout needs.
+void require_numbers(const NumberList& list, std::int64_t count,
+                     const std::string& expected) {
+  if (static_cast<std::int64_t>(list.size()) >= count) return;
+  throw input_error(list.end, expected, std::to_string(list.size()));
+}
+
+// Value of number k, which must be finite.
+double finite_number(const NumberList& list, std::size_t k) {
+  const NumberToken& token = list.numbers[k];
+  if (!std::isfinite(token.value)) {
+    throw input_error(list.pos(k), "a finite number",
+                      "\"" + written(token) + "\"");
+  }
+  return token.value;
+}
+
+// A count: number k truncated toward zero, within 0 .. max.
+std::int32_t count_number(const NumberList& list, std::size_t k,
+                          const std::string& what, std::int32_t max) {
+  const double value = std::trunc(finite_number(list, k));
+  if (value < 0.0) {
+    throw input_error(list.pos(k), what + " of 0 or more",
+                      written(list.numbers[k]));
+  }
+  if (value > max) {
+    throw input_error(list.pos(k), what + " of at most " + std::to_string(max),
+                      written(list.numbers[k]));
+  }
+  return static_cast<std::int32_t>(value);
+}
+
 }  // namespace identify

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <string>
 #include <vector>
@@ -72,5 +73,17 @@ NumberList read_number_list(std::istream& stream, bool allow_open_bracket,
 // "path: cannot read: Is a directory".
 NumberList read_number_list_file(const std::string& path,
                                  bool allow_open_bracket);
+
+// Field access shared by both file layouts; each throws InputError.
+// Checks that the list holds at least `count` numbers; otherwise reports
+// `expected` against the count found, at the end of the file.
+void require_numbers(const NumberList& list, std::int64_t count,
+                     const std::string& expected);
+// Value of number k, which must be finite.
+double finite_number(const NumberList& list, std::size_t k);
+// A count: number k truncated toward zero, within 0 .. max; `what` names it
+// in messages ("a number of series").
+std::int32_t count_number(const NumberList& list, std::size_t k,
+                          const std::string& what, std::int32_t max);
 
 }  // namespace identify

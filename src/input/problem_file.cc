@@ -17,49 +17,13 @@
 namespace identify {
 namespace {
 
-constexpr double kMaxCount = std::numeric_limits<std::int32_t>::max();
-
-// InputError at the end of the file when the list holds fewer than count
-// numbers; `expected` says what the layout needs.
-void require(const NumberList& list, std::int64_t count,
-             const std::string& expected) {
-  if (static_cast<std::int64_t>(list.size()) >= count) return;
-  throw input_error(list.end, expected, std::to_string(list.size()));
-}
-
-// Value of number k, which must be finite.
-double number(const NumberList& list, std::size_t k) {
-  const NumberToken& token = list.numbers[k];
-  if (!std::isfinite(token.value)) {
-    throw input_error(list.pos(k), "a finite number",
-                      "\"" + written(token) + "\"");
-  }
-  return token.value;
-}
-
-// A count: number k truncated toward zero, within 0 .. 2^31 - 1.
-std::int32_t count(const NumberList& list, std::size_t k,
-                   const std::string& what) {
-  const double value = std::trunc(number(list, k));
-  if (value < 0.0) {
-    throw input_error(list.pos(k), what + " of 0 or more",
-                      written(list.numbers[k]));
-  }
-  if (value > kMaxCount) {
-    throw input_error(
-        list.pos(k),
-        what + " of at most " +
-            std::to_string(std::numeric_limits<std::int32_t>::max()),
-        written(list.numbers[k]));
-  }
-  return static_cast<std::int32_t>(value);
-}
+constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 
 // A 1-based row or column number: 1.0 is subtracted from number k, then the
 // result is truncated toward zero; it must lie within 0 .. dim - 1.
 std::int32_t entry_index(const NumberList& list, std::size_t k,
                          std::int32_t dim, const std::string& what) {
-  const double index = std::trunc(number(list, k) - 1.0);
+  const double index = std::trunc(finite_number(list, k) - 1.0);
   if (dim == 0) {
     throw input_error(list.pos(k), "no " + what + " numbers for dim 0",
                       written(list.numbers[k]));
@@ -79,58 +43,59 @@ EntryIndex entry(const NumberList& list, std::size_t k, std::int32_t dim) {
 
 Vector vector_at(const NumberList& list, std::size_t first, std::int32_t n) {
   Vector v(static_cast<std::size_t>(n));
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = number(list, first + i);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = finite_number(list, first + i);
   return v;
 }
 
 }  // namespace
 
 ProblemRecord parse_problem(const NumberList& list) {
-  require(list, 6,
+  require_numbers(list, 6,
           "at least 6 numbers (epsilon, T, opt_par, dim and the two entry "
           "counts)");
   ProblemRecord r;
-  r.epsilon = number(list, 0);
+  r.epsilon = finite_number(list, 0);
   if (r.epsilon < 0.0) {
     throw input_error(list.pos(0), "epsilon of 0 or more",
                       written(list.numbers[0]));
   }
-  r.T = number(list, 1);
+  r.T = finite_number(list, 1);
   if (!(r.T > 0.0)) {
     throw input_error(list.pos(1), "T above 0", written(list.numbers[1]));
   }
-  r.opt_par = number(list, 2);
+  r.opt_par = finite_number(list, 2);
   if (!(r.opt_par > 0.0)) {
     throw input_error(list.pos(2), "opt_par above 0", written(list.numbers[2]));
   }
-  r.dim = count(list, 3, "a dimension");
-  r.fix_par_dim = count(list, 4, "a number of fixed entries");
+  r.dim = count_number(list, 3, "a dimension", kMaxCount);
+  r.fix_par_dim = count_number(list, 4, "a number of fixed entries", kMaxCount);
 
   const std::int64_t n = r.dim;
   const std::int64_t fixed = r.fix_par_dim;
   const std::string layout = " numbers for dim " + std::to_string(n) +
                              " with " + std::to_string(fixed) + " fixed";
   const std::int64_t before_bounded = 3 * fixed + 6;
-  require(list, before_bounded,
+  require_numbers(list, before_bounded,
           "at least " + std::to_string(before_bounded) + layout +
               " entries and the count of bounded entries");
   for (std::int64_t i = 0; i < fixed; ++i) {
     const auto at = static_cast<std::size_t>(5 + 3 * i);
     r.fix_par_num.push_back(entry(list, at, r.dim));
-    r.fix_par_val.push_back(number(list, at + 2));
+    r.fix_par_val.push_back(finite_number(list, at + 2));
   }
 
   const auto bounded_at = static_cast<std::size_t>(3 * fixed + 5);
-  r.par_borders_dim = count(list, bounded_at, "a number of bounded entries");
+  r.par_borders_dim = count_number(list, bounded_at, "a number of bounded entries",
+                     kMaxCount);
   const std::int64_t bounded = r.par_borders_dim;
   const std::int64_t total = 3 * fixed + 4 * bounded + 3 * n + 6;
-  require(list, total,
+  require_numbers(list, total,
           std::to_string(total) + layout + " and " + std::to_string(bounded) +
               " bounded entries");
   for (std::int64_t i = 0; i < bounded; ++i) {
     const auto at = static_cast<std::size_t>(bounded_at + 1 + 4 * i);
     r.par_borders_num.push_back(entry(list, at, r.dim));
-    const EntryBounds bounds{number(list, at + 2), number(list, at + 3)};
+    const EntryBounds bounds{finite_number(list, at + 2), finite_number(list, at + 3)};
     if (bounds.lower > bounds.upper) {
       throw input_error(list.pos(at + 2),
                         "a lower bound not above its upper bound " +

@@ -86,14 +86,7 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
     for (int j = 0; j < N; ++j) y[j] = w[j] + k3[j];
     adjoint_rhs(N, y, A, f);
     for (int j = 0; j < N; ++j) k4[j] = mdt * f[j];
-    for (int j = 0; j < N; ++j) {
-      double u = 2.0 * k2[j];
-      u = u + k1[j];
-      u = u + 2.0 * k3[j];
-      u = u + k4[j];
-      u = u / 6.0;
-      w[j] = u + w[j];
-    }
+    rk4_combine(N, s);
     add_jumps(node);
     for (int j = 0; j < N; ++j) Psi[j][node] = w[j];
   }

@@ -56,14 +56,7 @@ void solve_forward(int N, double T, double dt, const double* x0,
     for (int i = 0; i < N; ++i) y[i] = w[i] + k3[i];
     forward_rhs(N, y, A, t, amp, rate, f);
     for (int i = 0; i < N; ++i) k4[i] = dt * f[i];
-    for (int i = 0; i < N; ++i) {
-      double u = 2.0 * k2[i];
-      u = u + k1[i];
-      u = u + 2.0 * k3[i];
-      u = u + k4[i];
-      u = u / 6.0;
-      w[i] = u + w[i];
-    }
+    rk4_combine(N, s);
     for (int i = 0; i < N; ++i) X[i][step] = w[i];
   }
 }
