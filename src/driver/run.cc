@@ -49,9 +49,10 @@ int exit_code_for(const IdentifyResult& result) {
 }
 
 // Working memory of the identification for N components, in bytes: the two
-// trajectories and a handful of N×N matrices.
+// trajectories with the fast kernels' node-major copies and source table,
+// and a handful of N×N matrices.
 double working_bytes(double n) {
-  return 8.0 * (2.0 * n * kNodeCount + 8.0 * n * n);
+  return 8.0 * (5.0 * n * kNodeCount + 8.0 * n * n);
 }
 
 double physical_bytes() {

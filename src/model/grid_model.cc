@@ -2,6 +2,8 @@
 // and node(t) = trunc((t / T)·3000). With jumps H at those nodes the adjoint
 // psi gives G[i][j] = trapezoid integral of psi_i·x_j = sum H·dM/dA[i][j].
 // The Jacobian row of one sample is that gradient for a unit jump at it.
+// The sweeps and quadratures run either on the fast kernels or on the plain
+// reference functions; both give the same doubles.
 #include "model/grid_model.h"
 
 #include "identify/misfit.h"
@@ -9,7 +11,8 @@
 
 namespace identify {
 
-GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs)
+GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs,
+                     Kernels kernels)
     : n_(problem.dim),
       T_(problem.T),
       dt_(problem.T / static_cast<double>(kStepCount)),
@@ -30,11 +33,18 @@ GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs)
       nodes_.push_back(sample_node(obs.data_time[k][n], T_));
     }
   }
+  if (kernels == Kernels::kFast) {
+    fast_ = std::make_unique<FastKernels>(n_, T_, dt_, amp_, rate_);
+  }
 }
 
 void GridModel::evaluate(const Matrix& A, Table& M) {
-  solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X_,
-                scratch_);
+  if (fast_) {
+    fast_->forward(x0_.data(), A, X_);
+  } else {
+    solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X_,
+                  scratch_);
+  }
   const std::size_t points = M.cols();
   for (std::size_t k = 0; k < M.rows(); ++k) {
     const double* row = X_[components_[k]];
@@ -45,6 +55,11 @@ void GridModel::evaluate(const Matrix& A, Table& M) {
 }
 
 void GridModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
+  if (fast_) {
+    fast_->adjoint(zero_terminal_.data(), A, H, jumps_, Psi_);
+    fast_->gradient(Psi_, G);
+    return;
+  }
   solve_adjoint(n_, T_, dt_, zero_terminal_.data(), A, H, jumps_, Psi_,
                 scratch_);
   for (int i = 0; i < n_; ++i) {

@@ -1,22 +1,32 @@
 // The model on the TimeGrid: RK4 forward sweep over 3001 nodes, samples read
 // at the node (t/T)·3000 truncated toward zero, gradient by the adjoint sweep
 // and trapezoid quadrature. All working storage is sized in the constructor;
-// evaluate(), gradient() and jacobian() allocate nothing.
+// evaluate(), gradient() and jacobian() allocate nothing. The fast kernels
+// and the plain reference functions give the same results to the last bit.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "input/records.h"
 #include "model/adjoint_sweep.h"
+#include "model/fast_kernels.h"
 #include "model/model.h"
 #include "model/sweep_scratch.h"
 
 namespace identify {
 
+// Which implementation of the sweeps and quadratures a GridModel runs.
+// kFast (vectorised, tabulated source, threaded quadratures) and kPlain (the
+// reference functions) produce identical doubles; kPlain is kept to check
+// and to measure the fast path against.
+enum class Kernels { kFast, kPlain };
+
 class GridModel : public Model {
  public:
   // Keeps references to neither record: copies what it needs.
-  GridModel(const ProblemRecord& problem, const ObservationRecord& obs);
+  GridModel(const ProblemRecord& problem, const ObservationRecord& obs,
+            Kernels kernels = Kernels::kFast);
 
   void evaluate(const Matrix& A, Table& M) override;
   void gradient(const Matrix& A, const Table& H, Matrix& G) override;
@@ -39,6 +49,7 @@ class GridModel : public Model {
   SweepScratch scratch_;
   Table unit_jump_;  // jacobian(): one unit jump at a time
   Matrix unit_grad_;
+  std::unique_ptr<FastKernels> fast_;  // null for Kernels::kPlain
 };
 
 }  // namespace identify
