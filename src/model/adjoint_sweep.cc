@@ -61,17 +61,9 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
   double* k4 = s.k4.data();
   double* y = s.y.data();
   double* f = s.f.data();
-  std::size_t next = 0;  // next jump in the schedule
-  // Jumps of nodes past n (only when n < kStepCount) are never reached.
-  while (next < jumps.size() && jumps[next].node > n) ++next;
-  auto add_jumps = [&](int node) {
-    for (; next < jumps.size() && jumps[next].node == node; ++next) {
-      const Jump& jp = jumps[next];
-      w[jp.component] = w[jp.component] + H[jp.series][jp.sample];
-    }
-  };
+  JumpCursor cursor(jumps, n);
   for (int j = 0; j < N; ++j) w[j] = terminal[j];
-  add_jumps(n);
+  cursor.apply(n, H, w);
   for (int j = 0; j < N; ++j) Psi[j][n] = w[j];
   for (int i = 1; i <= n; ++i) {
     const int node = n - i;
@@ -87,7 +79,7 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
     adjoint_rhs(N, y, A, f);
     for (int j = 0; j < N; ++j) k4[j] = mdt * f[j];
     rk4_combine(N, s);
-    add_jumps(node);
+    cursor.apply(node, H, w);
     for (int j = 0; j < N; ++j) Psi[j][node] = w[j];
   }
 }

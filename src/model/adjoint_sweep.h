@@ -25,6 +25,32 @@ struct Jump {
   friend bool operator==(const Jump&, const Jump&) = default;
 };
 
+// Walks a jump schedule from the last node down to node 0 and adds the
+// jumps of one node at a time, in schedule order.
+class JumpCursor {
+ public:
+  // Skips the jumps of nodes past last_node (only reached when the sweep
+  // takes fewer than kStepCount steps).
+  JumpCursor(std::span<const Jump> jumps, int last_node) : jumps_(jumps) {
+    while (next_ < jumps_.size() && jumps_[next_].node > last_node) ++next_;
+  }
+  // True when `node` has jumps still to add.
+  bool has(int node) const {
+    return next_ < jumps_.size() && jumps_[next_].node == node;
+  }
+  // w[c] = w[c] + H[series][sample] for every jump of `node`.
+  void apply(int node, const Table& H, double* w) {
+    for (; has(node); ++next_) {
+      const Jump& jp = jumps_[next_];
+      w[jp.component] = w[jp.component] + H[jp.series][jp.sample];
+    }
+  }
+
+ private:
+  std::span<const Jump> jumps_;
+  std::size_t next_ = 0;
+};
+
 // The grid node that sample time t is read from: (t / T)·3000.0 truncated
 // toward zero (so 0.7 with T = 3 reads node 699). Clamped into 0 .. 3000.
 int sample_node(double t, double T);

@@ -253,16 +253,12 @@ template <int N>
   Lanes m[N];
   for (int j = 0; j < N; ++j) load(m[j], b.mat + j * kPad);
   double* w_mem = b.w;
-  std::size_t next = 0;
-  while (next < jumps.size() && jumps[next].node > steps) ++next;
+  JumpCursor cursor(jumps, steps);
   // The jumps of `node` into w, in schedule order, through memory.
   auto add_jumps = [&](int node, Lanes& w) {
-    if (next == jumps.size() || jumps[next].node != node) return;
+    if (!cursor.has(node)) return;
     store(w_mem, w);
-    for (; next < jumps.size() && jumps[next].node == node; ++next) {
-      const Jump& jp = jumps[next];
-      w_mem[jp.component] = w_mem[jp.component] + H[jp.series][jp.sample];
-    }
+    cursor.apply(node, H, w_mem);
     load(w, w_mem);
   };
   for (int j = 0; j < N; ++j) w_mem[j] = terminal[j];
@@ -389,16 +385,9 @@ template <int W, int kMaxB>
   const int n = b.n;
   const int steps = b.steps;
   double* w = b.w;
-  std::size_t next = 0;
-  while (next < jumps.size() && jumps[next].node > steps) ++next;
-  auto add_jumps = [&](int node) {
-    for (; next < jumps.size() && jumps[next].node == node; ++next) {
-      const Jump& jp = jumps[next];
-      w[jp.component] = w[jp.component] + H[jp.series][jp.sample];
-    }
-  };
+  JumpCursor cursor(jumps, steps);
   for (int j = 0; j < n; ++j) w[j] = terminal[j];
-  add_jumps(steps);
+  cursor.apply(steps, H, w);
   for (int j = 0; j < n; ++j) Psi[j][steps] = w[j];
   StageArgs a;
   a.n = n;
@@ -424,7 +413,7 @@ template <int W, int kMaxB>
     a.y = b.ya;
     a.out = w;
     stage<W, kMaxB, 4, false>(a);
-    add_jumps(node);
+    cursor.apply(node, H, w);
     for (int j = 0; j < n; ++j) Psi[j][node] = w[j];
     // Every 8 steps (one cache line of a Psi row), the lines
     // kClaimAhead nodes further down.
