@@ -129,34 +129,39 @@ TEST(EndToEnd, EachStopHasItsVerdictAndExitCode) {
 }
 
 TEST(EndToEnd, InterruptFinishesTheIterationAndWritesTheBestMatrix) {
-  ScratchDir dir;
-  dir.copy_example("worked_as_given");
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (chdir(dir.path().c_str()) != 0) _exit(99);
-    if (!freopen("/dev/null", "r", stdin) || !freopen("out", "w", stdout) ||
-        !freopen("err", "w", stderr))
-      _exit(98);
-    execl(IDENTIFY_BINARY, IDENTIFY_BINARY, "--patience", "0",
-          static_cast<char*>(nullptr));
-    _exit(97);
+  for (const auto& [sig, code] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {
+    ScratchDir dir;
+    dir.copy_example("worked_as_given");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (chdir(dir.path().c_str()) != 0) _exit(99);
+      if (!freopen("/dev/null", "r", stdin) || !freopen("out", "w", stdout) ||
+          !freopen("err", "w", stderr))
+        _exit(98);
+      execl(IDENTIFY_BINARY, IDENTIFY_BINARY, "--patience", "0",
+            static_cast<char*>(nullptr));
+      _exit(97);
+    }
+    // Wait until the descent is under way.
+    for (int i = 0; i < 400 && dir.read("out").find("COUNT = 20") ==
+                                   std::string::npos;
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), code);
+    EXPECT_EQ(dir.read("err").rfind("identify: interrupted by signal " +
+                                        std::to_string(sig) + " after ",
+                                    0),
+              0u)
+        << dir.read("err");
+    EXPECT_NE(dir.read("out").find("NUMERIC SOLUTION:"), std::string::npos);
+    EXPECT_FALSE(dir.read("output.txt").empty());
   }
-  // Wait until the descent is under way.
-  for (int i = 0; i < 400 && dir.read("out").find("COUNT = 20") ==
-                                 std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_EQ(dir.read("err").rfind("identify: interrupted by signal 2 after ", 0),
-            0u)
-      << dir.read("err");
-  EXPECT_NE(dir.read("out").find("NUMERIC SOLUTION:"), std::string::npos);
-  EXPECT_FALSE(dir.read("output.txt").empty());
 }
 
 TEST(EndToEnd, NeverWaitsWhenStandardInputIsNotATerminal) {

@@ -48,6 +48,11 @@ void install_interrupt_handlers() {
 #endif
 }
 
+void restore_interrupt_defaults() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
 void pause_for_user(bool enabled, std::ostream& out) {
   if (!enabled) return;
 #ifdef _WIN32

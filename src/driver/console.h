@@ -20,4 +20,8 @@ std::atomic<int>& interrupt_flag();
 // the program at once with the signal's default action.
 void install_interrupt_handlers();
 
+// Gives SIGINT and SIGTERM back their default action (end the program at
+// once), for the stretches where there is no iteration to finish.
+void restore_interrupt_defaults();
+
 }  // namespace identify

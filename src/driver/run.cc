@@ -81,8 +81,6 @@ int run(int argc, const char* const* argv, std::ostream& out,
         << "\": " << std::strerror(errno) << std::endl;
     return kExitUsage;
   }
-  install_interrupt_handlers();
-
   // Warnings of the token loop are printed even when the file then fails
   // its checks: a skipped line is often why a file comes up short.
   std::vector<std::string> warnings;
@@ -142,6 +140,9 @@ int run(int argc, const char* const* argv, std::ostream& out,
     } else {
       model = std::make_unique<GridModel>(problem, obs);
     }
+    // Ctrl-C during the fit finishes the iteration and keeps the best
+    // matrix; before and after it (at the pauses) it ends the program.
+    install_interrupt_handlers();
     IdentifyResult result;
     if (opt.method == "descent") {
       result = identify_matrix(problem, obs, *model, A, stop, out);
@@ -152,6 +153,7 @@ int run(int argc, const char* const* argv, std::ostream& out,
                                      : LeastSquaresMethod::kQuasiNewton);
     }
 
+    restore_interrupt_defaults();
     const std::string write_error = write_result_file(opt.output, A);
     if (!write_error.empty()) {
       err << "identify: cannot write " << opt.output << ": " << write_error
