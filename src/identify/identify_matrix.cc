@@ -61,10 +61,7 @@ IdentifyResult identify_matrix(const ProblemRecord& problem,
     if (!std::isfinite(norm)) {
       reason = StopReason::kDiverged;
     } else {
-      const std::size_t samples = M.size();
-      for (std::size_t q = 0; q < samples; ++q) {
-        H.data()[q] = (M.data()[q] - data.data()[q]) * 2.0;
-      }
+      residual_jumps(M, data, H);
       model.gradient(A, H, G);
       std::copy(A.data(), A.data() + A.size(), S.data());
       for (std::size_t q = 0; q < A.size(); ++q) {

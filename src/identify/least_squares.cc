@@ -185,9 +185,7 @@ class Residuals {
   // factor · dS/dy at the last evaluated A.
   void gradient(double factor, double* out) {
     if (!gradient_valid_) {
-      for (std::size_t q = 0; q < M_.size(); ++q) {
-        H_.data()[q] = (M_.data()[q] - data_.data()[q]) * 2.0;
-      }
+      residual_jumps(M_, data_, H_);
       model_.gradient(A_, H_, G_);
       ++counts_.gradients;
       gradient_valid_ = true;

@@ -22,6 +22,13 @@ double residual_norm(const Table& M, const Table& data) {
   return std::sqrt(s);
 }
 
+void residual_jumps(const Table& M, const Table& data, Table& H) {
+  const std::size_t count = M.size();
+  for (std::size_t q = 0; q < count; ++q) {
+    H.data()[q] = (M.data()[q] - data.data()[q]) * 2.0;
+  }
+}
+
 bool misfit_converged(double epsilon, const Table& M, const Table& data) {
   return epsilon >= residual_norm(M, data);
 }

@@ -12,6 +12,10 @@ namespace identify {
 // shape (K rows of points).
 double residual_norm(const Table& M, const Table& data);
 
+// The adjoint jumps of the misfit: H = (M − data)·2.0, entry by entry, the
+// derivative of the sum of squared residuals with respect to each sample.
+void residual_jumps(const Table& M, const Table& data, Table& H);
+
 // epsilon >= residual_norm(M, data). A NaN norm gives false.
 bool misfit_converged(double epsilon, const Table& M, const Table& data);
 

@@ -208,6 +208,30 @@ template <int... J>
   ((out[J][node] = w[J]), ...);
 }
 
+// w = (2·k2 + k1 + 2·k3 + k4) / 6 + w, summed in the reference order, lane
+// by lane. (In place: a vector return value would change the ABI of the
+// wider instruction sets.)
+[[gnu::always_inline]] inline void rk4_combine(Lanes& w, const Lanes& k1,
+                                               const Lanes& k2, const Lanes& k3,
+                                               const Lanes& k4) {
+  Lanes u = 2.0 * k2;
+  u = u + k1;
+  u = u + 2.0 * k3;
+  u = u + k4;
+  u = u / 6.0;
+  w = u + w;
+}
+
+// Runs f.template operator()<N>() for N = n when n is 1 .. 8 (the systems
+// whose state fits one register) and says whether it did.
+template <class F>
+[[gnu::always_inline]] inline bool with_small_n(int n, F&& f) {
+  return [&]<int... K>(std::integer_sequence<int, K...>) {
+    return ((n == K + 1 ? (f.template operator()<K + 1>(), true) : false) ||
+            ...);
+  }(std::make_integer_sequence<int, 8>());
+}
+
 template <int N>
 [[gnu::always_inline]] inline void small_forward(const SweepBuffers& b,
                                                  const double* x0,
@@ -231,12 +255,7 @@ template <int N>
     const Lanes k3 = h * (c + acc);
     small_matvec(m, w + k3, acc, js);
     const Lanes k4 = h * (c + acc);
-    Lanes u = 2.0 * k2;
-    u = u + k1;
-    u = u + 2.0 * k3;
-    u = u + k4;
-    u = u / 6.0;
-    w = u + w;
+    rk4_combine(w, k1, k2, k3, k4);
     store(b.xn + s * kPad, w);
     small_store_node(w, X, s, js);
   }
@@ -278,12 +297,7 @@ template <int N>
     const Lanes k3 = h * acc;
     small_matvec(m, w + k3, acc, js);
     const Lanes k4 = h * acc;
-    Lanes u = 2.0 * k2;
-    u = u + k1;
-    u = u + 2.0 * k3;
-    u = u + k4;
-    u = u / 6.0;
-    w = u + w;
+    rk4_combine(w, k1, k2, k3, k4);
     add_jumps(node, w);
     small_store_node(w, Psi, node, js);
   }
@@ -295,25 +309,8 @@ template <int W, int kMaxB>
 [[gnu::always_inline]] inline void forward_sweep(const SweepBuffers& b,
                                                  const double* x0,
                                                  Trajectory& X) {
-  switch (b.n) {
-    case 1:
-      return small_forward<1>(b, x0, X);
-    case 2:
-      return small_forward<2>(b, x0, X);
-    case 3:
-      return small_forward<3>(b, x0, X);
-    case 4:
-      return small_forward<4>(b, x0, X);
-    case 5:
-      return small_forward<5>(b, x0, X);
-    case 6:
-      return small_forward<6>(b, x0, X);
-    case 7:
-      return small_forward<7>(b, x0, X);
-    case 8:
-      return small_forward<8>(b, x0, X);
-    default:
-      break;
+  if (with_small_n(b.n, [&]<int N>() { small_forward<N>(b, x0, X); })) {
+    return;
   }
   const int n = b.n;
   const std::size_t np = b.np;
@@ -362,25 +359,10 @@ template <int W, int kMaxB>
                                                  const Table& H,
                                                  std::span<const Jump> jumps,
                                                  Trajectory& Psi) {
-  switch (b.n) {
-    case 1:
-      return small_adjoint<1>(b, terminal, H, jumps, Psi);
-    case 2:
-      return small_adjoint<2>(b, terminal, H, jumps, Psi);
-    case 3:
-      return small_adjoint<3>(b, terminal, H, jumps, Psi);
-    case 4:
-      return small_adjoint<4>(b, terminal, H, jumps, Psi);
-    case 5:
-      return small_adjoint<5>(b, terminal, H, jumps, Psi);
-    case 6:
-      return small_adjoint<6>(b, terminal, H, jumps, Psi);
-    case 7:
-      return small_adjoint<7>(b, terminal, H, jumps, Psi);
-    case 8:
-      return small_adjoint<8>(b, terminal, H, jumps, Psi);
-    default:
-      break;
+  if (with_small_n(b.n, [&]<int N>() {
+        small_adjoint<N>(b, terminal, H, jumps, Psi);
+      })) {
+    return;
   }
   const int n = b.n;
   const int steps = b.steps;

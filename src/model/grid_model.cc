@@ -27,11 +27,11 @@ GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs,
       scratch_(problem.dim),
       unit_jump_(obs.data_num, obs.points()),
       unit_grad_(make_matrix(problem.dim)) {
-  nodes_.reserve(static_cast<std::size_t>(obs.data_num) * obs.points());
-  for (int k = 0; k < obs.data_num; ++k) {
-    for (int n = 0; n < obs.points(); ++n) {
-      nodes_.push_back(sample_node(obs.data_time[k][n], T_));
-    }
+  // The node each sample is read at is the node its jump lands on.
+  nodes_.resize(jumps_.size());
+  for (const Jump& jp : jumps_) {
+    nodes_[static_cast<std::size_t>(jp.series) * obs.points() + jp.sample] =
+        jp.node;
   }
   if (kernels == Kernels::kFast) {
     fast_ = std::make_unique<FastKernels>(n_, T_, dt_, amp_, rate_);
