@@ -99,6 +99,9 @@ long allocations_of_run(Model& model, const Case& c, std::int64_t iterations) {
   StopSettings stop;
   stop.max_iter = iterations;
   stop.quiet = true;
+  // A small trace, so that it thins itself out during the run.
+  NormTrace trace(8);
+  stop.trace = &trace;
   std::ostringstream out;
   Matrix A = make_matrix(c.problem.dim);
   const long before = g_allocations.load();

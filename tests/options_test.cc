@@ -53,6 +53,13 @@ TEST(Options, DefaultsAndValues) {
     EXPECT_EQ(o.method, "lm");
     EXPECT_EQ(o.model, "exact");
   }
+  {
+    Parse p({"--report", "-", "--plot", "FIT.PDF", "--trajectory", "t.csv"});
+    ASSERT_TRUE(p.result.options) << p.err.str();
+    EXPECT_EQ(p.result.options->report, "-");
+    EXPECT_EQ(p.result.options->plot, "FIT.PDF");
+    EXPECT_EQ(p.result.options->trajectory, "t.csv");
+  }
 }
 
 TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
@@ -85,6 +92,25 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
       {{"--output", ""},
        "--output: expected a file or directory name, found \"\""},
       {{"-C", ""}, "-C: expected a file or directory name, found \"\""},
+      {{"--report", ""},
+       "--report: expected a file or directory name, found \"\""},
+      {{"--plot", "fit.txt"},
+       "--plot: expected a file name ending in .svg, .png or .pdf, found "
+       "\"fit.txt\""},
+      {{"--plot", "svg"},
+       "--plot: expected a file name ending in .svg, .png or .pdf, found "
+       "\"svg\""},
+      // No output may overwrite an input or another output.
+      {{"--report", "output.txt"},
+       "--report: expected a file other than --output, found \"output.txt\""},
+      {{"--trajectory", "./input.txt"},
+       "--trajectory: expected a file other than --input, found "
+       "\"./input.txt\""},
+      {{"--history", "d/../input_data.txt"},
+       "--history: expected a file other than --data, found "
+       "\"d/../input_data.txt\""},
+      {{"--report", "a.svg", "--plot", "a.svg"},
+       "--plot: expected a file other than --report, found \"a.svg\""},
   };
   for (const auto& [args, message] : cases) {
     Parse p(args);

@@ -1,9 +1,5 @@
 // The result file's text, its atomic replacement, and the console report.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -61,21 +57,10 @@ TEST(ResultFile, FailedWriteLeavesThePreviousResult) {
   testing::ScratchDir dir;
   const std::string path = (dir.path() / "output.txt").string();
   dir.write("output.txt", "previous    \n");
-  // A child process with a file-size limit of 16 bytes: the write of a big
-  // result fails halfway (EFBIG).
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{16, 16};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const std::string err = write_result_file(path, make_matrix(20));
-    _exit(err == "File too large" ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // A file-size limit of 16 bytes: the write of a big result fails halfway.
+  EXPECT_EQ(testing::with_file_size_limit(
+                16, [&] { return write_result_file(path, make_matrix(20)); }),
+            "File too large");
   EXPECT_EQ(dir.read("output.txt"), "previous    \n");
   int files = 0;
   for ([[maybe_unused]] const auto& e :

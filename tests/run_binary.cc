@@ -1,6 +1,8 @@
 // Test support: process runs of the built binary in scratch directories.
 #include "run_binary.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +72,33 @@ RunResult run_identify(const std::filesystem::path& dir,
 std::string mask_time(const std::string& console) {
   static const std::regex time_line("TIME = [^\n]* sec\n");
   return std::regex_replace(console, time_line, "TIME = * sec\n");
+}
+
+std::string with_file_size_limit(std::size_t bytes,
+                                 const std::function<std::string()>& write) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string result = write();
+    const ssize_t w = ::write(fds[1], result.data(), result.size());
+    _exit(w == static_cast<ssize_t>(result.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string result;
+  char buf[256];
+  ssize_t got = 0;
+  while ((got = read(fds[0], buf, sizeof buf)) > 0) result.append(buf, got);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
+  return result;
 }
 
 }  // namespace identify::testing

@@ -2,7 +2,9 @@
 // not a terminal, and captures its console output, diagnostics and exit code.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace identify::testing {
@@ -36,6 +38,12 @@ RunResult run_identify(const std::filesystem::path& dir,
                        const std::string& args = "");
 
 std::string read_file(const std::filesystem::path& path);
+
+// Runs `write` in a child process whose files may grow to at most `bytes`
+// (SIGXFSZ ignored, so a write past it fails with EFBIG) and returns what
+// `write` returned there. Lets a test make a write fail halfway.
+std::string with_file_size_limit(std::size_t bytes,
+                                 const std::function<std::string()>& write);
 
 // The console text with the elapsed seconds of the time line replaced by *.
 std::string mask_time(const std::string& console);

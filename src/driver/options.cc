@@ -7,10 +7,14 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 #include "driver/exit_codes.h"
+#include "output/plot_file.h"
 
 namespace identify {
 
@@ -63,6 +67,31 @@ void require_nonempty(const std::string& option, const std::string& text) {
   }
 }
 
+// The files a run writes must be distinct from each other and from the
+// files it reads, or one would overwrite another.
+void require_distinct(const Options& o, const CLI::App& app) {
+  const auto same = [](const std::string& a, const std::string& b) {
+    return std::filesystem::path(a).lexically_normal() ==
+           std::filesystem::path(b).lexically_normal();
+  };
+  std::vector<std::pair<std::string, const std::string*>> files = {
+      {"--input", &o.input}, {"--data", &o.data}, {"--output", &o.output}};
+  for (const auto& [option, value] :
+       {std::pair<const char*, const std::string*>{"--history", &o.history},
+        {"--report", &o.report},
+        {"--plot", &o.plot},
+        {"--trajectory", &o.trajectory}}) {
+    if (!app.count(option) || *value == "-") continue;
+    for (const auto& [other, taken] : files) {
+      if (same(*value, *taken)) {
+        throw BadValue{std::string(option) + ": expected a file other than " +
+                       other + ", found \"" + *value + "\""};
+      }
+    }
+    files.emplace_back(option, value);
+  }
+}
+
 }  // namespace
 
 ParsedOptions parse_options(int argc, const char* const* argv,
@@ -85,6 +114,18 @@ ParsedOptions parse_options(int argc, const char* const* argv,
       ->option_text("FILE");
   app.add_option("--history", o.history,
                  "Write 'iteration,residual_norm' per iteration to FILE (CSV)")
+      ->option_text("FILE");
+  app.add_option("--report", o.report,
+                 "Write a fit report (statistics, standard errors, "
+                 "identifiability) to FILE; - for standard error")
+      ->option_text("FILE");
+  app.add_option("--plot", o.plot,
+                 "Draw the data, the fitted model and the residual norm to "
+                 "FILE (.svg, .png or .pdf)")
+      ->option_text("FILE");
+  app.add_option("--trajectory", o.trajectory,
+                 "Write the fitted model at the 3001 grid times to FILE "
+                 "(CSV: t,x1,...,xN)")
       ->option_text("FILE");
   app.add_flag("--no-pause", o.no_pause,
                "Never wait for Enter (no wait either when standard input is "
@@ -130,6 +171,15 @@ ParsedOptions parse_options(int argc, const char* const* argv,
     require_nonempty("--data", o.data);
     require_nonempty("--output", o.output);
     if (app.count("--history")) require_nonempty("--history", o.history);
+    if (app.count("--report")) require_nonempty("--report", o.report);
+    if (app.count("--trajectory")) {
+      require_nonempty("--trajectory", o.trajectory);
+    }
+    if (app.count("--plot") && plot_device_for(o.plot).empty()) {
+      throw BadValue{"--plot: expected a file name ending in .svg, .png or "
+                     ".pdf, found \"" + o.plot + "\""};
+    }
+    require_distinct(o, app);
   } catch (const BadValue& bad) {
     err << "identify: " << bad.message << std::endl;
     return {std::nullopt, kExitUsage};

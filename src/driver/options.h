@@ -17,6 +17,9 @@ struct Options {
   std::string data = "input_data.txt";
   std::string output = "output.txt";
   std::string history;  // empty: no history file
+  std::string report;      // fit report; "-": stderr; empty: none
+  std::string plot;        // .svg, .png or .pdf; empty: none
+  std::string trajectory;  // CSV of the fitted model; empty: none
   bool no_pause = false;
   bool quiet = false;
   std::int64_t max_iter = 0;  // 0: no limit

@@ -15,6 +15,7 @@
 
 #include "driver/console.h"
 #include "driver/exit_codes.h"
+#include "driver/fit_outputs.h"
 #include "driver/options.h"
 #include "identify/identify_matrix.h"
 #include "identify/least_squares.h"
@@ -114,12 +115,14 @@ int run(int argc, const char* const* argv, std::ostream& out,
     }
 
     std::ofstream history;
+    NormTrace trace;
     StopSettings stop;
     stop.max_iter = opt.max_iter;
     stop.patience = opt.patience;
     stop.min_improvement = opt.min_improvement;
     stop.quiet = opt.quiet;
     stop.interrupt = &interrupt_flag();
+    if (!opt.plot.empty()) stop.trace = &trace;
     if (!opt.history.empty()) {
       history.open(opt.history, std::ios::out | std::ios::trunc);
       if (!history) {
@@ -172,8 +175,12 @@ int run(int argc, const char* const* argv, std::ostream& out,
         err << "identify: cannot write " << opt.history << std::endl;
       }
     }
+    // The optional outputs come after output.txt and the report, so that a
+    // failure among them costs neither.
+    const bool extras_written = write_fit_outputs(
+        opt, problem, obs, *model, A, result, trace, elapsed.count(), err);
     pause_for_user(!opt.no_pause, out);
-    if (!write_error.empty()) return kExitOutputError;
+    if (!write_error.empty() || !extras_written) return kExitOutputError;
     return exit_code_for(result);
   } catch (const InputError& e) {
     flush_warnings(err, warnings);

@@ -16,6 +16,22 @@
 
 namespace identify {
 
+std::vector<EntryRole> entry_roles(const ProblemRecord& problem) {
+  const std::size_t n = static_cast<std::size_t>(problem.dim);
+  std::vector<EntryRole> roles(n * n);
+  for (std::size_t e = 0; e < problem.par_borders_num.size(); ++e) {
+    const EntryIndex& at = problem.par_borders_num[e];
+    EntryRole& role = roles[at.row * n + at.col];
+    role.kind = EntryRole::kBounded;
+    role.lower = problem.par_borders_val[e].lower;
+    role.upper = problem.par_borders_val[e].upper;
+  }
+  for (const EntryIndex& at : problem.fix_par_num) {
+    roles[at.row * n + at.col] = EntryRole{EntryRole::kFixed, 0.0, 0.0};
+  }
+  return roles;
+}
+
 void apply_fixed_entries(const ProblemRecord& problem, Matrix& A) {
   for (std::size_t e = 0; e < problem.fix_par_num.size(); ++e) {
     const EntryIndex& at = problem.fix_par_num[e];

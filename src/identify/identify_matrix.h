@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <vector>
 
 #include "identify/stop.h"
 #include "input/records.h"
@@ -24,6 +25,18 @@ IdentifyResult identify_matrix(const ProblemRecord& problem,
                                const ObservationRecord& obs, Model& model,
                                Matrix& A, const StopSettings& stop,
                                std::ostream& out);
+
+// What the problem file says of one entry of A.
+struct EntryRole {
+  enum Kind { kFree, kFixed, kBounded } kind = kFree;
+  double lower = 0.0;  // the interval of a bounded entry
+  double upper = 0.0;
+};
+
+// The role of every entry, row-major (i·N + j). An entry named among the
+// fixed entries is fixed even if it is also bounded; a bounded entry named
+// more than once has its last interval (which may be a single point).
+std::vector<EntryRole> entry_roles(const ProblemRecord& problem);
 
 // Sets the fixed entries, in record order.
 void apply_fixed_entries(const ProblemRecord& problem, Matrix& A);

@@ -60,29 +60,21 @@ struct Unknown {
 // Sets the fixed entries of A, clamps the bounded ones into their intervals
 // and returns the rest as unknowns, in row-major order of A.
 std::vector<Unknown> prepare_unknowns(const ProblemRecord& problem, Matrix& A) {
-  const int n = problem.dim;
-  std::vector<char> fixed(static_cast<std::size_t>(n) * n, 0);
-  for (const EntryIndex& at : problem.fix_par_num)
-    fixed[at.row * n + at.col] = 1;
   apply_fixed_entries(problem, A);
-  std::vector<int> bound(static_cast<std::size_t>(n) * n, -1);
-  for (std::size_t e = 0; e < problem.par_borders_num.size(); ++e) {
-    const EntryIndex& at = problem.par_borders_num[e];
-    bound[at.row * n + at.col] = static_cast<int>(e);
-  }
+  const std::vector<EntryRole> roles = entry_roles(problem);
   std::vector<Unknown> unknowns;
-  for (int q = 0; q < n * n; ++q) {
-    if (fixed[q]) continue;
-    double& value = A.data()[q];
+  for (std::size_t q = 0; q < roles.size(); ++q) {
+    const EntryRole& role = roles[q];
+    if (role.kind == EntryRole::kFixed) continue;
     Unknown u;
-    u.entry = q;
-    if (bound[q] >= 0) {
-      const EntryBounds& b = problem.par_borders_val[bound[q]];
-      value = std::clamp(value, b.lower, b.upper);
-      if (b.lower == b.upper) continue;
+    u.entry = static_cast<int>(q);
+    if (role.kind == EntryRole::kBounded) {
+      double& value = A.data()[q];
+      value = std::clamp(value, role.lower, role.upper);
+      if (role.lower == role.upper) continue;
       u.bounded = true;
-      u.lower = b.lower;
-      u.upper = b.upper;
+      u.lower = role.lower;
+      u.upper = role.upper;
     }
     unknowns.push_back(u);
   }

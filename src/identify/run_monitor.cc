@@ -44,6 +44,7 @@ void RunMonitor::progress(std::int64_t iteration, double norm) {
                   static_cast<long long>(iteration), norm);
     *settings_.history << line << std::flush;
   }
+  if (settings_.trace != nullptr) settings_.trace->record(iteration, norm);
 }
 
 int RunMonitor::interrupt_signal() const {

@@ -21,8 +21,8 @@ class RunMonitor {
   // `iteration`; keeps a copy of A when the norm is the lowest so far.
   void observe(std::int64_t iteration, double norm, const Matrix& A);
 
-  // Prints "<norm>:   COUNT = <iteration>" (unless quiet) and the history
-  // line "<iteration>,<norm>".
+  // Prints "<norm>:   COUNT = <iteration>" (unless quiet), writes the
+  // history line "<iteration>,<norm>" and records the norm in the trace.
   void progress(std::int64_t iteration, double norm);
 
   // After `steps` steps: the stop that fires, if any, in the order

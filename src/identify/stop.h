@@ -7,6 +7,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "identify/norm_trace.h"
+
 namespace identify {
 
 enum class StopReason {
@@ -25,6 +27,7 @@ struct StopSettings {
   double min_improvement = 1e-9;    // relative improvement that counts
   bool quiet = false;               // no progress lines
   std::ostream* history = nullptr;  // "iteration,residual_norm" lines
+  NormTrace* trace = nullptr;       // residual norm per iteration, for plots
   // Set asynchronously by a signal handler: 0 none, else the signal number.
   const std::atomic<int>* interrupt = nullptr;
 };

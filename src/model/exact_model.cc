@@ -158,6 +158,7 @@ void MatrixExponential::compute(const Eigen::MatrixXd& X,
 ExactModel::ExactModel(const ProblemRecord& problem,
                        const ObservationRecord& obs)
     : n_(problem.dim),
+      T_(problem.T),
       m_(problem.dim + source_count(problem.exp_coef)),
       points_(obs.points()),
       z0_(Eigen::VectorXd::Zero(m_)),
@@ -256,6 +257,25 @@ void ExactModel::evaluate(const Matrix& A, Table& M) {
       const int s = sample_order_[p];
       M.data()[s] = states_(components_[s / points_], i);
     }
+  }
+}
+
+void ExactModel::trajectory(const Matrix& A, Trajectory& X) {
+  if (X.rows() != static_cast<std::size_t>(n_) || X.cols() != kNodeCount) {
+    X = make_trajectory(n_);
+  }
+  load_matrix(A);
+  const double dt = T_ / static_cast<double>(kStepCount);
+  // The same products as evaluate(), so that a node at a sample time holds
+  // the sample's value to the last bit.
+  Eigen::VectorXd x = z0_.head(n_);
+  for (int k = 0; k < kNodeCount; ++k) {
+    if (k > 0) {
+      scaled_ = (static_cast<double>(k) * dt) * state_matrix_;
+      expm_small_.compute(scaled_, propagator_);
+      x.noalias() = propagator_.topRows(n_) * z0_;
+    }
+    for (int i = 0; i < n_; ++i) X[i][k] = x[i];
   }
 }
 

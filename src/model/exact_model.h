@@ -59,6 +59,9 @@ class ExactModel : public Model {
   // rounding. J is (K·points) × (N·N) and is reshaped if it is not.
   void jacobian(const Matrix& A, Table& J) override;
 
+  // x(t_k) at t_k = k·(T/3000), one matrix exponential per node.
+  void trajectory(const Matrix& A, Trajectory& X) override;
+
  private:
   // Sets the top-left N×N block of state_matrix_ to A.
   void load_matrix(const Matrix& A);
@@ -69,6 +72,7 @@ class ExactModel : public Model {
   void weighted_derivative(double t, const Eigen::VectorXd& w);
 
   int n_;     // N, the components of x
+  double T_;  // final time
   int m_;     // N plus the number of nonzero entries of amp
   int points_;
   Eigen::VectorXd z0_;           // (x0, the nonzero entries of amp)

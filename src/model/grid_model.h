@@ -31,6 +31,8 @@ class GridModel : public Model {
   void evaluate(const Matrix& A, Table& M) override;
   void gradient(const Matrix& A, const Table& H, Matrix& G) override;
   void jacobian(const Matrix& A, Table& J) override;
+  // The forward sweep itself: X holds every node.
+  void trajectory(const Matrix& A, Trajectory& X) override;
 
   // The trajectories of the last evaluate() and gradient() calls.
   const Trajectory& forward_trajectory() const { return X_; }

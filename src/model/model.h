@@ -25,8 +25,13 @@ class Model {
   // Jacobian of the samples at the A of the last evaluate(): J has one row
   // per sample, series after series (row k·points + n), and one column per
   // entry of A, row after row (column i·N + j): J[k·points + n][i·N + j] =
-  // dM[k][n]/dA[i][j].
+  // dM[k][n]/dA[i][j]. J is reshaped if it does not have that shape.
   virtual void jacobian(const Matrix& A, Table& J) = 0;
+
+  // The model solution for A at the TimeGrid nodes t_k = k·(T/3000),
+  // k = 0 .. 3000: X[i][k] is x_i(t_k). X is reshaped to N × kNodeCount if
+  // it is not. Meant for output after a fit; may allocate.
+  virtual void trajectory(const Matrix& A, Trajectory& X) = 0;
 };
 
 }  // namespace identify

@@ -1,0 +1,208 @@
+// The fit report's text: four sections (run, residuals, entries,
+// identifiability), label and value in aligned columns, the formulas named
+// next to the numbers they give so that the report can be read without the
+// program's documentation.
+#include "output/fit_report.h"
+
+#include <cmath>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+
+namespace identify {
+
+namespace {
+
+std::string number(double v) {
+  std::ostringstream s;
+  s.imbue(std::locale::classic());
+  s << v;
+  return s.str();
+}
+
+// One "  label   value" line with the values in one column.
+void line(std::ostream& out, const std::string& label,
+          const std::string& value, const std::string& note = "") {
+  out << "  " << std::left << std::setw(28) << label << value;
+  if (!note.empty()) out << "   " << note;
+  out << '\n';
+}
+
+const char* status_text(EntryStatus status) {
+  switch (status) {
+    case EntryStatus::kFree:
+      return "free";
+    case EntryStatus::kFixed:
+      return "fixed";
+    case EntryStatus::kOnLowerBound:
+      return "on lower bound";
+    case EntryStatus::kOnUpperBound:
+      return "on upper bound";
+  }
+  return "";
+}
+
+// "a12 - 0.5*a21": the coefficients of a flat direction, +1 and −1 shown by
+// their sign alone.
+std::string combination(const FlatDirection& flat, int n) {
+  std::ostringstream s;
+  s.imbue(std::locale::classic());
+  for (std::size_t t = 0; t < flat.entries.size(); ++t) {
+    const double c = flat.coefficients[t];
+    const double size = std::abs(c);
+    if (t > 0) s << (c < 0 ? " - " : " + ");
+    else if (c < 0) s << "-";
+    if (size != 1.0) s << size << "*";
+    s << entry_name(flat.entries[t] / n, flat.entries[t] % n, n);
+  }
+  return s.str();
+}
+
+void run_section(std::ostream& out, const RunSummary& run) {
+  out << "Run\n";
+  line(out, "method", run.method);
+  line(out, "model", run.model);
+  line(out, "stop", run.stop);
+  line(out, "iterations", std::to_string(run.iterations));
+  line(out, "time", number(run.seconds) + " s");
+}
+
+void residual_section(std::ostream& out, const FitStatistics& st) {
+  out << "\nResiduals (the measured samples; the point at t = 0 of each "
+         "series stands for x0 and is not counted)\n";
+  line(out, "residual norm", number(st.norm), "sqrt(SSR)");
+  line(out, "sum of squares SSR", number(st.ssr));
+  line(out, "residuals n", std::to_string(st.residuals));
+  line(out, "free entries p", std::to_string(st.free_entries),
+       "neither fixed nor on a bound");
+  line(out, "degrees of freedom n - p", std::to_string(st.dof));
+  if (st.residuals == 0) {
+    line(out, "RMS residual", "n/a", "no residuals");
+  } else {
+    line(out, "RMS residual", number(st.rms), "sqrt(SSR/n)");
+  }
+  if (st.dof <= 0) {
+    line(out, "residual standard error s", "n/a", "no degrees of freedom");
+  } else {
+    line(out, "residual standard error s", number(st.residual_standard_error),
+         "sqrt(SSR/(n - p)), on " + std::to_string(st.dof) +
+             " degrees of freedom");
+  }
+  if (st.residuals == 0) {
+    line(out, "AIC", "n/a", "no residuals");
+    line(out, "BIC", "n/a", "no residuals");
+  } else {
+    line(out, "AIC", number(st.aic),
+         "n*(ln(2*pi) + ln(SSR/n) + 1) + 2*(p + 1), Gaussian errors");
+    line(out, "BIC", number(st.bic),
+         "n*(ln(2*pi) + ln(SSR/n) + 1) + ln(n)*(p + 1)");
+  }
+}
+
+void entry_section(std::ostream& out, const FitStatistics& st, int n) {
+  out << "\nEntries\n";
+  if (st.dof > 0) {
+    out << "  standard errors from s^2*(J^T*J)^-1, J the Jacobian of the "
+           "residuals with respect to the free entries;\n"
+        << "  95% interval: value -/+ t*(standard error), t = "
+        << number(st.t_quantile) << " (Student's t, " << st.dof
+        << " degrees of freedom)\n";
+  } else {
+    out << "  no standard errors: no degrees of freedom\n";
+  }
+  out << '\n'
+      << "  " << std::left << std::setw(10) << "entry" << std::setw(14)
+      << "value" << std::setw(18) << "status" << std::setw(14)
+      << "std. error"
+      << "95% interval\n";
+  for (const EntryEstimate& e : st.entries) {
+    std::ostringstream row;
+    row << "  " << std::left << std::setw(10) << entry_name(e.row, e.col, n)
+        << std::setw(14) << number(e.value) << std::setw(18)
+        << status_text(e.status);
+    if (e.status == EntryStatus::kFree) {
+      if (!e.determined) {
+        row << "not determined by the data";
+      } else if (std::isnan(e.standard_error)) {
+        row << "n/a";
+      } else {
+        row << std::setw(14) << number(e.standard_error)
+            << number(e.lower95) << " .. " << number(e.upper95);
+      }
+    }
+    std::string text = row.str();
+    text.erase(text.find_last_not_of(' ') + 1);
+    out << text << '\n';
+  }
+}
+
+void identifiability_section(std::ostream& out, const FitStatistics& st,
+                             int n) {
+  out << "\nIdentifiability\n";
+  if (st.free_entries == 0) {
+    out << "  no free entries\n";
+    return;
+  }
+  if (std::isnan(st.condition)) {
+    out << "  not assessed: the sum of squares is not finite\n";
+    return;
+  }
+  line(out, "rank of J", std::to_string(st.rank) + " of " +
+                             std::to_string(st.free_entries) +
+                             " free entries");
+  line(out, "condition number of J", number(st.condition),
+       "columns scaled to unit norm; above " + number(kIllConditioned) +
+           " counts as ill-conditioned");
+  if (st.flat.empty()) {
+    out << "  every free entry is resolved by the data\n";
+  } else {
+    out << "  the data cannot tell these combinations of entries apart "
+           "(moving the entries along one leaves the fit unchanged to first "
+           "order, or nearly so):\n";
+    for (const FlatDirection& f : st.flat) {
+      out << "    " << combination(f, n) << "   ("
+          << (f.ratio == 0.0 ? std::string("rank-deficient")
+                             : "singular value ratio " + number(f.ratio))
+          << ")\n";
+    }
+  }
+  if (st.correlated.empty()) {
+    out << "  no pair of entries has |correlation| above "
+        << number(kHighCorrelation) << '\n';
+  } else {
+    out << "  pairs of entries with |correlation| above "
+        << number(kHighCorrelation) << ":\n";
+    for (const Correlation& c : st.correlated) {
+      out << "    " << entry_name(c.first / n, c.first % n, n) << ", "
+          << entry_name(c.second / n, c.second % n, n) << ": "
+          << number(c.value) << '\n';
+    }
+  }
+}
+
+}  // namespace
+
+std::string entry_name(int row, int col, int n) {
+  std::ostringstream s;
+  s << 'a';
+  if (n <= 9) {
+    s << row + 1 << col + 1;
+  } else {
+    s << '(' << row + 1 << ',' << col + 1 << ')';
+  }
+  return s.str();
+}
+
+std::string format_fit_report(const FitStatistics& stats,
+                              const RunSummary& run, int n) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out << "Fit report\n\n";
+  run_section(out, run);
+  residual_section(out, stats);
+  entry_section(out, stats, n);
+  identifiability_section(out, stats, n);
+  return out.str();
+}
+
+}  // namespace identify

@@ -1,0 +1,32 @@
+// The fit report: a plain-text account of a finished run for the person who
+// has to judge it: why the run stopped, how well the model fits the
+// measurements, how sure each entry of A is, and which combinations of
+// entries the data cannot resolve.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "identify/fit_statistics.h"
+
+namespace identify {
+
+// What the report says about the run itself.
+struct RunSummary {
+  std::string method;  // "descent", "lm", "lbfgsb"
+  std::string model;   // "grid", "exact"
+  std::string stop;    // one line: why the run stopped, with numbers
+  std::int64_t iterations = 0;
+  double seconds = 0.0;  // wall time of the run
+};
+
+// "a12" for row 0, column 1 of an N×N matrix with N <= 9; "a(1,12)" style
+// for larger N, where digits alone would be ambiguous. row, col 0-based.
+std::string entry_name(int row, int col, int n);
+
+// The report text. Numbers in %g with six significant digits; "n/a" with a
+// reason where a value does not exist (no degrees of freedom, no residuals).
+std::string format_fit_report(const FitStatistics& stats,
+                              const RunSummary& run, int n);
+
+}  // namespace identify

@@ -1,0 +1,49 @@
+// Pictures of a fit: one panel per observed component with the measured
+// samples as markers and the fitted model as a line over [0, T], and one
+// panel with the residual norm against the iteration on a log scale. Drawn
+// with PLplot; the format follows the file name's extension.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/table.h"
+
+namespace identify {
+
+// What the plot shows. Components are 0-based here and printed 1-based.
+struct PlotData {
+  // The fitted model: times (ascending, from 0 to T) and the N × times.size()
+  // table of x_i at those times.
+  std::vector<double> times;
+  Table trajectory;
+  // One panel per entry, in this order: the component, and its measured
+  // samples (time, value) from every series that observes it. The implicit
+  // point at t = 0 is not a measurement and is not among them.
+  struct Panel {
+    int component = 0;
+    std::vector<double> sample_time;
+    std::vector<double> sample_value;
+  };
+  std::vector<Panel> panels;
+  // Residual norm against iteration, ascending in iteration; may be empty
+  // (then that panel says there is no history).
+  std::vector<std::int64_t> iterations;
+  std::vector<double> norms;
+};
+
+// The PLplot device for a file name: "svg" for .svg, "pngcairo" for .png,
+// "pdfcairo" for .pdf (case-insensitive); empty for anything else.
+std::string plot_device_for(const std::string& path);
+
+// Draws `data` into `path` in the format of its extension, atomically (a
+// temporary file beside it, renamed over it when complete). Returns an empty
+// string on success, otherwise the reason; the target is then untouched.
+// Non-finite values are left out of the drawing, as are norms that are not
+// positive, and a panel with nothing left to draw says so. PLplot's errors
+// come back as the reason: it never ends the process. Calls from several
+// threads take turns, as PLplot's state is global.
+std::string write_plot_file(const std::string& path, const PlotData& data);
+
+}  // namespace identify

@@ -1,0 +1,26 @@
+// The fitted model as a table for other programs: one CSV line per time,
+// "t,x1,...,xN" with a header, every number with 17 significant digits so
+// that it reads back as the same double.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/table.h"
+
+namespace identify {
+
+// The CSV text of X (N rows, one column per time) at `times`.
+std::string format_trajectory(const std::vector<double>& times,
+                              const Table& X);
+
+// Writes format_trajectory(times, X) to `path` atomically. Returns an empty
+// string on success, otherwise the reason.
+std::string write_trajectory_file(const std::string& path,
+                                  const std::vector<double>& times,
+                                  const Table& X);
+
+// The TimeGrid times k·(T/3000), k = 0 .. 3000, as the sweeps compute them.
+std::vector<double> grid_times(double T);
+
+}  // namespace identify

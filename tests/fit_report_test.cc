@@ -1,0 +1,146 @@
+// The fit report's text: the whole layout for one case, then the wording of
+// the cases without degrees of freedom, residuals or free entries.
+#include "output/fit_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace identify {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+EntryEstimate entry(int q, double value, EntryStatus status,
+                    bool determined = false, double se = kNaN) {
+  EntryEstimate e;
+  e.row = q / 2;
+  e.col = q % 2;
+  e.value = value;
+  e.status = status;
+  e.determined = determined;
+  e.standard_error = se;
+  e.lower95 = value - 2.5 * se;
+  e.upper95 = value + 2.5 * se;
+  return e;
+}
+
+FitStatistics two_by_two() {
+  FitStatistics st;
+  st.residuals = 10;
+  st.free_entries = 2;
+  st.dof = 8;
+  st.ssr = 4.5;
+  st.norm = std::sqrt(4.5);
+  st.rms = std::sqrt(0.45);
+  st.residual_standard_error = 0.75;
+  st.aic = 28.8;
+  st.bic = 30.4;
+  st.t_quantile = 2.5;
+  st.entries = {entry(0, -1.5, EntryStatus::kFree, true, 0.2),
+                entry(1, 0.5, EntryStatus::kFixed),
+                entry(2, 0.0, EntryStatus::kOnLowerBound),
+                entry(3, 2.0, EntryStatus::kFree)};
+  st.rank = 1;
+  st.condition = std::numeric_limits<double>::infinity();
+  FlatDirection alone;
+  alone.entries = {3};
+  alone.coefficients = {1.0};
+  FlatDirection pair;
+  pair.ratio = 3e-10;
+  pair.entries = {3, 0};
+  pair.coefficients = {1.0, -0.5};
+  st.flat = {alone, pair};
+  st.correlated = {{0, 3, -0.975}};
+  return st;
+}
+
+TEST(FitReport, Layout) {
+  const RunSummary run{"lm", "exact", "lm: stopped for a reason", 17, 0.25};
+  EXPECT_EQ(
+      format_fit_report(two_by_two(), run, 2),
+      "Fit report\n"
+      "\n"
+      "Run\n"
+      "  method                      lm\n"
+      "  model                       exact\n"
+      "  stop                        lm: stopped for a reason\n"
+      "  iterations                  17\n"
+      "  time                        0.25 s\n"
+      "\n"
+      "Residuals (the measured samples; the point at t = 0 of each series "
+      "stands for x0 and is not counted)\n"
+      "  residual norm               2.12132   sqrt(SSR)\n"
+      "  sum of squares SSR          4.5\n"
+      "  residuals n                 10\n"
+      "  free entries p              2   neither fixed nor on a bound\n"
+      "  degrees of freedom n - p    8\n"
+      "  RMS residual                0.67082   sqrt(SSR/n)\n"
+      "  residual standard error s   0.75   sqrt(SSR/(n - p)), on 8 degrees "
+      "of freedom\n"
+      "  AIC                         28.8   n*(ln(2*pi) + ln(SSR/n) + 1) + "
+      "2*(p + 1), Gaussian errors\n"
+      "  BIC                         30.4   n*(ln(2*pi) + ln(SSR/n) + 1) + "
+      "ln(n)*(p + 1)\n"
+      "\n"
+      "Entries\n"
+      "  standard errors from s^2*(J^T*J)^-1, J the Jacobian of the "
+      "residuals with respect to the free entries;\n"
+      "  95% interval: value -/+ t*(standard error), t = 2.5 (Student's t, 8 "
+      "degrees of freedom)\n"
+      "\n"
+      "  entry     value         status            std. error    95% "
+      "interval\n"
+      "  a11       -1.5          free              0.2           -2 .. -1\n"
+      "  a12       0.5           fixed\n"
+      "  a21       0             on lower bound\n"
+      "  a22       2             free              not determined by the "
+      "data\n"
+      "\n"
+      "Identifiability\n"
+      "  rank of J                   1 of 2 free entries\n"
+      "  condition number of J       inf   columns scaled to unit norm; above "
+      "1e+08 counts as ill-conditioned\n"
+      "  the data cannot tell these combinations of entries apart (moving the "
+      "entries along one leaves the fit unchanged to first order, or nearly "
+      "so):\n"
+      "    a22   (rank-deficient)\n"
+      "    a22 - 0.5*a11   (singular value ratio 3e-10)\n"
+      "  pairs of entries with |correlation| above 0.95:\n"
+      "    a11, a22: -0.975\n");
+}
+
+TEST(FitReport, MissingQuantitiesSayWhy) {
+  const RunSummary run{"descent", "grid", "converged", 3, 0.5};
+  FitStatistics st = two_by_two();
+  st.dof = 0;
+  st.residual_standard_error = st.t_quantile = kNaN;
+  st.entries[0] = entry(0, -1.5, EntryStatus::kFree, true);
+  std::string text = format_fit_report(st, run, 2);
+  EXPECT_NE(text.find("  residual standard error s   n/a   no degrees of "
+                      "freedom\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("  no standard errors: no degrees of freedom\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("  a11       -1.5          free              n/a\n"),
+            std::string::npos);
+
+  st = FitStatistics{};
+  st.entries = {entry(0, 1.0, EntryStatus::kFixed)};
+  st.condition = kNaN;
+  st.rms = st.aic = st.bic = kNaN;
+  text = format_fit_report(st, run, 1);
+  EXPECT_NE(text.find("  RMS residual                n/a   no residuals\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("  AIC                         n/a   no residuals\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("Identifiability\n  no free entries\n"),
+            std::string::npos);
+
+  EXPECT_EQ(entry_name(8, 0, 9), "a91");
+  EXPECT_EQ(entry_name(0, 11, 12), "a(1,12)");
+}
+
+}  // namespace
+}  // namespace identify

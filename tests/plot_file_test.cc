@@ -1,0 +1,231 @@
+// Plot files: the format chosen by the extension, complete files of each
+// format replaced atomically, failures reported instead of ending the
+// process, and degenerate data still drawn.
+#include "output/plot_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <regex>
+
+#include "run_binary.h"
+
+namespace identify {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Two observed components of a decaying system with 11 samples each, on the
+// full time grid, and a falling residual norm over 500 iterations.
+PlotData fit_data() {
+  PlotData d;
+  d.trajectory = make_trajectory(2);
+  for (int k = 0; k < kNodeCount; ++k) {
+    const double t = 5.0 * k / kStepCount;
+    d.times.push_back(t);
+    d.trajectory[0][k] = 2.0 * std::exp(-0.4 * t) * std::cos(t);
+    d.trajectory[1][k] = -std::exp(-0.7 * t);
+  }
+  for (int c = 0; c < 2; ++c) {
+    PlotData::Panel panel{c, {}, {}};
+    for (int s = 1; s <= 11; ++s) {
+      panel.sample_time.push_back(0.5 * (s - 1));
+      panel.sample_value.push_back(d.trajectory[c][300 * (s - 1)] + 0.01 * s);
+    }
+    d.panels.push_back(panel);
+  }
+  for (int i = 1; i <= 500; ++i) {
+    d.iterations.push_back(i);
+    d.norms.push_back(10.0 * std::exp(-0.03 * i));
+  }
+  return d;
+}
+
+std::vector<std::string> directory_listing(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.push_back(e.path().filename().string());
+  }
+  return names;
+}
+
+// Runs `f` with standard output going to a file; returns what was printed.
+std::string captured_stdout(const std::function<void()>& f) {
+  testing::ScratchDir dir;
+  const std::string file = (dir.path() / "stdout").string();
+  std::fflush(stdout);
+  const int saved = dup(1);
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(fd, 1);
+  close(fd);
+  f();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  return dir.read("stdout");
+}
+
+// The text of an SVG file's labels: PLplot writes each character as an
+// entity (&#x41;).
+std::string svg_text(const std::string& svg) {
+  std::string text;
+  static const std::regex entity("&#x([0-9A-Fa-f]+);");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), entity);
+       it != std::sregex_iterator(); ++it) {
+    text += static_cast<char>(std::stoi((*it)[1].str(), nullptr, 16));
+  }
+  return text;
+}
+
+TEST(PlotFile, DeviceFollowsTheExtension) {
+  EXPECT_EQ(plot_device_for("fit.svg"), "svg");
+  EXPECT_EQ(plot_device_for("out/Fit.SVG"), "svg");
+  EXPECT_EQ(plot_device_for("fit.png"), "pngcairo");
+  EXPECT_EQ(plot_device_for("a.b/fit.Png"), "pngcairo");
+  EXPECT_EQ(plot_device_for("fit.pdf"), "pdfcairo");
+  EXPECT_EQ(plot_device_for("fit.txt"), "");
+  EXPECT_EQ(plot_device_for("fit.png.txt"), "");
+  EXPECT_EQ(plot_device_for("fit"), "");
+  EXPECT_EQ(plot_device_for("dir.png/fit"), "");
+  EXPECT_EQ(plot_device_for(""), "");
+}
+
+TEST(PlotFile, WritesEveryFormatWholeAndSilently) {
+  testing::ScratchDir dir;
+  const PlotData data = fit_data();
+  const struct {
+    const char* name;
+    std::string magic;
+  } formats[] = {{"fit.svg", "<?xml"},
+                 {"fit.png", "\x89PNG\r\n"},
+                 {"fit.pdf", "%PDF-"},
+                 {"FIT.PNG", "\x89PNG\r\n"}};
+  for (const auto& format : formats) {
+    SCOPED_TRACE(format.name);
+    const std::string path = (dir.path() / format.name).string();
+    std::string err = "not run";
+    // Twice in a row to the same file: the second replaces the first.
+    dir.write(format.name, "previous");
+    EXPECT_EQ(captured_stdout([&] {
+                err = write_plot_file(path, data);
+                if (err.empty()) err = write_plot_file(path, data);
+              }),
+              "");
+    EXPECT_EQ(err, "");
+    const std::string bytes = dir.read(format.name);
+    EXPECT_EQ(bytes.substr(0, format.magic.size()), format.magic);
+    EXPECT_GT(bytes.size(), 5000u);
+  }
+  // A complete file of each format and no temporary file left over.
+  std::vector<std::string> names = directory_listing(dir.path());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"FIT.PNG", "fit.pdf", "fit.png",
+                                             "fit.svg"}));
+  EXPECT_NE(dir.read("fit.svg").find("</svg>"), std::string::npos);
+  EXPECT_NE(dir.read("fit.pdf").find("%%EOF"), std::string::npos);
+  // The PNG is wide enough to read: IHDR holds the width in bytes 16..19.
+  const std::string png = dir.read("fit.png");
+  ASSERT_GT(png.size(), 24u);
+  const unsigned width = (static_cast<unsigned char>(png[16]) << 24) |
+                         (static_cast<unsigned char>(png[17]) << 16) |
+                         (static_cast<unsigned char>(png[18]) << 8) |
+                         static_cast<unsigned char>(png[19]);
+  EXPECT_GE(width, 800u);
+  EXPECT_LE(width, 2000u);
+}
+
+TEST(PlotFile, FailuresAreReportedAndLeaveTheTargetAlone) {
+  testing::ScratchDir dir;
+  const PlotData data = fit_data();
+  EXPECT_EQ(write_plot_file((dir.path() / "fit.txt").string(), data),
+            "unknown plot format \".txt\": expected .svg, .png or .pdf");
+  EXPECT_NE(write_plot_file((dir.path() / "fit").string(), data), "");
+  EXPECT_NE(
+      write_plot_file((dir.path() / "no/such/dir/fit.png").string(), data), "");
+  // The target is a directory: drawn, but it cannot be renamed over.
+  std::filesystem::create_directory(dir.path() / "taken.svg");
+  EXPECT_NE(write_plot_file((dir.path() / "taken.svg").string(), data), "");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "taken.svg"));
+  // More panels than a page can hold.
+  PlotData crowded;
+  crowded.panels.resize(2000);
+  EXPECT_NE(write_plot_file((dir.path() / "crowded.pdf").string(), crowded),
+            "");
+  EXPECT_EQ(directory_listing(dir.path()),
+            std::vector<std::string>{"taken.svg"});
+
+  // Writes that fail halfway (a file-size limit of 1000 bytes, in a child
+  // process): the reason comes back and the old file stays.
+  dir.write("fit.png", "previous");
+  EXPECT_EQ(testing::with_file_size_limit(1000,
+                                          [&] {
+                                            return write_plot_file(
+                                                (dir.path() / "fit.png")
+                                                    .string(),
+                                                data);
+                                          }),
+            "File too large");
+  EXPECT_EQ(dir.read("fit.png"), "previous");
+  EXPECT_EQ(directory_listing(dir.path()).size(), 2u);
+  // PLplot is still usable afterwards.
+  EXPECT_EQ(write_plot_file((dir.path() / "fit.png").string(), data), "");
+}
+
+TEST(PlotFile, DegenerateDataIsStillDrawn) {
+  testing::ScratchDir dir;
+  const std::string svg = (dir.path() / "fit.svg").string();
+
+  // Nothing at all: only the norm panel, which says so.
+  EXPECT_EQ(write_plot_file(svg, PlotData{}), "");
+  std::string text = svg_text(dir.read("fit.svg"));
+  EXPECT_NE(text.find("residual norm"), std::string::npos);
+  EXPECT_NE(text.find("no iteration history"), std::string::npos);
+  EXPECT_EQ(text.find("component"), std::string::npos);
+
+  // A flat series, a series with gaps, one with nothing finite, one without
+  // samples, one the trajectory does not have; norms of which only a single
+  // one can go on a log axis.
+  PlotData d;
+  d.times = {0.0, 1.0, 2.0, 3.0};
+  d.trajectory = Table(4, 4);
+  for (int k = 0; k < 4; ++k) {
+    d.trajectory[0][k] = 3.0;
+    d.trajectory[1][k] = k == 2 ? kNaN : k;
+    d.trajectory[2][k] = k == 1 ? -kInf : kNaN;
+    d.trajectory[3][k] = 0.5 * k;
+  }
+  d.panels = {{0, {1.0, 2.0}, {3.0, 3.0}},
+              {1, {1.0, kNaN, 3.0}, {1.0, 2.0, kInf}},
+              {2, {1.0}, {kNaN}},
+              {3, {}, {}},
+              {9, {1.5}, {-2.0}}};
+  d.iterations = {1, 2, 3, 4};
+  d.norms = {0.0, kNaN, 0.25, -1.0};
+  EXPECT_EQ(write_plot_file(svg, d), "");
+  text = svg_text(dir.read("fit.svg"));
+  for (const char* label : {"component 1", "component 2", "component 3",
+                            "component 4", "component 10", "residual norm"}) {
+    EXPECT_NE(text.find(label), std::string::npos) << label;
+  }
+  EXPECT_NE(text.find("no finite values"), std::string::npos);
+  EXPECT_EQ(text.find("no iteration history"), std::string::npos);
+
+  // History with no positive norm, into each raster and vector format.
+  d.norms = {0.0, kNaN, -kInf, -1.0};
+  for (const char* name : {"fit.png", "fit.pdf", "fit.svg"}) {
+    EXPECT_EQ(write_plot_file((dir.path() / name).string(), d), "") << name;
+  }
+  EXPECT_NE(svg_text(dir.read("fit.svg")).find("no positive finite norms"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace identify
