@@ -138,6 +138,24 @@ TEST(FitReport, MissingQuantitiesSayWhy) {
   EXPECT_NE(text.find("Identifiability\n  no free entries\n"),
             std::string::npos);
 
+  // Far from full rank: ten combinations, the eight largest terms of each.
+  st = two_by_two();
+  FlatDirection wide;
+  for (int t = 0; t < 10; ++t) {
+    wide.entries.push_back(t % 4);
+    wide.coefficients.push_back(1.0 - 0.05 * t);
+  }
+  st.flat.assign(12, wide);
+  text = format_fit_report(st, run, 2);
+  EXPECT_NE(text.find("    a11 + 0.95*a12 + 0.9*a21 + 0.85*a22 + 0.8*a11 + "
+                      "0.75*a12 + 0.7*a21 + 0.65*a22 + ... (2 smaller terms)"
+                      "   (rank-deficient)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("    ... and 2 more: the data determine only 1 "
+                      "independent combinations of the 2 free entries\n"),
+            std::string::npos);
+
   EXPECT_EQ(entry_name(8, 0, 9), "a91");
   EXPECT_EQ(entry_name(0, 11, 12), "a(1,12)");
 }

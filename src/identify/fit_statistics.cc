@@ -178,7 +178,7 @@ FitStatistics compute_fit_statistics(const ProblemRecord& problem,
   Eigen::VectorXd sigma = Eigen::VectorXd::Zero(q_count);
   Eigen::MatrixXd V = Eigen::MatrixXd::Identity(q_count, q_count);
   if (q_count > 0) {
-    Eigen::JacobiSVD<Eigen::MatrixXd> svd(Js, Eigen::ComputeFullV);
+    Eigen::BDCSVD<Eigen::MatrixXd> svd(Js, Eigen::ComputeFullV);
     sigma.head(svd.singularValues().size()) = svd.singularValues();
     V = svd.matrixV();
   }

@@ -4,6 +4,7 @@
 // program's documentation.
 #include "output/fit_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <locale>
@@ -42,18 +43,27 @@ const char* status_text(EntryStatus status) {
   return "";
 }
 
+// A report stays readable when J is far from full rank: the combinations
+// listed, and the terms shown of each (the largest), are capped.
+constexpr std::size_t kMaxDirections = 10;
+constexpr std::size_t kMaxTerms = 8;
+
 // "a12 - 0.5*a21": the coefficients of a flat direction, +1 and −1 shown by
-// their sign alone.
+// their sign alone, the largest kMaxTerms of them.
 std::string combination(const FlatDirection& flat, int n) {
   std::ostringstream s;
   s.imbue(std::locale::classic());
-  for (std::size_t t = 0; t < flat.entries.size(); ++t) {
+  const std::size_t shown = std::min(flat.entries.size(), kMaxTerms);
+  for (std::size_t t = 0; t < shown; ++t) {
     const double c = flat.coefficients[t];
     const double size = std::abs(c);
     if (t > 0) s << (c < 0 ? " - " : " + ");
     else if (c < 0) s << "-";
     if (size != 1.0) s << size << "*";
     s << entry_name(flat.entries[t] / n, flat.entries[t] % n, n);
+  }
+  if (shown < flat.entries.size()) {
+    s << " + ... (" << flat.entries.size() - shown << " smaller terms)";
   }
   return s.str();
 }
@@ -159,11 +169,19 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
     out << "  the data cannot tell these combinations of entries apart "
            "(moving the entries along one leaves the fit unchanged to first "
            "order, or nearly so):\n";
-    for (const FlatDirection& f : st.flat) {
+    const std::size_t shown = std::min(st.flat.size(), kMaxDirections);
+    for (std::size_t d = 0; d < shown; ++d) {
+      const FlatDirection& f = st.flat[d];
       out << "    " << combination(f, n) << "   ("
           << (f.ratio == 0.0 ? std::string("rank-deficient")
                              : "singular value ratio " + number(f.ratio))
           << ")\n";
+    }
+    if (shown < st.flat.size()) {
+      out << "    ... and " << st.flat.size() - shown
+          << " more: the data determine only " << st.rank
+          << " independent combinations of the " << st.free_entries
+          << " free entries\n";
     }
   }
   if (st.correlated.empty()) {
