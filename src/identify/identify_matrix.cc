@@ -93,12 +93,7 @@ IdentifyResult identify_matrix(const ProblemRecord& problem,
     ++counter;
     if (!reason) reason = monitor.check(counter);
     if (reason) {
-      result.reason = *reason;
-      std::copy(monitor.best().data(), monitor.best().data() + A.size(),
-                A.data());
-      result.norm = monitor.best_norm();
-      result.best_iteration = monitor.best_iteration();
-      result.signal = monitor.interrupt_signal();
+      result = monitor.stop_with_best(*reason, A);
       result.verdict =
           monitor.verdict(*reason, counter, problem.epsilon, problem.opt_par);
       break;

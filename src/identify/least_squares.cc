@@ -271,19 +271,14 @@ class Tracker {
                         const std::string& counts_text, Matrix& A,
                         std::ostream& out) const {
     IdentifyResult result;
-    result.iterations = count_;
     const StopReason reason = reason_ ? *reason_ : library_reason;
-    result.reason = reason;
     if (reason == StopReason::kConverged) {
       std::copy(converged_.data(), converged_.data() + A.size(), A.data());
+      result.reason = reason;
       result.norm = converged_norm_;
       result.best_iteration = converged_iteration_;
     } else {
-      std::copy(monitor_.best().data(), monitor_.best().data() + A.size(),
-                A.data());
-      result.norm = monitor_.best_norm();
-      result.best_iteration = monitor_.best_iteration();
-      result.signal = monitor_.interrupt_signal();
+      result = monitor_.stop_with_best(reason, A);
       if (reason_) {
         result.verdict =
             name + ": " + monitor_.verdict(reason, count_, epsilon_, 0.0);
@@ -294,6 +289,7 @@ class Tracker {
       }
       result.verdict += counts_text;
     }
+    result.iterations = count_;
     print_iteration_count(out, count_);
     return result;
   }

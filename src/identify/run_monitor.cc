@@ -47,6 +47,16 @@ void RunMonitor::progress(std::int64_t iteration, double norm) {
   if (settings_.trace != nullptr) settings_.trace->record(iteration, norm);
 }
 
+IdentifyResult RunMonitor::stop_with_best(StopReason reason, Matrix& A) const {
+  std::copy(best_.data(), best_.data() + A.size(), A.data());
+  IdentifyResult result;
+  result.reason = reason;
+  result.norm = best_norm_;
+  result.best_iteration = best_iteration_;
+  result.signal = interrupt_signal();
+  return result;
+}
+
 int RunMonitor::interrupt_signal() const {
   return settings_.interrupt == nullptr ? 0 : settings_.interrupt->load();
 }

@@ -29,11 +29,15 @@ class RunMonitor {
   // interrupt, iteration limit, no progress.
   std::optional<StopReason> check(std::int64_t steps) const;
 
-  bool has_best() const { return has_best_; }
   const Matrix& best() const { return best_; }
   double best_norm() const { return best_norm_; }
   std::int64_t best_iteration() const { return best_iteration_; }
   int interrupt_signal() const;
+
+  // Ends a run that stopped for `reason` short of its tolerance: A becomes
+  // the best matrix seen, and the result carries the reason, the best norm,
+  // its iteration and the interrupting signal (no verdict, no count).
+  IdentifyResult stop_with_best(StopReason reason, Matrix& A) const;
 
   // The verdict line of a stop other than convergence, with numbers.
   std::string verdict(StopReason reason, std::int64_t steps, double epsilon,

@@ -225,6 +225,16 @@ void ExactModel::load_matrix(const Matrix& A) {
   }
 }
 
+void ExactModel::state_at(double t, Eigen::Ref<Eigen::VectorXd> x) {
+  if (t == 0.0) {
+    x = z0_.head(n_);
+    return;
+  }
+  scaled_ = t * state_matrix_;
+  expm_small_.compute(scaled_, propagator_);
+  x.noalias() = propagator_.topRows(n_) * z0_;
+}
+
 void ExactModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
   const double scale = w.lpNorm<1>() * z0_.lpNorm<Eigen::Infinity>();
   if (scale == 0.0) {
@@ -240,19 +250,10 @@ void ExactModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
 
 void ExactModel::evaluate(const Matrix& A, Table& M) {
   const std::size_t series = components_.size();
-  if (M.rows() != series || M.cols() != static_cast<std::size_t>(points_)) {
-    M = Table(series, points_);
-  }
+  M.reshape(series, points_);
   load_matrix(A);
   for (std::size_t i = 0; i < times_.size(); ++i) {
-    const double t = times_[i];
-    if (t == 0.0) {
-      states_.col(i) = z0_.head(n_);
-    } else {
-      scaled_ = t * state_matrix_;
-      expm_small_.compute(scaled_, propagator_);
-      states_.col(i).noalias() = propagator_.topRows(n_) * z0_;
-    }
+    state_at(times_[i], states_.col(i));
     for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
       const int s = sample_order_[p];
       M.data()[s] = states_(components_[s / points_], i);
@@ -261,27 +262,19 @@ void ExactModel::evaluate(const Matrix& A, Table& M) {
 }
 
 void ExactModel::trajectory(const Matrix& A, Trajectory& X) {
-  if (X.rows() != static_cast<std::size_t>(n_) || X.cols() != kNodeCount) {
-    X = make_trajectory(n_);
-  }
+  X.reshape(n_, kNodeCount);
   load_matrix(A);
   const double dt = T_ / static_cast<double>(kStepCount);
-  // The same products as evaluate(), so that a node at a sample time holds
-  // the sample's value to the last bit.
-  Eigen::VectorXd x = z0_.head(n_);
+  Eigen::VectorXd x(n_);
   for (int k = 0; k < kNodeCount; ++k) {
-    if (k > 0) {
-      scaled_ = (static_cast<double>(k) * dt) * state_matrix_;
-      expm_small_.compute(scaled_, propagator_);
-      x.noalias() = propagator_.topRows(n_) * z0_;
-    }
+    state_at(static_cast<double>(k) * dt, x);
     for (int i = 0; i < n_; ++i) X[i][k] = x[i];
   }
 }
 
 void ExactModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
   const std::size_t n = static_cast<std::size_t>(n_);
-  if (G.rows() != n || G.cols() != n) G = Table(n, n);
+  G.reshape(n, n);
   G.fill(0.0);
   load_matrix(A);
   for (std::size_t i = 0; i < times_.size(); ++i) {
@@ -301,7 +294,7 @@ void ExactModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
 void ExactModel::jacobian(const Matrix& A, Table& J) {
   const std::size_t rows = components_.size() * points_;
   const std::size_t cols = static_cast<std::size_t>(n_) * n_;
-  if (J.rows() != rows || J.cols() != cols) J = Table(rows, cols);
+  J.reshape(rows, cols);
   J.fill(0.0);
   load_matrix(A);
   for (std::size_t i = 0; i < times_.size(); ++i) {

@@ -65,6 +65,10 @@ class ExactModel : public Model {
  private:
   // Sets the top-left N×N block of state_matrix_ to A.
   void load_matrix(const Matrix& A);
+  // x = x(t) for the matrix loaded: x0 at t = 0, else the top N rows of
+  // exp(B·t)·z0. Every caller gets the same products, so a trajectory node
+  // at a sample time holds the sample's value to the last bit.
+  void state_at(double t, Eigen::Ref<Eigen::VectorXd> x);
   // Puts t·Bᵀ on both diagonal blocks of block_ and w·z0ᵀ/scale into the
   // top N rows of its upper-right block, exponentiates, and returns the
   // upper-right block's top-left N×N corner, times t·scale, in frechet_:

@@ -303,6 +303,26 @@ template <int N>
   }
 }
 
+// One RK4 step from a.w into `out`: the four stages in turn, the
+// intermediate states in the buffers ya and yb.
+template <int W, int kMaxB, bool kSource>
+[[gnu::always_inline]] inline void rk4_stages(StageArgs& a,
+                                              const SweepBuffers& b,
+                                              double* out) {
+  a.y = a.w;
+  a.out = b.ya;
+  stage<W, kMaxB, 1, kSource>(a);
+  a.y = b.ya;
+  a.out = b.yb;
+  stage<W, kMaxB, 2, kSource>(a);
+  a.y = b.yb;
+  a.out = b.ya;
+  stage<W, kMaxB, 3, kSource>(a);
+  a.y = b.ya;
+  a.out = out;
+  stage<W, kMaxB, 4, kSource>(a);
+}
+
 // mat holds Aᵀ. Node s of the trajectory is row s of xn; the step from
 // row s − 1 writes row s, which is then copied into column s of X.
 template <int W, int kMaxB>
@@ -331,18 +351,7 @@ template <int W, int kMaxB>
     double* next = b.xn + s * np;
     a.w = next - np;
     a.src = b.source + (s - 1) * np;
-    a.y = a.w;
-    a.out = b.ya;
-    stage<W, kMaxB, 1, true>(a);
-    a.y = b.ya;
-    a.out = b.yb;
-    stage<W, kMaxB, 2, true>(a);
-    a.y = b.yb;
-    a.out = b.ya;
-    stage<W, kMaxB, 3, true>(a);
-    a.y = b.ya;
-    a.out = next;
-    stage<W, kMaxB, 4, true>(a);
+    rk4_stages<W, kMaxB, true>(a, b, next);
     for (int i = 0; i < n; ++i) X[i][s] = next[i];
     if (b.claim && s + kClaimAhead <= b.steps) {
       const double* ahead = next + kClaimAhead * np;
@@ -383,18 +392,7 @@ template <int W, int kMaxB>
   a.k3 = b.k3;
   for (int i = 1; i <= steps; ++i) {
     const int node = steps - i;
-    a.y = w;
-    a.out = b.ya;
-    stage<W, kMaxB, 1, false>(a);
-    a.y = b.ya;
-    a.out = b.yb;
-    stage<W, kMaxB, 2, false>(a);
-    a.y = b.yb;
-    a.out = b.ya;
-    stage<W, kMaxB, 3, false>(a);
-    a.y = b.ya;
-    a.out = w;
-    stage<W, kMaxB, 4, false>(a);
+    rk4_stages<W, kMaxB, false>(a, b, w);
     cursor.apply(node, H, w);
     for (int j = 0; j < n; ++j) Psi[j][node] = w[j];
     // Every 8 steps (one cache line of a Psi row), the lines

@@ -38,13 +38,17 @@ GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs,
   }
 }
 
-void GridModel::evaluate(const Matrix& A, Table& M) {
+void GridModel::sweep_forward(const Matrix& A, Trajectory& X) {
   if (fast_) {
-    fast_->forward(x0_.data(), A, X_);
+    fast_->forward(x0_.data(), A, X);
   } else {
-    solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X_,
+    solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X,
                   scratch_);
   }
+}
+
+void GridModel::evaluate(const Matrix& A, Table& M) {
+  sweep_forward(A, X_);
   const std::size_t points = M.cols();
   for (std::size_t k = 0; k < M.rows(); ++k) {
     const double* row = X_[components_[k]];
@@ -55,15 +59,8 @@ void GridModel::evaluate(const Matrix& A, Table& M) {
 }
 
 void GridModel::trajectory(const Matrix& A, Trajectory& X) {
-  if (X.rows() != static_cast<std::size_t>(n_) || X.cols() != kNodeCount) {
-    X = make_trajectory(n_);
-  }
-  if (fast_) {
-    fast_->forward(x0_.data(), A, X);
-  } else {
-    solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X,
-                  scratch_);
-  }
+  X.reshape(n_, kNodeCount);
+  sweep_forward(A, X);
 }
 
 void GridModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
@@ -83,9 +80,7 @@ void GridModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
 
 void GridModel::jacobian(const Matrix& A, Table& J) {
   const std::size_t entries = static_cast<std::size_t>(n_) * n_;
-  if (J.rows() != unit_jump_.size() || J.cols() != entries) {
-    J = Table(unit_jump_.size(), entries);
-  }
+  J.reshape(unit_jump_.size(), entries);
   unit_jump_.fill(0.0);
   double* h = unit_jump_.data();
   for (std::size_t q = 0; q < unit_jump_.size(); ++q) {

@@ -39,6 +39,9 @@ class GridModel : public Model {
   const Trajectory& adjoint_trajectory() const { return Psi_; }
 
  private:
+  // The forward sweep for A into X, on the fast or the plain kernels.
+  void sweep_forward(const Matrix& A, Trajectory& X);
+
   int n_;
   double T_;
   double dt_;

@@ -33,6 +33,11 @@ class Table {
   std::size_t size() const { return data_.size(); }
 
   void fill(double v) { data_.assign(data_.size(), v); }
+  // Gives the table rows × cols zeros, unless it has that shape already: then
+  // it keeps its contents and nothing is allocated.
+  void reshape(std::size_t rows, std::size_t cols) {
+    if (rows != rows_ || cols != cols_) *this = Table(rows, cols);
+  }
   friend bool operator==(const Table&, const Table&) = default;
 
  private:
