@@ -70,11 +70,10 @@ bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
     ok = false;
   };
   if (!opt.report.empty()) {
-    const FitStatistics stats =
-        compute_fit_statistics(problem, obs, model, A);
+    const FitStatistics stats = compute_fit_statistics(problem, obs, model, A);
     const RunSummary run{opt.method, opt.model,
-                         stop_text(result, problem.epsilon),
-                         result.iterations, seconds};
+                         stop_text(result, problem.epsilon), result.iterations,
+                         seconds};
     const std::string text = format_fit_report(stats, run, problem.dim);
     if (opt.report == "-") {
       err << text << std::flush;

@@ -4,7 +4,6 @@
 #include "driver/options.h"
 
 #include <CLI/CLI.hpp>
-
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -43,8 +42,10 @@ double parse_fraction(const std::string& option, const std::string& text) {
   const char* end = text.data() + text.size();
   const auto [p, ec] = std::from_chars(text.data(), end, v);
   if (ec != std::errc() || p != end || !(v >= 0.0) || !(v < 1.0)) {
-    throw BadValue{option + ": expected a number from 0 up to (not including) "
-                   "1, found \"" + text + "\""};
+    throw BadValue{option +
+                   ": expected a number from 0 up to (not including) "
+                   "1, found \"" +
+                   text + "\""};
   }
   return v;
 }
@@ -103,12 +104,12 @@ ParsedOptions parse_options(int argc, const char* const* argv,
       "measured samples of x.\nReads input.txt and input_data.txt, writes "
       "output.txt.",
       "identify"};
-  app.set_version_flag("--version", std::string("identify ") + IDENTIFY_VERSION);
+  app.set_version_flag("--version",
+                       std::string("identify ") + IDENTIFY_VERSION);
   app.add_option("-C", o.directory, "Work in DIR")->option_text("DIR");
   app.add_option("--input", o.input, "Problem file (default input.txt)")
       ->option_text("FILE");
-  app.add_option("--data", o.data,
-                 "Measurement file (default input_data.txt)")
+  app.add_option("--data", o.data, "Measurement file (default input_data.txt)")
       ->option_text("FILE");
   app.add_option("--output", o.output, "Result file (default output.txt)")
       ->option_text("FILE");
@@ -176,8 +177,10 @@ ParsedOptions parse_options(int argc, const char* const* argv,
       require_nonempty("--trajectory", o.trajectory);
     }
     if (app.count("--plot") && plot_device_for(o.plot).empty()) {
-      throw BadValue{"--plot: expected a file name ending in .svg, .png or "
-                     ".pdf, found \"" + o.plot + "\""};
+      throw BadValue{
+          "--plot: expected a file name ending in .svg, .png or "
+          ".pdf, found \"" +
+          o.plot + "\""};
     }
     require_distinct(o, app);
   } catch (const BadValue& bad) {

@@ -16,7 +16,7 @@ struct Options {
   std::string input = "input.txt";
   std::string data = "input_data.txt";
   std::string output = "output.txt";
-  std::string history;  // empty: no history file
+  std::string history;     // empty: no history file
   std::string report;      // fit report; "-": stderr; empty: none
   std::string plot;        // .svg, .png or .pdf; empty: none
   std::string trajectory;  // CSV of the fitted model; empty: none

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -94,7 +94,8 @@ int run(int argc, const char* const* argv, std::ostream& out,
     ObservationRecord obs =
         read_measurement_file(opt.data, problem.dim, problem.T, &warnings);
     flush_warnings(err, warnings);
-    out << std::endl << "Data file was successfully loaded!" << std::endl
+    out << std::endl
+        << "Data file was successfully loaded!" << std::endl
         << std::endl;
     pause_for_user(!opt.no_pause, out);
 

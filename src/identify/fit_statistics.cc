@@ -79,8 +79,8 @@ FlatDirection flat_direction(double ratio, const std::vector<int>& entries,
 }  // namespace
 
 FitStatistics compute_fit_statistics(const ProblemRecord& problem,
-                                     const ObservationRecord& obs,
-                                     Model& model, const Matrix& A) {
+                                     const ObservationRecord& obs, Model& model,
+                                     const Matrix& A) {
   const int n = problem.dim;
   const int points = obs.points();
   const int series = obs.data_num;
@@ -183,9 +183,9 @@ FitStatistics compute_fit_statistics(const ProblemRecord& problem,
     V = svd.matrixV();
   }
   const double top = q_count > 0 ? sigma[0] : 0.0;
-  const double tol = top * static_cast<double>(std::max<Eigen::Index>(
-                               rows, q_count)) *
-                     std::numeric_limits<double>::epsilon();
+  const double tol =
+      top * static_cast<double>(std::max<Eigen::Index>(rows, q_count)) *
+      std::numeric_limits<double>::epsilon();
   st.rank = 0;
   for (Eigen::Index i = 0; i < q_count; ++i) {
     if (sigma[i] > tol) ++st.rank;

@@ -34,7 +34,7 @@ struct EntryEstimate {
 // the entries by a multiple of d leaves the fit unchanged to first order
 // (ratio 0: rank-deficient) or nearly so (ratio below 1e-8: ill-conditioned).
 struct FlatDirection {
-  double ratio = 0.0;       // smallest singular value / largest, scaled J
+  double ratio = 0.0;        // smallest singular value / largest, scaled J
   std::vector<int> entries;  // i·N + j, largest |coefficient| first
   std::vector<double> coefficients;  // the largest is +1
 };
@@ -56,11 +56,11 @@ struct FitStatistics {
   double residual_standard_error = 0.0;  // s = sqrt(ssr / dof); NaN if dof <= 0
   double aic = 0.0;  // −2 log L + 2(p + 1), Gaussian errors of unknown σ
   double bic = 0.0;  // −2 log L + ln(n)·(p + 1); both NaN if n = 0
-  double t_quantile = 0.0;  // t(0.975, dof); NaN if dof <= 0
+  double t_quantile = 0.0;             // t(0.975, dof); NaN if dof <= 0
   std::vector<EntryEstimate> entries;  // N×N, row-major
-  int rank = 0;                 // numerical rank of J (free columns)
-  double condition = 0.0;       // of J with unit-norm columns; inf if rank < p
-  std::vector<FlatDirection> flat;    // rank-deficient and ill-conditioned
+  int rank = 0;                        // numerical rank of J (free columns)
+  double condition = 0.0;  // of J with unit-norm columns; inf if rank < p
+  std::vector<FlatDirection> flat;      // rank-deficient and ill-conditioned
   std::vector<Correlation> correlated;  // |correlation| > 0.95
 };
 
@@ -76,7 +76,7 @@ inline constexpr double kHighCorrelation = 0.95;
 // rank-deficient J it is the pseudo-inverse, and only the entries outside the
 // deficient directions get standard errors.
 FitStatistics compute_fit_statistics(const ProblemRecord& problem,
-                                     const ObservationRecord& obs,
-                                     Model& model, const Matrix& A);
+                                     const ObservationRecord& obs, Model& model,
+                                     const Matrix& A);
 
 }  // namespace identify

@@ -54,13 +54,14 @@ struct FitCounts {
 // its gradient, and the norm is the lowest reached so far. The run ends with
 // kConverged as soon as an iterate has residual norm <= epsilon (A is that
 // iterate); with kMethodConverged when the library's own convergence test
-// fires (or NLopt's line search finds no lower point); with kIterationLimit, kNoProgress or kInterrupted as the RunMonitor
-// decides after each progress line; with kDiverged if the start has no finite
-// residual norm; with kStalled if the library gives up without converging. On
-// every stop but kConverged A is the matrix with the lowest residual norm seen.
-// The verdict (empty on kConverged) starts with the method name, names the
-// library test that fired with its numbers, and ends with the model evaluations
-// used. `counts`, if given, receives those numbers on every stop.
+// fires (or NLopt's line search finds no lower point); with kIterationLimit,
+// kNoProgress or kInterrupted as the RunMonitor decides after each progress
+// line; with kDiverged if the start has no finite residual norm; with kStalled
+// if the library gives up without converging. On every stop but kConverged A is
+// the matrix with the lowest residual norm seen. The verdict (empty on
+// kConverged) starts with the method name, names the library test that fired
+// with its numbers, and ends with the model evaluations used. `counts`, if
+// given, receives those numbers on every stop.
 IdentifyResult fit_least_squares(const ProblemRecord& problem,
                                  const ObservationRecord& obs, Model& model,
                                  Matrix& A, const StopSettings& stop,

@@ -37,7 +37,8 @@ void NormTrace::points(std::vector<std::int64_t>& iterations,
                        std::vector<double>& norms) const {
   iterations = iterations_;
   norms = norms_;
-  if (has_last_ && (iterations.empty() || iterations.back() != last_iteration_)) {
+  if (has_last_ &&
+      (iterations.empty() || iterations.back() != last_iteration_)) {
     iterations.push_back(last_iteration_);
     norms.push_back(last_norm_);
   }

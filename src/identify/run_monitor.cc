@@ -15,8 +15,7 @@ namespace identify {
 RunMonitor::RunMonitor(const StopSettings& settings, std::ostream& out, int n)
     : settings_(settings), out_(out), best_(make_matrix(n)) {}
 
-void RunMonitor::observe(std::int64_t iteration, double norm,
-                         const Matrix& A) {
+void RunMonitor::observe(std::int64_t iteration, double norm, const Matrix& A) {
   if (!has_best_) {
     window_norm_ = norm;
     window_start_ = iteration;
@@ -94,8 +93,7 @@ std::string RunMonitor::verdict(StopReason reason, std::int64_t steps,
       break;
     case StopReason::kStalled:
       s << "stalled: the step of iteration " << steps - 1
-        << " left the matrix unchanged; " << best() << " > epsilon "
-        << epsilon;
+        << " left the matrix unchanged; " << best() << " > epsilon " << epsilon;
       break;
     case StopReason::kNoProgress:
       s << "no progress: the best residual norm " << best_norm_

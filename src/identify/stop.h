@@ -12,13 +12,13 @@
 namespace identify {
 
 enum class StopReason {
-  kConverged,       // residual norm <= epsilon
-  kDiverged,        // residual norm not finite
-  kStalled,         // a step left A unchanged to the last bit
-  kNoProgress,      // best norm flat for `patience` iterations
-  kIterationLimit,  // --max-iter reached
-  kInterrupted,     // SIGINT or SIGTERM
-  kMethodConverged, // a library method's own convergence test fired
+  kConverged,        // residual norm <= epsilon
+  kDiverged,         // residual norm not finite
+  kStalled,          // a step left A unchanged to the last bit
+  kNoProgress,       // best norm flat for `patience` iterations
+  kIterationLimit,   // --max-iter reached
+  kInterrupted,      // SIGINT or SIGTERM
+  kMethodConverged,  // a library method's own convergence test fired
 };
 
 struct StopSettings {
@@ -34,11 +34,11 @@ struct StopSettings {
 
 struct IdentifyResult {
   StopReason reason = StopReason::kConverged;
-  std::int64_t iterations = 0;  // steps taken = progress lines printed
-  double norm = 0.0;            // residual norm of the matrix returned
+  std::int64_t iterations = 0;      // steps taken = progress lines printed
+  double norm = 0.0;                // residual norm of the matrix returned
   std::int64_t best_iteration = 0;  // iteration whose matrix is returned
-  int signal = 0;               // for kInterrupted
-  std::string verdict;          // one line, for stderr; empty if converged
+  int signal = 0;                   // for kInterrupted
+  std::string verdict;              // one line, for stderr; empty if converged
 };
 
 }  // namespace identify

@@ -42,16 +42,16 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
                                      double T) {
   constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
   require_numbers(list, 2,
-          "at least 2 numbers (the number of series and the number of "
-          "samples)");
+                  "at least 2 numbers (the number of series and the number of "
+                  "samples)");
   ObservationRecord r;
   r.data_num = count_number(list, 0, "a number of series", kMaxCount);
   const std::int64_t series = r.data_num;
   const std::string layout =
       " numbers for " + std::to_string(series) + " series";
   require_numbers(list, series + 2,
-          "at least " + std::to_string(series + 2) + layout +
-              " (their component numbers and the number of samples)");
+                  "at least " + std::to_string(series + 2) + layout +
+                      " (their component numbers and the number of samples)");
   for (std::int64_t c = 0; c < series; ++c) {
     r.is_data_exist.push_back(
         component(list, static_cast<std::size_t>(1 + c), dim));
@@ -63,8 +63,8 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
       count_number(list, samples_at, "a number of samples", kMaxCount - 1);
   const std::int64_t total = series + 2 * series * samples + 2;
   require_numbers(list, total,
-          std::to_string(total) + layout + " of " + std::to_string(samples) +
-              " samples");
+                  std::to_string(total) + layout + " of " +
+                      std::to_string(samples) + " samples");
 
   const auto points = static_cast<std::size_t>(samples) + 1;
   r.data_dim.assign(static_cast<std::size_t>(dim > 0 ? dim : 0), samples + 1);

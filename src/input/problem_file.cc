@@ -43,16 +43,18 @@ EntryIndex entry(const NumberList& list, std::size_t k, std::int32_t dim) {
 
 Vector vector_at(const NumberList& list, std::size_t first, std::int32_t n) {
   Vector v(static_cast<std::size_t>(n));
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = finite_number(list, first + i);
+  for (std::size_t i = 0; i < v.size(); ++i)
+    v[i] = finite_number(list, first + i);
   return v;
 }
 
 }  // namespace
 
 ProblemRecord parse_problem(const NumberList& list) {
-  require_numbers(list, 6,
-          "at least 6 numbers (epsilon, T, opt_par, dim and the two entry "
-          "counts)");
+  require_numbers(
+      list, 6,
+      "at least 6 numbers (epsilon, T, opt_par, dim and the two entry "
+      "counts)");
   ProblemRecord r;
   r.epsilon = finite_number(list, 0);
   if (r.epsilon < 0.0) {
@@ -76,8 +78,8 @@ ProblemRecord parse_problem(const NumberList& list) {
                              " with " + std::to_string(fixed) + " fixed";
   const std::int64_t before_bounded = 3 * fixed + 6;
   require_numbers(list, before_bounded,
-          "at least " + std::to_string(before_bounded) + layout +
-              " entries and the count of bounded entries");
+                  "at least " + std::to_string(before_bounded) + layout +
+                      " entries and the count of bounded entries");
   for (std::int64_t i = 0; i < fixed; ++i) {
     const auto at = static_cast<std::size_t>(5 + 3 * i);
     r.fix_par_num.push_back(entry(list, at, r.dim));
@@ -85,17 +87,18 @@ ProblemRecord parse_problem(const NumberList& list) {
   }
 
   const auto bounded_at = static_cast<std::size_t>(3 * fixed + 5);
-  r.par_borders_dim = count_number(list, bounded_at, "a number of bounded entries",
-                     kMaxCount);
+  r.par_borders_dim =
+      count_number(list, bounded_at, "a number of bounded entries", kMaxCount);
   const std::int64_t bounded = r.par_borders_dim;
   const std::int64_t total = 3 * fixed + 4 * bounded + 3 * n + 6;
   require_numbers(list, total,
-          std::to_string(total) + layout + " and " + std::to_string(bounded) +
-              " bounded entries");
+                  std::to_string(total) + layout + " and " +
+                      std::to_string(bounded) + " bounded entries");
   for (std::int64_t i = 0; i < bounded; ++i) {
     const auto at = static_cast<std::size_t>(bounded_at + 1 + 4 * i);
     r.par_borders_num.push_back(entry(list, at, r.dim));
-    const EntryBounds bounds{finite_number(list, at + 2), finite_number(list, at + 3)};
+    const EntryBounds bounds{finite_number(list, at + 2),
+                             finite_number(list, at + 3)};
     if (bounds.lower > bounds.upper) {
       throw input_error(list.pos(at + 2),
                         "a lower bound not above its upper bound " +

@@ -36,8 +36,9 @@ std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T) {
   }
   // Node descending (the order the sweep visits them); within a node series
   // order, then sample order, which the stable sort keeps.
-  std::stable_sort(jumps.begin(), jumps.end(),
-                   [](const Jump& a, const Jump& b) { return a.node > b.node; });
+  std::stable_sort(
+      jumps.begin(), jumps.end(),
+      [](const Jump& a, const Jump& b) { return a.node > b.node; });
   return jumps;
 }
 

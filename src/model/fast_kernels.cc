@@ -229,7 +229,8 @@ template <class F>
   return [&]<int... K>(std::integer_sequence<int, K...>) {
     return ((n == K + 1 ? (f.template operator()<K + 1>(), true) : false) ||
             ...);
-  }(std::make_integer_sequence<int, 8>());
+  }
+  (std::make_integer_sequence<int, 8>());
 }
 
 template <int N>

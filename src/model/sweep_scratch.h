@@ -8,8 +8,7 @@
 namespace identify {
 
 struct SweepScratch {
-  explicit SweepScratch(int n)
-      : k1(n), k2(n), k3(n), k4(n), y(n), f(n), w(n) {}
+  explicit SweepScratch(int n) : k1(n), k2(n), k3(n), k4(n), y(n), f(n), w(n) {}
   Vector k1, k2, k3, k4, y, f;
   Vector w;  // the running state of a sweep
 };

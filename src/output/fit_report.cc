@@ -22,8 +22,8 @@ std::string number(double v) {
 }
 
 // One "  label   value" line with the values in one column.
-void line(std::ostream& out, const std::string& label,
-          const std::string& value, const std::string& note = "") {
+void line(std::ostream& out, const std::string& label, const std::string& value,
+          const std::string& note = "") {
   out << "  " << std::left << std::setw(28) << label << value;
   if (!note.empty()) out << "   " << note;
   out << '\n';
@@ -57,8 +57,10 @@ std::string combination(const FlatDirection& flat, int n) {
   for (std::size_t t = 0; t < shown; ++t) {
     const double c = flat.coefficients[t];
     const double size = std::abs(c);
-    if (t > 0) s << (c < 0 ? " - " : " + ");
-    else if (c < 0) s << "-";
+    if (t > 0)
+      s << (c < 0 ? " - " : " + ");
+    else if (c < 0)
+      s << "-";
     if (size != 1.0) s << size << "*";
     s << entry_name(flat.entries[t] / n, flat.entries[t] % n, n);
   }
@@ -122,8 +124,7 @@ void entry_section(std::ostream& out, const FitStatistics& st, int n) {
   }
   out << '\n'
       << "  " << std::left << std::setw(10) << "entry" << std::setw(14)
-      << "value" << std::setw(18) << "status" << std::setw(14)
-      << "std. error"
+      << "value" << std::setw(18) << "status" << std::setw(14) << "std. error"
       << "95% interval\n";
   for (const EntryEstimate& e : st.entries) {
     std::ostringstream row;
@@ -136,8 +137,8 @@ void entry_section(std::ostream& out, const FitStatistics& st, int n) {
       } else if (std::isnan(e.standard_error)) {
         row << "n/a";
       } else {
-        row << std::setw(14) << number(e.standard_error)
-            << number(e.lower95) << " .. " << number(e.upper95);
+        row << std::setw(14) << number(e.standard_error) << number(e.lower95)
+            << " .. " << number(e.upper95);
       }
     }
     std::string text = row.str();
@@ -157,9 +158,9 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
     out << "  not assessed: the sum of squares is not finite\n";
     return;
   }
-  line(out, "rank of J", std::to_string(st.rank) + " of " +
-                             std::to_string(st.free_entries) +
-                             " free entries");
+  line(out, "rank of J",
+       std::to_string(st.rank) + " of " + std::to_string(st.free_entries) +
+           " free entries");
   line(out, "condition number of J", number(st.condition),
        "columns scaled to unit norm; above " + number(kIllConditioned) +
            " counts as ill-conditioned");
@@ -211,8 +212,8 @@ std::string entry_name(int row, int col, int n) {
   return s.str();
 }
 
-std::string format_fit_report(const FitStatistics& stats,
-                              const RunSummary& run, int n) {
+std::string format_fit_report(const FitStatistics& stats, const RunSummary& run,
+                              int n) {
   std::ostringstream out;
   out.imbue(std::locale::classic());
   out << "Fit report\n\n";

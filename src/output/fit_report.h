@@ -26,7 +26,7 @@ std::string entry_name(int row, int col, int n);
 
 // The report text. Numbers in %g with six significant digits; "n/a" with a
 // reason where a value does not exist (no degrees of freedom, no residuals).
-std::string format_fit_report(const FitStatistics& stats,
-                              const RunSummary& run, int n);
+std::string format_fit_report(const FitStatistics& stats, const RunSummary& run,
+                              int n);
 
 }  // namespace identify

@@ -35,8 +35,6 @@ namespace identify {
 namespace {
 
 using plot::Colour;
-using plot::Page;
-using plot::Panel;
 using plot::kBackground;
 using plot::kColourCount;
 using plot::kGrid;
@@ -44,6 +42,8 @@ using plot::kInk;
 using plot::kMarkerEdge;
 using plot::kMeasured;
 using plot::kModel;
+using plot::Page;
+using plot::Panel;
 
 // The largest page side, in pixels for PNG and points for PDF and SVG: the
 // largest page PDF allows, and below cairo's limit on image sizes.

@@ -213,5 +213,4 @@ Page layout(const std::string& device, const PlotData& data) {
   return page;
 }
 
-
 }  // namespace identify::plot

@@ -11,8 +11,7 @@
 namespace identify {
 
 // The CSV text of X (N rows, one column per time) at `times`.
-std::string format_trajectory(const std::vector<double>& times,
-                              const Table& X);
+std::string format_trajectory(const std::vector<double>& times, const Table& X);
 
 // Writes format_trajectory(times, X) to `path` atomically. Returns an empty
 // string on success, otherwise the reason.
