@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <initializer_list>
 #include <new>
 #include <sstream>
 
 #include "identify/identify_matrix.h"
 #include "model/exact_model.h"
 #include "model/grid_model.h"
+#include "test_problems.h"
 
 namespace {
 std::atomic<long> g_allocations{0};
@@ -64,38 +66,8 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
 namespace identify {
 namespace {
 
-// Three components, two of them observed (one twice), a fixed and a bounded
-// entry, a source on every component; data that no matrix fits exactly.
-struct Case {
-  Case() {
-    problem.dim = 3;
-    problem.T = 2.0;
-    problem.opt_par = 1e-3;
-    problem.init_val = {1.0, 0.5, 0.0};
-    problem.exp_coef = {0.1, 0.0, 0.2};
-    problem.exp_par = {-0.5, 0.0, 0.3};
-    problem.fix_par_num = {{0, 2}};
-    problem.fix_par_val = {0.25};
-    problem.par_borders_num = {{1, 1}};
-    problem.par_borders_val = {{-1.0, 0.0}};
-    obs.data_num = 3;
-    obs.is_data_exist = {0, 2, 0};
-    obs.data_dim = {5, 5, 5};
-    obs.data_time = Table(3, 5);
-    obs.add_data = Table(3, 5);
-    for (int k = 0; k < 3; ++k) {
-      obs.add_data[k][0] = problem.init_val[obs.is_data_exist[k]];
-      for (int n = 1; n < 5; ++n) {
-        obs.data_time[k][n] = 0.45 * n + 0.05 * k;
-        obs.add_data[k][n] = 0.3 * n - 0.2 * k + 0.1;
-      }
-    }
-  }
-  ProblemRecord problem;
-  ObservationRecord obs;
-};
-
-long allocations_of_run(Model& model, const Case& c, std::int64_t iterations) {
+long allocations_of_run(Model& model, const testing::RandomCase& c,
+                        std::int64_t iterations) {
   StopSettings stop;
   stop.max_iter = iterations;
   stop.quiet = true;
@@ -112,20 +84,16 @@ long allocations_of_run(Model& model, const Case& c, std::int64_t iterations) {
   return used;
 }
 
+// Three components, several series on one of them, fixed and bounded
+// entries, sources, and noisy data that no matrix fits exactly.
 TEST(Allocation, DescentLoopAllocatesNothingPerIteration) {
-  Case c;
-  {
-    GridModel model(c.problem, c.obs);
-    EXPECT_GT(allocations_of_run(model, c, 1), 0);  // the counter counts
-    EXPECT_EQ(allocations_of_run(model, c, 2), allocations_of_run(model, c, 40));
-  }
-  {
-    GridModel model(c.problem, c.obs, Kernels::kPlain);
-    EXPECT_EQ(allocations_of_run(model, c, 2), allocations_of_run(model, c, 40));
-  }
-  {
-    ExactModel model(c.problem, c.obs);
-    EXPECT_EQ(allocations_of_run(model, c, 2), allocations_of_run(model, c, 40));
+  const testing::RandomCase c(3, testing::Layout::kSharedComponent, 1);
+  GridModel fast(c.problem, c.obs), plain(c.problem, c.obs, Kernels::kPlain);
+  ExactModel exact(c.problem, c.obs);
+  EXPECT_GT(allocations_of_run(fast, c, 1), 0);  // the counter counts
+  for (Model* model : std::initializer_list<Model*>{&fast, &plain, &exact}) {
+    EXPECT_EQ(allocations_of_run(*model, c, 2),
+              allocations_of_run(*model, c, 40));
   }
 }
 

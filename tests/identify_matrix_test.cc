@@ -1,59 +1,44 @@
 // The descent loop: its console lines, the fixed and bounded entries, and the
 // no-progress window.
+#include "identify/identify_matrix.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <sstream>
 
-#include "identify/identify_matrix.h"
 #include "identify/run_monitor.h"
 #include "model/grid_model.h"
+#include "test_problems.h"
 
 namespace identify {
 namespace {
 
+using testing::bound_entry;
+using testing::fix_entry;
+using testing::make_observations;
+using testing::make_problem;
+
 // N = 1, T = 1, x0 = 1, amp = 0; one series with 0.6 at t = 0.5, 0.4 at 1.
 struct ScalarCase {
   ScalarCase() {
-    problem.dim = 1;
     problem.T = 1.0;
     problem.opt_par = 0.1;
-    problem.init_val = {1.0};
-    problem.exp_coef = {0.0};
-    problem.exp_par = {0.0};
-    obs.data_num = 1;
-    obs.is_data_exist = {0};
-    obs.data_dim = {3};
-    obs.data_time = Table(1, 3);
-    obs.add_data = Table(1, 3);
-    obs.data_time[0][1] = 0.5;
-    obs.data_time[0][2] = 1.0;
-    obs.add_data[0][0] = 1.0;
-    obs.add_data[0][1] = 0.6;
-    obs.add_data[0][2] = 0.4;
   }
   IdentifyResult run(Matrix& A, StopSettings stop = {}) {
     GridModel model(problem, obs);
     return identify_matrix(problem, obs, model, A, stop, console);
   }
-  ProblemRecord problem;
-  ObservationRecord obs;
+  ProblemRecord problem = make_problem({1.0}, {0.0}, {0.0});
+  ObservationRecord obs =
+      make_observations(1, {0}, {{0.0, 0.5, 1.0}}, {{1.0, 0.6, 0.4}});
   std::ostringstream console;
 };
 
 TEST(IdentifyMatrix, ConsoleLines) {
-  {  // Already within tolerance: no progress line at all.
-    ScalarCase c;
-    c.problem.epsilon = 0.8;
-    Matrix A = make_matrix(1);
-    const IdentifyResult r = c.run(A);
-    EXPECT_EQ(r.reason, StopReason::kConverged);
-    EXPECT_EQ(c.console.str(), "\n\nITERATION NUMBER = 0\n\n");
-  }
   {  // The first line shows the misfit of the start matrix: sqrt(0.52).
     ScalarCase c;
-    c.problem.epsilon = 0.0;
     Matrix A = make_matrix(1);
     StopSettings stop;
     stop.max_iter = 2;
@@ -61,10 +46,11 @@ TEST(IdentifyMatrix, ConsoleLines) {
     EXPECT_EQ(r.reason, StopReason::kIterationLimit);
     EXPECT_EQ(r.iterations, 2);
     EXPECT_EQ(c.console.str().rfind("0.72111:   COUNT = 0\n", 0), 0u);
-    EXPECT_NE(c.console.str().find(":   COUNT = 1\n\n\nITERATION NUMBER = 2\n\n"),
-              std::string::npos);
+    EXPECT_NE(
+        c.console.str().find(":   COUNT = 1\n\n\nITERATION NUMBER = 2\n\n"),
+        std::string::npos);
   }
-  {  // A norm exactly equal to epsilon stops the loop.
+  {  // A norm exactly equal to epsilon stops the loop before any line.
     ScalarCase c;
     c.obs.add_data[0][1] = 1.0;
     c.obs.add_data[0][2] = 4.0;  // residuals 0, 0, -3: norm exactly 3
@@ -76,17 +62,17 @@ TEST(IdentifyMatrix, ConsoleLines) {
 }
 
 TEST(IdentifyMatrix, FixedAndBoundedEntries) {
-  ProblemRecord p;
-  p.dim = 2;
-  p.fix_par_num = {{0, 1}, {0, 1}};
-  p.fix_par_val = {0.5, 0.75};
-  p.par_borders_num = {{1, 0}, {1, 1}, {0, 0}};
-  p.par_borders_val = {{-1.0, 1.0}, {2.0, 3.0}, {-1.0, 0.0}};
+  ProblemRecord p = make_problem({0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0});
+  fix_entry(p, 0, 1, 0.5);
+  fix_entry(p, 0, 1, 0.75);
+  bound_entry(p, 1, 0, -1.0, 1.0);
+  bound_entry(p, 1, 1, 2.0, 3.0);
+  bound_entry(p, 0, 0, -1.0, 0.0);
   Matrix saved = make_matrix(2);
   saved[1][1] = 7.0;
   Matrix A = make_matrix(2);
-  A[1][0] = 1.0;    // on the bound: inside
-  A[1][1] = 3.5;    // outside: back to the saved value, not clamped
+  A[1][0] = 1.0;  // on the bound: inside
+  A[1][1] = 3.5;  // outside: back to the saved value, not clamped
   A[0][0] = std::numeric_limits<double>::quiet_NaN();  // NaN stays
   apply_fixed_entries(p, A);
   restore_bounded_entries(p, saved, A);
@@ -96,27 +82,25 @@ TEST(IdentifyMatrix, FixedAndBoundedEntries) {
   EXPECT_TRUE(std::isnan(A[0][0]));
 }
 
-TEST(IdentifyMatrix, EntryFixedOutsideItsBoundsKeepsItsStartValue) {
-  ScalarCase c;
-  c.problem.fix_par_num = {{0, 0}};
-  c.problem.fix_par_val = {5.0};
-  c.problem.par_borders_num = {{0, 0}};
-  c.problem.par_borders_val = {{-1.0, 1.0}};
-  Matrix A = make_matrix(1);
-  const IdentifyResult r = c.run(A);
-  // Every step is put back, so the run stalls at once with A = 0.
-  EXPECT_EQ(r.reason, StopReason::kStalled);
-  EXPECT_EQ(r.iterations, 1);
-  EXPECT_EQ(A[0][0], 0.0);
-}
-
-TEST(IdentifyMatrix, BoundedEntryOutsideItsIntervalStaysUntilAStepLandsInside) {
-  ScalarCase c;  // the data want A < 0
-  c.problem.par_borders_num = {{0, 0}};
-  c.problem.par_borders_val = {{0.5, 1.0}};
-  Matrix A = make_matrix(1);
-  EXPECT_EQ(c.run(A).reason, StopReason::kStalled);
-  EXPECT_EQ(A[0][0], 0.0);
+// Every step is put back, so the run stalls at once with A = 0: an entry
+// fixed outside its bounds keeps its start value, and a bounded entry whose
+// start lies outside its interval stays there until a step lands inside
+// (the data want A < 0).
+TEST(IdentifyMatrix, EntriesThatCannotMoveStallTheRun) {
+  for (const bool fixed : {true, false}) {
+    ScalarCase c;
+    if (fixed) {
+      fix_entry(c.problem, 0, 0, 5.0);
+      bound_entry(c.problem, 0, 0, -1.0, 1.0);
+    } else {
+      bound_entry(c.problem, 0, 0, 0.5, 1.0);
+    }
+    Matrix A = make_matrix(1);
+    const IdentifyResult r = c.run(A);
+    EXPECT_EQ(r.reason, StopReason::kStalled) << fixed;
+    EXPECT_EQ(r.iterations, 1) << fixed;
+    EXPECT_EQ(A[0][0], 0.0) << fixed;
+  }
 }
 
 TEST(RunMonitor, NoProgressWindow) {
@@ -138,8 +122,9 @@ TEST(RunMonitor, NoProgressWindow) {
   // 7.9 .. 7.6 are each less than 10% below 8.0, so three iterations after
   // iteration 4 the window has run out.
   EXPECT_EQ(fired, (std::vector<std::int64_t>{7, 8}));
-  EXPECT_EQ(m.best_norm(), 7.6);
-  EXPECT_EQ(m.best()[0][0], 8.0);
+  Matrix best = make_matrix(1);
+  EXPECT_EQ(m.stop_with_best(StopReason::kNoProgress, best).norm, 7.6);
+  EXPECT_EQ(best[0][0], 8.0);
 }
 
 TEST(RunMonitor, SteadyDescentNeverTripsNoProgress) {

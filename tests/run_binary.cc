@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -14,19 +15,24 @@
 
 namespace identify::testing {
 
-ScratchDir::ScratchDir() {
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir(const std::string& example) {
   std::string tmpl =
-      (std::filesystem::temp_directory_path() / "identify-test-XXXXXX")
-          .string();
+      (fs::temp_directory_path() / "identify-test-XXXXXX").string();
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
   path_ = tmpl;
+  if (example.empty()) return;
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(IDENTIFY_EXAMPLES_DIR) / example)) {
+    fs::copy_file(entry.path(), path_ / entry.path().filename());
+  }
 }
 
 ScratchDir::~ScratchDir() {
   std::error_code ec;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
 }
 
 void ScratchDir::write(const std::string& name, const std::string& text) const {
@@ -37,26 +43,19 @@ std::string ScratchDir::read(const std::string& name) const {
   return read_file(path_ / name);
 }
 
-void ScratchDir::copy_example(const std::string& name) const {
-  for (const auto& entry : std::filesystem::directory_iterator(
-           std::filesystem::path(IDENTIFY_EXAMPLES_DIR) / name)) {
-    std::filesystem::copy_file(entry.path(), path_ / entry.path().filename(),
-                               std::filesystem::copy_options::overwrite_existing);
+std::vector<std::string> ScratchDir::names() const {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(path_)) {
+    names.push_back(e.path().filename().string());
   }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-RunResult run_identify(const std::filesystem::path& dir,
-                       const std::string& args) {
-  const std::string out = (dir / ".stdout").string();
-  const std::string err = (dir / ".stderr").string();
-  const std::string command = "cd '" + dir.string() + "' && timeout 300 '" +
+RunResult ScratchDir::run(const std::string& args) const {
+  const std::string out = file(".stdout");
+  const std::string err = file(".stderr");
+  const std::string command = "cd '" + path_.string() + "' && timeout 300 '" +
                               IDENTIFY_BINARY + "' " + args + " </dev/null >'" +
                               out + "' 2>'" + err + "'";
   const int status = std::system(command.c_str());
@@ -64,9 +63,35 @@ RunResult run_identify(const std::filesystem::path& dir,
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   r.out = read_file(out);
   r.err = read_file(err);
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
+  fs::remove(out);
+  fs::remove(err);
   return r;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string example_file(const std::string& example, const std::string& name) {
+  return read_file(fs::path(IDENTIFY_EXAMPLES_DIR) / example / name);
+}
+
+pid_t start_identify(const fs::path& dir, const std::vector<const char*>& args,
+                     int stdin_fd) {
+  std::vector<const char*> argv{IDENTIFY_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(dir.c_str()) != 0 || dup2(stdin_fd, 0) < 0 ||
+      !freopen("out", "w", stdout) || !freopen("err", "w", stderr)) {
+    _exit(98);
+  }
+  execv(IDENTIFY_BINARY, const_cast<char* const*>(argv.data()));
+  _exit(97);
 }
 
 std::string mask_time(const std::string& console) {

@@ -2,10 +2,13 @@
 // not a terminal, and captures its console output, diagnostics and exit code.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace identify::testing {
 
@@ -15,29 +18,40 @@ struct RunResult {
   std::string err;
 };
 
-// A fresh, empty directory under the system's temporary directory, removed
-// when the object goes away.
+// A fresh directory under the system's temporary directory, removed when the
+// object goes away.
 class ScratchDir {
  public:
-  ScratchDir();
+  // Starts with a copy of every file of examples/<example>, if one is named.
+  explicit ScratchDir(const std::string& example = "");
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const {
+    return (path_ / name).string();
+  }
   void write(const std::string& name, const std::string& text) const;
   std::string read(const std::string& name) const;
-  // Copies every file of examples/<name> into this directory.
-  void copy_example(const std::string& name) const;
+  // The names of the entries of this directory, sorted.
+  std::vector<std::string> names() const;
+  // Runs `identify <args>` here, standard input from /dev/null.
+  RunResult run(const std::string& args = "") const;
 
  private:
   std::filesystem::path path_;
 };
 
-// Runs `identify <args>` in `dir`, stdin from /dev/null.
-RunResult run_identify(const std::filesystem::path& dir,
-                       const std::string& args = "");
-
 std::string read_file(const std::filesystem::path& path);
+
+// The stored file examples/<example>/<name>.
+std::string example_file(const std::string& example, const std::string& name);
+
+// Starts `identify <args>` in `dir` with standard input from `stdin_fd` and
+// standard output and error to the files "out" and "err" there; returns the
+// child's process id.
+pid_t start_identify(const std::filesystem::path& dir,
+                     const std::vector<const char*>& args, int stdin_fd);
 
 // Runs `write` in a child process whose files may grow to at most `bytes`
 // (SIGXFSZ ignored, so a write past it fails with EFBIG) and returns what

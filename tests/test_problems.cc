@@ -1,10 +1,17 @@
-// Builders for in-memory problems and the reader-based example loader.
+// Builders for in-memory problems, the reader-based example loader, and the
+// finite-difference and comparison helpers of the model tests.
 #include "test_problems.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "identify/misfit.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
+#include "model/grid_model.h"
 
 namespace identify::testing {
 
@@ -21,9 +28,23 @@ ProblemRecord make_problem(const Vector& x0, const Vector& amp,
   return problem;
 }
 
+void fix_entry(ProblemRecord& problem, int row, int col, double value) {
+  problem.fix_par_num.push_back({row, col});
+  problem.fix_par_val.push_back(value);
+  ++problem.fix_par_dim;
+}
+
+void bound_entry(ProblemRecord& problem, int row, int col, double lower,
+                 double upper) {
+  problem.par_borders_num.push_back({row, col});
+  problem.par_borders_val.push_back({lower, upper});
+  ++problem.par_borders_dim;
+}
+
 ObservationRecord make_observations(
     int dim, const std::vector<std::int32_t>& components,
-    const std::vector<std::vector<double>>& times) {
+    const std::vector<std::vector<double>>& times,
+    const std::vector<std::vector<double>>& values) {
   ObservationRecord obs;
   obs.data_num = static_cast<std::int32_t>(components.size());
   obs.is_data_exist = components;
@@ -32,7 +53,10 @@ ObservationRecord make_observations(
   obs.data_time = Table(components.size(), points);
   obs.add_data = Table(components.size(), points);
   for (std::size_t k = 0; k < components.size(); ++k) {
-    for (std::size_t n = 0; n < points; ++n) obs.data_time[k][n] = times[k][n];
+    for (std::size_t n = 0; n < points; ++n) {
+      obs.data_time[k][n] = times[k][n];
+      if (!values.empty()) obs.add_data[k][n] = values[k][n];
+    }
   }
   return obs;
 }
@@ -57,6 +81,118 @@ Example read_example(const std::string& name) {
   }
   EXPECT_TRUE(warnings.empty());
   return e;
+}
+
+Table samples_of(Model& model, const Matrix& A, const Table& data) {
+  Table M(data.rows(), data.cols());
+  model.evaluate(A, M);
+  return M;
+}
+
+double sum_of_squares(Model& model, const Matrix& A, const Table& data) {
+  const double norm = residual_norm(samples_of(model, A, data), data);
+  return norm * norm;
+}
+
+Table central_jacobian(Model& model, const Matrix& A, const Table& data,
+                       double h) {
+  Table J(data.size(), A.size());
+  for (std::size_t e = 0; e < A.size(); ++e) {
+    Matrix up = A, down = A;
+    up.data()[e] += h;
+    down.data()[e] -= h;
+    const Table M_up = samples_of(model, up, data);
+    const Table M_down = samples_of(model, down, data);
+    for (std::size_t s = 0; s < data.size(); ++s) {
+      J[s][e] = (M_up.data()[s] - M_down.data()[s]) / (2.0 * h);
+    }
+  }
+  return J;
+}
+
+double relative_gap(const Table& a, const Table& b) {
+  double gap = 0.0, scale = 0.0;
+  for (std::size_t s = 0; s < a.size(); ++s) {
+    gap = std::max(gap, std::abs(a.data()[s] - b.data()[s]));
+    scale = std::max(scale, std::abs(b.data()[s]));
+  }
+  return gap / scale;
+}
+
+RandomCase::RandomCase(int n, Layout layout, unsigned seed) : rng(seed) {
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  Vector x0(n), amp(n), rate(n);
+  for (int i = 0; i < n; ++i) {
+    x0[i] = i % 4 == 3 ? -0.0 : unit(rng);
+    amp[i] = i % 3 == 2 ? 0.0 : unit(rng);
+    rate[i] = 0.8 * unit(rng);
+  }
+  problem = make_problem(x0, amp, rate);
+  problem.T = 2.5;
+  problem.opt_par = 2e-3;
+  truth = random_matrix(n, 0.6);
+  start = random_matrix(n, 0.3);
+  if (n >= 2) {
+    fix_entry(problem, 0, 1, start[0][1]);
+    bound_entry(problem, 1, 0, -0.05, 0.05);
+    bound_entry(problem, n - 1, n - 1, -1.5, -0.5);
+    start[1][0] = 0.0;
+    start[n - 1][n - 1] = -1.0;
+  }
+  make_observations(layout);
+}
+
+Matrix RandomCase::random_matrix(int n, double coupling) {
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  Matrix A = make_matrix(n);
+  const double scale = coupling / std::max(1, n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const int kind = static_cast<int>(rng() % 7);
+      A[i][j] = kind == 0 ? 0.0 : kind == 1 ? -0.0 : scale * unit(rng);
+    }
+    A[i][i] = -1.0 + 0.2 * unit(rng);
+  }
+  return A;
+}
+
+// Series after the first get their own interior times.
+void RandomCase::make_observations(Layout layout) {
+  const int n = problem.dim;
+  const double T = problem.T;
+  std::vector<std::int32_t> components;
+  std::vector<double> times;
+  switch (layout) {
+    case Layout::kOnePerComponent:
+      for (int i = 0; i < n; ++i) components.push_back(i);
+      for (int p = 0; p <= 5; ++p) times.push_back(T * p / 5.0);
+      break;
+    case Layout::kFewSeries:
+      components = {n - 1, 0};
+      times = {0.0, 0.011, 0.3, 0.7, 1.9, T};
+      break;
+    case Layout::kSharedComponent:
+      components = {n / 2, n / 2, 0, n / 2};
+      // A measured sample at t = 0 besides point 0, close times, and T
+      // twice: several jumps land on one node.
+      times = {0.0, 0.0, 0.7, 0.7002, 1.25, T, T};
+      break;
+  }
+  std::vector<std::vector<double>> series_times(components.size(), times);
+  for (std::size_t k = 1; k < components.size(); ++k) {
+    for (std::size_t p = 1; p + 1 < times.size(); ++p) {
+      series_times[k][p] += 0.013 * k;
+    }
+  }
+  obs = testing::make_observations(n, components, series_times);
+  GridModel model(problem, obs, Kernels::kPlain);
+  model.evaluate(truth, obs.add_data);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  for (std::size_t k = 0; k < components.size(); ++k) {
+    for (std::size_t p = 1; p < times.size(); ++p) {
+      obs.add_data[k][p] += noise(rng);
+    }
+  }
 }
 
 }  // namespace identify::testing

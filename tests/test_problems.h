@@ -1,12 +1,15 @@
 // Small problems and example cases for the unit tests, built in memory the
-// way the readers and the driver would build them.
+// way the readers and the driver would build them, and the numerical checks
+// that several model tests share.
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "input/records.h"
+#include "model/model.h"
 
 namespace identify::testing {
 
@@ -14,11 +17,18 @@ namespace identify::testing {
 ProblemRecord make_problem(const Vector& x0, const Vector& amp,
                            const Vector& rate);
 
-// Series k observes components[k] at times[k] (times[k][0] must be 0);
-// the values are all 0.
+// Adds a fixed entry A[row][col] = value, or the bounds lower <= A[row][col]
+// <= upper, keeping the record's counts in step with its lists.
+void fix_entry(ProblemRecord& problem, int row, int col, double value);
+void bound_entry(ProblemRecord& problem, int row, int col, double lower,
+                 double upper);
+
+// Series k observes components[k] at times[k] (times[k][0] must be 0) with
+// the measured values[k]; without values the measurements are all 0.
 ObservationRecord make_observations(
     int dim, const std::vector<std::int32_t>& components,
-    const std::vector<std::vector<double>>& times);
+    const std::vector<std::vector<double>>& times,
+    const std::vector<std::vector<double>>& values = {});
 
 Matrix matrix_of(const std::vector<std::vector<double>>& rows);
 
@@ -28,5 +38,43 @@ struct Example {
   ObservationRecord obs;
 };
 Example read_example(const std::string& name);
+
+// The model samples of A, in the shape of data.
+Table samples_of(Model& model, const Matrix& A, const Table& data);
+double sum_of_squares(Model& model, const Matrix& A, const Table& data);
+
+// The Jacobian of the samples by central differences with step h, in the
+// layout of Model::jacobian.
+Table central_jacobian(Model& model, const Matrix& A, const Table& data,
+                       double h);
+
+// Largest |a − b| over the entries, relative to the largest |b|.
+double relative_gap(const Table& a, const Table& b);
+
+// How the samples of a RandomCase are laid out over the components and the
+// time axis.
+enum class Layout {
+  kOnePerComponent,  // K = N, equally spaced
+  kFewSeries,        // K < N (or K > N for N = 1), unequally spaced
+  kSharedComponent,  // several series on one component, repeated nodes
+};
+inline constexpr Layout kLayouts[] = {
+    Layout::kOnePerComponent, Layout::kFewSeries, Layout::kSharedComponent};
+
+// A random problem with stable dynamics: A = −I + small couplings, with
+// exact zeros of both signs among the entries and the sources. For N >= 2,
+// a12 is fixed at its start value and a21 and aNN are bounded. The
+// measurements are the plain grid model's samples for the true matrix, with
+// noise, so that a descent has something to fit.
+struct RandomCase {
+  RandomCase(int n, Layout layout, unsigned seed);
+  Matrix random_matrix(int n, double coupling);
+  void make_observations(Layout layout);
+
+  std::mt19937_64 rng;
+  ProblemRecord problem;
+  ObservationRecord obs;
+  Matrix truth, start;
+};
 
 }  // namespace identify::testing

@@ -29,7 +29,6 @@ class RunMonitor {
   // interrupt, iteration limit, no progress.
   std::optional<StopReason> check(std::int64_t steps) const;
 
-  const Matrix& best() const { return best_; }
   double best_norm() const { return best_norm_; }
   std::int64_t best_iteration() const { return best_iteration_; }
   int interrupt_signal() const;
