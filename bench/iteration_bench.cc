@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "input/records.h"
-#include "model/adjoint_sweep.h"
-#include "model/fast_kernels.h"
-#include "model/grid_model.h"
+#include "model/grid/adjoint_sweep.h"
+#include "model/grid/fast_kernels.h"
+#include "model/grid/grid_model.h"
 
 namespace identify {
 namespace {

@@ -9,9 +9,9 @@
 #include <new>
 #include <sstream>
 
-#include "identify/identify_matrix.h"
-#include "model/exact_model.h"
-#include "model/grid_model.h"
+#include "fit/descent.h"
+#include "model/exact/exact_model.h"
+#include "model/grid/grid_model.h"
 #include "test_problems.h"
 
 namespace {
@@ -66,7 +66,7 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
 namespace identify {
 namespace {
 
-long allocations_of_run(Model& model, const testing::RandomCase& c,
+long allocations_of_run(MatrixModel& model, const testing::RandomCase& c,
                         std::int64_t iterations) {
   StopSettings stop;
   stop.max_iter = iterations;
@@ -91,7 +91,8 @@ TEST(Allocation, DescentLoopAllocatesNothingPerIteration) {
   GridModel fast(c.problem, c.obs), plain(c.problem, c.obs, Kernels::kPlain);
   ExactModel exact(c.problem, c.obs);
   EXPECT_GT(allocations_of_run(fast, c, 1), 0);  // the counter counts
-  for (Model* model : std::initializer_list<Model*>{&fast, &plain, &exact}) {
+  for (MatrixModel* model :
+       std::initializer_list<MatrixModel*>{&fast, &plain, &exact}) {
     EXPECT_EQ(allocations_of_run(*model, c, 2),
               allocations_of_run(*model, c, 40));
   }

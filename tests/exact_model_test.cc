@@ -2,7 +2,7 @@
 // matrix exponential against Eigen's, and the two example cases at their
 // published optima. Its derivatives are checked with the grid model's in
 // misfit_test.cc.
-#include "model/exact_model.h"
+#include "model/exact/exact_model.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // for bit: every node of both trajectories, every gradient entry, on every
 // instruction set this machine has and with one and two gradient threads;
 // then whole descents run on both kernels of the grid model.
-#include "model/fast_kernels.h"
+#include "model/grid/fast_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "identify/identify_matrix.h"
-#include "identify/misfit.h"
-#include "model/adjoint_sweep.h"
-#include "model/forward_sweep.h"
-#include "model/grid_model.h"
+#include "fit/descent.h"
+#include "fit/misfit.h"
+#include "model/grid/adjoint_sweep.h"
+#include "model/grid/forward_sweep.h"
+#include "model/grid/grid_model.h"
+#include "model/grid/quadrature.h"
 #include "test_problems.h"
 
 namespace identify {

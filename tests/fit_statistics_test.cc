@@ -2,7 +2,7 @@
 // and standard errors), noisy data against an independent finite-difference
 // covariance, entry statuses, and the unresolved directions of rank-deficient
 // and ill-conditioned problems.
-#include "identify/fit_statistics.h"
+#include "fit/fit_statistics.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/exact_model.h"
+#include "model/exact/exact_model.h"
 #include "test_problems.h"
 
 namespace identify {

@@ -1,7 +1,7 @@
 // The library least-squares methods: recovery of a known matrix from its own
 // model values, bounds and fixed entries, the stops and their console, and
 // the two real-data examples through the built program.
-#include "identify/least_squares.h"
+#include "fit/least_squares.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "identify/misfit.h"
-#include "model/exact_model.h"
-#include "model/grid_model.h"
+#include "fit/misfit.h"
+#include "model/exact/exact_model.h"
+#include "model/grid/grid_model.h"
 #include "run_binary.h"
 #include "test_problems.h"
 
@@ -65,9 +65,9 @@ struct KnownCase {
   }
 
   // Fills the data from `model` at the true matrix.
-  void make_data(Model& model) { model.evaluate(truth(), obs.add_data); }
+  void make_data(MatrixModel& model) { model.evaluate(truth(), obs.add_data); }
 
-  IdentifyResult fit(Model& model, LeastSquaresMethod method, Matrix& A,
+  IdentifyResult fit(MatrixModel& model, LeastSquaresMethod method, Matrix& A,
                      const StopSettings& stop = {}) {
     A = make_matrix(3);
     console.str("");
@@ -76,7 +76,7 @@ struct KnownCase {
   }
 
   // The norm of the model's residuals at A, which the result must report.
-  double norm_at(Model& model, const Matrix& A) const {
+  double norm_at(MatrixModel& model, const Matrix& A) const {
     return residual_norm(samples_of(model, A, obs.add_data), obs.add_data);
   }
 
@@ -95,7 +95,8 @@ TEST(LeastSquares, RecoversAKnownMatrixWithEitherModel) {
     KnownCase c;
     ExactModel exact_model(c.problem, c.obs);
     GridModel grid_model(c.problem, c.obs);
-    Model& model = exact ? static_cast<Model&>(exact_model) : grid_model;
+    MatrixModel& model =
+        exact ? static_cast<MatrixModel&>(exact_model) : grid_model;
     c.make_data(model);
     for (const LeastSquaresMethod method : kMethods) {
       SCOPED_TRACE(std::string(name_of(method)) + (exact ? " exact" : " grid"));

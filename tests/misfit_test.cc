@@ -1,6 +1,6 @@
 // Residual norm, stopping test and the trapezoid arrangement; and the
 // derivatives of both models against central differences.
-#include "identify/misfit.h"
+#include "fit/misfit.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "model/exact_model.h"
-#include "model/grid_model.h"
+#include "model/exact/exact_model.h"
+#include "model/grid/grid_model.h"
+#include "model/grid/quadrature.h"
 #include "test_problems.h"
 
 namespace identify {
@@ -63,7 +64,8 @@ TEST(ModelDerivatives, JacobianAndGradientMatchCentralDifferences) {
       const Table& data = c.obs.add_data;
       GridModel grid(c.problem, c.obs);
       ExactModel exact(c.problem, c.obs);
-      for (Model* model : std::initializer_list<Model*>{&grid, &exact}) {
+      for (MatrixModel* model :
+           std::initializer_list<MatrixModel*>{&grid, &exact}) {
         const bool is_grid = model == &grid;
         SCOPED_TRACE(::testing::Message()
                      << (is_grid ? "grid" : "exact") << ", N = " << n

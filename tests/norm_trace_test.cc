@@ -1,6 +1,6 @@
 // The bounded residual-norm trace: which iterations it keeps as it thins
 // itself out, and that the last iteration is always among them.
-#include "identify/norm_trace.h"
+#include "fit/norm_trace.h"
 
 #include <gtest/gtest.h>
 

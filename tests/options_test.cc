@@ -1,6 +1,6 @@
 // Command-line options: the settings, every bad value with its one-line
 // message, help and version.
-#include "driver/options.h"
+#include "app/options.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <vector>
 
-#include "model/adjoint_sweep.h"
-#include "model/forward_sweep.h"
+#include "model/grid/adjoint_sweep.h"
+#include "model/grid/forward_sweep.h"
 #include "test_problems.h"
 
 namespace identify {

@@ -8,10 +8,10 @@
 #include <cmath>
 #include <random>
 
-#include "identify/misfit.h"
+#include "fit/misfit.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
-#include "model/grid_model.h"
+#include "model/grid/grid_model.h"
 
 namespace identify::testing {
 
@@ -83,18 +83,18 @@ Example read_example(const std::string& name) {
   return e;
 }
 
-Table samples_of(Model& model, const Matrix& A, const Table& data) {
+Table samples_of(MatrixModel& model, const Matrix& A, const Table& data) {
   Table M(data.rows(), data.cols());
   model.evaluate(A, M);
   return M;
 }
 
-double sum_of_squares(Model& model, const Matrix& A, const Table& data) {
+double sum_of_squares(MatrixModel& model, const Matrix& A, const Table& data) {
   const double norm = residual_norm(samples_of(model, A, data), data);
   return norm * norm;
 }
 
-Table central_jacobian(Model& model, const Matrix& A, const Table& data,
+Table central_jacobian(MatrixModel& model, const Matrix& A, const Table& data,
                        double h) {
   Table J(data.size(), A.size());
   for (std::size_t e = 0; e < A.size(); ++e) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/records.h"
-#include "model/model.h"
+#include "model/matrix_model.h"
 
 namespace identify::testing {
 
@@ -40,12 +40,12 @@ struct Example {
 Example read_example(const std::string& name);
 
 // The model samples of A, in the shape of data.
-Table samples_of(Model& model, const Matrix& A, const Table& data);
-double sum_of_squares(Model& model, const Matrix& A, const Table& data);
+Table samples_of(MatrixModel& model, const Matrix& A, const Table& data);
+double sum_of_squares(MatrixModel& model, const Matrix& A, const Table& data);
 
 // The Jacobian of the samples by central differences with step h, in the
-// layout of Model::jacobian.
-Table central_jacobian(Model& model, const Matrix& A, const Table& data,
+// layout of MatrixModel::jacobian.
+Table central_jacobian(MatrixModel& model, const Matrix& A, const Table& data,
                        double h);
 
 // Largest |a − b| over the entries, relative to the largest |b|.

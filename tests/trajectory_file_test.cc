@@ -6,8 +6,8 @@
 
 #include <cmath>
 
-#include "model/exact_model.h"
-#include "model/grid_model.h"
+#include "model/exact/exact_model.h"
+#include "model/grid/grid_model.h"
 #include "test_problems.h"
 
 namespace identify {

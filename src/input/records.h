@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/table.h"
+#include "core/entry.h"
+#include "core/table.h"
 
 namespace identify {
 

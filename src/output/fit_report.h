@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "identify/fit_statistics.h"
+#include "fit/fit_statistics.h"
 
 namespace identify {
 

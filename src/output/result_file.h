@@ -8,7 +8,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "model/table.h"
+#include "core/table.h"
 
 namespace identify {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/table.h"
+#include "core/table.h"
 
 namespace identify {
 

@@ -1,0 +1,70 @@
+// Pauses and interrupt handling. The handler only stores to a lock-free
+// atomic or restores the default action and re-raises, both safe in a signal
+// handler.
+#include "app/console.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace identify {
+
+namespace {
+
+std::atomic<int> g_interrupt{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void on_interrupt(int sig) {
+  if (g_interrupt.load() != 0) {
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    return;
+  }
+  g_interrupt.store(sig);
+}
+
+}  // namespace
+
+std::atomic<int>& interrupt_flag() { return g_interrupt; }
+
+void install_interrupt_handlers() {
+#ifdef _WIN32
+  std::signal(SIGINT, on_interrupt);
+  std::signal(SIGTERM, on_interrupt);
+#else
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+void restore_interrupt_defaults() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+void pause_for_user(bool enabled, std::ostream& out) {
+  if (!enabled) return;
+#ifdef _WIN32
+  if (!_isatty(_fileno(stdin))) return;
+  out.flush();
+  static_cast<void>(std::system("pause"));
+#else
+  if (!isatty(STDIN_FILENO)) return;
+  out << "Press Enter to continue . . . " << std::flush;
+  std::string line;
+  std::getline(std::cin, line);
+#endif
+}
+
+}  // namespace identify

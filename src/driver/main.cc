@@ -1,8 +1,0 @@
-// Entry point: everything is in the library; see driver/run.h.
-#include <iostream>
-
-#include "driver/run.h"
-
-int main(int argc, char** argv) {
-  return identify::run(argc, argv, std::cout, std::cerr);
-}
