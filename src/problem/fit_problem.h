@@ -1,0 +1,123 @@
+// A fit problem: named states x_1..x_N with
+//
+//   dx/dt = A x + sum of sources + doses,   x(0) = x0   (per experiment),
+//
+// named parameters θ, observables y = sum_i c_i·x_i + d, and experiments,
+// each with its own x0, inputs and measurements, and its own meaning of a
+// parameter name where it overrides one. Every number that a model needs is
+// a BoundExpression of θ, bound in its experiment, so derivatives with
+// respect to θ are exact.
+//
+// Measurements: each names its observable, time, value and standard
+// deviation sigma; its residual is (y − value)/sigma. The problem's
+// measurement order, which every model output and Jacobian row follows, is
+// experiment after experiment, each in its own measurement order.
+//
+// Models and methods see only this and a parameter vector θ (one value per
+// parameter, unscaled, in the order of `parameters`); file records never
+// reach them.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "problem/expression.h"
+#include "problem/parameter.h"
+
+namespace identify {
+
+// A problem that cannot be posed: a name not declared, declared twice, a
+// bound or value out of order. The message says what was expected and what
+// was found; readers add the place.
+class ProblemError : public std::runtime_error {
+ public:
+  explicit ProblemError(const std::string& message)
+      : std::runtime_error(message) {}
+};
+
+// A[row][col] = value; entries without a term are 0.
+struct MatrixTerm {
+  int row = 0;
+  int col = 0;
+  BoundExpression value;
+};
+
+// amp·exp(rate·t) added to dx_state/dt.
+struct Source {
+  int state = 0;
+  BoundExpression amp;
+  BoundExpression rate;
+};
+
+// A dose into `state` at `time` (plus the experiment's lag): a bolus adds
+// `amount` to x_state at once; an infusion adds amount/duration per unit
+// time over [time, time + duration).
+struct Dose {
+  int state = 0;
+  BoundExpression time;
+  BoundExpression amount;
+  bool infusion = false;
+  BoundExpression duration;  // infusions only
+};
+
+// y = sum over (state, coefficient) of coefficient·x_state + offset.
+struct ObservableTerms {
+  std::vector<std::pair<int, BoundExpression>> coefficients;  // state ascending
+  BoundExpression offset;
+};
+
+struct Measurement {
+  int observable = 0;
+  double time = 0.0;  // >= 0, finite
+  double value = 0.0;
+  BoundExpression sigma{1.0};
+  // False for a point that is not data (the legacy point at t = 0 of a
+  // series, which stands for x0): it is still simulated and has a residual,
+  // but it does not count among the measurements of the statistics.
+  bool counted = true;
+};
+
+struct Experiment {
+  std::string id;
+  std::vector<MatrixTerm> matrix;  // row-major, at most one per entry
+  std::vector<BoundExpression> x0;  // one per state
+  std::vector<Source> sources;      // state ascending, at most one per state
+  std::vector<Dose> doses;          // in the order given
+  BoundExpression lag;              // added to every dose time
+  std::vector<ObservableTerms> observables;  // one per problem observable
+  std::vector<Measurement> measurements;
+  // The names this experiment overrides and what they stand for, as written.
+  std::vector<std::pair<std::string, std::string>> overrides;
+};
+
+struct FitProblem {
+  std::vector<std::string> states;
+  std::vector<Parameter> parameters;
+  std::vector<std::string> observables;  // names
+  std::vector<Experiment> experiments;
+  // End of the time axis for trajectories and plots; 0: the latest
+  // measurement time.
+  double horizon = 0.0;
+
+  int state_count() const { return static_cast<int>(states.size()); }
+  int parameter_count() const { return static_cast<int>(parameters.size()); }
+  // Index of the parameter named `name`, or -1.
+  int parameter_index(std::string_view name) const;
+  // Measurements of all experiments.
+  std::size_t measurement_count() const;
+  // Position of experiment e's first measurement in the problem order.
+  std::size_t measurement_offset(int experiment) const;
+  // Measurements with `counted` set.
+  std::size_t counted_measurement_count() const;
+  // The parameters' values, in order: the start of a fit.
+  std::vector<double> values() const;
+  // Indices of the estimated parameters, ascending.
+  std::vector<int> estimated_parameters() const;
+  // max(horizon, latest measurement time, latest constant dose time).
+  double end_time() const;
+};
+
+}  // namespace identify

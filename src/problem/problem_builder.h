@@ -1,0 +1,112 @@
+// Builds a FitProblem from expressions written as text, the way a person
+// states a problem: states, then parameters, then the matrix, inputs,
+// observables and experiments, then measurements. Every name in an
+// expression must be a parameter declared before it; each experiment binds
+// every problem-level expression (matrix, sources, observables) in its own
+// context, where an override makes a name stand for another parameter or a
+// number. Each call checks its arguments at once and throws ProblemError (or
+// ExpressionError for text that does not parse), so a reader can attach the
+// place of the offending text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "problem/expression.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+class ProblemBuilder {
+ public:
+  // States in order; names valid and distinct.
+  explicit ProblemBuilder(std::vector<std::string> states);
+
+  // Adds a parameter; returns its index. Checks: a valid new name,
+  // lower <= upper, a log scale with lower > 0, a finite value within the
+  // bounds.
+  int add_parameter(const Parameter& parameter);
+
+  // A[row][col] = expression (replacing an earlier one for that entry).
+  void set_entry(int row, int col, std::string_view expression);
+  void set_entry(std::string_view row_state, std::string_view col_state,
+                 std::string_view expression);
+
+  // A source amp·exp(rate·t) into `state`, in every experiment.
+  void set_source(std::string_view state, std::string_view amp,
+                  std::string_view rate);
+
+  // An observable; returns its index. Coefficients by state name.
+  int add_observable(
+      const std::string& name,
+      const std::vector<std::pair<std::string, std::string>>& coefficients,
+      std::string_view offset = "0", std::string_view sigma = "1");
+
+  // An experiment with x0 = 0; returns its index.
+  int add_experiment(const std::string& id);
+  void set_x0(int experiment, std::string_view state,
+              std::string_view expression);
+  // In `experiment`, the parameter name `name` stands for `stands_for`: the
+  // name of another declared parameter, or a number.
+  void add_override(int experiment, const std::string& name,
+                    const std::string& stands_for);
+  // A bolus (no duration) or an infusion.
+  void add_dose(int experiment, std::string_view state, std::string_view time,
+                std::string_view amount,
+                std::optional<std::string_view> duration = std::nullopt);
+  void set_lag(int experiment, std::string_view expression);
+
+  // A measurement; sigma defaults to the observable's. `time` >= 0, finite.
+  void add_measurement(int experiment, int observable, double time,
+                       double value, std::optional<double> sigma = std::nullopt,
+                       bool counted = true);
+
+  int state_index(std::string_view name) const;  // -1 if none
+  int experiment_index(std::string_view id) const;
+  int observable_index(std::string_view name) const;
+
+  // Binds every expression in every experiment. Throws ProblemError if
+  // there is no experiment.
+  FitProblem build() const;
+
+ private:
+  // Parses `text` and checks that every name in it is a declared parameter.
+  Expression checked(std::string_view text) const;
+
+  struct ObservableText {
+    std::vector<std::pair<int, Expression>> coefficients;
+    Expression offset;
+    Expression sigma;
+  };
+  struct DoseText {
+    int state = 0;
+    Expression time, amount;
+    std::optional<Expression> duration;
+  };
+  struct MeasurementText {
+    int observable = 0;
+    double time = 0.0, value = 0.0;
+    std::optional<double> sigma;
+    bool counted = true;
+  };
+  struct ExperimentText {
+    std::string id;
+    std::vector<std::optional<Expression>> x0;
+    std::vector<std::pair<std::string, std::string>> overrides;
+    std::vector<DoseText> doses;
+    Expression lag;
+    std::vector<MeasurementText> measurements;
+  };
+
+  std::vector<std::string> states_;
+  std::vector<Parameter> parameters_;
+  std::vector<std::optional<Expression>> matrix_;  // N×N, row-major
+  std::vector<std::optional<std::pair<Expression, Expression>>> sources_;
+  std::vector<std::string> observable_names_;
+  std::vector<ObservableText> observables_;
+  std::vector<ExperimentText> experiments_;
+};
+
+}  // namespace identify
