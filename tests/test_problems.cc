@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <random>
 
 #include "fit/misfit.h"
@@ -117,6 +118,26 @@ double relative_gap(const Table& a, const Table& b) {
     scale = std::max(scale, std::abs(b.data()[s]));
   }
   return gap / scale;
+}
+
+bool InterruptedModel::cut_short() {
+  if (++calls_ == at_) flag_.store(SIGTERM);
+  return flag_.load() != 0;
+}
+
+void InterruptedModel::evaluate(const Matrix& A, Table& M) {
+  inner_.evaluate(A, M);
+  if (cut_short()) M.fill(std::nan(""));
+}
+
+void InterruptedModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
+  inner_.gradient(A, H, G);
+  if (cut_short()) G.fill(std::nan(""));
+}
+
+void InterruptedModel::jacobian(const Matrix& A, Table& J) {
+  inner_.jacobian(A, J);
+  if (cut_short()) J.fill(std::nan(""));
 }
 
 RandomCase::RandomCase(int n, Layout layout, unsigned seed) : rng(seed) {

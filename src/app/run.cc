@@ -17,6 +17,7 @@
 #include "app/exit_codes.h"
 #include "app/fit_outputs.h"
 #include "app/options.h"
+#include "fit/constraint_check.h"
 #include "fit/descent.h"
 #include "fit/least_squares.h"
 #include "input/measurement_file.h"
@@ -169,6 +170,9 @@ int run(int argc, const char* const* argv, std::ostream& out,
     print_time_line(out, elapsed.count());
     if (!result.verdict.empty()) {
       err << "identify: " << result.verdict << std::endl;
+    }
+    for (const std::string& line : constraint_warnings(problem, A, result)) {
+      err << "identify: warning: " << line << std::endl;
     }
     if (history.is_open()) {
       history.close();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/entry.h"  // entry_name, for the entries' names
 #include "fit/fit_statistics.h"
 
 namespace identify {
@@ -19,10 +20,6 @@ struct RunSummary {
   std::int64_t iterations = 0;
   double seconds = 0.0;  // wall time of the run
 };
-
-// "a12" for row 0, column 1 of an N×N matrix with N <= 9; "a(1,12)" style
-// for larger N, where digits alone would be ambiguous. row, col 0-based.
-std::string entry_name(int row, int col, int n);
 
 // The report text. Numbers in %g with six significant digits; "n/a" with a
 // reason where a value does not exist (no degrees of freedom, no residuals).

@@ -52,7 +52,8 @@ void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out) {
 
 void solve_adjoint(int N, double T, double dt, const double* terminal,
                    const Matrix& A, const Table& H, std::span<const Jump> jumps,
-                   Trajectory& Psi, SweepScratch& s) {
+                   Trajectory& Psi, SweepScratch& s,
+                   const std::atomic<int>* stop) {
   const int n = step_count(T, dt);
   const double mdt = -dt;
   double* w = s.w.data();
@@ -67,6 +68,7 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
   cursor.apply(n, H, w);
   for (int j = 0; j < N; ++j) Psi[j][n] = w[j];
   for (int i = 1; i <= n; ++i) {
+    if (i % kStopCheckInterval == 0 && stop_requested(stop)) return;
     const int node = n - i;
     adjoint_rhs(N, w, A, f);
     for (int j = 0; j < N; ++j) k1[j] = mdt * f[j];

@@ -40,15 +40,16 @@ GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs,
 
 void GridModel::sweep_forward(const Matrix& A, Trajectory& X) {
   if (fast_) {
-    fast_->forward(x0_.data(), A, X);
+    fast_->forward(x0_.data(), A, X, stop_flag());
   } else {
     solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X,
-                  scratch_);
+                  scratch_, stop_flag());
   }
 }
 
 void GridModel::evaluate(const Matrix& A, Table& M) {
   sweep_forward(A, X_);
+  if (stop_requested()) return;
   const std::size_t points = M.cols();
   for (std::size_t k = 0; k < M.rows(); ++k) {
     const double* row = X_[components_[k]];
@@ -65,12 +66,14 @@ void GridModel::trajectory(const Matrix& A, Trajectory& X) {
 
 void GridModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
   if (fast_) {
-    fast_->adjoint(zero_terminal_.data(), A, H, jumps_, Psi_);
-    fast_->gradient(Psi_, G);
+    fast_->adjoint(zero_terminal_.data(), A, H, jumps_, Psi_, stop_flag());
+    if (stop_requested()) return;
+    fast_->gradient(Psi_, G, stop_flag());
     return;
   }
   solve_adjoint(n_, T_, dt_, zero_terminal_.data(), A, H, jumps_, Psi_,
-                scratch_);
+                scratch_, stop_flag());
+  if (stop_requested()) return;
   for (int i = 0; i < n_; ++i) {
     for (int j = 0; j < n_; ++j) {
       G[i][j] = gradient_entry(T_, kNodeCount, Psi_[i], X_[j]);
@@ -87,6 +90,7 @@ void GridModel::jacobian(const Matrix& A, Table& J) {
     h[q] = 1.0;
     gradient(A, unit_jump_, unit_grad_);
     h[q] = 0.0;
+    if (stop_requested()) return;
     const double* g = unit_grad_.data();
     for (std::size_t e = 0; e < entries; ++e) J[q][e] = g[e];
   }
