@@ -96,6 +96,19 @@ TEST(EndToEnd, EachEndHasItsVerdictAndExitCode) {
        "iteration limit reached: 3 iterations; best residual norm 0.119331 "
        "(iteration 2) > epsilon 0",
        ":   COUNT = 2\n\n\nITERATION NUMBER = 3\n", "-0.71906    \n"},
+      // exp(rate·t) overflows at the start: no step is to blame.
+      {"start not finite", "", "0\n1000\n0.01\n1\n0\n0\n1\n1\n1\n",
+       "1\n1\n1\n1000 2\n", "", 5,
+       "diverged: the residual norm of the start matrix is not finite, so no "
+       "step was tried: the model overflows there (check T, x0, amp and "
+       "rate); the start matrix is written",
+       ":   COUNT = 0\n\n\nITERATION NUMBER = 1\n", "0    \n"},
+      // A tolerance written -0 is 0; one iteration is singular.
+      {"one iteration", "", "-0\n1\n0.5\n1\n0\n0\n1\n0\n0\n", kScalarData,
+       "--max-iter 1", 8,
+       "iteration limit reached: 1 iteration; best residual norm 0.632121 "
+       "(iteration 0) > epsilon 0",
+       "0.632121:   COUNT = 0\n\n\nITERATION NUMBER = 1\n", "0    \n"},
       // The console report is still printed.
       {"unwritable output", "worked", "", "",
        "--output /proc/identify-test/output.txt", 4,
@@ -155,10 +168,21 @@ void write_large_problem(const ScratchDir& dir, int n) {
   dir.write("input_data.txt", "1\n1\n2\n0.5 0.6\n1 0.4\n");
 }
 
+// How a run interrupted after some iterations ends.
+const std::string kAfterIterations =
+    "after [0-9]+ iterations?; best residual norm [0-9.e+-]+ \\(iteration "
+    "[0-9]+\\) written";
 #ifdef __SANITIZE_ADDRESS__
-constexpr int kScale = 10;  // instrumented build: smaller, slower sweeps
+// Instrumented build: smaller and slower sweeps, whose timing is too loose
+// to tell which iteration the signal meets.
+constexpr int kScale = 10;
+const std::string kDuringTheFirstSweep =
+    "(before the first iteration finished; the start matrix is written|" +
+    kAfterIterations + ")";
 #else
 constexpr int kScale = 1;
+const std::string kDuringTheFirstSweep =
+    "before the first iteration finished; the start matrix is written";
 #endif
 
 // Waits until `text` appears in the file `name` of dir (or about 60 s pass).
@@ -185,12 +209,10 @@ TEST(EndToEnd, SigtermEndsALongIterationPromptly) {
       // One forward sweep takes about 6 s here; the signal comes during
       // the first, once the set-up (under half a second) is over.
       {1500 / kScale, "Data file was successfully loaded!", 1500,
-       "before the first iteration finished; the start matrix is written"},
+       kDuringTheFirstSweep},
       // An iteration takes about 2 s: the signal comes during the sweep
       // after the first step (later ones in a slower build).
-      {600 / kScale, "COUNT = 0\n", 200,
-       "after [0-9]+ iterations?; best residual norm [0-9.e+-]+ \\(iteration "
-       "[0-9]+\\) written"},
+      {600 / kScale, "COUNT = 0\n", 200, kAfterIterations},
   };
   for (const auto& c : cases) {
     ScratchDir dir;
@@ -215,7 +237,7 @@ TEST(EndToEnd, SigtermEndsALongIterationPromptly) {
         << c.dim << ": " << dir.read("err");
     const std::string output = dir.read("output.txt");
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), c.dim);
-    EXPECT_EQ(output.substr(0, 8), "0    0  ");
+    EXPECT_EQ(output.find("nan"), std::string::npos);
     EXPECT_NE(dir.read("out").find("NUMERIC SOLUTION:"), std::string::npos);
   }
   close(null_fd);
