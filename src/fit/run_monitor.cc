@@ -93,6 +93,26 @@ std::string RunMonitor::best_text() const {
   return text;
 }
 
+std::string RunMonitor::diverged_text(std::int64_t steps,
+                                      double step_size) const {
+  if (steps <= 1) {
+    // The start itself: no step was taken, so none can be blamed.
+    return std::string(
+               "diverged: the residual norm of the start matrix is not "
+               "finite, so no step was tried: the model overflows there "
+               "(check T, x0, amp and rate") +
+           (step_size > 0.0 ? "" : ", and the fixed and bounded entries") +
+           "); the start matrix is written";
+  }
+  std::string text = "diverged: the residual norm is not finite at iteration " +
+                     std::to_string(steps - 1) + "; " + best_text() +
+                     " written";
+  if (step_size > 0.0) {
+    text += "; try a smaller descent step than " + number_text(step_size);
+  }
+  return text;
+}
+
 std::string RunMonitor::verdict(StopReason reason, std::int64_t steps,
                                 double epsilon, double step_size) const {
   std::ostringstream s;
@@ -104,20 +124,7 @@ std::string RunMonitor::verdict(StopReason reason, std::int64_t steps,
     case StopReason::kConverged:
       return "";
     case StopReason::kDiverged:
-      if (steps <= 1) {
-        // The start itself: no step was taken, so none can be blamed.
-        s << "diverged: the residual norm of the start matrix is not finite, "
-             "so no step was tried: the model overflows there (check T, x0, "
-             "amp and rate"
-          << (step_size > 0.0 ? "" : ", and the fixed and bounded entries")
-          << "); the start matrix is written";
-        break;
-      }
-      s << "diverged: the residual norm is not finite at iteration "
-        << steps - 1 << "; " << best_text() << " written";
-      if (step_size > 0.0) {
-        s << "; try a smaller descent step than " << number_text(step_size);
-      }
+      s << diverged_text(steps, step_size);
       break;
     case StopReason::kStalled:
       s << "stalled: the step of iteration " << steps - 1

@@ -63,6 +63,8 @@ class RunMonitor {
   // "best residual norm X (iteration k)", or what is written when no
   // iteration finished.
   std::string best_text() const;
+  // The verdict of a norm that is not finite after `steps` progress lines.
+  std::string diverged_text(std::int64_t steps, double step_size) const;
 
   std::ostream& out_;
   Matrix best_;
