@@ -108,6 +108,12 @@ TEST(ProblemFile, RefusesEveryKindOfFaultWithItsPlace) {
        "found \"lowr\""},
       {"required key missing", edit(kProblem, "data: data.csv\n", ""), kData,
        "problem.yaml:1:1: expected a key \"data\", found none"},
+      {"no states", edit(kProblem, "[gut, central]", "[]"), kData,
+       "problem.yaml:1:9: expected at least one state, found none"},
+      {"a parameter that is not a mapping",
+       edit(kProblem, "  F:  {value: 1, estimate: false}", "  F:  1"), kData,
+       "problem.yaml:6:7: expected a mapping of lower, upper, scale, value and "
+       "estimate, found \"1\""},
       {"state named twice", edit(kProblem, "[gut, central]", "[gut, gut]"),
        kData,
        "problem.yaml:1:15: expected a state name not used before, found "
