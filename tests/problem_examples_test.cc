@@ -65,12 +65,11 @@ TEST(ProblemExamples, AlphaPineneFiveRatesGiveThePublishedOptimum) {
   const LoadedProblem l = example("alpha_pinene_5rate");
   EXPECT_EQ(l.problem.measurement_count(), 40u);
   EXPECT_EQ(l.data_files[0].missing, 0u);
-  const std::vector<double> theta =
-      theta_of(l.problem, {{"k1", 5.926e-5},
-                           {"k2", 2.963e-5},
-                           {"k3", 2.047e-5},
-                           {"k4", 27.45e-5},
-                           {"k5", 3.998e-5}});
+  const std::vector<double> theta = theta_of(l.problem, {{"k1", 5.926e-5},
+                                                         {"k2", 2.963e-5},
+                                                         {"k3", 2.047e-5},
+                                                         {"k4", 27.45e-5},
+                                                         {"k5", 3.998e-5}});
   // 19.8721 at the optimum; the rates are published to four digits.
   EXPECT_NEAR(sum_of_squares(l.problem, theta), 19.8721, 5e-4);
 }
@@ -82,8 +81,7 @@ TEST(ProblemExamples, TheophyllineGivesThePublishedOptimum) {
   const double ke = std::exp(-2.9196);
   const double clearance = std::exp(-3.9159);
   const std::vector<double> theta = theta_of(
-      l.problem,
-      {{"ka", std::exp(0.5752)}, {"ke", ke}, {"V", clearance / ke}});
+      l.problem, {{"ka", std::exp(0.5752)}, {"ke", ke}, {"V", clearance / ke}});
   EXPECT_NEAR(sum_of_squares(l.problem, theta), 4.28601, 1e-5);
 }
 
