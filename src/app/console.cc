@@ -53,6 +53,13 @@ void restore_interrupt_defaults() {
   std::signal(SIGTERM, SIG_DFL);
 }
 
+void ignore_write_signals() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 void pause_for_user(bool enabled, std::ostream& out) {
   if (!enabled) return;
 #ifdef _WIN32
