@@ -17,6 +17,7 @@
 #include <limits>
 #include <ostream>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/exit_codes.h"
@@ -177,13 +178,14 @@ std::vector<std::string> checked_arguments(
   return result;
 }
 
-}  // namespace
-
-ParsedOptions parse_options(int argc, const char* const* argv,
-                            std::ostream& out, std::ostream& err) {
-  Options o;
+// The option texts that are checked as numbers after parsing.
+struct NumberTexts {
   std::string max_iter, patience, min_improvement;
-  const std::vector<OptionSpec> specs = {
+};
+
+// Every option, in the order of --help, bound to where its value goes.
+std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
+  return {
       {"-C", "DIR", "Work in DIR", &o.directory},
       {"--input", "FILE", "Problem file (default input.txt)", &o.input},
       {"--data", "FILE", "Measurement file (default input_data.txt)", &o.data},
@@ -209,14 +211,14 @@ ParsedOptions parse_options(int argc, const char* const* argv,
        nullptr, &o.no_pause},
       {"-q,--quiet", "", "No progress lines", nullptr, &o.quiet},
       {"--max-iter", "N", "Stop after N iterations (default: no limit)",
-       &max_iter},
+       &raw.max_iter},
       {"--patience", "N",
        "Stop when the best residual norm has not improved for N iterations "
        "(default 10000; 0 turns this stop off)",
-       &patience},
+       &raw.patience},
       {"--min-improvement", "X",
        "Relative improvement that counts as progress (default 1e-9)",
-       &min_improvement},
+       &raw.min_improvement},
       {"--method", "NAME",
        "descent (default), lm (bounded Levenberg-Marquardt) or lbfgsb "
        "(bounded quasi-Newton)",
@@ -226,6 +228,43 @@ ParsedOptions parse_options(int argc, const char* const* argv,
        "the sample times)",
        &o.model},
   };
+}
+
+// Checks and converts the values that the parser stored as text. Throws
+// BadValue.
+void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
+  if (app.count("--max-iter")) {
+    o.max_iter = parse_count("--max-iter", raw.max_iter, 1);
+  }
+  if (app.count("--patience")) {
+    o.patience = parse_count("--patience", raw.patience, 0);
+  }
+  if (app.count("--min-improvement")) {
+    o.min_improvement =
+        parse_fraction("--min-improvement", raw.min_improvement);
+  }
+  o.method = parse_choice("--method", o.method, {"descent", "lm", "lbfgsb"});
+  o.model = parse_choice("--model", o.model, {"grid", "exact"});
+  if (app.count("-C")) require_nonempty("-C", o.directory);
+  require_nonempty("--input", o.input);
+  require_nonempty("--data", o.data);
+  require_nonempty("--output", o.output);
+  for (const auto& [option, value] :
+       {std::pair<const char*, const std::string*>{"--history", &o.history},
+        {"--report", &o.report},
+        {"--trajectory", &o.trajectory}}) {
+    if (app.count(option)) require_nonempty(option, *value);
+  }
+  if (app.count("--plot")) check_plot_name(o.plot);
+}
+
+}  // namespace
+
+ParsedOptions parse_options(int argc, const char* const* argv,
+                            std::ostream& out, std::ostream& err) {
+  Options o;
+  NumberTexts raw;
+  const std::vector<OptionSpec> specs = option_specs(o, raw);
   CLI::App app{
       "identify: finds the matrix A of dx/dt = A x + amp*exp(rate*t) from "
       "measured samples of x.\nReads input.txt and input_data.txt, writes "
@@ -245,6 +284,7 @@ ParsedOptions parse_options(int argc, const char* const* argv,
     std::vector<const char*> pointers;
     for (const std::string& a : args) pointers.push_back(a.c_str());
     app.parse(static_cast<int>(pointers.size()), pointers.data());
+    check_values(app, raw, o);
   } catch (const BadValue& bad) {
     err << "identify: " << bad.message << std::endl;
     return {std::nullopt, kExitUsage};
@@ -252,32 +292,6 @@ ParsedOptions parse_options(int argc, const char* const* argv,
     return {std::nullopt, app.exit(e, out, err)};
   } catch (const CLI::ParseError& e) {
     err << "identify: " << e.what() << " (see --help)" << std::endl;
-    return {std::nullopt, kExitUsage};
-  }
-  try {
-    if (app.count("--max-iter")) {
-      o.max_iter = parse_count("--max-iter", max_iter, 1);
-    }
-    if (app.count("--patience")) {
-      o.patience = parse_count("--patience", patience, 0);
-    }
-    if (app.count("--min-improvement")) {
-      o.min_improvement = parse_fraction("--min-improvement", min_improvement);
-    }
-    o.method = parse_choice("--method", o.method, {"descent", "lm", "lbfgsb"});
-    o.model = parse_choice("--model", o.model, {"grid", "exact"});
-    if (app.count("-C")) require_nonempty("-C", o.directory);
-    require_nonempty("--input", o.input);
-    require_nonempty("--data", o.data);
-    require_nonempty("--output", o.output);
-    if (app.count("--history")) require_nonempty("--history", o.history);
-    if (app.count("--report")) require_nonempty("--report", o.report);
-    if (app.count("--trajectory")) {
-      require_nonempty("--trajectory", o.trajectory);
-    }
-    if (app.count("--plot")) check_plot_name(o.plot);
-  } catch (const BadValue& bad) {
-    err << "identify: " << bad.message << std::endl;
     return {std::nullopt, kExitUsage};
   }
   return {o, kExitSuccess};
