@@ -87,6 +87,30 @@ TEST(OutputFailures, ResultFileIsWrittenWhateverHappensToTheConsole) {
   }
 }
 
+TEST(OutputFailures, ClosedStandardDescriptorsAreNotReusedForFiles) {
+  // With descriptor 2 closed, the first file opened would become standard
+  // error and get the verdict.
+  ScratchDir dir("worked");
+  RunSetup no_stderr;
+  no_stderr.stderr_absent = true;
+  const RunResult quiet =
+      dir.run_with({"-q", "--max-iter", "2", "--history", "h.csv"}, no_stderr);
+  EXPECT_EQ(quiet.exit_code, 8);
+  EXPECT_EQ(dir.read("h.csv"),
+            "iteration,residual_norm\n0,2.2494202808632684\n"
+            "1,1.8521389133495902\n");
+  // With descriptor 1 closed, the console text is lost and reported.
+  RunSetup no_stdout;
+  no_stdout.stdout_absent = true;
+  const RunResult r = dir.run_with({"--trajectory", "t.csv"}, no_stdout);
+  EXPECT_EQ(r.exit_code, 4);
+  EXPECT_EQ(r.err,
+            "identify: cannot write standard output: Bad file descriptor\n");
+  EXPECT_EQ(dir.read("output.txt"),
+            example_file("worked", "expected_output.txt"));
+  EXPECT_EQ(dir.read("t.csv").rfind("t,x1,x2\n0,1,0\n", 0), 0u);
+}
+
 TEST(OutputFailures, FileSizeLimitIsAWriteErrorAndLeavesNoTemporaryFile) {
   // Under `prlimit --fsize=10` the result cannot be written; the other
   // outputs fail the same way, each on its own line.

@@ -133,6 +133,8 @@ RunResult ScratchDir::run_with(const std::vector<std::string>& args,
     }
     connect(1, setup.stdout_file, out_pipe[1]);
     connect(2, setup.stderr_file, err_pipe[1]);
+    if (setup.stdout_absent) close(1);
+    if (setup.stderr_absent) close(2);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGXFSZ, SIG_DFL);
     if (setup.file_size_limit > 0) {

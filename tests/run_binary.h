@@ -26,6 +26,8 @@ struct RunSetup {
   std::string stdout_file;          // e.g. "/dev/full"; empty: captured
   std::string stderr_file;          // the same for standard error
   bool stdout_closed = false;       // standard output: a pipe nobody reads
+  bool stdout_absent = false;       // descriptor 1 closed, as by `>&-`
+  bool stderr_absent = false;       // descriptor 2 closed, as by `2>&-`
   std::size_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
 };
 

@@ -25,6 +25,12 @@ void install_interrupt_handlers();
 // once), for the stretches where there is no iteration to finish.
 void restore_interrupt_defaults();
 
+// Opens /dev/null, read-only, on each of the descriptors 0, 1 and 2 that is
+// closed. Otherwise the first files the run opens would get those numbers,
+// and the console text or the diagnostics would be written into them; this
+// way such writes fail (EBADF) and are reported as failed writes.
+void reserve_standard_descriptors();
+
 // Ignores SIGPIPE and SIGXFSZ for the whole run, so that a closed pipe on
 // standard output or a file-size limit makes a write fail with EPIPE or
 // EFBIG, which the run reports, instead of ending the program before its

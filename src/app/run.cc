@@ -266,6 +266,7 @@ int check_console(std::ostream& out, std::ostream& err, int code) {
 int run(int argc, const char* const* argv, std::ostream& out,
         std::ostream& err) {
   const Clock::time_point start = Clock::now();
+  reserve_standard_descriptors();
   ignore_write_signals();
   const ParsedOptions parsed = parse_options(argc, argv, out, err);
   int code = parsed.exit_code;
