@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "fit/descent.h"
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "test_problems.h"
 
@@ -89,7 +89,7 @@ long allocations_of_run(MatrixModel& model, const testing::RandomCase& c,
 TEST(Allocation, DescentLoopAllocatesNothingPerIteration) {
   const testing::RandomCase c(3, testing::Layout::kSharedComponent, 1);
   GridModel fast(c.problem, c.obs), plain(c.problem, c.obs, Kernels::kPlain);
-  ExactModel exact(c.problem, c.obs);
+  ExactMatrixModel exact(c.problem, c.obs);
   EXPECT_GT(allocations_of_run(fast, c, 1), 0);  // the counter counts
   for (MatrixModel* model :
        std::initializer_list<MatrixModel*>{&fast, &plain, &exact}) {

@@ -21,7 +21,7 @@
 #include "fit/least_squares.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "output/result_file.h"
 
@@ -140,7 +140,7 @@ int run(int argc, const char* const* argv, std::ostream& out,
     Matrix A = make_matrix(problem.dim);
     std::unique_ptr<MatrixModel> model;
     if (opt.model == "exact") {
-      model = std::make_unique<ExactModel>(problem, obs);
+      model = std::make_unique<ExactMatrixModel>(problem, obs);
     } else {
       model = std::make_unique<GridModel>(problem, obs);
     }

@@ -1,10 +1,11 @@
-// The model in closed form: the solution of dx/dt = A x + amp·exp(rate·t),
-// x(0) = x0, taken at the exact sample times through matrix exponentials,
-// with exact derivatives from the Fréchet derivative of the exponential.
-// Unlike the grid model there is no time grid: a sample at time t is x(t)
-// itself, to rounding. All working storage is sized in the constructor;
-// evaluate(), gradient() and jacobian() allocate nothing when their output
-// tables already have the right shape.
+// The model in closed form on the matrix A (the MatrixModel interface of
+// the two input files; exact_model.h has the model on parameters θ): the
+// solution of dx/dt = A x + amp·exp(rate·t), x(0) = x0, taken at the exact
+// sample times through matrix exponentials, with exact derivatives from the
+// Fréchet derivative of the exponential. Unlike the grid model there is no time
+// grid: a sample at time t is x(t) itself, to rounding. All working storage is
+// sized in the constructor; evaluate(), gradient() and jacobian() allocate
+// nothing when their output tables already have the right shape.
 #pragma once
 
 #include <Eigen/Core>
@@ -16,12 +17,12 @@
 
 namespace identify {
 
-class ExactModel : public MatrixModel {
+class ExactMatrixModel : public MatrixModel {
  public:
   // Copies what it needs from the records (N, x0, amp, rate, the component
   // each series observes and its sample times) and keeps no reference to
   // them. Relies on the invariants the readers establish (see records.h).
-  ExactModel(const ProblemRecord& problem, const ObservationRecord& obs);
+  ExactMatrixModel(const ProblemRecord& problem, const ObservationRecord& obs);
 
   // M[k][n] = x_c(t) with c = is_data_exist[k] and t = data_time[k][n]:
   // the exact solution, one matrix exponential per distinct sample time

@@ -1,16 +1,13 @@
-// The closed-form model against analytic solutions in several layouts, its
-// matrix exponential against Eigen's, and the two example cases at their
-// published optima. Its derivatives are checked with the grid model's in
-// misfit_test.cc.
-#include "model/exact/exact_model.h"
+// The closed-form model on the matrix A against analytic solutions in
+// several layouts, and the two example cases at their published optima. Its
+// derivatives are checked with the grid model's in misfit_test.cc.
+#include "model/exact/exact_matrix_model.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <random>
-#include <unsupported/Eigen/MatrixFunctions>
 #include <vector>
 
 #include "test_problems.h"
@@ -25,36 +22,6 @@ using testing::matrix_of;
 using testing::read_example;
 using testing::sum_of_squares;
 
-TEST(MatrixExponentialTest, MatchesEigenInEveryDegreeBandAndRotation) {
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-  const int n = 6;
-  Eigen::MatrixXd base(n, n);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) base(i, j) = uniform(rng);
-  }
-  base /= base.cwiseAbs().colwise().sum().maxCoeff();
-  MatrixExponential expm(n);
-  Eigen::MatrixXd result;
-  // One 1-norm inside each Padé degree's band, then scaling and squaring.
-  for (double norm : {1e-3, 0.1, 0.5, 1.5, 4.0, 40.0, 300.0}) {
-    SCOPED_TRACE(norm);
-    const Eigen::MatrixXd X = norm * base;
-    const Eigen::MatrixXd reference = X.exp();
-    expm.compute(X, result);
-    EXPECT_LE((result - reference).norm(), 1e-13 * reference.norm());
-  }
-  // exp of a rotation generator, far outside the unscaled bands.
-  const double w = 37.0;
-  Eigen::MatrixXd rotation(2, 2);
-  rotation << 0.0, w, -w, 0.0;
-  Eigen::Matrix2d expected;
-  expected << std::cos(w), std::sin(w), -std::sin(w), std::cos(w);
-  MatrixExponential expm2(2);
-  expm2.compute(rotation, result);
-  EXPECT_LE((result - expected).cwiseAbs().maxCoeff(), 1e-13);
-}
-
 // Samples of `problem` at `times` for A, against the analytic solution
 // x(component, t): within abs + rel·|x|, and x0 exactly at t = 0.
 void expect_solution(const char* name, const ProblemRecord& problem,
@@ -63,7 +30,8 @@ void expect_solution(const char* name, const ProblemRecord& problem,
                      const std::vector<std::vector<double>>& times,
                      const std::function<double(int, double)>& x, double abs,
                      double rel) {
-  ExactModel model(problem, make_observations(problem.dim, components, times));
+  ExactMatrixModel model(problem,
+                         make_observations(problem.dim, components, times));
   Table M;
   model.evaluate(A, M);
   ASSERT_EQ(M.rows(), components.size()) << name;
@@ -80,7 +48,7 @@ void expect_solution(const char* name, const ProblemRecord& problem,
   }
 }
 
-TEST(ExactModelTest, EvaluateMatchesAnalyticSolutions) {
+TEST(ExactMatrixModelTest, EvaluateMatchesAnalyticSolutions) {
   expect_solution(
       "decay at unsorted and repeated times", make_problem({1.0}, {0.0}, {0.0}),
       matrix_of({{-1.0}}), {0}, {{0.0, 2.5, 0.1, 2.5, 7.0, 1e-9}},
@@ -131,7 +99,7 @@ TEST(ExactModelTest, EvaluateMatchesAnalyticSolutions) {
 // published to four digits: at the rounded rates the sum of squares is
 // 19.87222, and the rounding moves it by about 1e-4. Theophylline gives
 // 4.2860090 at the seven-digit entries.
-TEST(ExactModelTest, ExamplesAtTheirPublishedOptima) {
+TEST(ExactMatrixModelTest, ExamplesAtTheirPublishedOptima) {
   const double t1 = 5.926e-5, t2 = 2.963e-5, t3 = 2.047e-5, t4 = 27.45e-5,
                t5 = 3.998e-5;
   const struct {
@@ -155,7 +123,7 @@ TEST(ExactModelTest, ExamplesAtTheirPublishedOptima) {
   for (const auto& c : cases) {
     const Example e = read_example(c.name);
     ASSERT_EQ(e.problem.dim, static_cast<int>(c.A.size())) << c.name;
-    ExactModel model(e.problem, e.obs);
+    ExactMatrixModel model(e.problem, e.obs);
     EXPECT_NEAR(sum_of_squares(model, matrix_of(c.A), e.obs.add_data),
                 c.sum_of_squares, c.tolerance)
         << c.name;

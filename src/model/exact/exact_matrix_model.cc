@@ -14,7 +14,7 @@
 // exponential. The gradient takes w from H, one block exponential per
 // distinct time; the Jacobian takes w = e_c for each component c observed
 // at that time (matrix_exponential.h has the exponential itself).
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,8 +32,8 @@ int source_count(const Vector& amp) {
 
 }  // namespace
 
-ExactModel::ExactModel(const ProblemRecord& problem,
-                       const ObservationRecord& obs)
+ExactMatrixModel::ExactMatrixModel(const ProblemRecord& problem,
+                                   const ObservationRecord& obs)
     : n_(problem.dim),
       T_(problem.T),
       m_(problem.dim + source_count(problem.exp_coef)),
@@ -96,13 +96,13 @@ ExactModel::ExactModel(const ProblemRecord& problem,
   weights_.resize(n_);
 }
 
-void ExactModel::load_matrix(const Matrix& A) {
+void ExactMatrixModel::load_matrix(const Matrix& A) {
   for (int i = 0; i < n_; ++i) {
     for (int j = 0; j < n_; ++j) state_matrix_(i, j) = A[i][j];
   }
 }
 
-void ExactModel::state_at(double t, Eigen::Ref<Eigen::VectorXd> x) {
+void ExactMatrixModel::state_at(double t, Eigen::Ref<Eigen::VectorXd> x) {
   if (t == 0.0) {
     x = z0_.head(n_);
     return;
@@ -112,7 +112,7 @@ void ExactModel::state_at(double t, Eigen::Ref<Eigen::VectorXd> x) {
   x.noalias() = propagator_.topRows(n_) * z0_;
 }
 
-void ExactModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
+void ExactMatrixModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
   const double scale = w.lpNorm<1>() * z0_.lpNorm<Eigen::Infinity>();
   if (scale == 0.0) {
     frechet_.setZero();
@@ -125,7 +125,7 @@ void ExactModel::weighted_derivative(double t, const Eigen::VectorXd& w) {
   frechet_ = (t * scale) * block_exp_.block(0, m_, n_, n_);
 }
 
-void ExactModel::evaluate(const Matrix& A, Table& M) {
+void ExactMatrixModel::evaluate(const Matrix& A, Table& M) {
   const std::size_t series = components_.size();
   M.reshape(series, points_);
   load_matrix(A);
@@ -138,7 +138,7 @@ void ExactModel::evaluate(const Matrix& A, Table& M) {
   }
 }
 
-void ExactModel::trajectory(const Matrix& A, Trajectory& X) {
+void ExactMatrixModel::trajectory(const Matrix& A, Trajectory& X) {
   X.reshape(n_, kNodeCount);
   load_matrix(A);
   const double dt = T_ / static_cast<double>(kStepCount);
@@ -149,7 +149,7 @@ void ExactModel::trajectory(const Matrix& A, Trajectory& X) {
   }
 }
 
-void ExactModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
+void ExactMatrixModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
   const std::size_t n = static_cast<std::size_t>(n_);
   G.reshape(n, n);
   G.fill(0.0);
@@ -168,7 +168,7 @@ void ExactModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
   }
 }
 
-void ExactModel::jacobian(const Matrix& A, Table& J) {
+void ExactMatrixModel::jacobian(const Matrix& A, Table& J) {
   const std::size_t rows = components_.size() * points_;
   const std::size_t cols = static_cast<std::size_t>(n_) * n_;
   J.reshape(rows, cols);
