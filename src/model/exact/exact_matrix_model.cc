@@ -41,8 +41,8 @@ ExactMatrixModel::ExactMatrixModel(const ProblemRecord& problem,
       z0_(Eigen::VectorXd::Zero(m_)),
       components_(obs.is_data_exist.begin(), obs.is_data_exist.end()),
       state_matrix_(Eigen::MatrixXd::Zero(m_, m_)),
-      expm_small_(m_),
-      expm_block_(2 * m_) {
+      expm_small_(m_, MatrixExponential::Squaring::kApproximant),
+      expm_block_(2 * m_, MatrixExponential::Squaring::kApproximant) {
   // Only the sources with a nonzero amplitude need a state of their own.
   for (int i = 0; i < n_; ++i) z0_[i] = problem.init_val[i];
   int u = n_;
