@@ -10,6 +10,7 @@
 // the parameters that expression uses.
 #include "model/exact/augmented_system.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace identify {
@@ -48,6 +49,15 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
     ++u;
   }
   initial_end_ = static_cast<int>(dependents_.size());
+  for (int q = matrix_end_; q < initial_end_; ++q) {
+    const std::vector<int>& uses = dependents_[q].expression.parameters();
+    initial_parameters_.insert(initial_parameters_.end(), uses.begin(),
+                               uses.end());
+  }
+  std::sort(initial_parameters_.begin(), initial_parameters_.end());
+  initial_parameters_.erase(
+      std::unique(initial_parameters_.begin(), initial_parameters_.end()),
+      initial_parameters_.end());
   observable_start_.push_back(initial_end_);
   for (int o = 0; o < k_; ++o) {
     for (const auto& [state, coefficient] : ex.observables[o].coefficients) {

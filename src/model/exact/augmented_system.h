@@ -66,6 +66,11 @@ class AugmentedSystem {
                                  std::span<double> g) const;
   // S = ∂z(0)/∂θ, m × P (S must have that shape).
   void initial_sensitivity(Eigen::MatrixXd& S) const;
+  // The parameters z(0) depends on, ascending: the columns of S that may
+  // be nonzero.
+  const std::vector<int>& initial_parameters() const {
+    return initial_parameters_;
+  }
 
  private:
   // An entry of B, z(0), ĉ or d that depends on θ.
@@ -94,6 +99,7 @@ class AugmentedSystem {
   // observable_start_[o + 1]).
   int matrix_end_ = 0, initial_end_ = 0;
   std::vector<int> observable_start_;
+  std::vector<int> initial_parameters_;
 };
 
 }  // namespace identify

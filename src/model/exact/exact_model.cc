@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace identify {
 
@@ -45,6 +46,13 @@ ExactModel::ExactModel(const FitProblem& problem)
   std::vector<double> theta;
   for (const Parameter& p : problem.parameters) theta.push_back(p.value);
   for (int e = 0; e < static_cast<int>(problem.experiments.size()); ++e) {
+    const Experiment& ex = problem.experiments[e];
+    if (!ex.doses.empty()) {
+      throw ProblemError(
+          "experiment " + ex.id +
+          ": expected no doses in the closed-form model, found " +
+          std::to_string(ex.doses.size()));
+    }
     Part p(problem, e);
     const int m = p.system.size();
     auto same = std::find_if(workspaces_.begin(), workspaces_.end(),
@@ -53,6 +61,7 @@ ExactModel::ExactModel(const FitProblem& problem)
     if (same == workspaces_.end()) workspaces_.emplace_back(m, parameters_);
     p.event_times = {0.0};
     p.segment_start = {0, static_cast<int>(p.schedule.times.size())};
+    p.sensitive = p.system.initial_parameters();
     p.first_measurement = measurements_;
     measurements_ += problem.experiments[e].measurements.size();
     p.cache_offset = cache_size_;
@@ -76,6 +85,12 @@ void ExactModel::event_states(const Part& p, double* z) const {
 void ExactModel::event_sensitivity(const Part& p, int /*event*/,
                                    Workspace& ws) const {
   p.system.initial_sensitivity(ws.sensitivity);
+}
+
+void ExactModel::add_sensitivity_product(const Part& p, const Workspace& ws,
+                                         const Eigen::VectorXd& v,
+                                         std::span<double> g) const {
+  for (const int k : p.sensitive) g[k] += ws.sensitivity.col(k).dot(v);
 }
 
 void ExactModel::state_at(const Part& p, Workspace& ws, double s,
@@ -137,8 +152,7 @@ void ExactModel::jacobian_row(Part& p, Workspace& ws, double s, int o,
     adjoint_at(p, ws, s, z);
     p.system.add_matrix_derivative(ws.frechet, row);
   }
-  Eigen::Map<Eigen::VectorXd>(row.data(), parameters_).noalias() +=
-      ws.sensitivity.transpose() * ws.adjoint;
+  add_sensitivity_product(p, ws, ws.adjoint, row);
   p.system.add_observable_derivative(o, x, 1.0, row);
 }
 
@@ -214,8 +228,7 @@ void ExactModel::add_gradient(Part& p, const Evaluation& at,
       ws.adjoint_sum += ws.adjoint;
     }
     event_sensitivity(p, static_cast<int>(e), ws);
-    Eigen::Map<Eigen::VectorXd>(g.data(), parameters_).noalias() +=
-        ws.sensitivity.transpose() * ws.adjoint_sum;
+    add_sensitivity_product(p, ws, ws.adjoint_sum, g);
   }
   p.system.add_matrix_derivative(ws.accumulated, g);
   for (int o = 0; o < p.system.observable_count(); ++o) {

@@ -14,8 +14,8 @@
 // The solution runs from event to event: the state z(τ_e) at each event
 // and its sensitivity S_e = dz(τ_e)/dθ, each measurement taken from the
 // last event at or before it, x(t) = top of exp(B·(t − τ_e))·z(τ_e). The
-// only event is t = 0 (z = (x0, amp), S_0 = ∂z(0)/∂θ); the experiments'
-// doses are not modelled.
+// only event is t = 0 (z = (x0, amp), S_0 = ∂z(0)/∂θ): doses, which would
+// add events, are not modelled yet, and a problem with doses is refused.
 //
 // All working storage is sized in the constructor: evaluate(), jacobian()
 // and gradient() allocate nothing once their outputs have the right shape.
@@ -37,7 +37,8 @@ namespace identify {
 
 class ExactModel : public Model {
  public:
-  // Copies what it needs of `problem` and keeps no reference to it.
+  // Copies what it needs of `problem` and keeps no reference to it. Throws
+  // ProblemError if an experiment has doses.
   explicit ExactModel(const FitProblem& problem);
 
   // y, and in out.cache each experiment's event states z(τ_e) (m each)
@@ -81,12 +82,19 @@ class ExactModel : public Model {
     // segment_start[e] .. segment_start[e + 1] − 1.
     std::vector<double> event_times;
     std::vector<int> segment_start;
+    // The parameters the event states depend on: the columns of S_e that
+    // may be nonzero.
+    std::vector<int> sensitive;
   };
 
   // z(τ_e) for every event of p at the θ loaded into its system, m each.
   void event_states(const Part& p, double* z) const;
   // S_e = dz(τ_e)/dθ at the θ loaded with gradients, into ws.sensitivity.
   void event_sensitivity(const Part& p, int event, Workspace& ws) const;
+  // g[k] += S_e[:, k]·v for the sensitive parameters k of p.
+  void add_sensitivity_product(const Part& p, const Workspace& ws,
+                               const Eigen::VectorXd& v,
+                               std::span<double> g) const;
   // x = x(τ + s) from z = z(τ): top of exp(s·B)·z, z's top when s = 0.
   void state_at(const Part& p, Workspace& ws, double s,
                 Eigen::Map<const Eigen::VectorXd> z, double* x);
