@@ -127,13 +127,17 @@ void AugmentedSystem::add_observable_derivative(int o, const double* x,
 }
 
 void AugmentedSystem::initial_sensitivity(Eigen::MatrixXd& S) const {
-  S.setZero();
+  const auto columns = static_cast<Eigen::Index>(initial_parameters_.size());
+  S.leftCols(columns).setZero();
   for (int q = matrix_end_; q < initial_end_; ++q) {
     const Dependent& d = dependents_[q];
     const std::vector<int>& uses = d.expression.parameters();
     const double* grad = gradients_.data() + d.gradient;
     for (std::size_t p = 0; p < uses.size(); ++p) {
-      S(d.target - initial_, uses[p]) = grad[p];
+      const auto column = std::lower_bound(initial_parameters_.begin(),
+                                           initial_parameters_.end(), uses[p]) -
+                          initial_parameters_.begin();
+      S(d.target - initial_, column) = grad[p];
     }
   }
 }

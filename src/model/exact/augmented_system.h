@@ -64,13 +64,14 @@ class AugmentedSystem {
   // g[k] += sum over i < N of x[i]·∂c_oi/∂θ_k + w·∂d_o/∂θ_k.
   void add_observable_derivative(int o, const double* x, double w,
                                  std::span<double> g) const;
-  // S = ∂z(0)/∂θ, m × P (S must have that shape).
-  void initial_sensitivity(Eigen::MatrixXd& S) const;
-  // The parameters z(0) depends on, ascending: the columns of S that may
-  // be nonzero.
+  // The parameters z(0) depends on, ascending.
   const std::vector<int>& initial_parameters() const {
     return initial_parameters_;
   }
+  // S = ∂z(0)/∂θ on those parameters: S(i, c) = ∂z_i(0)/∂θ_k for
+  // k = initial_parameters()[c]; the columns of S past them are left as
+  // they are (S has m rows and at least that many columns).
+  void initial_sensitivity(Eigen::MatrixXd& S) const;
 
  private:
   // An entry of B, z(0), ĉ or d that depends on θ.

@@ -28,7 +28,7 @@
 
 namespace identify {
 
-ExactModel::Workspace::Workspace(int m, int parameters)
+ExactModel::Workspace::Workspace(int m)
     : m(m),
       expm(m),
       scaled(m, m),
@@ -36,7 +36,7 @@ ExactModel::Workspace::Workspace(int m, int parameters)
       weight(m, m),
       frechet(m, m),
       accumulated(m, m),
-      sensitivity(m, parameters),
+      sensitivity(m, 0),
       weights(m),
       adjoint(m),
       adjoint_sum(m) {}
@@ -58,10 +58,13 @@ ExactModel::ExactModel(const FitProblem& problem)
     auto same = std::find_if(workspaces_.begin(), workspaces_.end(),
                              [m](const Workspace& w) { return w.m == m; });
     p.workspace = static_cast<int>(same - workspaces_.begin());
-    if (same == workspaces_.end()) workspaces_.emplace_back(m, parameters_);
+    if (same == workspaces_.end()) workspaces_.emplace_back(m);
     p.event_times = {0.0};
     p.segment_start = {0, static_cast<int>(p.schedule.times.size())};
     p.sensitive = p.system.initial_parameters();
+    Eigen::MatrixXd& S = workspaces_[p.workspace].sensitivity;
+    const auto columns = static_cast<Eigen::Index>(p.sensitive.size());
+    if (S.cols() < columns) S.resize(m, columns);
     p.first_measurement = measurements_;
     measurements_ += problem.experiments[e].measurements.size();
     p.cache_offset = cache_size_;
@@ -90,7 +93,10 @@ void ExactModel::event_sensitivity(const Part& p, int /*event*/,
 void ExactModel::add_sensitivity_product(const Part& p, const Workspace& ws,
                                          const Eigen::VectorXd& v,
                                          std::span<double> g) const {
-  for (const int k : p.sensitive) g[k] += ws.sensitivity.col(k).dot(v);
+  for (std::size_t c = 0; c < p.sensitive.size(); ++c) {
+    g[p.sensitive[c]] +=
+        ws.sensitivity.col(static_cast<Eigen::Index>(c)).dot(v);
+  }
 }
 
 void ExactModel::state_at(const Part& p, Workspace& ws, double s,

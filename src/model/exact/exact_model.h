@@ -54,7 +54,7 @@ class ExactModel : public Model {
   // Working storage for one augmented size m, shared by the experiments of
   // that size.
   struct Workspace {
-    Workspace(int m, int parameters);
+    explicit Workspace(int m);
     int m;
     MatrixExponential expm;
     Eigen::MatrixXd scaled;       // s·B or s·Bᵀ
@@ -62,7 +62,9 @@ class ExactModel : public Model {
     Eigen::MatrixXd weight;       // W of the Fréchet derivative
     Eigen::MatrixXd frechet;      // L(s·Bᵀ, W)
     Eigen::MatrixXd accumulated;  // sum of s·L(s·Bᵀ, W) over times
-    Eigen::MatrixXd sensitivity;  // S_e, m × P
+    // S_e on the sensitive parameters of a part: m × (the most of them
+    // among the parts of this size).
+    Eigen::MatrixXd sensitivity;
     Eigen::VectorXd weights;      // a: weights of the states at one time
     Eigen::VectorXd adjoint;      // exp(s·Bᵀ)·a
     Eigen::VectorXd adjoint_sum;  // its sum over the times of one event
@@ -82,16 +84,17 @@ class ExactModel : public Model {
     // segment_start[e] .. segment_start[e + 1] − 1.
     std::vector<double> event_times;
     std::vector<int> segment_start;
-    // The parameters the event states depend on: the columns of S_e that
-    // may be nonzero.
+    // The parameters the event states depend on, ascending: column c of
+    // ws.sensitivity is the derivative with respect to sensitive[c].
     std::vector<int> sensitive;
   };
 
   // z(τ_e) for every event of p at the θ loaded into its system, m each.
   void event_states(const Part& p, double* z) const;
-  // S_e = dz(τ_e)/dθ at the θ loaded with gradients, into ws.sensitivity.
+  // S_e = dz(τ_e)/dθ on p's sensitive parameters at the θ loaded with
+  // gradients, into ws.sensitivity.
   void event_sensitivity(const Part& p, int event, Workspace& ws) const;
-  // g[k] += S_e[:, k]·v for the sensitive parameters k of p.
+  // g[k] += (∂z(τ_e)/∂θ_k)·v for the sensitive parameters k of p.
   void add_sensitivity_product(const Part& p, const Workspace& ws,
                                const Eigen::VectorXd& v,
                                std::span<double> g) const;
