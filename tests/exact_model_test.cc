@@ -1,7 +1,7 @@
 // The closed-form model on θ: the model contract on random problems and on
 // a stiff one, the stiff one's values against a 30-digit reference, and
 // agreement with the closed-form model on the matrix A on the legacy
-// examples posed with one parameter per free entry.
+// examples.
 #include "model/exact/exact_model.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 
+#include "input/legacy_problem.h"
 #include "model/exact/exact_matrix_model.h"
 #include "model_contract.h"
 #include "problem/problem_builder.h"
@@ -96,9 +97,43 @@ TEST(ExactModelTest, StiffSystemAgreesWithThirtyDigitReference) {
   testing::check_model_contract(problem, make_exact, {1e-6, 1e-13}, 9);
 }
 
-// The legacy examples at their published optima: the same samples and the
-// same derivatives, column (i, j) of the matrix model's Jacobian being the
-// column of parameter a_<i>_<j>.
+// The model on θ at `theta` against the matrix model's samples M and
+// Jacobian J_old, column entries[k] of J_old being column k.
+void expect_agreement(const FitProblem& problem,
+                      const std::vector<double>& theta,
+                      const std::vector<EntryIndex>& entries, std::size_t n,
+                      const Table& M, const Table& J_old) {
+  ExactModel model(problem);
+  Evaluation at;
+  model.evaluate(theta, at);
+  Table J;
+  model.jacobian(at, J);
+  ASSERT_EQ(at.y.size(), M.size());
+  double y_scale = 0.0;
+  for (std::size_t s = 0; s < M.size(); ++s) {
+    y_scale = std::max(y_scale, std::abs(M.data()[s]));
+  }
+  for (std::size_t s = 0; s < M.size(); ++s) {
+    EXPECT_NEAR(at.y[s], M.data()[s], 1e-13 * y_scale) << "sample " << s;
+  }
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    const std::size_t column = entries[k].row * n + entries[k].col;
+    double scale = 0.0;
+    for (std::size_t s = 0; s < J.rows(); ++s) {
+      scale = std::max(scale, std::abs(J_old[s][column]));
+    }
+    for (std::size_t s = 0; s < J.rows(); ++s) {
+      EXPECT_NEAR(J[s][k], J_old[s][column], 1e-11 * scale)
+          << "sample " << s << ", entry " << entries[k].row << ","
+          << entries[k].col;
+    }
+  }
+}
+
+// The legacy examples at their published optima, posed through
+// ProblemBuilder with one parameter per free entry and through
+// legacy_problem() with one per entry: the same samples and the same
+// derivatives as the matrix model.
 TEST(ExactModelTest, AgreesWithTheMatrixModelOnTheExamples) {
   const struct {
     const char* name;
@@ -116,39 +151,25 @@ TEST(ExactModelTest, AgreesWithTheMatrixModelOnTheExamples) {
     SCOPED_TRACE(c.name);
     const testing::Example e = testing::read_example(c.name);
     const Matrix A = testing::matrix_of(c.A);
-    const testing::PosedRecords posed =
-        testing::pose_records(e.problem, e.obs, A);
     ExactMatrixModel old_model(e.problem, e.obs);
     Table M, J_old;
     old_model.evaluate(A, M);
     old_model.jacobian(A, J_old);
-
-    ExactModel model(posed.problem);
-    Evaluation at;
-    model.evaluate(posed.problem.values(), at);
-    Table J;
-    model.jacobian(at, J);
-    ASSERT_EQ(at.y.size(), M.size());
     const std::size_t n = e.problem.dim;
-    double y_scale = 0.0;
-    for (std::size_t s = 0; s < M.size(); ++s) {
-      y_scale = std::max(y_scale, std::abs(M.data()[s]));
+
+    const testing::PosedRecords posed =
+        testing::pose_records(e.problem, e.obs, A);
+    expect_agreement(posed.problem, posed.problem.values(), posed.entries, n, M,
+                     J_old);
+
+    const LegacyProblem legacy = legacy_problem(e.problem, e.obs);
+    std::vector<EntryIndex> every;
+    for (std::size_t q = 0; q < n * n; ++q) {
+      every.push_back({static_cast<int>(q / n), static_cast<int>(q % n)});
     }
-    for (std::size_t s = 0; s < M.size(); ++s) {
-      EXPECT_NEAR(at.y[s], M.data()[s], 1e-13 * y_scale) << "sample " << s;
-    }
-    for (std::size_t k = 0; k < posed.entries.size(); ++k) {
-      const EntryIndex entry = posed.entries[k];
-      const std::size_t column = entry.row * n + entry.col;
-      double scale = 0.0;
-      for (std::size_t s = 0; s < J.rows(); ++s) {
-        scale = std::max(scale, std::abs(J_old[s][column]));
-      }
-      for (std::size_t s = 0; s < J.rows(); ++s) {
-        EXPECT_NEAR(J[s][k], J_old[s][column], 1e-11 * scale)
-            << "sample " << s << ", entry " << entry.row << "," << entry.col;
-      }
-    }
+    expect_agreement(legacy.problem,
+                     std::vector<double>(A.data(), A.data() + A.size()), every,
+                     n, M, J_old);
   }
 }
 
