@@ -25,7 +25,7 @@
 #include "fit/least_squares.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "output/fd_stream.h"
 #include "output/result_file.h"
@@ -188,7 +188,7 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   Matrix A = make_matrix(in.problem.dim);
   std::unique_ptr<MatrixModel> model;
   if (opt.model == "exact") {
-    model = std::make_unique<ExactModel>(in.problem, in.obs);
+    model = std::make_unique<ExactMatrixModel>(in.problem, in.obs);
   } else {
     model = std::make_unique<GridModel>(in.problem, in.obs);
   }
