@@ -18,7 +18,7 @@
 #include "fit/fit_tracker.h"
 #include "fit/misfit.h"
 #include "fit/scaled_residuals.h"
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "run_binary.h"
 #include "test_problems.h"
@@ -95,7 +95,7 @@ struct KnownCase {
 TEST(LeastSquares, RecoversAKnownMatrixWithEitherModel) {
   for (const bool exact : {true, false}) {
     KnownCase c;
-    ExactModel exact_model(c.problem, c.obs);
+    ExactMatrixModel exact_model(c.problem, c.obs);
     GridModel grid_model(c.problem, c.obs);
     MatrixModel& model =
         exact ? static_cast<MatrixModel&>(exact_model) : grid_model;
@@ -125,7 +125,7 @@ TEST(LeastSquares, OptimumOutsideTheBoxEndsOnTheBound) {
   // is its nearest end 0.35, and the fit ends there.
   KnownCase c;
   c.problem.par_borders_val[1] = {0.35, 0.6};
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   c.make_data(model);
   for (const LeastSquaresMethod method : kMethods) {
     SCOPED_TRACE(name_of(method));
@@ -159,7 +159,7 @@ TEST(LeastSquares, OptimumOutsideTheBoxEndsOnTheBound) {
 
 TEST(LeastSquares, EpsilonIterationLimitAndInterruptStops) {
   KnownCase c;
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   c.make_data(model);
   for (const LeastSquaresMethod method : kMethods) {
     SCOPED_TRACE(name_of(method));
@@ -212,7 +212,7 @@ TEST(LeastSquares, EpsilonIterationLimitAndInterruptStops) {
 
 TEST(LeastSquares, StartWithoutFiniteNormOrUnknowns) {
   KnownCase c;
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   c.make_data(model);
   c.obs.add_data[1][3] = std::numeric_limits<double>::infinity();
   Matrix A;
@@ -241,7 +241,7 @@ TEST(LeastSquares, StartWithoutFiniteNormOrUnknowns) {
 // finished (with its own norm), or the start.
 TEST(LeastSquares, InterruptDropsTheModelCallUnderWay) {
   KnownCase c;
-  ExactModel exact(c.problem, c.obs);
+  ExactMatrixModel exact(c.problem, c.obs);
   c.make_data(exact);
   for (const LeastSquaresMethod method : kMethods) {
     for (int at = 1; at <= 7; ++at) {
@@ -284,7 +284,7 @@ TEST(LeastSquares, ExtremeTimeScalesKeepTheMatrixFinite) {
     const ObservationRecord obs =
         make_observations(2, {0, 1}, {{0.0, T / 2, T}, {0.0, T / 2, T}},
                           {{1.0, 0.4, 0.3}, {0.0, 0.6, 0.9}});
-    ExactModel exact(p, obs);
+    ExactMatrixModel exact(p, obs);
     GridModel grid(p, obs);
     for (MatrixModel* model : {static_cast<MatrixModel*>(&exact),
                                static_cast<MatrixModel*>(&grid)}) {

@@ -23,7 +23,7 @@ struct EntryBounds {
 
 // "a12" for row 0, column 1 of an N×N matrix with N <= 9; "a(1,12)" style
 // for larger N, where digits alone would be ambiguous. row, col 0-based.
-inline std::string entry_name(int row, int col, int n) {
+inline std::string matrix_entry_name(int row, int col, int n) {
   const std::string r = std::to_string(row + 1);
   const std::string c = std::to_string(col + 1);
   return n <= 9 ? "a" + r + c : "a(" + r + "," + c + ")";

@@ -58,7 +58,7 @@ std::vector<std::string> constraint_warnings(const ProblemRecord& problem,
   for (std::size_t q = 0; q < A.size(); ++q) {
     const double v = A.data()[q];
     const std::string name =
-        entry_name(static_cast<int>(q) / n, static_cast<int>(q) % n, n);
+        matrix_entry_name(static_cast<int>(q) / n, static_cast<int>(q) % n, n);
     if (fixed[q]) {
       if (v == *fixed[q]) continue;
       const auto [value, wanted] = distinct_texts(v, *fixed[q]);

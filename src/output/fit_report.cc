@@ -10,6 +10,7 @@
 #include <locale>
 #include <sstream>
 
+#include "core/entry.h"
 #include "fit/wording.h"
 
 namespace identify {
@@ -224,6 +225,10 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
 }
 
 }  // namespace
+
+std::string entry_name(int row, int col, int n) {
+  return matrix_entry_name(row, col, n);
+}
 
 std::string format_fit_report(const FitStatistics& stats, const RunSummary& run,
                               int n) {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "core/entry.h"  // entry_name, for the entries' names
 #include "fit/fit_statistics.h"
 
 namespace identify {
@@ -20,6 +19,10 @@ struct RunSummary {
   std::int64_t iterations = 0;
   double seconds = 0.0;  // wall time of the run
 };
+
+// The name of an entry as the report and the warnings give it; see
+// matrix_entry_name in core/entry.h.
+std::string entry_name(int row, int col, int n);
 
 // The report text. Numbers in %g with six significant digits; "n/a" with a
 // reason where a value does not exist (no degrees of freedom, no residuals).
