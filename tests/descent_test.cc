@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fit/run_monitor.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "test_problems.h"
 
 namespace identify {
@@ -32,7 +32,7 @@ struct ScalarCase {
     problem.opt_par = 0.1;
   }
   IdentifyResult run(Matrix& A, StopSettings stop = {}) {
-    GridModel model(problem, obs);
+    GridMatrixModel model(problem, obs);
     return identify_matrix(problem, obs, model, A, stop, console);
   }
   ProblemRecord problem = make_problem({1.0}, {0.0}, {0.0});
@@ -145,7 +145,7 @@ TEST(IdentifyMatrix, InterruptDropsTheModelCallUnderWay) {
   };
   for (const auto& c : cases) {
     ScalarCase scalar;
-    GridModel grid(scalar.problem, scalar.obs);
+    GridMatrixModel grid(scalar.problem, scalar.obs);
     std::atomic<int> flag{0};
     testing::InterruptedModel model(grid, flag, c.at);
     StopSettings stop;

@@ -19,7 +19,7 @@
 #include "fit/misfit.h"
 #include "model/grid/adjoint_sweep.h"
 #include "model/grid/forward_sweep.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "model/grid/quadrature.h"
 #include "test_problems.h"
 
@@ -70,7 +70,7 @@ struct PlainRun {
     const ProblemRecord& p = c.problem;
     solve_forward(n, p.T, dt, p.init_val.data(), c.truth, p.exp_coef.data(),
                   p.exp_par.data(), X, scratch);
-    GridModel model(p, c.obs, Kernels::kPlain);
+    GridMatrixModel model(p, c.obs, Kernels::kPlain);
     residual_jumps(testing::samples_of(model, c.truth, c.obs.add_data),
                    c.obs.add_data, H);
     solve_adjoint(n, p.T, dt, terminal.data(), c.truth, H, jumps, Psi, scratch);
@@ -116,8 +116,8 @@ void expect_same_descent(const RandomCase& c, int iterations) {
   stop.quiet = true;
   stop.max_iter = iterations;
   Matrix A_plain = c.start, A_fast = c.start;
-  GridModel plain(c.problem, c.obs, Kernels::kPlain);
-  GridModel fast(c.problem, c.obs);
+  GridMatrixModel plain(c.problem, c.obs, Kernels::kPlain);
+  GridMatrixModel fast(c.problem, c.obs);
   std::ostringstream out_plain, out_fast;
   const IdentifyResult r_plain =
       identify_matrix(c.problem, c.obs, plain, A_plain, stop, out_plain);
@@ -257,7 +257,7 @@ TEST(StopFlag, SweepsAndQuadraturesEndEarly) {
     }
     // The model passes its flag to the kernels and says the call was cut.
     std::atomic<int> flag{SIGTERM};
-    GridModel model(p, c.obs);
+    GridMatrixModel model(p, c.obs);
     model.set_stop_flag(&flag);
     Table M(c.obs.add_data.rows(), c.obs.add_data.cols(), 5.0);
     model.evaluate(c.truth, M);

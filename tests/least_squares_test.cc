@@ -19,7 +19,7 @@
 #include "fit/misfit.h"
 #include "fit/scaled_residuals.h"
 #include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "run_binary.h"
 #include "test_problems.h"
 
@@ -96,7 +96,7 @@ TEST(LeastSquares, RecoversAKnownMatrixWithEitherModel) {
   for (const bool exact : {true, false}) {
     KnownCase c;
     ExactMatrixModel exact_model(c.problem, c.obs);
-    GridModel grid_model(c.problem, c.obs);
+    GridMatrixModel grid_model(c.problem, c.obs);
     MatrixModel& model =
         exact ? static_cast<MatrixModel&>(exact_model) : grid_model;
     c.make_data(model);
@@ -285,7 +285,7 @@ TEST(LeastSquares, ExtremeTimeScalesKeepTheMatrixFinite) {
         make_observations(2, {0, 1}, {{0.0, T / 2, T}, {0.0, T / 2, T}},
                           {{1.0, 0.4, 0.3}, {0.0, 0.6, 0.9}});
     ExactMatrixModel exact(p, obs);
-    GridModel grid(p, obs);
+    GridMatrixModel grid(p, obs);
     for (MatrixModel* model : {static_cast<MatrixModel*>(&exact),
                                static_cast<MatrixModel*>(&grid)}) {
       for (const LeastSquaresMethod method : kMethods) {

@@ -12,7 +12,7 @@
 #include "fit/misfit.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "problem/problem_builder.h"
 
 namespace identify::testing {
@@ -207,7 +207,7 @@ void RandomCase::make_observations(Layout layout) {
     }
   }
   obs = testing::make_observations(n, components, series_times);
-  GridModel model(problem, obs, Kernels::kPlain);
+  GridMatrixModel model(problem, obs, Kernels::kPlain);
   model.evaluate(truth, obs.add_data);
   std::normal_distribution<double> noise(0.0, 0.01);
   for (std::size_t k = 0; k < components.size(); ++k) {

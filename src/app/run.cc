@@ -27,7 +27,7 @@
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
 #include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "output/fd_stream.h"
 #include "output/result_file.h"
 
@@ -192,7 +192,7 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   if (opt.model == "exact") {
     model = std::make_unique<ExactMatrixModel>(in.problem, in.obs);
   } else {
-    model = std::make_unique<GridModel>(in.problem, in.obs);
+    model = std::make_unique<GridMatrixModel>(in.problem, in.obs);
   }
   const IdentifyResult result = fit(opt, in, *model, stop, A, out);
 

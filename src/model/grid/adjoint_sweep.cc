@@ -42,6 +42,20 @@ std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T) {
   return jumps;
 }
 
+std::vector<Jump> make_jump_schedule(std::span<const int> components,
+                                     std::span<const double> times, double T) {
+  std::vector<Jump> jumps;
+  jumps.reserve(times.size());
+  for (std::size_t q = 0; q < times.size(); ++q) {
+    jumps.push_back(
+        Jump{sample_node(times[q], T), components[q], 0, static_cast<int>(q)});
+  }
+  std::stable_sort(
+      jumps.begin(), jumps.end(),
+      [](const Jump& a, const Jump& b) { return a.node > b.node; });
+  return jumps;
+}
+
 void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out) {
   for (int i = 0; i < N; ++i) {
     double sum = 0.0;

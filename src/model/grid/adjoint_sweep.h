@@ -62,6 +62,11 @@ int sample_node(double t, double T);
 // are included (their jumps land on node 0).
 std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T);
 
+// The same order for one list of samples: sample q observes components[q]
+// at times[q]; its jump is H[0][q] (series 0, sample q).
+std::vector<Jump> make_jump_schedule(std::span<const int> components,
+                                     std::span<const double> times, double T);
+
 // out_i = sum_j (−A[j][i])·psi_j, j ascending. out and psi are distinct.
 void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out);
 

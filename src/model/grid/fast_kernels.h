@@ -41,6 +41,12 @@ struct FastKernelOptions {
   int gradient_threads = 0;
 };
 
+// Which implementation of the sweeps and quadratures a grid model runs.
+// kFast (vectorised, tabulated source, threaded quadratures) and kPlain (the
+// reference functions) produce identical doubles; kPlain is kept to check
+// and to measure the fast path against.
+enum class Kernels { kFast, kPlain };
+
 // Work buffers and precomputed tables for one model: N components, final
 // time T and grid step dt (as for solve_forward), source amplitudes and
 // rates. Everything is sized here; forward(), adjoint() and gradient()
