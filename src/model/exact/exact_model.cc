@@ -135,6 +135,7 @@ void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {
     for (std::size_t e = 0; e < p.event_times.size(); ++e) {
       const Eigen::Map<const Eigen::VectorXd> ze(z + e * m, m);
       for (int i = p.segment_start[e]; i < p.segment_start[e + 1]; ++i) {
+        if (stop_requested()) return;
         double* x = out.cache.data() + p.states_offset + i * n_;
         state_at(p, ws, sch.times[i] - p.event_times[e], ze, x);
         const Eigen::Map<const Eigen::VectorXd> xi(x, n_);
@@ -176,6 +177,7 @@ void ExactModel::jacobian(const Evaluation& at, Table& J) {
       event_sensitivity(p, static_cast<int>(e), ws);
       const Eigen::Map<const Eigen::VectorXd> ze(z + e * m, m);
       for (int i = p.segment_start[e]; i < p.segment_start[e + 1]; ++i) {
+        if (stop_requested()) return;
         const double s = sch.times[i] - p.event_times[e];
         const double* x = at.cache.data() + p.states_offset + i * n_;
         for (int r = sch.observed_start[i]; r < sch.observed_start[i + 1];
@@ -215,6 +217,7 @@ void ExactModel::add_gradient(Part& p, const Evaluation& at,
     const Eigen::Map<const Eigen::VectorXd> ze(z + e * m, m);
     ws.adjoint_sum.setZero();
     for (int i = p.segment_start[e]; i < p.segment_start[e + 1]; ++i) {
+      if (stop_requested()) return;
       const double* x = at.cache.data() + p.states_offset + i * n_;
       ws.weights.setZero();
       for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
