@@ -70,7 +70,16 @@ class Expression {
 
   // Postfix program; public for BoundExpression and tests, not for callers.
   enum class Op : unsigned char {
-    kNumber, kName, kAdd, kSub, kMul, kDiv, kNeg, kExp, kLog, kSqrt
+    kNumber,
+    kName,
+    kAdd,
+    kSub,
+    kMul,
+    kDiv,
+    kNeg,
+    kExp,
+    kLog,
+    kSqrt
   };
   struct Node {
     Op op = Op::kNumber;
@@ -134,6 +143,8 @@ class BoundExpression {
     Expression::Op op = Expression::Op::kNumber;
     double number = 0.0;  // kNumber
     int slot = 0;         // kName: index into parameters_
+    int left = 0;         // operand nodes (positions in program_)
+    int right = 0;
   };
   std::vector<Node> program_;  // empty for a constant
   std::vector<int> parameters_;

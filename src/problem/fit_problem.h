@@ -82,7 +82,7 @@ struct Measurement {
 
 struct Experiment {
   std::string id;
-  std::vector<MatrixTerm> matrix;  // row-major, at most one per entry
+  std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
   std::vector<BoundExpression> x0;  // one per state
   std::vector<Source> sources;      // state ascending, at most one per state
   std::vector<Dose> doses;          // in the order given

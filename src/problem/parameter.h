@@ -46,6 +46,11 @@ const char* scale_name(Scale scale);
 // The scale named `text` ("lin", "log", "log10"), or nothing.
 std::optional<Scale> parse_scale(std::string_view text);
 
+// The start of a parameter given without a value: the midpoint of finite
+// bounds (the geometric mean on a log scale), otherwise 0 moved into the
+// bounds (1 on a log scale, where 0 is not a value).
+double default_start(double lower, double upper, Scale scale);
+
 // Names of parameters, states, observables and experiments: ASCII letters,
 // digits and underscores, not starting with a digit, not empty.
 bool is_valid_name(std::string_view name);

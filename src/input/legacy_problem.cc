@@ -1,0 +1,117 @@
+// Conversion of the legacy records into parameters, one experiment and
+// direct observations; see the header for the mapping. The parameter vector
+// is A row-major, so θ_k and A[k / N][k % N] are the same double and a step
+// on θ is a step on the entries of A.
+#include "input/legacy_problem.h"
+
+#include <algorithm>
+#include <string>
+
+namespace identify {
+
+std::string legacy_entry_name(int row, int col, int n) {
+  if (n <= 9) return "a" + std::to_string(row + 1) + std::to_string(col + 1);
+  return "a" + std::to_string(row + 1) + "_" + std::to_string(col + 1);
+}
+
+namespace {
+
+std::vector<Parameter> entry_parameters(const ProblemRecord& record) {
+  const int n = record.dim;
+  std::vector<Parameter> params(static_cast<std::size_t>(n) * n);
+  for (int q = 0; q < n * n; ++q) params[q].name = legacy_entry_name(q / n, q % n, n);
+  for (std::size_t b = 0; b < record.par_borders_num.size(); ++b) {
+    const EntryIndex& at = record.par_borders_num[b];
+    Parameter& p = params[static_cast<std::size_t>(at.row) * n + at.col];
+    p.lower = record.par_borders_val[b].lower;
+    p.upper = record.par_borders_val[b].upper;
+  }
+  for (Parameter& p : params) p.value = std::clamp(0.0, p.lower, p.upper);
+  for (std::size_t f = 0; f < record.fix_par_num.size(); ++f) {
+    const EntryIndex& at = record.fix_par_num[f];
+    Parameter& p = params[static_cast<std::size_t>(at.row) * n + at.col];
+    p.estimated = false;
+    p.value = record.fix_par_val[f];
+  }
+  return params;
+}
+
+DescentRules entry_rules(const ProblemRecord& record) {
+  const int n = record.dim;
+  DescentRules rules;
+  rules.start.assign(static_cast<std::size_t>(n) * n, 0.0);
+  for (std::size_t f = 0; f < record.fix_par_num.size(); ++f) {
+    const EntryIndex& at = record.fix_par_num[f];
+    rules.fixed.push_back({at.row * n + at.col, record.fix_par_val[f]});
+  }
+  for (std::size_t b = 0; b < record.par_borders_num.size(); ++b) {
+    const EntryIndex& at = record.par_borders_num[b];
+    rules.bounded.push_back({at.row * n + at.col,
+                             record.par_borders_val[b].lower,
+                             record.par_borders_val[b].upper});
+  }
+  return rules;
+}
+
+Experiment experiment(const ProblemRecord& record, const ObservationRecord& obs,
+                      const std::vector<int>& observable_of) {
+  const int n = record.dim;
+  Experiment e;
+  e.id = "experiment";
+  for (int q = 0; q < n * n; ++q) {
+    e.matrix.push_back(MatrixTerm{q / n, q % n, BoundExpression::parameter(q)});
+  }
+  for (int i = 0; i < n; ++i) {
+    e.x0.emplace_back(record.init_val[i]);
+    if (record.exp_coef[i] != 0.0) {
+      e.sources.push_back(Source{i, BoundExpression(record.exp_coef[i]),
+                                 BoundExpression(record.exp_par[i])});
+    }
+  }
+  for (int c = 0; c < n; ++c) {
+    if (observable_of[c] < 0) continue;
+    ObservableTerms terms;
+    terms.coefficients.emplace_back(c, BoundExpression(1.0));
+    e.observables.push_back(std::move(terms));
+  }
+  for (int k = 0; k < obs.data_num; ++k) {
+    const int c = obs.is_data_exist[k];
+    for (int q = 0; q < obs.points(); ++q) {
+      Measurement m;
+      m.observable = observable_of[c];
+      m.time = obs.data_time[k][q];
+      m.value = obs.add_data[k][q];
+      m.counted = q > 0;
+      e.measurements.push_back(m);
+    }
+  }
+  return e;
+}
+
+}  // namespace
+
+LegacyProblem legacy_problem(const ProblemRecord& record,
+                             const ObservationRecord& obs) {
+  const int n = record.dim;
+  LegacyProblem legacy;
+  FitProblem& p = legacy.problem;
+  for (int i = 0; i < n; ++i) p.states.push_back("x" + std::to_string(i + 1));
+  p.parameters = entry_parameters(record);
+  std::vector<int> observable_of(static_cast<std::size_t>(n), -1);
+  for (int k = 0; k < obs.data_num; ++k)
+    observable_of[obs.is_data_exist[k]] = 0;
+  for (int c = 0; c < n; ++c) {
+    if (observable_of[c] < 0) continue;
+    observable_of[c] = static_cast<int>(p.observables.size());
+    p.observables.push_back(p.states[c]);
+  }
+  p.experiments.push_back(experiment(record, obs, observable_of));
+  p.horizon = record.T;
+  legacy.descent = entry_rules(record);
+  legacy.epsilon = record.epsilon;
+  legacy.step = record.opt_par;
+  legacy.T = record.T;
+  return legacy;
+}
+
+}  // namespace identify

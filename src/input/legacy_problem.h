@@ -1,0 +1,40 @@
+// The two legacy input files as a FitProblem. Every entry of A is a
+// parameter, named a11, a12, ... (a10_11 from N = 10 on), row-major: an entry
+// named among the fixed entries is not estimated and keeps its last fixed
+// value; a bounded entry keeps its last interval (a one-point interval holds
+// it there); every other entry is estimated without bounds, starting at 0
+// moved into its interval. The states are x1..xN; one observable per
+// observed component c reads x_c as it is (named like the state); one
+// experiment holds x0, the sources amp·exp(rate·t) of the nonzero amplitudes,
+// and the measurements series after series, point 0 of each series first:
+// the anchored point t = 0 whose value is x0 of the observed component and
+// which is simulated but not counted as data. Sigma is 1.
+//
+// The descent keeps its own rules for these files (DescentRules): it starts
+// from the zero matrix, and after each step sets the fixed entries and puts
+// back bounded entries in file order, every interval named.
+#pragma once
+
+#include "input/records.h"
+#include "problem/descent_rules.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+struct LegacyProblem {
+  FitProblem problem;
+  DescentRules descent;
+  double epsilon = 0.0;  // tolerance on the residual norm
+  double step = 0.0;     // the descent's step, opt_par
+  double T = 0.0;        // end of the time interval (problem.horizon too)
+};
+
+// The name of entry (row, col), 0-based, of an N×N matrix.
+std::string legacy_entry_name(int row, int col, int n);
+
+// Builds the problem from records the readers have checked, with point 0 of
+// every series already anchored at x0 (the driver's step).
+LegacyProblem legacy_problem(const ProblemRecord& problem,
+                             const ObservationRecord& obs);
+
+}  // namespace identify

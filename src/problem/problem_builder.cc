@@ -1,0 +1,406 @@
+// Assembly of a FitProblem. Problem-level text (matrix entries, sources,
+// observables) is kept parsed but unbound; build() binds it once per
+// experiment, resolving each name to that experiment's override or to the
+// parameter itself, so a shared matrix can mean different parameters in
+// different experiments while staying one definition.
+#include "problem/problem_builder.h"
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+namespace identify {
+
+namespace {
+
+std::string quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+std::string number_text(double v) {
+  std::ostringstream s;
+  s.precision(17);
+  s << v;
+  return s.str();
+}
+
+const char* kNameRule =
+    "letters, digits and underscores, not starting with a "
+    "digit";
+
+void check_new_name(const std::vector<std::string>& taken,
+                    const std::string& name, const char* what) {
+  if (!is_valid_name(name)) {
+    throw ProblemError(std::string("expected ") + what + " (" + kNameRule +
+                       "), found " + quoted(name));
+  }
+  for (const std::string& t : taken) {
+    if (t == name) {
+      throw ProblemError(std::string("expected ") + what +
+                         " not used before, found " + quoted(name));
+    }
+  }
+}
+
+// Offset of the first use of `name` as a whole word in `text`.
+std::size_t name_offset(std::string_view text, std::string_view name) {
+  const auto word = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || c == '_' || c == '.';
+  };
+  for (std::size_t at = text.find(name); at != std::string_view::npos;
+       at = text.find(name, at + 1)) {
+    const std::size_t end = at + name.size();
+    if ((at == 0 || !word(text[at - 1])) &&
+        (end == text.size() || !word(text[end]))) {
+      return at;
+    }
+  }
+  return 0;
+}
+
+void check_parameter(Parameter& p) {
+  const std::string who = "parameter " + p.name + ": ";
+  if (std::isnan(p.lower) || std::isnan(p.upper)) {
+    throw ProblemError(who + "expected numbers as bounds, found nan");
+  }
+  if (p.lower > p.upper) {
+    throw ProblemError(who +
+                       "expected a lower bound not above the upper "
+                       "bound " +
+                       number_text(p.upper) + ", found " +
+                       number_text(p.lower));
+  }
+  const bool log_scale = p.scale != Scale::kLin;
+  const std::string scale =
+      std::string(" for a ") + scale_name(p.scale) + "-scaled parameter";
+  if (log_scale) {
+    if (p.lower == -INFINITY) p.lower = 0.0;
+    if (p.lower < 0.0) {
+      throw ProblemError(who + "expected a lower bound above 0" + scale +
+                         ", found " + number_text(p.lower));
+    }
+    if (p.upper <= 0.0) {
+      throw ProblemError(who + "expected an upper bound above 0" + scale +
+                         ", found " + number_text(p.upper));
+    }
+  }
+  if (!std::isfinite(p.value)) {
+    throw ProblemError(who + "expected a finite value, found " +
+                       number_text(p.value));
+  }
+  if (log_scale && !(p.value > 0.0)) {
+    throw ProblemError(who + "expected a value above 0" + scale + ", found " +
+                       number_text(p.value));
+  }
+  if (p.value < p.lower || p.value > p.upper) {
+    throw ProblemError(who + "expected a value from " + number_text(p.lower) +
+                       " to " + number_text(p.upper) + ", found " +
+                       number_text(p.value));
+  }
+}
+
+// A constant expression's value must satisfy `ok`; an expression of
+// parameters is checked by the model at run time.
+void check_constant(const Expression& e, bool (*ok)(double),
+                    const std::string& expected) {
+  if (!e.names().empty()) return;
+  const BoundExpression b =
+      BoundExpression::bind(e, [](const std::string&) { return Resolved{}; });
+  if (!ok(b.constant_value())) {
+    throw ProblemError("expected " + expected + ", found " + e.text());
+  }
+}
+
+}  // namespace
+
+ProblemBuilder::ProblemBuilder(std::vector<std::string> states) {
+  for (const std::string& s : states) {
+    check_new_name(states_, s, "a state name");
+    states_.push_back(s);
+  }
+  const std::size_t n = states_.size();
+  matrix_.resize(n * n);
+  sources_.resize(n);
+}
+
+int ProblemBuilder::add_parameter(const Parameter& parameter) {
+  std::vector<std::string> names;
+  for (const Parameter& p : parameters_) names.push_back(p.name);
+  check_new_name(names, parameter.name, "a parameter name");
+  Parameter p = parameter;
+  check_parameter(p);
+  parameters_.push_back(p);
+  return static_cast<int>(parameters_.size()) - 1;
+}
+
+Expression ProblemBuilder::checked(std::string_view text) const {
+  Expression e = Expression::parse(text);
+  for (const std::string& name : e.names()) {
+    bool declared = false;
+    for (const Parameter& p : parameters_) declared |= p.name == name;
+    if (!declared) {
+      throw ExpressionError(std::string(text), name_offset(text, name),
+                            "a declared parameter", quoted(name));
+    }
+  }
+  return e;
+}
+
+int ProblemBuilder::state_index(std::string_view name) const {
+  for (std::size_t i = 0; i < states_.size(); ++i) {
+    if (states_[i] == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int ProblemBuilder::experiment_index(std::string_view id) const {
+  for (std::size_t i = 0; i < experiments_.size(); ++i) {
+    if (experiments_[i].id == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int ProblemBuilder::observable_index(std::string_view name) const {
+  for (std::size_t i = 0; i < observable_names_.size(); ++i) {
+    if (observable_names_[i] == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+namespace {
+
+int require_index(int index, std::string_view name,
+                  const std::vector<std::string>& known, const char* what) {
+  if (index >= 0) return index;
+  std::string list;
+  for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
+  throw ProblemError(std::string("expected ") + what + " (" + list +
+                     "), found " + quoted(name));
+}
+
+}  // namespace
+
+void ProblemBuilder::set_entry(int row, int col, std::string_view expression) {
+  const int n = static_cast<int>(states_.size());
+  if (row < 0 || row >= n || col < 0 || col >= n) {
+    throw ProblemError("expected a matrix entry within " + std::to_string(n) +
+                       "x" + std::to_string(n) + ", found (" +
+                       std::to_string(row + 1) + ", " +
+                       std::to_string(col + 1) + ")");
+  }
+  matrix_[static_cast<std::size_t>(row) * n + col] = checked(expression);
+}
+
+void ProblemBuilder::set_entry(std::string_view row_state,
+                               std::string_view col_state,
+                               std::string_view expression) {
+  const int row =
+      require_index(state_index(row_state), row_state, states_, "a state");
+  const int col =
+      require_index(state_index(col_state), col_state, states_, "a state");
+  set_entry(row, col, expression);
+}
+
+void ProblemBuilder::set_source(std::string_view state, std::string_view amp,
+                                std::string_view rate) {
+  const int i = require_index(state_index(state), state, states_, "a state");
+  sources_[i] = std::make_pair(checked(amp), checked(rate));
+}
+
+int ProblemBuilder::add_observable(
+    const std::string& name,
+    const std::vector<std::pair<std::string, std::string>>& coefficients,
+    std::string_view offset, std::string_view sigma) {
+  check_new_name(observable_names_, name, "an observable name");
+  ObservableText o;
+  for (const auto& [state, text] : coefficients) {
+    const int i = require_index(state_index(state), state, states_, "a state");
+    for (const auto& [taken, e] : o.coefficients) {
+      if (taken == i) {
+        throw ProblemError("expected a state not named before in observable " +
+                           name + ", found " + quoted(state));
+      }
+    }
+    o.coefficients.emplace_back(i, checked(text));
+  }
+  std::sort(o.coefficients.begin(), o.coefficients.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  o.offset = checked(offset);
+  o.sigma = checked(sigma);
+  check_constant(
+      o.sigma, [](double s) { return s > 0.0 && std::isfinite(s); },
+      "a sigma above 0");
+  observable_names_.push_back(name);
+  observables_.push_back(std::move(o));
+  return static_cast<int>(observables_.size()) - 1;
+}
+
+int ProblemBuilder::add_experiment(const std::string& id) {
+  std::vector<std::string> ids;
+  for (const ExperimentText& e : experiments_) ids.push_back(e.id);
+  check_new_name(ids, id, "an experiment id");
+  ExperimentText e;
+  e.id = id;
+  e.x0.resize(states_.size());
+  experiments_.push_back(std::move(e));
+  return static_cast<int>(experiments_.size()) - 1;
+}
+
+void ProblemBuilder::set_x0(int experiment, std::string_view state,
+                            std::string_view expression) {
+  const int i = require_index(state_index(state), state, states_, "a state");
+  experiments_.at(experiment).x0[i] = checked(expression);
+}
+
+void ProblemBuilder::add_override(int experiment, const std::string& name,
+                                  const std::string& stands_for) {
+  ExperimentText& e = experiments_.at(experiment);
+  std::vector<std::string> names;
+  for (const Parameter& p : parameters_) names.push_back(p.name);
+  const auto declared = [&](std::string_view n) {
+    return std::find(names.begin(), names.end(), n) != names.end();
+  };
+  if (!declared(name)) {
+    throw ProblemError("experiment " + e.id +
+                       ": expected a declared parameter to override, found " +
+                       quoted(name));
+  }
+  for (const auto& [taken, target] : e.overrides) {
+    if (taken == name) {
+      throw ProblemError("experiment " + e.id +
+                         ": expected a parameter not overridden before, "
+                         "found " +
+                         quoted(name));
+    }
+  }
+  double number = 0.0;
+  const char* end = stands_for.data() + stands_for.size();
+  const auto [p, ec] = std::from_chars(stands_for.data(), end, number);
+  const bool is_number = ec == std::errc() && p == end && std::isfinite(number);
+  if (!is_number && !declared(stands_for)) {
+    throw ProblemError("experiment " + e.id +
+                       ": expected a declared parameter or a number for " +
+                       name + ", found " + quoted(stands_for));
+  }
+  e.overrides.emplace_back(name, stands_for);
+}
+
+void ProblemBuilder::add_dose(int experiment, std::string_view state,
+                              std::string_view time, std::string_view amount,
+                              std::optional<std::string_view> duration) {
+  ExperimentText& e = experiments_.at(experiment);
+  DoseText d;
+  d.state = require_index(state_index(state), state, states_, "a state");
+  d.time = checked(time);
+  check_constant(
+      d.time, [](double t) { return t >= 0.0 && std::isfinite(t); },
+      "a dose time of 0 or more");
+  d.amount = checked(amount);
+  check_constant(
+      d.amount, [](double a) { return a >= 0.0 && std::isfinite(a); },
+      "a dose amount of 0 or more");
+  if (duration) {
+    d.duration = checked(*duration);
+    check_constant(
+        *d.duration, [](double t) { return t > 0.0 && std::isfinite(t); },
+        "an infusion duration above 0 (for a dose given at once, use a bolus: "
+        "no duration)");
+  }
+  e.doses.push_back(std::move(d));
+}
+
+void ProblemBuilder::set_lag(int experiment, std::string_view expression) {
+  experiments_.at(experiment).lag = checked(expression);
+}
+
+void ProblemBuilder::add_measurement(int experiment, int observable,
+                                     double time, double value,
+                                     std::optional<double> sigma,
+                                     bool counted) {
+  ExperimentText& e = experiments_.at(experiment);
+  if (observable < 0 || observable >= static_cast<int>(observables_.size())) {
+    throw ProblemError("expected an observable index below " +
+                       std::to_string(observables_.size()) + ", found " +
+                       std::to_string(observable));
+  }
+  if (!(time >= 0.0) || !std::isfinite(time)) {
+    throw ProblemError("expected a finite time of 0 or more, found " +
+                       number_text(time));
+  }
+  if (!std::isfinite(value)) {
+    throw ProblemError("expected a finite measurement, found " +
+                       number_text(value));
+  }
+  if (sigma && (!(*sigma > 0.0) || !std::isfinite(*sigma))) {
+    throw ProblemError("expected a finite sigma above 0, found " +
+                       number_text(*sigma));
+  }
+  e.measurements.push_back(
+      MeasurementText{observable, time, value, sigma, counted});
+}
+
+FitProblem ProblemBuilder::build() const {
+  if (experiments_.empty()) {
+    throw ProblemError("expected at least one experiment, found none");
+  }
+  FitProblem problem;
+  problem.states = states_;
+  problem.parameters = parameters_;
+  problem.observables = observable_names_;
+  const int n = static_cast<int>(states_.size());
+  for (const ExperimentText& text : experiments_) {
+    const auto resolve = [&](const std::string& name) {
+      for (const auto& [taken, target] : text.overrides) {
+        if (taken != name) continue;
+        const int k = problem.parameter_index(target);
+        if (k >= 0) return Resolved{k, 0.0};
+        return Resolved{-1, std::stod(target)};
+      }
+      return Resolved{problem.parameter_index(name), 0.0};
+    };
+    const auto bind = [&](const Expression& e) {
+      return BoundExpression::bind(e, resolve);
+    };
+    Experiment e;
+    e.id = text.id;
+    e.overrides = text.overrides;
+    for (int q = 0; q < n * n; ++q) {
+      if (matrix_[q])
+        e.matrix.push_back(MatrixTerm{q / n, q % n, bind(*matrix_[q])});
+    }
+    for (int i = 0; i < n; ++i) {
+      e.x0.push_back(text.x0[i] ? bind(*text.x0[i]) : BoundExpression());
+      if (sources_[i]) {
+        e.sources.push_back(
+            Source{i, bind(sources_[i]->first), bind(sources_[i]->second)});
+      }
+    }
+    for (const DoseText& d : text.doses) {
+      e.doses.push_back(
+          Dose{d.state, bind(d.time), bind(d.amount), d.duration.has_value(),
+               d.duration ? bind(*d.duration) : BoundExpression()});
+    }
+    e.lag = bind(text.lag);
+    std::vector<BoundExpression> sigmas;
+    for (const ObservableText& o : observables_) {
+      ObservableTerms terms;
+      for (const auto& [state, c] : o.coefficients) {
+        terms.coefficients.emplace_back(state, bind(c));
+      }
+      terms.offset = bind(o.offset);
+      e.observables.push_back(std::move(terms));
+      sigmas.push_back(bind(o.sigma));
+    }
+    for (const MeasurementText& m : text.measurements) {
+      e.measurements.push_back(Measurement{
+          m.observable, m.time, m.value,
+          m.sigma ? BoundExpression(*m.sigma) : sigmas[m.observable],
+          m.counted});
+    }
+    problem.experiments.push_back(std::move(e));
+  }
+  return problem;
+}
+
+}  // namespace identify

@@ -1,0 +1,180 @@
+// Expressions of parameters: exact parse errors, values, folding of
+// constants, and reverse-mode derivatives against central differences.
+#include "problem/expression.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace identify {
+namespace {
+
+// Binds each name to the parameter of the same position in `names`.
+BoundExpression bind_to(const std::string& text,
+                        const std::vector<std::string>& names) {
+  return BoundExpression::bind(
+      Expression::parse(text), [&](const std::string& name) {
+        for (std::size_t k = 0; k < names.size(); ++k) {
+          if (names[k] == name) return Resolved{static_cast<int>(k), 0.0};
+        }
+        ADD_FAILURE() << "unknown name " << name;
+        return Resolved{};
+      });
+}
+
+TEST(Expression, ParseErrorsNameThePlaceAndWhatWasExpected) {
+  const struct {
+    const char* text;
+    std::size_t offset;
+    const char* message;
+  } cases[] = {
+      {"", 0,
+       "in \"\": column 1: expected a number, a name or \"(\", found end of "
+       "expression"},
+      {"ka*", 3,
+       "in \"ka*\": column 4: expected a number, a name or \"(\", found end "
+       "of expression"},
+      {"ka ke", 3,
+       "in \"ka ke\": column 4: expected an operator (+, -, *, /) or the end "
+       "of the expression, found \"ke\""},
+      {"(ka", 3,
+       "in \"(ka\": column 4: expected \")\", found end of expression"},
+      {"exp(1", 5,
+       "in \"exp(1\": column 6: expected \")\", found end of expression"},
+      {"foo(1)", 0,
+       "in \"foo(1)\": column 1: expected a function (exp, log or sqrt) "
+       "before \"(\", found \"foo\""},
+      {"2*1e", 2,
+       "in \"2*1e\": column 3: expected a number, a name or \"(\", found "
+       "\"1e\""},
+      {"1e999", 0,
+       "in \"1e999\": column 1: expected a finite number, found \"1e999\""},
+      {"ka^2", 2,
+       "in \"ka^2\": column 3: expected an operator (+, -, *, /) or the end "
+       "of the expression, found \"^\""},
+      {"0,74", 1,
+       "in \"0,74\": column 2: expected an operator (+, -, *, /) or the end "
+       "of the expression, found \",\""},
+      {"k\xC3\xA9", 1,
+       "in \"k\xC3\xA9\": column 2: expected an operator (+, -, *, /) or the "
+       "end of the expression, found \"\\xC3\""},
+      {".", 0,
+       "in \".\": column 1: expected a number, a name or \"(\", found \".\""},
+      {"1 +* 2", 3,
+       "in \"1 +* 2\": column 4: expected a number, a name or \"(\", found "
+       "\"*\""},
+  };
+  for (const auto& c : cases) {
+    try {
+      Expression::parse(c.text);
+      ADD_FAILURE() << "no error for \"" << c.text << "\"";
+    } catch (const ExpressionError& e) {
+      EXPECT_EQ(e.what(), std::string(c.message));
+      EXPECT_EQ(e.offset(), c.offset) << c.text;
+    }
+  }
+}
+
+TEST(Expression, NumbersNamesAndPrecedence) {
+  std::vector<double> scratch;
+  const struct {
+    const char* text;
+    double value;
+  } constants[] = {
+      {".5", 0.5},
+      {"5.", 5.0},
+      {"1.5e-3", 1.5e-3},
+      {"2E+2", 200.0},
+      {"1 - 2 - 3", -4.0},
+      {"8 / 4 / 2", 1.0},
+      {"2 + 3 * 4", 14.0},
+      {"-2 * -3", 6.0},
+      {"--2", 2.0},
+      {"(1 + 2) * 3", 9.0},
+      {"exp(0) + log(1)", 1.0},
+      {"sqrt(16)", 4.0},
+      {"0.1 + 0.2", 0.1 + 0.2},
+      {"\t1 +\t2 ", 3.0},
+      {"1e-400", 0.0},
+  };
+  for (const auto& c : constants) {
+    const BoundExpression b = bind_to(c.text, {});
+    EXPECT_TRUE(b.is_constant()) << c.text;
+    EXPECT_EQ(b.constant_value(), c.value) << c.text;
+    EXPECT_EQ(b.value({}, scratch), c.value) << c.text;
+  }
+  EXPECT_EQ(Expression::parse("ka * ke + ka / exp(V)").names(),
+            (std::vector<std::string>{"ka", "ke", "V"}));
+  // IEEE results, never an exception.
+  EXPECT_TRUE(std::isnan(bind_to("log(-1)", {}).constant_value()));
+  EXPECT_EQ(bind_to("1/0", {}).constant_value(), INFINITY);
+  // A name alone is a single parameter; any arithmetic is not.
+  EXPECT_EQ(bind_to("ka", {"x", "ka"}).single_parameter(), 1);
+  EXPECT_EQ(bind_to("(+ka)", {"ka"}).single_parameter(), 0);
+  EXPECT_EQ(bind_to("1*ka", {"ka"}).single_parameter(), -1);
+  EXPECT_EQ(BoundExpression::parameter(4).single_parameter(), 4);
+}
+
+TEST(Expression, ConstantsAndResolvedNumbersAreFoldedAway) {
+  // A name that stands for a number in its context folds like a number.
+  const BoundExpression b = BoundExpression::bind(
+      Expression::parse("2 * F * 3 + exp(0)"), [](const std::string&) {
+        return Resolved{-1, 0.5};
+      });
+  EXPECT_TRUE(b.is_constant());
+  EXPECT_EQ(b.constant_value(), 2 * 0.5 * 3 + 1.0);
+  // Only the parameter's own subtree is left to evaluate.
+  const BoundExpression c = bind_to("(2 * 3) * ka + 4 / 2", {"ka"});
+  EXPECT_EQ(c.parameters(), std::vector<int>{0});
+  std::vector<double> scratch;
+  const std::vector<double> theta = {1.5};
+  EXPECT_EQ(c.value(theta, scratch), 6.0 * 1.5 + 2.0);
+}
+
+TEST(Expression, GradientsMatchCentralDifferences) {
+  const std::vector<std::string> names = {"k1", "k2", "V", "ka", "ke"};
+  const std::vector<double> theta = {0.3, 0.7, 2.5, 1.9, 0.08};
+  const char* texts[] = {
+      "-(k1 + k2)",
+      "ka * ke / (ka - ke)",
+      "1 / V",
+      "exp(-ke * 3) * ka",
+      "log(V) / 2 - sqrt(ka)",
+      "k1 - -k2 * k1",
+      "k1 * k1 * k1 / V / V",
+      "sqrt(k1 * k2) + log(exp(ke))",
+      "ka + ka",  // one parameter used twice
+  };
+  std::vector<double> scratch;
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const BoundExpression b = bind_to(text, names);
+    std::vector<double> grad(b.parameters().size());
+    const double v = b.value_and_gradient(theta, grad, scratch);
+    EXPECT_EQ(v, b.value(theta, scratch));
+    for (std::size_t i = 0; i < grad.size(); ++i) {
+      const int k = b.parameters()[i];
+      const double h = 1e-6 * std::fabs(theta[k]);
+      std::vector<double> up = theta, down = theta;
+      up[k] += h;
+      down[k] -= h;
+      const double fd =
+          (b.value(up, scratch) - b.value(down, scratch)) / (2.0 * h);
+      EXPECT_NEAR(grad[i], fd, 1e-7 * (1.0 + std::fabs(fd))) << names[k];
+    }
+  }
+  // Two names that stand for one parameter add their derivatives.
+  const BoundExpression twice = BoundExpression::bind(
+      Expression::parse("ka * kb"), [](const std::string&) {
+        return Resolved{0, 0.0};
+      });
+  ASSERT_EQ(twice.parameters(), std::vector<int>{0});
+  double grad = 0.0;
+  const std::vector<double> at = {3.0};
+  EXPECT_EQ(twice.value_and_gradient(at, {&grad, 1}, scratch), 9.0);
+  EXPECT_EQ(grad, 6.0);
+}
+
+}  // namespace
+}  // namespace identify
