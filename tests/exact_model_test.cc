@@ -1,164 +1,191 @@
-// The closed-form model against analytic solutions in several layouts, its
-// matrix exponential against Eigen's, and the two example cases at their
-// published optima. Its derivatives are checked with the grid model's in
-// misfit_test.cc.
+// The closed-form model on θ: the model contract on random problems and on
+// a stiff one, the stiff one's values against a 30-digit reference, and
+// agreement with the closed-form model on the matrix A on the legacy
+// examples.
 #include "model/exact/exact_model.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <functional>
-#include <random>
-#include <unsupported/Eigen/MatrixFunctions>
-#include <vector>
+#include <memory>
 
+#include "input/legacy_problem.h"
+#include "model/exact/exact_matrix_model.h"
+#include "model_contract.h"
+#include "problem/problem_builder.h"
 #include "test_problems.h"
 
 namespace identify {
 namespace {
 
-using testing::Example;
-using testing::make_observations;
-using testing::make_problem;
-using testing::matrix_of;
-using testing::read_example;
-using testing::sum_of_squares;
-
-TEST(MatrixExponentialTest, MatchesEigenInEveryDegreeBandAndRotation) {
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-  const int n = 6;
-  Eigen::MatrixXd base(n, n);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) base(i, j) = uniform(rng);
-  }
-  base /= base.cwiseAbs().colwise().sum().maxCoeff();
-  MatrixExponential expm(n);
-  Eigen::MatrixXd result;
-  // One 1-norm inside each Padé degree's band, then scaling and squaring.
-  for (double norm : {1e-3, 0.1, 0.5, 1.5, 4.0, 40.0, 300.0}) {
-    SCOPED_TRACE(norm);
-    const Eigen::MatrixXd X = norm * base;
-    const Eigen::MatrixXd reference = X.exp();
-    expm.compute(X, result);
-    EXPECT_LE((result - reference).norm(), 1e-13 * reference.norm());
-  }
-  // exp of a rotation generator, far outside the unscaled bands.
-  const double w = 37.0;
-  Eigen::MatrixXd rotation(2, 2);
-  rotation << 0.0, w, -w, 0.0;
-  Eigen::Matrix2d expected;
-  expected << std::cos(w), std::sin(w), -std::sin(w), std::cos(w);
-  MatrixExponential expm2(2);
-  expm2.compute(rotation, result);
-  EXPECT_LE((result - expected).cwiseAbs().maxCoeff(), 1e-13);
+std::unique_ptr<Model> make_exact(const FitProblem& problem) {
+  return std::make_unique<ExactModel>(problem);
 }
 
-// Samples of `problem` at `times` for A, against the analytic solution
-// x(component, t): within abs + rel·|x|, and x0 exactly at t = 0.
-void expect_solution(const char* name, const ProblemRecord& problem,
-                     const Matrix& A,
-                     const std::vector<std::int32_t>& components,
-                     const std::vector<std::vector<double>>& times,
-                     const std::function<double(int, double)>& x, double abs,
-                     double rel) {
-  ExactModel model(problem, make_observations(problem.dim, components, times));
-  Table M;
-  model.evaluate(A, M);
-  ASSERT_EQ(M.rows(), components.size()) << name;
-  for (std::size_t k = 0; k < components.size(); ++k) {
-    for (std::size_t n = 0; n < times[k].size(); ++n) {
-      const int i = components[k];
-      const double t = times[k][n], want = x(i, t);
-      EXPECT_NEAR(M[k][n], want, abs + rel * std::abs(want))
-          << name << ", series " << k << ", t = " << t;
-      if (t == 0.0) {
-        EXPECT_EQ(M[k][n], problem.init_val[i]) << name;
-      }
+TEST(ExactModelTest, KeepsTheModelContractOnRandomProblems) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE(seed);
+    testing::check_model_contract(testing::random_fit_problem(seed), make_exact,
+                                  {}, seed);
+  }
+}
+
+// Absorption at ka = 1e4 per hour into a compartment cleared at ke = 0.1
+// (eigenvalues −1e4 and −0.1), a source 2·exp(−t/2) into the gut, and
+// y = central/V + d. Reference values from tools/stiff_reference.py
+// (mpmath, closed form at 60 digits, checked against mpmath's expm), as
+// {t, gut x1(t), y(t)}.
+constexpr double kStiffReference[][3] = {
+    {0, 5.0, 4.166666666666666666666667e-1},
+    {1e-5, 4.524206122647816574837897, 5.752710451437626126523402e-1},
+    {1e-4, 1.839523626290248967214647, 1.470217658188199614714533},
+    {3e-4, 2.491253639290005136522726e-1, 2.0004523660899150262366},
+    {1e-3, 4.269005888693084590323059e-4, 2.083690846079630590725478},
+    {0.01, 1.990124464608595056457951e-4, 2.088097995925981199602381},
+    {0.1, 1.902553976700263031334417e-4, 2.129745772863013878447279},
+    {0.5, 1.557679450115315502265454e-4, 2.281268485287632449362441},
+    {1, 1.213121975524043049360067e-4, 2.406026145071372652427463},
+    {2, 7.357956721264909677394345e-5, 2.502421866965542945112997},
+    {4, 2.706841006782592967528366e-5, 2.370572421451164909722554},
+    {8, 3.663310943294000758781543e-6, 1.792138760998073956885825},
+};
+
+FitProblem stiff_problem() {
+  ProblemBuilder b({"gut", "central"});
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, double>>{{"ka", 1e4},
+                                                   {"ke", 0.1},
+                                                   {"V", 3.0},
+                                                   {"d", 0.25},
+                                                   {"amp", 2.0},
+                                                   {"rate", -0.5},
+                                                   {"x10", 5.0},
+                                                   {"x20", 0.5}}) {
+    Parameter p;
+    p.name = name;
+    p.value = value;
+    b.add_parameter(p);
+  }
+  b.set_entry("gut", "gut", "-ka");
+  b.set_entry("central", "gut", "ka");
+  b.set_entry("central", "central", "-ke");
+  b.set_source("gut", "amp", "rate");
+  const int conc = b.add_observable("conc", {{"central", "1/V"}}, "d");
+  const int gut = b.add_observable("gut", {{"gut", "1"}});
+  const int e = b.add_experiment("oral");
+  b.set_x0(e, "gut", "x10");
+  b.set_x0(e, "central", "x20");
+  for (const auto& r : kStiffReference) {
+    b.add_measurement(e, conc, r[0], 0.0);
+    b.add_measurement(e, gut, r[0], 0.0);
+  }
+  return b.build();
+}
+
+TEST(ExactModelTest, StiffSystemAgreesWithThirtyDigitReference) {
+  const FitProblem problem = stiff_problem();
+  ExactModel model(problem);
+  Evaluation at;
+  model.evaluate(problem.values(), at);
+  for (std::size_t q = 0; q < std::size(kStiffReference); ++q) {
+    const auto& r = kStiffReference[q];
+    SCOPED_TRACE(::testing::Message() << "t = " << r[0]);
+    EXPECT_NEAR(at.y[2 * q], r[2], 1e-12 * r[2]);
+    EXPECT_NEAR(at.y[2 * q + 1], r[1], 1e-12 * r[1]);
+  }
+  EXPECT_EQ(at.y[1], 5.0);  // x(0) = x0 exactly
+  testing::check_model_contract(problem, make_exact, {1e-6, 1e-13}, 9);
+}
+
+// The model on θ at `theta` against the matrix model's samples M and
+// Jacobian J_old, column entries[k] of J_old being column k.
+void expect_agreement(const FitProblem& problem,
+                      const std::vector<double>& theta,
+                      const std::vector<EntryIndex>& entries, std::size_t n,
+                      const Table& M, const Table& J_old) {
+  ExactModel model(problem);
+  Evaluation at;
+  model.evaluate(theta, at);
+  Table J;
+  model.jacobian(at, J);
+  ASSERT_EQ(at.y.size(), M.size());
+  double y_scale = 0.0;
+  for (std::size_t s = 0; s < M.size(); ++s) {
+    y_scale = std::max(y_scale, std::abs(M.data()[s]));
+  }
+  for (std::size_t s = 0; s < M.size(); ++s) {
+    EXPECT_NEAR(at.y[s], M.data()[s], 1e-13 * y_scale) << "sample " << s;
+  }
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    const std::size_t column = entries[k].row * n + entries[k].col;
+    double scale = 0.0;
+    for (std::size_t s = 0; s < J.rows(); ++s) {
+      scale = std::max(scale, std::abs(J_old[s][column]));
+    }
+    for (std::size_t s = 0; s < J.rows(); ++s) {
+      EXPECT_NEAR(J[s][k], J_old[s][column], 1e-11 * scale)
+          << "sample " << s << ", entry " << entries[k].row << ","
+          << entries[k].col;
     }
   }
 }
 
-TEST(ExactModelTest, EvaluateMatchesAnalyticSolutions) {
-  expect_solution(
-      "decay at unsorted and repeated times", make_problem({1.0}, {0.0}, {0.0}),
-      matrix_of({{-1.0}}), {0}, {{0.0, 2.5, 0.1, 2.5, 7.0, 1e-9}},
-      [](int, double t) { return std::exp(-t); }, 1e-15, 0.0);
-  expect_solution(
-      "source exp(t) from 0", make_problem({0.0}, {1.0}, {1.0}),
-      matrix_of({{0.0}}), {0}, {{0.0, 1.0}},
-      [](int, double t) { return std::exp(t) - 1.0; }, 1e-13, 0.0);
-  expect_solution(
-      "source at the eigenvalue", make_problem({2.0}, {1.0}, {-0.7}),
-      matrix_of({{-0.7}}), {0}, {{0.0, 0.3, 1.0, 4.0, 12.0}},
-      [](int, double t) { return (2.0 + t) * std::exp(-0.7 * t); }, 1e-16,
-      1e-14);
-  // Each squaring of the exponential can double a rounding error: t = 100
-  // takes five.
-  const std::vector<double> t4 = {0.0, 0.5, 3.0, 100.0};
-  expect_solution(
-      "nilpotent", make_problem({0.0, 1.0}, {0.0, 0.0}, {0.0, 0.0}),
-      matrix_of({{0.0, 1.0}, {0.0, 0.0}}), {0, 1}, {t4, t4},
-      [](int i, double t) { return i == 0 ? t : 1.0; }, 0.0, 1e-14);
-  // A = [[−1, 0], [1, −2]] from x0 = (1, 0): one series on the second
-  // component, then two there at different times and one on the first.
-  const ProblemRecord triangular =
-      make_problem({1.0, 0.0}, {0.0, 0.0}, {0.0, 0.0});
-  const Matrix A = matrix_of({{-1.0, 0.0}, {1.0, -2.0}});
-  const auto x = [](int i, double t) {
-    return i == 0 ? std::exp(-t) : std::exp(-t) - std::exp(-2.0 * t);
-  };
-  expect_solution("one series", triangular, A, {1}, {{0.0, 0.2, 1.0, 5.0}}, x,
-                  1e-15, 0.0);
-  expect_solution("three series", triangular, A, {1, 1, 0},
-                  {{0.0, 3.0, 0.5}, {0.0, 0.5, 8.0}, {0.0, 8.0, 0.25}}, x,
-                  1e-15, 0.0);
-  // x2' = −2·x2 + 3·e^{t/2}, x2(0) = 1; x1 has a rate but no amplitude.
-  const std::vector<double> t6 = {0.0, 0.7, 2.0, 6.0};
-  expect_solution(
-      "source on the second component",
-      make_problem({4.0, 1.0}, {0.0, 3.0}, {5.0, 0.5}),
-      matrix_of({{-1.0, 0.0}, {0.0, -2.0}}), {1, 0}, {t6, t6},
-      [](int i, double t) {
-        return i == 0 ? 4.0 * std::exp(-t)
-                      : 1.2 * std::exp(0.5 * t) - 0.2 * std::exp(-2.0 * t);
-      },
-      1e-14, 1e-14);
-}
-
-// The examples at their published optima. The alpha-pinene rates are
-// published to four digits: at the rounded rates the sum of squares is
-// 19.87222, and the rounding moves it by about 1e-4. Theophylline gives
-// 4.2860090 at the seven-digit entries.
-TEST(ExactModelTest, ExamplesAtTheirPublishedOptima) {
-  const double t1 = 5.926e-5, t2 = 2.963e-5, t3 = 2.047e-5, t4 = 27.45e-5,
-               t5 = 3.998e-5;
+// The legacy examples at their published optima, posed through
+// ProblemBuilder with one parameter per free entry and through
+// legacy_problem() with one per entry: the same samples and the same
+// derivatives as the matrix model.
+TEST(ExactModelTest, AgreesWithTheMatrixModelOnTheExamples) {
   const struct {
     const char* name;
     std::vector<std::vector<double>> A;
-    double sum_of_squares, tolerance;
   } cases[] = {
       {"alpha_pinene",
-       {{-(t1 + t2), 0, 0, 0, 0},
-        {t1, 0, 0, 0, 0},
-        {t2, 0, -(t3 + t4), 0, t5},
-        {0, 0, t3, 0, 0},
-        {0, 0, t4, 0, -t5}},
-       19.8721,
-       5e-4},
-      {"theophylline",
-       {{-1.777414, 0.0}, {4.813392, -0.053955}},
-       4.28601,
-       1e-5},
+       {{-8.889e-5, 0, 0, 0, 0},
+        {5.926e-5, 0, 0, 0, 0},
+        {2.963e-5, 0, -29.497e-5, 0, 3.998e-5},
+        {0, 0, 2.047e-5, 0, 0},
+        {0, 0, 27.45e-5, 0, -3.998e-5}}},
+      {"theophylline", {{-1.777414, 0.0}, {4.813392, -0.053955}}},
   };
   for (const auto& c : cases) {
-    const Example e = read_example(c.name);
-    ASSERT_EQ(e.problem.dim, static_cast<int>(c.A.size())) << c.name;
-    ExactModel model(e.problem, e.obs);
-    EXPECT_NEAR(sum_of_squares(model, matrix_of(c.A), e.obs.add_data),
-                c.sum_of_squares, c.tolerance)
-        << c.name;
+    SCOPED_TRACE(c.name);
+    const testing::Example e = testing::read_example(c.name);
+    const Matrix A = testing::matrix_of(c.A);
+    ExactMatrixModel old_model(e.problem, e.obs);
+    Table M, J_old;
+    old_model.evaluate(A, M);
+    old_model.jacobian(A, J_old);
+    const std::size_t n = e.problem.dim;
+
+    const testing::PosedRecords posed =
+        testing::pose_records(e.problem, e.obs, A);
+    expect_agreement(posed.problem, posed.problem.values(), posed.entries, n, M,
+                     J_old);
+
+    const LegacyProblem legacy = legacy_problem(e.problem, e.obs);
+    std::vector<EntryIndex> every;
+    for (std::size_t q = 0; q < n * n; ++q) {
+      every.push_back({static_cast<int>(q / n), static_cast<int>(q % n)});
+    }
+    expect_agreement(legacy.problem,
+                     std::vector<double>(A.data(), A.data() + A.size()), every,
+                     n, M, J_old);
+  }
+}
+
+TEST(ExactModelTest, RefusesDoses) {
+  ProblemBuilder b({"gut", "central"});
+  b.add_observable("conc", {{"central", "1"}});
+  b.add_experiment("plain");
+  const int dosed = b.add_experiment("dosed");
+  b.add_dose(dosed, "gut", "1", "100");
+  try {
+    ExactModel model(b.build());
+    FAIL() << "no error";
+  } catch (const ProblemError& e) {
+    EXPECT_STREQ(e.what(),
+                 "experiment dosed: expected no doses in the closed-form "
+                 "model, found 1");
   }
 }
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "test_problems.h"
 
 namespace identify {
@@ -44,14 +44,14 @@ struct Observed {
     fix_entry(problem, 0, 1, 0.2);
     bound_entry(problem, 1, 0, 0.0, 1.0);
     bound_entry(problem, 1, 1, -0.3, -0.3);
-    ExactModel model(problem, obs);
+    ExactMatrixModel model(problem, obs);
     model.evaluate(truth, obs.add_data);
   }
 };
 
 TEST(FitStatistics, ExactDataHasZeroResidualsAndZeroStandardErrors) {
   Observed c;
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   const FitStatistics st =
       compute_fit_statistics(c.problem, c.obs, model, c.truth);
   EXPECT_EQ(st.residuals, 20);  // the two points at t = 0 are not counted
@@ -94,7 +94,7 @@ TEST(FitStatistics, NoisyDataMatchesAFiniteDifferenceCovariance) {
       c.obs.add_data[k][s] += 0.01 * std::sin(3.0 * s + k);
     }
   }
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   const FitStatistics st =
       compute_fit_statistics(c.problem, c.obs, model, c.truth);
   // The sum of squares over the 20 samples after t = 0, and the information
@@ -135,7 +135,7 @@ FitStatistics x1_statistics(const Matrix& A, bool fix_a22, double bump) {
   fix_entry(problem, 1, 0, 0.0);
   if (fix_a22) fix_entry(problem, 1, 1, 0.0);
   ObservationRecord obs = make_observations(2, {0}, {unit_times(10)});
-  ExactModel model(problem, obs);
+  ExactMatrixModel model(problem, obs);
   model.evaluate(A, obs.add_data);
   obs.add_data[0][4] += bump;
   return compute_fit_statistics(problem, obs, model, A);
@@ -187,7 +187,7 @@ TEST(FitStatistics, IllConditionedProblemNamesTheDirectionAndTheCorrelation) {
 TEST(FitStatistics, FewerResidualsThanEntriesLeaveNoDegreesOfFreedom) {
   ProblemRecord problem = make_problem({1.0, 2.0}, {0.0, 0.0}, {0.0, 0.0});
   ObservationRecord obs = make_observations(2, {0}, {{0.0, 5.0}});
-  ExactModel model(problem, obs);
+  ExactMatrixModel model(problem, obs);
   const FitStatistics st =
       compute_fit_statistics(problem, obs, model, matrix_of({{-1, 0}, {0, 0}}));
   EXPECT_EQ(st.residuals, 1);

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fit/misfit.h"
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "run_binary.h"
 #include "test_problems.h"
@@ -93,7 +93,7 @@ struct KnownCase {
 TEST(LeastSquares, RecoversAKnownMatrixWithEitherModel) {
   for (const bool exact : {true, false}) {
     KnownCase c;
-    ExactModel exact_model(c.problem, c.obs);
+    ExactMatrixModel exact_model(c.problem, c.obs);
     GridModel grid_model(c.problem, c.obs);
     MatrixModel& model =
         exact ? static_cast<MatrixModel&>(exact_model) : grid_model;
@@ -123,7 +123,7 @@ TEST(LeastSquares, OptimumOutsideTheBoxEndsOnTheBound) {
   // is its nearest end 0.35, and the fit ends there.
   KnownCase c;
   c.problem.par_borders_val[1] = {0.35, 0.6};
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   c.make_data(model);
   for (const LeastSquaresMethod method : kMethods) {
     SCOPED_TRACE(name_of(method));
@@ -157,7 +157,7 @@ TEST(LeastSquares, OptimumOutsideTheBoxEndsOnTheBound) {
 
 TEST(LeastSquares, EpsilonIterationLimitAndInterruptStops) {
   KnownCase c;
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   c.make_data(model);
   for (const LeastSquaresMethod method : kMethods) {
     SCOPED_TRACE(name_of(method));
@@ -205,7 +205,7 @@ TEST(LeastSquares, EpsilonIterationLimitAndInterruptStops) {
 
 TEST(LeastSquares, StartWithoutFiniteNormOrUnknowns) {
   KnownCase c;
-  ExactModel model(c.problem, c.obs);
+  ExactMatrixModel model(c.problem, c.obs);
   c.make_data(model);
   c.obs.add_data[1][3] = std::numeric_limits<double>::infinity();
   Matrix A;

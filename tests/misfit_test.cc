@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "model/grid/quadrature.h"
 #include "test_problems.h"
@@ -63,7 +63,7 @@ TEST(ModelDerivatives, JacobianAndGradientMatchCentralDifferences) {
       const RandomCase c(n, layout, ++seed);
       const Table& data = c.obs.add_data;
       GridModel grid(c.problem, c.obs);
-      ExactModel exact(c.problem, c.obs);
+      ExactMatrixModel exact(c.problem, c.obs);
       for (MatrixModel* model :
            std::initializer_list<MatrixModel*>{&grid, &exact}) {
         const bool is_grid = model == &grid;

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "input/text_file.h"
+
 namespace identify {
 namespace {
 
@@ -261,8 +263,9 @@ TEST(NumberListTest, TextThatIsNoNumberIsAnError) {
 
 // Reads path in a child process, so that a read that blocks or never ends
 // fails the test instead of hanging it: the message of the InputError, "no
-// error", or "still reading" after 3 seconds.
-std::string FileErrorOf(const std::string& path) {
+// error", or "still reading" after 3 seconds. The number list and the whole
+// text files of the other readers share the one file reader.
+std::string FileErrorOf(const std::string& path, bool as_text_file = false) {
   int fds[2];
   if (pipe(fds) != 0) return "pipe failed";
   const pid_t pid = fork();
@@ -270,7 +273,11 @@ std::string FileErrorOf(const std::string& path) {
     close(fds[0]);
     std::string message = "no error";
     try {
-      read_number_list_file(path, true, nullptr);
+      if (as_text_file) {
+        read_text_file(path, std::size_t{16} << 20);
+      } else {
+        read_number_list_file(path, true, nullptr);
+      }
     } catch (const InputError& e) {
       message = e.what();
     }
@@ -310,13 +317,18 @@ TEST(NumberListTest, OnlyRegularFilesAreRead) {
       {dir + "/fifo.txt", ": not a regular file"},
       {"/dev/zero", ": not a regular file"},
       {"/dev/null", ": not a regular file"},
-      {huge, ": too large: more than 2147483647 bytes"},
+      {huge,
+       ": expected a file of at most 2147483647 bytes, found 2147483648 "
+       "bytes"},
       {dir + "/good.txt", "no error"},
   };
   for (const auto& [path, message] : cases) {
     EXPECT_EQ(FileErrorOf(path),
               message == "no error" ? message : path + message);
   }
+  EXPECT_EQ(FileErrorOf(dir + "/fifo.txt", true),
+            dir + "/fifo.txt: not a regular file");
+  EXPECT_EQ(FileErrorOf("/dev/zero", true), "/dev/zero: not a regular file");
   std::filesystem::remove_all(dir);
 }
 

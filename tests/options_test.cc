@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <vector>
 
@@ -37,6 +38,34 @@ TEST(Options, SettingsNoRunShows) {
   EXPECT_TRUE(o.no_pause);
 }
 
+TEST(Options, ValuesThatLookOddButAreMeantAreTaken) {
+  // A value that begins with "-" after "=", a lone "-" as a separate value,
+  // a leading "+", and numbers too small for a double (they read as 0 or a
+  // subnormal, as in the input files).
+  Parse p({"--output=-x", "--report", "-", "--max-iter", "+3",
+           "--min-improvement=+1e-400", "--patience=+0", "--plot", "..svg"});
+  ASSERT_TRUE(p.result.options) << p.err.str();
+  const Options& o = *p.result.options;
+  EXPECT_EQ(o.output, "-x");
+  EXPECT_EQ(o.report, "-");
+  EXPECT_EQ(o.max_iter, 3);
+  EXPECT_EQ(o.patience, 0);
+  EXPECT_EQ(o.min_improvement, 0.0);
+  EXPECT_FALSE(std::signbit(o.min_improvement));
+  EXPECT_EQ(o.plot, "..svg");
+  for (const auto& [text, value] : {std::pair{"1e-310", 1e-310},
+                                    {"4.9e-324", 4.9e-324},
+                                    {"2e-324", 0.0},
+                                    {"-0", 0.0},
+                                    {"-1e-400", 0.0}}) {
+    const std::string arg = std::string("--min-improvement=") + text;
+    Parse q({arg.c_str()});
+    ASSERT_TRUE(q.result.options) << text << q.err.str();
+    EXPECT_EQ(q.result.options->min_improvement, value) << text;
+    EXPECT_FALSE(std::signbit(q.result.options->min_improvement)) << text;
+  }
+}
+
 TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
   // The offending option is the next-to-last argument, its value the last;
   // the message is "OPTION: expected WHAT, found \"VALUE\"".
@@ -49,28 +78,76 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
       {{"--max-iter", "ten"}, "a whole number from 1" + to_max},
       {{"--max-iter", "99999999999999999999"},
        "a whole number from 1" + to_max},
-      {{"--patience", "-1"}, "a whole number from 0" + to_max},
       {{"--patience", "1.5"}, "a whole number from 0" + to_max},
       {{"--min-improvement", "1"}, fraction},
-      {{"--min-improvement", "-1e-9"}, fraction},
       {{"--min-improvement", "nan"}, fraction},
+      {{"--min-improvement", "1e999"}, fraction},
       {{"--method", "newton"}, "one of descent, lm, lbfgsb"},
       {{"--model", "spline"}, "one of grid, exact"},
       {{"--output", ""}, name},
       {{"-C", ""}, name},
       {{"--report", ""}, name},
+      {{"--history", ""}, name},
+      {{"--trajectory", ""}, name},
       {{"--plot", "fit.txt"}, plot},
       {{"--plot", "svg"}, plot},
-      // No output may overwrite an input or another output.
-      {{"--report", "output.txt"}, "a file other than --output"},
-      {{"--trajectory", "./input.txt"}, "a file other than --input"},
-      {{"--history", "d/../input_data.txt"}, "a file other than --data"},
-      {{"--report", "a.svg", "--plot", "a.svg"}, "a file other than --report"},
+      {{"--plot", ""}, plot},
+      // An empty value is a value, not the default.
+      {{"--max-iter", ""}, "a whole number from 1" + to_max},
+      {{"--patience", ""}, "a whole number from 0" + to_max},
+      {{"--min-improvement", ""}, fraction},
+      {{"--method", ""}, "one of descent, lm, lbfgsb"},
   };
   for (const auto& [args, expected] : cases) {
     const std::string message = std::string(args[args.size() - 2]) +
                                 ": expected " + expected + ", found \"" +
                                 args.back() + "\"";
+    Parse p(args);
+    EXPECT_FALSE(p.result.options) << message;
+    EXPECT_EQ(p.result.exit_code, 2) << message;
+    EXPECT_EQ(p.err.str(), "identify: " + message + "\n");
+  }
+  // Values written with "=" or in one argument with their option, and
+  // separate values that begin with "-", which are never taken as values.
+  const std::string dash = " for a value that begins with -)";
+  const std::vector<std::pair<std::vector<const char*>, std::string>> forms = {
+      {{"--output=", "-q"},
+       "--output: expected a file or directory name, found \"\""},
+      {{"--trajectory=", "--no-pause"},
+       "--trajectory: expected a file or directory name, found \"\""},
+      {{"--max-iter="},
+       "--max-iter: expected a whole number from 1" + to_max + ", found \"\""},
+      {{"--output", "-q"},
+       "--output: expected a value, found \"-q\" (write --output=-q" + dash},
+      {{"--input", "--no-pause"},
+       "--input: expected a value, found \"--no-pause\" (write "
+       "--input=--no-pause" +
+           dash},
+      {{"--min-improvement", "-1e-9"},
+       "--min-improvement: expected a value, found \"-1e-9\" (write "
+       "--min-improvement=-1e-9" +
+           dash},
+      {{"-C", "-x"},
+       "-C: expected a value, found \"-x\" (write -C ./-x" + dash},
+      {{"-qC", "-x"},
+       "-C: expected a value, found \"-x\" (write -C ./-x" + dash},
+      {{"--max-iter=-5"},
+       "--max-iter: expected a whole number from 1" + to_max +
+           ", found \"-5\""},
+      {{"--patience=-1"},
+       "--patience: expected a whole number from 0" + to_max +
+           ", found \"-1\""},
+      {{"--min-improvement=-1e-9"},
+       "--min-improvement: expected " + fraction + ", found \"-1e-9\""},
+      // A name needs a stem before its extension.
+      {{"--plot", ".svg"},
+       "--plot: expected a name before the extension .svg, found "
+       "\".svg\""},
+      {{"--plot=plots/.PNG"},
+       "--plot: expected a name before the extension .PNG, found "
+       "\"plots/.PNG\""},
+  };
+  for (const auto& [args, message] : forms) {
     Parse p(args);
     EXPECT_FALSE(p.result.options) << message;
     EXPECT_EQ(p.result.exit_code, 2) << message;

@@ -179,6 +179,32 @@ TEST(ProblemBuilder, EachExperimentBindsTheSharedDefinitionsItsOwnWay) {
   EXPECT_EQ(p.end_time(), 2.0);
 }
 
+TEST(ProblemBuilder, ChecksAnExpressionAsItsCallsDoAndListsItsNames) {
+  ProblemBuilder b = base();
+  EXPECT_NO_THROW(b.check_expression("ka * exp(-ke)"));
+  const struct {
+    const char* text;
+    std::size_t offset;
+    const char* expected;
+  } faults[] = {
+      {"ka * kx", 5, "a declared parameter"},
+      {"ka *", 4, "a number, a name or \"(\""},
+  };
+  for (const auto& f : faults) {
+    try {
+      b.check_expression(f.text);
+      ADD_FAILURE() << "accepted " << f.text;
+    } catch (const ExpressionError& e) {
+      EXPECT_EQ(e.offset(), f.offset) << f.text;
+      EXPECT_EQ(e.expected(), f.expected) << f.text;
+    }
+  }
+  b.add_experiment("s2");
+  EXPECT_EQ(b.states(), (std::vector<std::string>{"gut", "central"}));
+  EXPECT_EQ(b.observables(), std::vector<std::string>{"conc"});
+  EXPECT_EQ(b.experiment_ids(), (std::vector<std::string>{"s1", "s2"}));
+}
+
 TEST(Parameter, ScalesRoundTripAndCarryDerivatives) {
   for (Scale s : {Scale::kLin, Scale::kLog, Scale::kLog10}) {
     SCOPED_TRACE(scale_name(s));

@@ -18,6 +18,19 @@ struct RunResult {
   std::string err;
 };
 
+// Where the standard streams of a run go, and the limits it runs under, for
+// ScratchDir::run_with. Streams not redirected are captured through pipes.
+// The child starts with SIGPIPE and SIGXFSZ at their default action (ending
+// the process), as from a shell.
+struct RunSetup {
+  std::string stdout_file;          // e.g. "/dev/full"; empty: captured
+  std::string stderr_file;          // the same for standard error
+  bool stdout_closed = false;       // standard output: a pipe nobody reads
+  bool stdout_absent = false;       // descriptor 1 closed, as by `>&-`
+  bool stderr_absent = false;       // descriptor 2 closed, as by `2>&-`
+  std::size_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
+};
+
 // A fresh directory under the system's temporary directory, removed when the
 // object goes away.
 class ScratchDir {
@@ -37,12 +50,24 @@ class ScratchDir {
   std::vector<std::string> names() const;
   // Runs `identify <args>` here, standard input from /dev/null.
   RunResult run(const std::string& args = "") const;
+  // Runs `identify <args>` here as `setup` says, standard input from
+  // /dev/null. A run killed by a signal gets the shell's exit code 128 + the
+  // signal number; one that takes over 120 s is killed (SIGKILL).
+  RunResult run_with(const std::vector<std::string>& args,
+                     const RunSetup& setup) const;
 
  private:
   std::filesystem::path path_;
 };
 
 std::string read_file(const std::filesystem::path& path);
+
+// A device for a test to write to: as root, a node `name` in `dir` for the
+// same device as `system_path` (so that a faulty program that replaced it
+// would replace only the copy), returned as `name`; otherwise `system_path`
+// itself, which a user cannot replace.
+std::string device_copy(const ScratchDir& dir, const std::string& name,
+                        const std::string& system_path);
 
 // The stored file examples/<example>/<name>.
 std::string example_file(const std::string& example, const std::string& name);

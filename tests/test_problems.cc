@@ -12,6 +12,7 @@
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
 #include "model/grid/grid_model.h"
+#include "problem/problem_builder.h"
 
 namespace identify::testing {
 
@@ -193,6 +194,140 @@ void RandomCase::make_observations(Layout layout) {
       obs.add_data[k][p] += noise(rng);
     }
   }
+}
+
+}  // namespace identify::testing
+
+namespace identify::testing {
+namespace {
+
+Parameter parameter(const std::string& name, double value,
+                    bool estimated = true) {
+  Parameter p;
+  p.name = name;
+  p.value = value;
+  p.estimated = estimated;
+  return p;
+}
+
+}  // namespace
+
+FitProblem random_fit_problem(unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const auto near = [&](double v) { return v * (1.0 + 0.2 * unit(rng)); };
+  ProblemBuilder b({"a", "b", "c"});
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, double>>{{"k1", 0.7},
+                                                   {"k2", 0.4},
+                                                   {"k3", 0.3},
+                                                   {"lk", -0.5},
+                                                   {"V", 2.5},
+                                                   {"V_b", 4.0},
+                                                   {"base", 0.1},
+                                                   {"D", 3.0},
+                                                   {"amp", 0.8},
+                                                   {"r", 0.6}}) {
+    b.add_parameter(parameter(name, near(value)));
+  }
+  b.add_parameter(parameter("k4", near(0.05), false));
+  b.set_entry("a", "a", "-(k1 + k2)");
+  b.set_entry("b", "a", "k1");
+  b.set_entry("c", "a", "k2");
+  b.set_entry("a", "b", "k4 * k3");
+  b.set_entry("b", "b", "-k3");
+  b.set_entry("c", "b", "k3 / 2");
+  b.set_entry("b", "c", "0.05");
+  b.set_entry("c", "c", "-exp(lk)");
+  b.set_source("a", "0", "1");
+  b.set_source("b", "2", "-0.2");
+  b.set_source("c", "amp", "-r");
+  const int conc = b.add_observable("conc", {{"b", "1/V"}}, "base");
+  const int total =
+      b.add_observable("total", {{"a", "1"}, {"b", "1"}, {"c", "1"}});
+  const int mix = b.add_observable("mix", {{"c", "sqrt(amp)"}, {"a", "k1"}});
+  const int e1 = b.add_experiment("e1");
+  b.set_x0(e1, "a", "D");
+  b.set_x0(e1, "b", "0.5");
+  const int e2 = b.add_experiment("e2");
+  b.add_override(e2, "V", "V_b");
+  b.add_override(e2, "D", "5");
+  b.set_x0(e2, "a", "D");
+  b.set_x0(e2, "c", "0.1 * D");
+  const int e3 = b.add_experiment("e3");
+  b.add_override(e3, "k3", "0.9");
+  std::uniform_real_distribution<double> time(0.0, 6.0);
+  for (const int e : {e1, e2, e3}) {
+    std::vector<double> times = {0.0,       time(rng), time(rng),
+                                 time(rng), time(rng), 6.0};
+    times.push_back(times[2]);
+    for (const double t : times) {
+      const int o = static_cast<int>(rng() % 3);
+      b.add_measurement(e, o, t, unit(rng));
+      if (t == times[2]) b.add_measurement(e, (o + 1) % 3, t, unit(rng));
+    }
+  }
+  b.add_measurement(e1, conc, 0.0, 1.0, std::nullopt, false);
+  b.add_measurement(e3, total, 2.5, 1.0);
+  b.add_measurement(e3, mix, 2.5, 1.0);
+  return b.build();
+}
+
+PosedRecords pose_records(const ProblemRecord& problem,
+                          const ObservationRecord& obs, const Matrix& A) {
+  const int n = problem.dim;
+  std::vector<std::string> states;
+  for (int i = 1; i <= n; ++i)
+    states.push_back(std::string(1, 'x').append(std::to_string(i)));
+  ProblemBuilder b(states);
+  PosedRecords posed;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const EntryIndex entry{i, j};
+      auto fixed = std::find(problem.fix_par_num.begin(),
+                             problem.fix_par_num.end(), entry);
+      if (fixed != problem.fix_par_num.end()) {
+        const double v =
+            problem.fix_par_val[fixed - problem.fix_par_num.begin()];
+        b.set_entry(i, j, Expression::number(v).text());
+        continue;
+      }
+      std::string name = "a_";
+      name += std::to_string(i + 1);
+      name += '_';
+      name += std::to_string(j + 1);
+      Parameter p = parameter(name, A[i][j]);
+      auto bounded = std::find(problem.par_borders_num.begin(),
+                               problem.par_borders_num.end(), entry);
+      if (bounded != problem.par_borders_num.end()) {
+        const EntryBounds& bounds =
+            problem.par_borders_val[bounded - problem.par_borders_num.begin()];
+        p.lower = bounds.lower;
+        p.upper = bounds.upper;
+      }
+      b.add_parameter(p);
+      b.set_entry(i, j, p.name);
+      posed.entries.push_back(entry);
+    }
+  }
+  const int e = b.add_experiment("records");
+  for (int i = 0; i < n; ++i) {
+    b.set_x0(e, states[i], Expression::number(problem.init_val[i]).text());
+    if (problem.exp_coef[i] != 0.0) {
+      b.set_source(states[i], Expression::number(problem.exp_coef[i]).text(),
+                   Expression::number(problem.exp_par[i]).text());
+    }
+  }
+  for (int k = 0; k < obs.data_num; ++k) {
+    const std::string& state = states[obs.is_data_exist[k]];
+    b.add_observable("series" + std::to_string(k + 1), {{state, "1"}});
+    for (std::size_t p = 0; p < obs.data_time.cols(); ++p) {
+      const double t = obs.data_time[k][p];
+      b.add_measurement(e, k, t, obs.add_data[k][p], std::nullopt, t != 0.0);
+    }
+  }
+  posed.problem = b.build();
+  return posed;
 }
 
 }  // namespace identify::testing

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "core/entry.h"
 #include "input/records.h"
 #include "model/matrix_model.h"
+#include "problem/fit_problem.h"
 
 namespace identify::testing {
 
@@ -76,5 +78,29 @@ struct RandomCase {
   ObservationRecord obs;
   Matrix truth, start;
 };
+
+// A random problem on parameters θ (values and measurement times drawn
+// from `seed`) with everything a model on θ must handle: three states,
+// linked entries (a_aa = −(k1 + k2), a_ba = k1, a_ca = k2), a rate through
+// exp, an entry fixed to a number and one through a parameter that is not
+// estimated; a source through parameters (amp, −r), a constant one and one
+// of amplitude 0; observables through 1/V with an offset, a plain sum and
+// coefficients k1 and sqrt(amp); three experiments with their own x0 (a
+// dose D, constants, zeros), one overriding V by V_b and D by the number 5,
+// one k3 by 0.9; measurements at t = 0, at repeated times and of several
+// observables at one time, in no order.
+FitProblem random_fit_problem(unsigned seed);
+
+// Legacy records posed as a FitProblem: one parameter a_<i>_<j> per entry
+// of A that is not fixed (a bounded one with its bounds, at the value of
+// `A`), fixed entries as numbers, x0 and the sources as numbers, one
+// observable x_<c> per series, its points as measurements in series order
+// with the point at t = 0 not counted.
+struct PosedRecords {
+  FitProblem problem;
+  std::vector<EntryIndex> entries;  // the entry of each parameter
+};
+PosedRecords pose_records(const ProblemRecord& problem,
+                          const ObservationRecord& obs, const Matrix& A);
 
 }  // namespace identify::testing

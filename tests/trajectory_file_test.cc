@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "model/exact/exact_model.h"
+#include "model/exact/exact_matrix_model.h"
 #include "model/grid/grid_model.h"
 #include "test_problems.h"
 
@@ -41,7 +41,7 @@ TEST(Trajectory, ModelsGiveTheirSolutionAtEveryGridTime) {
     EXPECT_TRUE(X == grid.forward_trajectory());
   }
 
-  ExactModel exact(problem, obs);
+  ExactMatrixModel exact(problem, obs);
   Table M;
   exact.evaluate(A, M);
   Trajectory X;

@@ -11,7 +11,10 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace identify {
@@ -51,6 +54,26 @@ void install_interrupt_handlers() {
 void restore_interrupt_defaults() {
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
+}
+
+void reserve_standard_descriptors() {
+#ifndef _WIN32
+  // open() returns the lowest free descriptor, so going up from 0 fills
+  // exactly the closed ones.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = open("/dev/null", O_RDONLY);
+      if (opened >= 0 && opened != fd) close(opened);
+    }
+  }
+#endif
+}
+
+void ignore_write_signals() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 void pause_for_user(bool enabled, std::ostream& out) {

@@ -1,5 +1,6 @@
 // Console interaction of the run: the pause after each loaded file and at the
-// end, and the interrupt flag that Ctrl-C and SIGTERM set.
+// end, the interrupt flag that Ctrl-C and SIGTERM set, and the signals that
+// failed writes would raise.
 #pragma once
 
 #include <atomic>
@@ -23,5 +24,17 @@ void install_interrupt_handlers();
 // Gives SIGINT and SIGTERM back their default action (end the program at
 // once), for the stretches where there is no iteration to finish.
 void restore_interrupt_defaults();
+
+// Opens /dev/null, read-only, on each of the descriptors 0, 1 and 2 that is
+// closed. Otherwise the first files the run opens would get those numbers,
+// and the console text or the diagnostics would be written into them; this
+// way such writes fail (EBADF) and are reported as failed writes.
+void reserve_standard_descriptors();
+
+// Ignores SIGPIPE and SIGXFSZ for the whole run, so that a closed pipe on
+// standard output or a file-size limit makes a write fail with EPIPE or
+// EFBIG, which the run reports, instead of ending the program before its
+// result file is written.
+void ignore_write_signals();
 
 }  // namespace identify

@@ -9,9 +9,10 @@
 #include <ostream>
 #include <sstream>
 
+#include "app/file_names.h"
 #include "fit/fit_statistics.h"
-#include "output/atomic_file.h"
 #include "output/fit_report.h"
+#include "output/output_file.h"
 #include "output/plot_file.h"
 #include "output/trajectory_file.h"
 
@@ -69,6 +70,9 @@ bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
     err << "identify: cannot write " << path << ": " << error << std::endl;
     ok = false;
   };
+  const auto prepare = [&](const std::string& path) {
+    if (!path.empty() && path != "-") clear_stale_temps(path, err);
+  };
   if (!opt.report.empty()) {
     const FitStatistics stats = compute_fit_statistics(problem, obs, model, A);
     const RunSummary run{opt.method, opt.model,
@@ -76,9 +80,11 @@ bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
                          seconds};
     const std::string text = format_fit_report(stats, run, problem.dim);
     if (opt.report == "-") {
-      err << text << std::flush;
+      // Standard error that fails has no room left for a message either.
+      if (!(err << text << std::flush)) ok = false;
     } else {
-      check(opt.report, write_file_atomically(opt.report, text));
+      prepare(opt.report);
+      check(opt.report, write_output_file(opt.report, text));
     }
   }
   if (opt.trajectory.empty() && opt.plot.empty()) return ok;
@@ -86,9 +92,11 @@ bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
   Trajectory X;
   model.trajectory(A, X);
   if (!opt.trajectory.empty()) {
+    prepare(opt.trajectory);
     check(opt.trajectory, write_trajectory_file(opt.trajectory, times, X));
   }
   if (!opt.plot.empty()) {
+    prepare(opt.plot);
     check(opt.plot, write_plot_file(opt.plot, plot_data(obs, std::move(times),
                                                         std::move(X), trace)));
   }

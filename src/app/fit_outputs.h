@@ -14,9 +14,11 @@
 namespace identify {
 
 // Writes what `opt` asks for (--report, --trajectory, --plot) for the result
-// A of `model`. A report named "-" goes to `err`. A file that cannot be
-// written gets "identify: cannot write FILE: reason" on `err` and the others
-// are still written. Returns false if any of them failed.
+// A of `model`. A report named "-" goes to `err`. Stale temporary files of
+// each file are removed first (file_names.h). A file that cannot be written
+// gets "identify: cannot write FILE: reason" on `err` and the others are
+// still written. Returns false if any of them failed, the report on `err`
+// included.
 bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
                        const ObservationRecord& obs, MatrixModel& model,
                        const Matrix& A, const IdentifyResult& result,

@@ -1,14 +1,22 @@
-// Command-line parsing with CLI11. Values are taken as text and checked here,
-// once, before any work starts, so that every bad value gets one line naming
-// the option, the value and the allowed range.
+// Command-line parsing with CLI11. The arguments are first checked against
+// the rules that CLI11 does not keep: an empty value is a value ("--output="
+// and "--output ''" both name the empty string, which is then refused), and a
+// separate argument that begins with "-" (but for "-" itself) is never taken
+// as a value, so "--output -q" cannot create a file named "-q". Values are
+// then taken as text and checked here, once, before any work starts, so that
+// every bad value gets one line naming the option, the value and the allowed
+// range.
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <ostream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,11 +31,22 @@ struct BadValue {
   std::string message;
 };
 
+// The text without one leading '+' before a digit or a point: "+5" is 5.
+std::string_view without_plus(const std::string& text) {
+  std::string_view v = text;
+  if (v.size() > 1 && v[0] == '+' &&
+      (std::isdigit(static_cast<unsigned char>(v[1])) || v[1] == '.')) {
+    v.remove_prefix(1);
+  }
+  return v;
+}
+
 std::int64_t parse_count(const std::string& option, const std::string& text,
                          std::int64_t lowest) {
+  const std::string_view digits = without_plus(text);
   std::int64_t v = 0;
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, v);
+  const char* end = digits.data() + digits.size();
+  const auto [p, ec] = std::from_chars(digits.data(), end, v);
   if (ec != std::errc() || p != end || v < lowest) {
     throw BadValue{option + ": expected a whole number from " +
                    std::to_string(lowest) + " to " +
@@ -37,17 +56,25 @@ std::int64_t parse_count(const std::string& option, const std::string& text,
   return v;
 }
 
+// A number too small for a double reads as 0 (or a subnormal), as in the
+// input files: from_chars reports it out of range, strtod rounds it.
 double parse_fraction(const std::string& option, const std::string& text) {
+  const std::string_view digits = without_plus(text);
   double v = 0.0;
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || p != end || !(v >= 0.0) || !(v < 1.0)) {
+  const char* end = digits.data() + digits.size();
+  const auto [p, ec] = std::from_chars(digits.data(), end, v);
+  bool ok =
+      p == end && (ec == std::errc() || ec == std::errc::result_out_of_range);
+  if (ok && ec == std::errc::result_out_of_range) {
+    v = std::strtod(std::string(digits).c_str(), nullptr);
+  }
+  if (!ok || !(v >= 0.0) || !(v < 1.0)) {
     throw BadValue{option +
                    ": expected a number from 0 up to (not including) "
                    "1, found \"" +
                    text + "\""};
   }
-  return v;
+  return v == 0.0 ? 0.0 : v;  // -0 is 0
 }
 
 std::string parse_choice(const std::string& option, const std::string& text,
@@ -68,29 +95,167 @@ void require_nonempty(const std::string& option, const std::string& text) {
   }
 }
 
-// The files a run writes must be distinct from each other and from the
-// files it reads, or one would overwrite another.
-void require_distinct(const Options& o, const CLI::App& app) {
-  const auto same = [](const std::string& a, const std::string& b) {
-    return std::filesystem::path(a).lexically_normal() ==
-           std::filesystem::path(b).lexically_normal();
+// A plot name needs a known extension, and a name before it: ".svg" alone is
+// a hidden file without extension.
+void check_plot_name(const std::string& name) {
+  if (!plot_device_for(name).empty()) return;
+  const std::string file = std::filesystem::path(name).filename().string();
+  if (file.find('.', 1) == std::string::npos &&
+      !plot_device_for("x" + file).empty()) {
+    throw BadValue{"--plot: expected a name before the extension " + file +
+                   ", found \"" + name + "\""};
+  }
+  throw BadValue{
+      "--plot: expected a file name ending in .svg, .png or .pdf, found \"" +
+      name + "\""};
+}
+
+// One option of the command line: a flag (sets `flag`) or an option with a
+// value (sets `text`).
+struct OptionSpec {
+  const char* name;  // CLI11 names: "--output", "-q,--quiet"
+  const char* value_name;
+  const char* help;
+  std::string* text = nullptr;
+  bool* flag = nullptr;
+};
+
+bool takes_value(const std::vector<OptionSpec>& specs, std::string_view name) {
+  for (const OptionSpec& s : specs) {
+    if (s.text != nullptr && name == s.name) return true;
+  }
+  return false;
+}
+
+// A value given as a separate argument must not look like an option.
+void check_separate_value(const std::string& option, const std::string& value) {
+  if (value.size() < 2 || value[0] != '-') return;
+  const std::string hint =
+      option.size() == 2 ? option + " ./" + value : option + "=" + value;
+  throw BadValue{option + ": expected a value, found \"" + value +
+                 "\" (write " + hint + " for a value that begins with -)"};
+}
+
+// The arguments for CLI11, checked as above; "--name=" becomes "--name" and
+// an empty argument, which CLI11 takes as the value.
+std::vector<std::string> checked_arguments(
+    int argc, const char* const* argv, const std::vector<OptionSpec>& specs) {
+  std::vector<std::string> args(argv, argv + argc);
+  std::vector<std::string> result;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    result.push_back(arg);
+    if (i == 0 || arg.size() < 2 || arg[0] != '-') continue;
+    if (arg == "--") {
+      result.insert(result.end(), args.begin() + i + 1, args.end());
+      break;
+    }
+    std::string option;
+    if (arg[1] == '-') {
+      const std::size_t eq = arg.find('=');
+      if (!takes_value(specs, arg.substr(0, eq))) continue;
+      if (eq == std::string::npos) {
+        option = arg;
+      } else if (eq + 1 == arg.size()) {
+        result.back() = arg.substr(0, eq);
+        result.emplace_back();
+      }
+    } else {
+      // A cluster of short options: the first that takes a value takes the
+      // rest of the argument, or the next one if it is last.
+      for (std::size_t k = 1; k < arg.size(); ++k) {
+        const std::string name = std::string("-") + arg[k];
+        if (!takes_value(specs, name)) continue;
+        if (k + 1 == arg.size()) option = name;
+        break;
+      }
+    }
+    if (!option.empty() && i + 1 < args.size()) {
+      check_separate_value(option, args[i + 1]);
+      result.push_back(args[++i]);
+    }
+  }
+  return result;
+}
+
+// The option texts that are checked as numbers after parsing.
+struct NumberTexts {
+  std::string max_iter, patience, min_improvement;
+};
+
+// Every option, in the order of --help, bound to where its value goes.
+std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
+  return {
+      {"-C", "DIR", "Work in DIR", &o.directory},
+      {"--input", "FILE", "Problem file (default input.txt)", &o.input},
+      {"--data", "FILE", "Measurement file (default input_data.txt)", &o.data},
+      {"--output", "FILE", "Result file (default output.txt)", &o.output},
+      {"--history", "FILE",
+       "Write 'iteration,residual_norm' per iteration to FILE (CSV)",
+       &o.history},
+      {"--report", "FILE",
+       "Write a fit report (statistics, standard errors, identifiability) "
+       "to FILE; - for standard error",
+       &o.report},
+      {"--plot", "FILE",
+       "Draw the data, the fitted model and the residual norm to FILE (.svg, "
+       ".png or .pdf)",
+       &o.plot},
+      {"--trajectory", "FILE",
+       "Write the fitted model at the 3001 grid times to FILE (CSV: "
+       "t,x1,...,xN)",
+       &o.trajectory},
+      {"--no-pause", "",
+       "Never wait for Enter (no wait either when standard input is not a "
+       "terminal)",
+       nullptr, &o.no_pause},
+      {"-q,--quiet", "", "No progress lines", nullptr, &o.quiet},
+      {"--max-iter", "N", "Stop after N iterations (default: no limit)",
+       &raw.max_iter},
+      {"--patience", "N",
+       "Stop when the best residual norm has not improved for N iterations "
+       "(default 10000; 0 turns this stop off)",
+       &raw.patience},
+      {"--min-improvement", "X",
+       "Relative improvement that counts as progress (default 1e-9)",
+       &raw.min_improvement},
+      {"--method", "NAME",
+       "descent (default), lm (bounded Levenberg-Marquardt) or lbfgsb "
+       "(bounded quasi-Newton)",
+       &o.method},
+      {"--model", "NAME",
+       "grid (default: RK4 on 3001 nodes) or exact (matrix exponential at "
+       "the sample times)",
+       &o.model},
   };
-  std::vector<std::pair<std::string, const std::string*>> files = {
-      {"--input", &o.input}, {"--data", &o.data}, {"--output", &o.output}};
+}
+
+// Checks and converts the values that the parser stored as text. Throws
+// BadValue.
+void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
+  if (app.count("--max-iter")) {
+    o.max_iter = parse_count("--max-iter", raw.max_iter, 1);
+  }
+  if (app.count("--patience")) {
+    o.patience = parse_count("--patience", raw.patience, 0);
+  }
+  if (app.count("--min-improvement")) {
+    o.min_improvement =
+        parse_fraction("--min-improvement", raw.min_improvement);
+  }
+  o.method = parse_choice("--method", o.method, {"descent", "lm", "lbfgsb"});
+  o.model = parse_choice("--model", o.model, {"grid", "exact"});
+  if (app.count("-C")) require_nonempty("-C", o.directory);
+  require_nonempty("--input", o.input);
+  require_nonempty("--data", o.data);
+  require_nonempty("--output", o.output);
   for (const auto& [option, value] :
        {std::pair<const char*, const std::string*>{"--history", &o.history},
         {"--report", &o.report},
-        {"--plot", &o.plot},
         {"--trajectory", &o.trajectory}}) {
-    if (!app.count(option) || *value == "-") continue;
-    for (const auto& [other, taken] : files) {
-      if (same(*value, *taken)) {
-        throw BadValue{std::string(option) + ": expected a file other than " +
-                       other + ", found \"" + *value + "\""};
-      }
-    }
-    files.emplace_back(option, value);
+    if (app.count(option)) require_nonempty(option, *value);
   }
+  if (app.count("--plot")) check_plot_name(o.plot);
 }
 
 }  // namespace
@@ -98,7 +263,8 @@ void require_distinct(const Options& o, const CLI::App& app) {
 ParsedOptions parse_options(int argc, const char* const* argv,
                             std::ostream& out, std::ostream& err) {
   Options o;
-  std::string max_iter, patience, min_improvement;
+  NumberTexts raw;
+  const std::vector<OptionSpec> specs = option_specs(o, raw);
   CLI::App app{
       "identify: finds the matrix A of dx/dt = A x + amp*exp(rate*t) from "
       "measured samples of x.\nReads input.txt and input_data.txt, writes "
@@ -106,85 +272,26 @@ ParsedOptions parse_options(int argc, const char* const* argv,
       "identify"};
   app.set_version_flag("--version",
                        std::string("identify ") + IDENTIFY_VERSION);
-  app.add_option("-C", o.directory, "Work in DIR")->option_text("DIR");
-  app.add_option("--input", o.input, "Problem file (default input.txt)")
-      ->option_text("FILE");
-  app.add_option("--data", o.data, "Measurement file (default input_data.txt)")
-      ->option_text("FILE");
-  app.add_option("--output", o.output, "Result file (default output.txt)")
-      ->option_text("FILE");
-  app.add_option("--history", o.history,
-                 "Write 'iteration,residual_norm' per iteration to FILE (CSV)")
-      ->option_text("FILE");
-  app.add_option("--report", o.report,
-                 "Write a fit report (statistics, standard errors, "
-                 "identifiability) to FILE; - for standard error")
-      ->option_text("FILE");
-  app.add_option("--plot", o.plot,
-                 "Draw the data, the fitted model and the residual norm to "
-                 "FILE (.svg, .png or .pdf)")
-      ->option_text("FILE");
-  app.add_option("--trajectory", o.trajectory,
-                 "Write the fitted model at the 3001 grid times to FILE "
-                 "(CSV: t,x1,...,xN)")
-      ->option_text("FILE");
-  app.add_flag("--no-pause", o.no_pause,
-               "Never wait for Enter (no wait either when standard input is "
-               "not a terminal)");
-  app.add_flag("-q,--quiet", o.quiet, "No progress lines");
-  app.add_option("--max-iter", max_iter,
-                 "Stop after N iterations (default: no limit)")
-      ->option_text("N");
-  app.add_option("--patience", patience,
-                 "Stop when the best residual norm has not improved for N "
-                 "iterations (default 10000; 0 turns this stop off)")
-      ->option_text("N");
-  app.add_option("--min-improvement", min_improvement,
-                 "Relative improvement that counts as progress (default "
-                 "1e-9)")
-      ->option_text("X");
-  app.add_option("--method", o.method,
-                 "descent (default), lm (bounded Levenberg-Marquardt) or "
-                 "lbfgsb (bounded quasi-Newton)")
-      ->option_text("NAME");
-  app.add_option("--model", o.model,
-                 "grid (default: RK4 on 3001 nodes) or exact (matrix "
-                 "exponential at the sample times)")
-      ->option_text("NAME");
+  for (const OptionSpec& s : specs) {
+    if (s.text != nullptr) {
+      app.add_option(s.name, *s.text, s.help)->option_text(s.value_name);
+    } else {
+      app.add_flag(s.name, *s.flag, s.help);
+    }
+  }
   try {
-    app.parse(argc, argv);
+    const std::vector<std::string> args = checked_arguments(argc, argv, specs);
+    std::vector<const char*> pointers;
+    for (const std::string& a : args) pointers.push_back(a.c_str());
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
+    check_values(app, raw, o);
+  } catch (const BadValue& bad) {
+    err << "identify: " << bad.message << std::endl;
+    return {std::nullopt, kExitUsage};
   } catch (const CLI::Success& e) {
     return {std::nullopt, app.exit(e, out, err)};
   } catch (const CLI::ParseError& e) {
     err << "identify: " << e.what() << " (see --help)" << std::endl;
-    return {std::nullopt, kExitUsage};
-  }
-  try {
-    if (!max_iter.empty()) o.max_iter = parse_count("--max-iter", max_iter, 1);
-    if (!patience.empty()) o.patience = parse_count("--patience", patience, 0);
-    if (!min_improvement.empty()) {
-      o.min_improvement = parse_fraction("--min-improvement", min_improvement);
-    }
-    o.method = parse_choice("--method", o.method, {"descent", "lm", "lbfgsb"});
-    o.model = parse_choice("--model", o.model, {"grid", "exact"});
-    if (app.count("-C")) require_nonempty("-C", o.directory);
-    require_nonempty("--input", o.input);
-    require_nonempty("--data", o.data);
-    require_nonempty("--output", o.output);
-    if (app.count("--history")) require_nonempty("--history", o.history);
-    if (app.count("--report")) require_nonempty("--report", o.report);
-    if (app.count("--trajectory")) {
-      require_nonempty("--trajectory", o.trajectory);
-    }
-    if (app.count("--plot") && plot_device_for(o.plot).empty()) {
-      throw BadValue{
-          "--plot: expected a file name ending in .svg, .png or "
-          ".pdf, found \"" +
-          o.plot + "\""};
-    }
-    require_distinct(o, app);
-  } catch (const BadValue& bad) {
-    err << "identify: " << bad.message << std::endl;
     return {std::nullopt, kExitUsage};
   }
   return {o, kExitSuccess};

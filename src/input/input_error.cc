@@ -24,7 +24,7 @@ InputError input_error(const SourcePos& pos, const std::string& reason) {
   return InputError(format_pos(pos) + reason);
 }
 
-std::string quoted(std::string_view text, std::size_t limit) {
+std::string quote_text(std::string_view text, std::size_t limit) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out = "\"";
   for (const char c : text.substr(0, limit)) {

@@ -35,10 +35,10 @@ InputError input_error(const SourcePos& pos, const std::string& expected,
 // A free-form reason at a place: "file:line:col: REASON".
 InputError input_error(const SourcePos& pos, const std::string& reason);
 
-// Text from a file in double quotes for a message, cut to `limit` bytes
-// (marked by "..." after the closing quote). Quotes, backslashes, control
-// bytes and bytes outside ASCII are escaped (\", \\, \t, \n, \r, \xHH) so
-// that the message stays one printable line.
-std::string quoted(std::string_view text, std::size_t limit);
+// `text` in double quotes for a message, cut after `limit` bytes (marked by
+// "..." after the closing quote); quotes, backslashes, control bytes and
+// bytes outside ASCII are escaped so that the message stays one printable
+// line ("\"", "\\", "\t", "\r", "\n", "\xHH").
+std::string quote_text(std::string_view text, std::size_t limit = 20);
 
 }  // namespace identify

@@ -15,8 +15,6 @@
 #include <string_view>
 #include <system_error>
 
-#include "input/input_error.h"
-
 namespace identify {
 namespace {
 
@@ -41,7 +39,17 @@ class Descriptor {
 
 }  // namespace
 
-std::string read_input_file(const std::string& path) {
+InputError file_too_large(const std::string& file, std::size_t max_bytes,
+                          std::size_t size) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const std::string most = max_bytes % kMiB == 0
+                               ? std::to_string(max_bytes / kMiB) + " MiB"
+                               : std::to_string(max_bytes) + " bytes";
+  return input_error(SourcePos{file, 0, 0}, "a file of at most " + most,
+                     std::to_string(size) + " bytes");
+}
+
+std::string read_input_file(const std::string& path, std::size_t max_bytes) {
   const SourcePos whole{path, 0, 0};
   const Descriptor fd(
       ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -56,11 +64,9 @@ std::string read_input_file(const std::string& path) {
     throw input_error(whole, "cannot read: " + system_reason(EISDIR));
   }
   if (!S_ISREG(info.st_mode)) throw input_error(whole, "not a regular file");
-  if (static_cast<unsigned long long>(info.st_size) > kMaxInputBytes) {
-    throw input_error(whole, "too large: more than " +
-                                 std::to_string(kMaxInputBytes) + " bytes");
-  }
-  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+  const auto size = static_cast<std::size_t>(info.st_size);
+  if (size > max_bytes) throw file_too_large(path, max_bytes, size);
+  std::string bytes(size, '\0');
   std::size_t got = 0;
   while (got < bytes.size()) {
     const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);

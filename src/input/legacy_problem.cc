@@ -10,8 +10,11 @@
 namespace identify {
 
 std::string legacy_entry_name(int row, int col, int n) {
-  if (n <= 9) return "a" + std::to_string(row + 1) + std::to_string(col + 1);
-  return "a" + std::to_string(row + 1) + "_" + std::to_string(col + 1);
+  std::string name = "a";
+  name += std::to_string(row + 1);
+  if (n > 9) name += '_';
+  name += std::to_string(col + 1);
+  return name;
 }
 
 namespace {
@@ -95,7 +98,7 @@ LegacyProblem legacy_problem(const ProblemRecord& record,
   const int n = record.dim;
   LegacyProblem legacy;
   FitProblem& p = legacy.problem;
-  for (int i = 0; i < n; ++i) p.states.push_back("x" + std::to_string(i + 1));
+  for (int i = 0; i < n; ++i) p.states.push_back('x' + std::to_string(i + 1));
   p.parameters = entry_parameters(record);
   std::vector<int> observable_of(static_cast<std::size_t>(n), -1);
   for (int k = 0; k < obs.data_num; ++k)

@@ -87,7 +87,8 @@ class NumberList {
 // appended to *warnings (when not null) as they are found, so those found
 // before an error survive it. Throws InputError for text that cannot begin
 // a number, for a number that overflows a double, and for more than
-// kMaxInputBytes bytes ("file: too large: more than 2147483647 bytes").
+// kMaxInputBytes bytes ("file: expected a file of at most 2147483647 bytes,
+// found 2147483648 bytes").
 NumberList read_number_list(std::string bytes, bool allow_open_bracket,
                             const std::string& file_name,
                             std::vector<std::string>* warnings);

@@ -49,7 +49,7 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-// A number as written, cut for a message like quoted() text.
+// A number as written, cut for a message like quote_text() text.
 std::string shown(std::string_view number) {
   if (number.size() <= kFoundLimit) return std::string(number);
   return std::string(number.substr(0, kFoundLimit)) + "...";
@@ -159,7 +159,7 @@ class Tokenizer {
                 ? "line starts with a blank or tab, its numbers are ignored"
                 : "text after two separators is ignored";
         sink_.add(line_prefix() + what + ": " +
-                  quoted(before_comment, kExcerptLimit));
+                  quote_text(before_comment, kExcerptLimit));
       }
     }
     pos_ = stop;
@@ -174,12 +174,13 @@ class Tokenizer {
       while (word_end < text_.size() && !is_space(text_[word_end])) ++word_end;
       throw input_error(
           here(), "a number",
-          quoted(text_.substr(pos_, word_end - pos_), kFoundLimit));
+          quote_text(text_.substr(pos_, word_end - pos_), kFoundLimit));
     }
     const std::string_view number = text_.substr(pos_, end - pos_);
     const double value = number_value(number);
     if (!std::isfinite(value)) {
-      throw input_error(here(), "a finite number", quoted(number, kFoundLimit));
+      throw input_error(here(), "a finite number",
+                        quote_text(number, kFoundLimit));
     }
     list_.append(value, static_cast<std::uint32_t>(pos_));
     pos_ = end;
@@ -204,11 +205,12 @@ class Tokenizer {
       reading += " and " + shown(text_.substr(next, next_end - next));
       excerpt_end = next_end;
     }
-    sink_.add(line_prefix() +
-              quoted(text_.substr(start, excerpt_end - start), kExcerptLimit) +
-              " is read as " + reading + ": the " +
-              quoted(text_.substr(pos_, 1), 1) + " after " + shown(first) +
-              " is taken as a separator");
+    sink_.add(
+        line_prefix() +
+        quote_text(text_.substr(start, excerpt_end - start), kExcerptLimit) +
+        " is read as " + reading + ": the " +
+        quote_text(text_.substr(pos_, 1), 1) + " after " + shown(first) +
+        " is taken as a separator");
     glued_warning_line_ = line_;
   }
 
@@ -228,9 +230,7 @@ NumberList read_number_list(std::string bytes, bool allow_open_bracket,
                             const std::string& file_name,
                             std::vector<std::string>* warnings) {
   if (bytes.size() > kMaxInputBytes) {
-    throw input_error(
-        SourcePos{file_name, 0, 0},
-        "too large: more than " + std::to_string(kMaxInputBytes) + " bytes");
+    throw file_too_large(file_name, kMaxInputBytes, bytes.size());
   }
   normalize_line_ends(bytes);
   NumberList list(file_name, std::move(bytes));

@@ -3,12 +3,11 @@
 // ranges, notes) in ordinary C++; the PLplot calls then run under a guard,
 // because PLplot reports fatal errors through plexit(), which would end the
 // process: the exit handler installed here jumps back out of PLplot instead.
-// PLplot writes through a stdio stream of ours onto a temporary file beside
-// the target, so write errors are noticed and the target is replaced only by
-// a complete picture.
+// PLplot writes through a stdio stream of ours onto an OutputFile (a
+// temporary file beside the target, or a device or FIFO in place), so write
+// errors are noticed and the target is replaced only by a complete picture.
 #include "output/plot_file.h"
 
-#include <fcntl.h>
 #include <plplot.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -27,7 +26,7 @@
 #include <numbers>
 #include <utility>
 
-#include "output/atomic_file.h"
+#include "output/output_file.h"
 #include "output/plot_layout.h"
 
 namespace identify {
@@ -347,10 +346,10 @@ ssize_t sink_write(void* cookie, const char* buf, size_t size) {
   return static_cast<ssize_t>(done);
 }
 
+// The descriptor belongs to the OutputFile, which closes it on commit.
 int sink_close(void* cookie) {
   Sink& sink = *static_cast<Sink*>(cookie);
   sink.closed = true;
-  if (::close(sink.fd) != 0 && sink.error == 0) sink.error = errno;
   return sink.error == 0 ? 0 : -1;
 }
 
@@ -421,18 +420,13 @@ std::string write_plot_file(const std::string& path, const PlotData& data) {
   }
   if (!query.found) return "PLplot has no \"" + device + "\" output device";
 
-  TempFileBeside tmp(path);
-  if (tmp.path().empty()) return tmp.error();
+  OutputFile out(path);
+  if (out.fd() < 0) return out.error();
   Sink sink;
-  sink.fd = ::open(tmp.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (sink.fd < 0) return std::strerror(errno);
+  sink.fd = out.fd();
   const cookie_io_functions_t io = {nullptr, sink_write, nullptr, sink_close};
   std::FILE* file = fopencookie(&sink, "w", io);
-  if (file == nullptr) {
-    const int err = errno;
-    ::close(sink.fd);
-    return std::strerror(err);
-  }
+  if (file == nullptr) return std::strerror(errno);
 
   DrawJob job{&page, file, -1, false};
   std::string failure;
@@ -457,7 +451,7 @@ std::string write_plot_file(const std::string& path, const PlotData& data) {
   // Some driver failures (a page too big for cairo) only show as no output.
   if (failure.empty() && sink.written == 0) failure = "PLplot wrote nothing";
   if (!failure.empty()) return failure;
-  return tmp.commit();
+  return out.commit();
 }
 
 }  // namespace identify

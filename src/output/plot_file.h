@@ -37,9 +37,10 @@ struct PlotData {
 // "pdfcairo" for .pdf (case-insensitive); empty for anything else.
 std::string plot_device_for(const std::string& path);
 
-// Draws `data` into `path` in the format of its extension, atomically (a
-// temporary file beside it, renamed over it when complete). Returns an empty
-// string on success, otherwise the reason; the target is then untouched.
+// Draws `data` into `path` in the format of its extension, as an OutputFile:
+// atomically (a temporary file beside it, renamed over it when complete), or
+// in place for a FIFO or a device. Returns an empty string on success,
+// otherwise the reason; a replaced target is then untouched.
 // Non-finite values are left out of the drawing, as are norms that are not
 // positive, and a panel with nothing left to draw says so. PLplot's errors
 // come back as the reason: it never ends the process. Calls from several

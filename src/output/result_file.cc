@@ -1,13 +1,14 @@
-// Result file and console report. The file is replaced atomically (see
-// atomic_file.h): a crash or a full disk at any point leaves either the old
-// file or the new one, never a half-written one.
+// Result file and console report. The file is written as an OutputFile (see
+// output_file.h): a regular file is replaced atomically, so a crash or a full
+// disk at any point leaves either the old file or the new one, never a
+// half-written one; a device or a FIFO is written in place.
 #include "output/result_file.h"
 
 #include <locale>
 #include <ostream>
 #include <sstream>
 
-#include "output/atomic_file.h"
+#include "output/output_file.h"
 
 namespace identify {
 
@@ -30,7 +31,7 @@ std::string format_result(const Matrix& A) {
 }
 
 std::string write_result_file(const std::string& path, const Matrix& A) {
-  return write_file_atomically(path, format_result(A));
+  return write_output_file(path, format_result(A));
 }
 
 void print_matrix_report(std::ostream& out, const Matrix& A) {

@@ -17,8 +17,9 @@ std::string format_result(const Matrix& A);
 
 // Writes A to `path` so that the file is either the complete new result or
 // left as it was: the text goes to a temporary file in the same directory,
-// is flushed to disk and renamed over `path`. Returns an empty string on
-// success, otherwise the reason ("Permission denied").
+// is flushed to disk and renamed over `path` (a FIFO or a character device
+// is written in place instead; see output_file.h). Returns an empty string
+// on success, otherwise the reason ("Permission denied").
 std::string write_result_file(const std::string& path, const Matrix& A);
 
 // "NUMERIC SOLUTION:", the rows, two empty lines.

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "output/atomic_file.h"
+#include "output/output_file.h"
 
 namespace identify {
 
@@ -40,7 +40,7 @@ std::string format_trajectory(const std::vector<double>& times,
 std::string write_trajectory_file(const std::string& path,
                                   const std::vector<double>& times,
                                   const Table& X) {
-  return write_file_atomically(path, format_trajectory(times, X));
+  return write_output_file(path, format_trajectory(times, X));
 }
 
 }  // namespace identify

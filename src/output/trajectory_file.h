@@ -13,8 +13,9 @@ namespace identify {
 // The CSV text of X (N rows, one column per time) at `times`.
 std::string format_trajectory(const std::vector<double>& times, const Table& X);
 
-// Writes format_trajectory(times, X) to `path` atomically. Returns an empty
-// string on success, otherwise the reason.
+// Writes format_trajectory(times, X) to `path` as an OutputFile (replaced
+// atomically, or in place for a FIFO or a device). Returns an empty string
+// on success, otherwise the reason.
 std::string write_trajectory_file(const std::string& path,
                                   const std::vector<double>& times,
                                   const Table& X);

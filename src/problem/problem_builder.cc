@@ -168,6 +168,12 @@ int ProblemBuilder::observable_index(std::string_view name) const {
   return -1;
 }
 
+std::vector<std::string> ProblemBuilder::experiment_ids() const {
+  std::vector<std::string> ids;
+  for (const ExperimentText& e : experiments_) ids.push_back(e.id);
+  return ids;
+}
+
 namespace {
 
 int require_index(int index, std::string_view name,

@@ -67,6 +67,19 @@ class ProblemBuilder {
   int experiment_index(std::string_view id) const;
   int observable_index(std::string_view name) const;
 
+  // What has been declared so far, in order.
+  const std::vector<std::string>& states() const { return states_; }
+  const std::vector<std::string>& observables() const {
+    return observable_names_;
+  }
+  std::vector<std::string> experiment_ids() const;
+
+  // Checks `text` as every call above checks an expression: it must parse
+  // and name only declared parameters. Throws ExpressionError with the
+  // offset of the fault, so that a reader can place it before handing the
+  // text over.
+  void check_expression(std::string_view text) const { checked(text); }
+
   // Binds every expression in every experiment. Throws ProblemError if
   // there is no experiment.
   FitProblem build() const;

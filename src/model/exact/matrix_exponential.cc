@@ -4,6 +4,23 @@
 // halving X s times until ‖X/2^s‖₁ < θ_13, followed by s squarings
 // (Higham, SIAM J. Matrix Anal. Appl. 26 (2005) 1179-1193). U holds the odd
 // and V the even powers of the numerator p_m(x) = sum b_j x^j.
+//
+// The squarings carry F = r − I rather than r: F = q⁻¹(p − q) = 2·q⁻¹U
+// with p = V + U, q = V − U, and (I + F)² = I + (2F + F²). A slow mode,
+// whose r(x/2^s) lies within 2^−s of 1, keeps its difference from 1 to full
+// relative accuracy; squaring r itself would round that difference against
+// 1 and each squaring double the error, about 2^s·u in all (2e-12 for
+// eigenvalues −1e4 and −0.1 at t = 8).
+//
+// L(X, E) alongside (Al-Mohy and Higham, SIAM J. Matrix Anal. Appl. 30
+// (2009) 1639-1657, Algorithm 6.4): differentiating r = q⁻¹p with
+// p = V + U, q = V − U in the direction E gives
+// L_r = q⁻¹((L_U + L_V) + (L_U − L_V)·r), where L_U and L_V follow from the
+// derivatives of the even powers, M_2 = x·e + e·x,
+// M_2k = x^2j·M_2(k−j) + M_2j·x^2(k−j), and U = x·w(x²) gives
+// L_U = x·L_w + e·w. exp(X) = r(X/2^s)^(2^s), and each squaring
+// R ← R² carries L ← R·L + L·R (the product rule). The degree bounds ℓ_m
+// (their Table 6.1) keep the backward error of both below double rounding.
 #include "model/exact/matrix_exponential.h"
 
 #include <algorithm>
@@ -20,6 +37,13 @@ constexpr double kTheta5 = 2.539398330063230e-1;
 constexpr double kTheta7 = 9.504178996162932e-1;
 constexpr double kTheta9 = 2.097847961257068e0;
 constexpr double kTheta13 = 5.371920351148152e0;
+
+// The same bounds for the pair exp(X), L(X, E), m = 3, 5, 7, 9, 13.
+constexpr double kEll3 = 1.08e-2;
+constexpr double kEll5 = 2.00e-1;
+constexpr double kEll7 = 7.83e-1;
+constexpr double kEll9 = 1.78e0;
+constexpr double kEll13 = 4.74e0;
 
 // Coefficients b_0 .. b_m of the Padé numerator p_m(x) = sum b_j x^j (the
 // denominator is p_m(−x)), each list scaled to integers.
@@ -47,14 +71,24 @@ constexpr double kPade13[] = {64764752532480000.0,
 
 }  // namespace
 
-MatrixExponential::MatrixExponential(int n)
-    : scaled_(n, n),
+MatrixExponential::MatrixExponential(int n, Squaring squaring)
+    : squaring_(squaring),
+      scaled_(n, n),
       a2_(n, n),
       a4_(n, n),
       a6_(n, n),
       u_(n, n),
       v_(n, n),
       tmp_(n, n),
+      scaled_e_(n, n),
+      m2_(n, n),
+      m4_(n, n),
+      m6_(n, n),
+      w1_(n, n),
+      z1_(n, n),
+      lw_(n, n),
+      lu_d_(n, n),
+      lv_(n, n),
       lu_(n) {}
 
 void MatrixExponential::pade(const Eigen::MatrixXd& x, int degree) {
@@ -130,14 +164,174 @@ void MatrixExponential::compute(const Eigen::MatrixXd& X,
     scaled_ = std::ldexp(1.0, -squarings) * X;
     pade(scaled_, 13);
   }
-  tmp_ = v_ - u_;
-  v_ += u_;
-  lu_.compute(tmp_);
-  result = lu_.solve(v_);
-  for (int s = 0; s < squarings; ++s) {
-    tmp_.noalias() = result * result;
-    result.swap(tmp_);
+  if (squaring_ == Squaring::kApproximant) {
+    // r = (V − U)⁻¹(V + U), squared as it is.
+    tmp_ = v_ - u_;
+    v_ += u_;
+    lu_.compute(tmp_);
+    result = lu_.solve(v_);
+    for (int s = 0; s < squarings; ++s) {
+      tmp_.noalias() = result * result;
+      result.swap(tmp_);
+    }
+    return;
   }
+  solve_difference(result);
+  for (int s = 0; s < squarings; ++s) square_difference(result);
+  result.diagonal().array() += 1.0;
+}
+
+void MatrixExponential::solve_difference(Eigen::MatrixXd& difference) {
+  tmp_ = v_ - u_;
+  lu_.compute(tmp_);
+  u_ *= 2.0;
+  difference = lu_.solve(u_);
+}
+
+void MatrixExponential::square_difference(Eigen::MatrixXd& difference) {
+  tmp_.noalias() = difference * difference;
+  tmp_ += 2.0 * difference;
+  difference.swap(tmp_);
+}
+
+void MatrixExponential::pade_with_derivative(const Eigen::MatrixXd& x,
+                                             const Eigen::MatrixXd& e,
+                                             int degree) {
+  // w = sum_k b_{2k+1}·x^{2k} in tmp_, V in v_, and their derivatives
+  // L_w = sum_k b_{2k+1}·M_2k in lw_, L_V = sum_k b_2k·M_2k in lv_, with
+  // x^8, M_8 taking the places of x^6, M_6 once those have been used.
+  const double* b = degree == 3   ? kPade3
+                    : degree == 5 ? kPade5
+                    : degree == 7 ? kPade7
+                                  : kPade9;
+  a2_.noalias() = x * x;
+  m2_.noalias() = x * e;
+  m2_.noalias() += e * x;
+  tmp_ = b[3] * a2_;
+  v_ = b[2] * a2_;
+  lw_ = b[3] * m2_;
+  lv_ = b[2] * m2_;
+  if (degree >= 5) {
+    a4_.noalias() = a2_ * a2_;
+    m4_.noalias() = a2_ * m2_;
+    m4_.noalias() += m2_ * a2_;
+    tmp_ += b[5] * a4_;
+    v_ += b[4] * a4_;
+    lw_ += b[5] * m4_;
+    lv_ += b[4] * m4_;
+  }
+  if (degree >= 7) {
+    a6_.noalias() = a4_ * a2_;
+    m6_.noalias() = a4_ * m2_;
+    m6_.noalias() += m4_ * a2_;
+    tmp_ += b[7] * a6_;
+    v_ += b[6] * a6_;
+    lw_ += b[7] * m6_;
+    lv_ += b[6] * m6_;
+  }
+  if (degree >= 9) {
+    a6_.noalias() = a4_ * a4_;
+    m6_.noalias() = a4_ * m4_;
+    m6_.noalias() += m4_ * a4_;
+    tmp_ += b[9] * a6_;
+    v_ += b[8] * a6_;
+    lw_ += b[9] * m6_;
+    lv_ += b[8] * m6_;
+  }
+  tmp_.diagonal().array() += b[1];
+  v_.diagonal().array() += b[0];
+  u_.noalias() = x * tmp_;
+  lu_d_.noalias() = x * lw_;
+  lu_d_.noalias() += e * tmp_;
+}
+
+void MatrixExponential::pade13_with_derivative(const Eigen::MatrixXd& x,
+                                               const Eigen::MatrixXd& e) {
+  // With w1 = b13·x^6 + b11·x^4 + b9·x^2, z1 = b12·x^6 + b10·x^4 + b8·x^2:
+  // U = x·(x^6·w1 + b7·x^6 + b5·x^4 + b3·x^2 + b1·I),
+  // V = x^6·z1 + b6·x^6 + b4·x^4 + b2·x^2 + b0·I, and term by term
+  // L_w = x^6·L_w1 + M_6·w1 + b7·M_6 + b5·M_4 + b3·M_2,
+  // L_V = x^6·L_z1 + M_6·z1 + b6·M_6 + b4·M_4 + b2·M_2.
+  const double* b = kPade13;
+  a2_.noalias() = x * x;
+  m2_.noalias() = x * e;
+  m2_.noalias() += e * x;
+  a4_.noalias() = a2_ * a2_;
+  m4_.noalias() = a2_ * m2_;
+  m4_.noalias() += m2_ * a2_;
+  a6_.noalias() = a4_ * a2_;
+  m6_.noalias() = a4_ * m2_;
+  m6_.noalias() += m4_ * a2_;
+  w1_ = b[13] * a6_ + b[11] * a4_ + b[9] * a2_;
+  z1_ = b[12] * a6_ + b[10] * a4_ + b[8] * a2_;
+  tmp_ = b[13] * m6_ + b[11] * m4_ + b[9] * m2_;
+  lw_.noalias() = a6_ * tmp_;
+  lw_.noalias() += m6_ * w1_;
+  lw_ += b[7] * m6_ + b[5] * m4_ + b[3] * m2_;
+  tmp_ = b[12] * m6_ + b[10] * m4_ + b[8] * m2_;
+  lv_.noalias() = a6_ * tmp_;
+  lv_.noalias() += m6_ * z1_;
+  lv_ += b[6] * m6_ + b[4] * m4_ + b[2] * m2_;
+  tmp_.noalias() = a6_ * w1_;
+  tmp_ += b[7] * a6_ + b[5] * a4_ + b[3] * a2_;
+  tmp_.diagonal().array() += b[1];
+  u_.noalias() = x * tmp_;
+  lu_d_.noalias() = x * lw_;
+  lu_d_.noalias() += e * tmp_;
+  v_.noalias() = a6_ * z1_;
+  v_ += b[6] * a6_ + b[4] * a4_ + b[2] * a2_;
+  v_.diagonal().array() += b[0];
+}
+
+void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
+                                                const Eigen::MatrixXd& E,
+                                                Eigen::MatrixXd& result,
+                                                Eigen::MatrixXd& derivative) {
+  const Eigen::Index n = X.rows();
+  if (result.rows() != n || result.cols() != n) result.resize(n, n);
+  if (derivative.rows() != n || derivative.cols() != n) {
+    derivative.resize(n, n);
+  }
+  if (n == 0) return;
+  const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
+  if (!std::isfinite(norm)) {
+    result.setConstant(std::numeric_limits<double>::quiet_NaN());
+    derivative.setConstant(std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
+  int squarings = 0;
+  if (norm <= kEll3) {
+    pade_with_derivative(X, E, 3);
+  } else if (norm <= kEll5) {
+    pade_with_derivative(X, E, 5);
+  } else if (norm <= kEll7) {
+    pade_with_derivative(X, E, 7);
+  } else if (norm <= kEll9) {
+    pade_with_derivative(X, E, 9);
+  } else {
+    std::frexp(norm / kEll13, &squarings);
+    squarings = std::max(squarings, 0);
+    const double scale = std::ldexp(1.0, -squarings);
+    scaled_ = scale * X;
+    scaled_e_ = scale * E;
+    pade13_with_derivative(scaled_, scaled_e_);
+  }
+  // F = r − I as for exp alone, and L_r = q⁻¹((L_U + L_V) + (L_U − L_V)·r)
+  // = q⁻¹(2·L_U + (L_U − L_V)·F); lv_ takes L_U − L_V.
+  solve_difference(result);
+  tmp_ = 2.0 * lu_d_;
+  lv_ = lu_d_ - lv_;
+  tmp_.noalias() += lv_ * result;
+  derivative = lu_.solve(tmp_);
+  for (int s = 0; s < squarings; ++s) {
+    // (I + F)·L + L·(I + F) = 2L + F·L + L·F.
+    tmp_.noalias() = result * derivative;
+    tmp_.noalias() += derivative * result;
+    tmp_ += 2.0 * derivative;
+    derivative.swap(tmp_);
+    square_difference(result);
+  }
+  result.diagonal().array() += 1.0;
 }
 
 }  // namespace identify

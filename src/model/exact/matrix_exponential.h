@@ -1,9 +1,27 @@
-// The matrix exponential by scaling and squaring with diagonal Padé
-// approximants. Accuracy: the approximant's degree and the number of
-// squarings are chosen from the 1-norm of the argument so that the backward
-// error of the approximation stays below the unit roundoff of double
-// precision (Higham 2005); the computed exponential is then as accurate as
-// the conditioning of exp at X allows.
+// The matrix exponential and its Fréchet derivative by scaling and squaring
+// with diagonal Padé approximants.
+//
+// exp(X): the approximant's degree and the number of squarings are chosen
+// from the 1-norm of X so that the backward error of the approximation
+// stays below the unit roundoff u = 2^-53 (Higham 2005). The squarings act
+// on exp − I, so that slow modes next to fast ones (stiff systems) keep
+// full relative accuracy.
+//
+// L(X, E), the Fréchet derivative (d/dh exp(X + h·E) at h = 0), together
+// with exp(X): the Padé approximant r_m(X) and its own Fréchet derivative
+// are formed side by side and carried through the squarings (Al-Mohy and
+// Higham 2009, Algorithm 6.4). Degree and scaling come from smaller bounds
+// ℓ_m on ‖X‖₁ than those of exp alone, so that the computed pair is exactly
+// exp(X + ΔX) and L(X + ΔX, E + ΔE) with ‖ΔX‖₁ <= u·‖X‖₁ and
+// ‖ΔE‖₁ <= u·‖E‖₁ as far as the approximation goes; rounding in the
+// squarings adds an error that grows with their number, as for exp. Cost
+// about three exponentials, against eight for exp of the 2n×2n block
+// matrix [[X, E], [0, X]] whose upper-right block is L(X, E).
+//
+// Both are then as accurate as the conditioning of exp at X allows: tested
+// against Eigen's MatrixFunctions (exp, and L through the block matrix) to
+// 1e-13 relative for 1-norms from 1e-3 to 300 and on a stiff matrix with
+// eigenvalues −1e4 and −0.1 at t = 8.
 #pragma once
 
 #include <Eigen/Core>
@@ -11,24 +29,59 @@
 
 namespace identify {
 
-// exp(X) of a square matrix by scaling and squaring with a diagonal Padé
-// approximant of degree 3, 5, 7, 9 or 13 chosen from the 1-norm of X, so
-// that the approximation error stays below double rounding. The work
-// matrices are kept: repeated calls at one size allocate nothing.
+// exp(X), and L(X, E) with it, of square matrices by scaling and squaring
+// with a diagonal Padé approximant of degree 3, 5, 7, 9 or 13 chosen from
+// the 1-norm of X. The work matrices are kept: repeated calls at one size
+// allocate nothing.
 class MatrixExponential {
  public:
-  // Work matrices for n×n arguments (n >= 0).
-  explicit MatrixExponential(int n);
+  // What compute() squares: the approximant's difference from I (the
+  // default, accurate on stiff systems), or the approximant itself, as the
+  // matrix model (exact_matrix_model.h) always has, so that its fits keep
+  // their last digits. compute_with_derivative() always squares the
+  // difference.
+  enum class Squaring { kDifference, kApproximant };
 
-  // result = exp(X). X is n×n with the n of the constructor and finite
-  // entries; result is resized to n×n if it is not, and must not be X.
+  // Work matrices for n×n arguments (n >= 0).
+  explicit MatrixExponential(int n, Squaring squaring = Squaring::kDifference);
+
+  // result = exp(X). X is n×n with the n of the constructor; result is
+  // resized to n×n if it is not, and must not be X. A non-finite entry of X
+  // gives a result of NaNs.
   void compute(const Eigen::MatrixXd& X, Eigen::MatrixXd& result);
+
+  // result = exp(X) and derivative = L(X, E) = sum over k >= 1 of
+  // (1/k!)·sum over j < k of X^j·E·X^(k−1−j), the change of exp(X) per unit
+  // change of X in the direction E. X and E are n×n; result and derivative
+  // are resized to n×n if they are not and must be distinct from each other
+  // and from X and E. L is linear in E. A non-finite entry of X gives NaNs
+  // in both; one of E, non-finite entries in the derivative.
+  void compute_with_derivative(const Eigen::MatrixXd& X,
+                               const Eigen::MatrixXd& E,
+                               Eigen::MatrixXd& result,
+                               Eigen::MatrixXd& derivative);
 
  private:
   // u_ = U, v_ = V of the degree-m approximant (V − U)⁻¹(V + U) at x.
   void pade(const Eigen::MatrixXd& x, int degree);
+  // u_, v_ as pade(), and lu_d_ = L_U(x, e), lv_ = L_V(x, e), their
+  // Fréchet derivatives in the direction e, for degrees 3 .. 9.
+  void pade_with_derivative(const Eigen::MatrixXd& x, const Eigen::MatrixXd& e,
+                            int degree);
+  // The same for degree 13.
+  void pade13_with_derivative(const Eigen::MatrixXd& x,
+                              const Eigen::MatrixXd& e);
+  // difference = (V − U)⁻¹(V + U) − I = 2·(V − U)⁻¹U, the approximant less
+  // the identity; leaves lu_ holding V − U and u_ holding 2U.
+  void solve_difference(Eigen::MatrixXd& difference);
+  // difference = 2·difference + difference²: the difference of the square.
+  void square_difference(Eigen::MatrixXd& difference);
 
+  Squaring squaring_;
   Eigen::MatrixXd scaled_, a2_, a4_, a6_, u_, v_, tmp_;
+  // Only for compute_with_derivative(): the scaled direction, the
+  // derivatives m_2k = L(x^2k) of the even powers, and of U and V.
+  Eigen::MatrixXd scaled_e_, m2_, m4_, m6_, w1_, z1_, lw_, lu_d_, lv_;
   Eigen::PartialPivLU<Eigen::MatrixXd> lu_;
 };
 

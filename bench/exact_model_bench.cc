@@ -1,0 +1,168 @@
+// The closed-form models' Jacobians for N = 5, 10, 20, 40 (and 80 for the
+// model on θ) with all N²
+// entries of A free: a random stable A, three observed states, 20 sample
+// times over (0, 5]. ExactTheta/Jacobian/N is the model on θ (one
+// parameter per entry, one Fréchet derivative of m×m per (time,
+// observable)); ExactMatrix/Jacobian/N the model on A it replaces (one
+// exponential of the 2m×2m block matrix per (time, component)); and
+// ExactTheta/Evaluate/N one evaluation (one m×m exponential per time). The
+// counter per_pair is the real time per (time, observable) pair: it grows
+// like N³ (×8 per doubling of N), the cost of one Fréchet derivative.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "input/records.h"
+#include "model/exact/exact_matrix_model.h"
+#include "model/exact/exact_model.h"
+#include "problem/expression.h"
+#include "problem/problem_builder.h"
+
+namespace identify {
+namespace {
+
+constexpr int kTimes = 20;
+constexpr double kEnd = 5.0;
+
+// Off-diagonal entries of size 0.5/N, diagonal −1 ± 0.3: stable.
+Matrix random_stable_matrix(int n) {
+  std::mt19937_64 rng(static_cast<unsigned>(n));
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  Matrix A(n, n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) A[i][j] = 0.5 / n * unit(rng);
+    A[i][i] = -1.0 + 0.3 * unit(rng);
+  }
+  return A;
+}
+
+// prefix followed by the number i (appended, which keeps GCC 12's
+// -Wrestrict false positive on string concatenation away).
+std::string numbered(const char* prefix, int i) {
+  std::string name(prefix);
+  name.append(std::to_string(i));
+  return name;
+}
+
+std::vector<int> observed_states(int n) { return {0, n / 2, n - 1}; }
+
+double x0_of(int i) { return 1.0 / (1.0 + i); }
+
+FitProblem theta_problem(int n) {
+  const Matrix A = random_stable_matrix(n);
+  std::vector<std::string> states;
+  for (int i = 1; i <= n; ++i) states.push_back(numbered("x", i));
+  ProblemBuilder b(states);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      Parameter p;
+      p.name = numbered("a", i).append(numbered("_", j));
+      p.value = A[i][j];
+      b.add_parameter(p);
+      b.set_entry(i, j, p.name);
+    }
+  }
+  const int e = b.add_experiment("bench");
+  for (int i = 0; i < n; ++i) {
+    b.set_x0(e, states[i], Expression::number(x0_of(i)).text());
+  }
+  for (const int c : observed_states(n)) {
+    const int o = b.add_observable(numbered("y", c), {{states[c], "1"}});
+    for (int q = 1; q <= kTimes; ++q) {
+      b.add_measurement(e, o, kEnd * q / kTimes, 0.0);
+    }
+  }
+  return b.build();
+}
+
+void set_counters(benchmark::State& state) {
+  const double pairs = 3.0 * kTimes;
+  state.counters["per_pair"] =
+      benchmark::Counter(pairs, benchmark::Counter::kIsIterationInvariantRate |
+                                    benchmark::Counter::kInvert);
+}
+
+void theta_jacobian(benchmark::State& state) {
+  const FitProblem problem = theta_problem(static_cast<int>(state.range(0)));
+  ExactModel model(problem);
+  Evaluation at;
+  model.evaluate(problem.values(), at);
+  Table J;
+  for (auto _ : state) {
+    model.jacobian(at, J);
+    benchmark::DoNotOptimize(J.data());
+  }
+  set_counters(state);
+}
+
+void theta_evaluate(benchmark::State& state) {
+  const FitProblem problem = theta_problem(static_cast<int>(state.range(0)));
+  ExactModel model(problem);
+  Evaluation at;
+  const std::vector<double> theta = problem.values();
+  for (auto _ : state) {
+    model.evaluate(theta, at);
+    benchmark::DoNotOptimize(at.y.data());
+  }
+}
+
+// The same system as records: one series per observed state, point 0 at
+// t = 0 and then the 20 times.
+void matrix_jacobian(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  ProblemRecord problem;
+  problem.dim = n;
+  problem.T = kEnd;
+  problem.exp_coef.assign(n, 0.0);
+  problem.exp_par.assign(n, 0.0);
+  for (int i = 0; i < n; ++i) problem.init_val.push_back(x0_of(i));
+  ObservationRecord obs;
+  const std::vector<int> observed = observed_states(n);
+  obs.data_num = static_cast<int>(observed.size());
+  obs.data_dim.assign(n, kTimes + 1);
+  obs.data_time = Table(observed.size(), kTimes + 1);
+  obs.add_data = Table(observed.size(), kTimes + 1);
+  for (std::size_t k = 0; k < observed.size(); ++k) {
+    obs.is_data_exist.push_back(observed[k]);
+    for (int q = 0; q <= kTimes; ++q) obs.data_time[k][q] = kEnd * q / kTimes;
+  }
+  ExactMatrixModel model(problem, obs);
+  const Matrix A = random_stable_matrix(n);
+  Table J;
+  for (auto _ : state) {
+    model.jacobian(A, J);
+    benchmark::DoNotOptimize(J.data());
+  }
+  set_counters(state);
+}
+
+BENCHMARK(theta_jacobian)
+    ->Name("ExactTheta/Jacobian")
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Arg(40)
+    ->Arg(80)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(matrix_jacobian)
+    ->Name("ExactMatrix/Jacobian")
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Arg(40)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(theta_evaluate)
+    ->Name("ExactTheta/Evaluate")
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Arg(40)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace identify

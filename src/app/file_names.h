@@ -1,0 +1,31 @@
+// The files a run names, checked before anything is read or written: every
+// output must be a file of its own. And the removal, before an output is
+// written, of the temporary files that a killed run left beside it.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "app/options.h"
+
+namespace identify {
+
+// Checks the names of `opt`, relative to the working directory, after -C:
+// no output (--output, --history, --report, --plot, --trajectory; "-" for
+// the report is standard error and not a file) may be the same file as an
+// input, as an output named before it, or as the regular file that standard
+// output or standard error already write to (it would destroy the console
+// text). Two names are the same file when both exist with equal device and
+// inode, whatever their spelling, links or symbolic links; for a name that
+// does not exist, when the resolved paths are equal (the existing part of
+// the path with symbolic links resolved, the rest normalised). Character
+// devices (/dev/null, a terminal) are shared freely. Returns "" or the
+// message, e.g. `--report: expected a file other than --output, found
+// "output.txt"`.
+std::string check_file_names(const Options& opt);
+
+// Removes the stale temporary files of the output `name` (stale_temps.h)
+// and says so on `err` in one line if there were any.
+void clear_stale_temps(const std::string& name, std::ostream& err);
+
+}  // namespace identify

@@ -1,0 +1,331 @@
+// Reading a problem file. The sections are taken in a fixed order whatever
+// their order in the file (states, parameters, matrix, inputs, observables,
+// experiments, dose tables, data tables), because each one names what the
+// ones before it declared. Every expression is checked at its own node
+// before it reaches the ProblemBuilder, so that a fault inside it is placed
+// at the offending character; the builder's other refusals are placed at
+// the node they concern.
+#include "input/yaml_problem_file.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "input/data_table.h"
+#include "input/dose_table.h"
+#include "input/yaml_document.h"
+#include "problem/problem_builder.h"
+
+namespace identify {
+
+namespace {
+
+std::string name_list(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
+  return list;
+}
+
+YamlEntry item_entry(const char* name, const YAML::Node& item) {
+  return YamlEntry{name, item, item};
+}
+
+class ProblemReader {
+ public:
+  ProblemReader(const YamlDocument& doc, std::string directory)
+      : doc_(doc), directory_(std::move(directory)) {}
+
+  LoadedProblem run() {
+    const YamlEntry root{"problem", doc_.root(), doc_.root()};
+    const std::vector<YamlEntry> top = doc_.entries(
+        root,
+        {"states", "parameters", "matrix", "inputs", "observables",
+         "experiments", "doses", "data"},
+        "states, parameters, matrix, inputs, observables, experiments, "
+        "doses and data");
+    const auto section = [&](const char* name) -> const YamlEntry& {
+      const YamlEntry* e = find_entry(top, name);
+      if (e == nullptr) {
+        doc_.fail(doc_.pos(root.value), std::string("a key \"") + name + "\"",
+                  "none");
+      }
+      return *e;
+    };
+    read_states(section("states"));
+    if (const YamlEntry* e = find_entry(top, "parameters")) read_parameters(*e);
+    if (const YamlEntry* e = find_entry(top, "matrix")) read_matrix(*e);
+    if (const YamlEntry* e = find_entry(top, "inputs")) read_inputs(*e);
+    read_observables(section("observables"));
+    read_experiments(section("experiments"));
+    LoadedProblem loaded;
+    if (const YamlEntry* e = find_entry(top, "doses")) {
+      loaded.dose_files = read_tables(*e, false);
+    }
+    loaded.data_files = read_tables(section("data"), true);
+    loaded.problem = builder_->build();
+    loaded.directory = directory_;
+    return loaded;
+  }
+
+ private:
+  // Runs `step`, placing a ProblemError from it at `at`.
+  template <class Step>
+  void placed(const SourcePos& at, Step step) const {
+    try {
+      step();
+    } catch (const ProblemError& e) {
+      throw input_error(at, e.what());
+    }
+  }
+
+  void read_states(const YamlEntry& entry) {
+    const std::vector<YAML::Node> items = doc_.items(entry, "state names");
+    if (items.empty()) doc_.fail(doc_.pos(entry), "at least one state", "none");
+    std::vector<std::string> names;
+    for (const YAML::Node& item : items) {
+      names.push_back(doc_.scalar(item_entry("state", item), "a state name"));
+      // The builder refuses the first bad or repeated name; place it there.
+      placed(doc_.pos(item), [&] { ProblemBuilder{names}; });
+    }
+    builder_.emplace(names);
+  }
+
+  void read_parameters(const YamlEntry& entry) {
+    for (const YamlEntry& p : doc_.entries(entry, {}, "parameters")) {
+      const Parameter parameter = read_parameter(p);
+      placed(doc_.pos(p.key), [&] { builder_->add_parameter(parameter); });
+      parameters_.push_back(p.name);
+    }
+  }
+
+  Parameter read_parameter(const YamlEntry& entry) const {
+    const std::vector<YamlEntry> fields =
+        doc_.entries(entry, {"lower", "upper", "scale", "value", "estimate"},
+                     "lower, upper, scale, value and estimate");
+    Parameter p;
+    p.name = entry.name;
+    const YamlEntry* lower = find_entry(fields, "lower");
+    if (lower) p.lower = doc_.number(*lower, true);
+    if (const YamlEntry* e = find_entry(fields, "upper")) {
+      p.upper = doc_.number(*e, true);
+    }
+    if (const YamlEntry* e = find_entry(fields, "scale")) {
+      const std::string text = doc_.scalar(*e, "a scale");
+      const std::optional<Scale> scale = parse_scale(text);
+      if (!scale)
+        doc_.fail(doc_.pos(*e), "a scale lin, log or log10", quote_text(text));
+      p.scale = *scale;
+    }
+    if (lower && p.scale != Scale::kLin && !(p.lower > 0.0)) {
+      doc_.fail(doc_.pos(*lower),
+                "parameter " + p.name + ": a lower bound above 0 for a " +
+                    scale_name(p.scale) + "-scaled parameter",
+                lower->value.Scalar());
+    }
+    if (const YamlEntry* e = find_entry(fields, "estimate")) {
+      p.estimated = doc_.boolean(*e);
+    }
+    if (const YamlEntry* e = find_entry(fields, "value")) {
+      p.value = doc_.number(*e, false);
+    } else if (!p.estimated) {
+      doc_.fail(doc_.pos(entry.key),
+                "parameter " + p.name +
+                    ": a value for a parameter that is not estimated",
+                "none");
+    } else {
+      p.value = default_start(p.lower, p.upper, p.scale);
+    }
+    return p;
+  }
+
+  // The text of an expression, checked where it stands.
+  std::string expression(const YamlEntry& entry) const {
+    const std::string text =
+        doc_.scalar(entry, "an expression for " + entry.name);
+    try {
+      builder_->check_expression(text);
+    } catch (const ExpressionError& e) {
+      doc_.fail(doc_.scalar_pos(entry.value, e.offset()), e.expected(),
+                e.found());
+    }
+    return text;
+  }
+
+  // A key that must name a state.
+  void require_state(const YamlEntry& entry) const {
+    if (builder_->state_index(entry.name) < 0) {
+      doc_.fail(doc_.pos(entry.key),
+                "a state (" + name_list(builder_->states()) + ")",
+                quote_text(entry.name));
+    }
+  }
+
+  void read_matrix(const YamlEntry& entry) {
+    for (const YamlEntry& row : doc_.entries(entry, {}, "rows by state")) {
+      require_state(row);
+      for (const YamlEntry& term : doc_.entries(row, {}, "terms by state")) {
+        require_state(term);
+        builder_->set_entry(row.name, term.name, expression(term));
+      }
+    }
+  }
+
+  void read_inputs(const YamlEntry& entry) {
+    for (const YamlEntry& input : doc_.entries(entry, {}, "inputs by state")) {
+      require_state(input);
+      const auto fields = doc_.entries(input, {"amp", "rate"}, "amp and rate");
+      const YamlEntry* amp = find_entry(fields, "amp");
+      if (amp == nullptr) doc_.fail(doc_.pos(input), "a key \"amp\"", "none");
+      const YamlEntry* rate = find_entry(fields, "rate");
+      builder_->set_source(input.name, expression(*amp),
+                           rate ? expression(*rate) : "0");
+    }
+  }
+
+  void read_observables(const YamlEntry& entry) {
+    for (const YamlEntry& o : doc_.entries(entry, {}, "observables")) {
+      const auto fields = doc_.entries(o, {"states", "offset", "sigma"},
+                                       "states, offset and sigma");
+      const YamlEntry* states = find_entry(fields, "states");
+      if (states == nullptr) {
+        doc_.fail(doc_.pos(o), "a key \"states\"", "none");
+      }
+      std::vector<std::pair<std::string, std::string>> coefficients;
+      for (const YamlEntry& c :
+           doc_.entries(*states, {}, "coefficients by state")) {
+        require_state(c);
+        coefficients.emplace_back(c.name, expression(c));
+      }
+      const YamlEntry* offset = find_entry(fields, "offset");
+      const YamlEntry* sigma = find_entry(fields, "sigma");
+      const std::string offset_text = offset ? expression(*offset) : "0";
+      const std::string sigma_text = sigma ? expression(*sigma) : "1";
+      // Left to refuse: a bad name (at the key) or a sigma not above 0.
+      const SourcePos at = is_valid_name(o.name) && sigma != nullptr
+                               ? doc_.pos(*sigma)
+                               : doc_.pos(o.key);
+      placed(at, [&] {
+        builder_->add_observable(o.name, coefficients, offset_text, sigma_text);
+      });
+    }
+  }
+
+  void read_experiments(const YamlEntry& entry) {
+    const std::vector<YAML::Node> items = doc_.items(entry, "experiments");
+    if (items.empty()) {
+      doc_.fail(doc_.pos(entry), "at least one experiment", "none");
+    }
+    for (const YAML::Node& item : items) read_experiment(item);
+  }
+
+  void read_experiment(const YAML::Node& item) {
+    const auto fields = doc_.entries(item_entry("experiment", item),
+                                     {"id", "x0", "parameters", "doses", "lag"},
+                                     "id, x0, parameters, doses and lag");
+    const YamlEntry* id = find_entry(fields, "id");
+    if (id == nullptr) doc_.fail(doc_.pos(item), "a key \"id\"", "none");
+    const std::string name = doc_.scalar(*id, "an experiment id");
+    int e = -1;
+    placed(doc_.pos(*id), [&] { e = builder_->add_experiment(name); });
+    if (const YamlEntry* x0 = find_entry(fields, "x0")) {
+      for (const YamlEntry& s : doc_.entries(*x0, {}, "initial states")) {
+        require_state(s);
+        builder_->set_x0(e, s.name, expression(s));
+      }
+    }
+    if (const YamlEntry* o = find_entry(fields, "parameters")) {
+      for (const YamlEntry& p : doc_.entries(*o, {}, "parameter overrides")) {
+        const std::string target =
+            doc_.scalar(p, "a parameter name or a number");
+        const bool declared = std::find(parameters_.begin(), parameters_.end(),
+                                        p.name) != parameters_.end();
+        placed(declared ? doc_.pos(p) : doc_.pos(p.key),
+               [&] { builder_->add_override(e, p.name, target); });
+      }
+    }
+    if (const YamlEntry* doses = find_entry(fields, "doses")) {
+      for (const YAML::Node& d : doc_.items(*doses, "doses")) read_dose(e, d);
+    }
+    if (const YamlEntry* lag = find_entry(fields, "lag")) {
+      builder_->set_lag(e, expression(*lag));
+    }
+  }
+
+  void read_dose(int experiment, const YAML::Node& item) {
+    const auto fields = doc_.entries(item_entry("dose", item),
+                                     {"time", "state", "amount", "duration"},
+                                     "time, state, amount and duration");
+    const auto required = [&](const char* key) -> const YamlEntry& {
+      const YamlEntry* f = find_entry(fields, key);
+      if (f == nullptr) {
+        doc_.fail(doc_.pos(item), std::string("a key \"") + key + "\"", "none");
+      }
+      return *f;
+    };
+    const YamlEntry& state = required("state");
+    const std::string state_name = doc_.scalar(state, "a state");
+    if (builder_->state_index(state_name) < 0) {
+      doc_.fail(doc_.pos(state),
+                "a state (" + name_list(builder_->states()) + ")",
+                quote_text(state_name));
+    }
+    const std::string time = expression(required("time"));
+    const std::string amount = expression(required("amount"));
+    std::optional<std::string> duration;
+    if (const YamlEntry* d = find_entry(fields, "duration")) {
+      duration = expression(*d);
+    }
+    placed(doc_.pos(item), [&] {
+      builder_->add_dose(
+          experiment, state_name, time, amount,
+          duration ? std::optional<std::string_view>(*duration) : std::nullopt);
+    });
+  }
+
+  // The tables named by a file name or a list of them.
+  std::vector<TableRead> read_tables(const YamlEntry& entry, bool data) {
+    std::vector<YamlEntry> names;
+    if (entry.value.IsSequence()) {
+      for (const YAML::Node& item : doc_.items(entry, "file names")) {
+        names.push_back(item_entry(entry.name.c_str(), item));
+      }
+    } else {
+      names.push_back(entry);
+    }
+    std::vector<TableRead> read;
+    for (const YamlEntry& n : names) {
+      const std::string name = doc_.scalar(n, "a file name or a list of them");
+      const std::string path = (std::filesystem::path(directory_) / name)
+                                   .lexically_normal()
+                                   .string();
+      const TextFile file = read_text_file(path, kMaxTableBytes);
+      TableRead r;
+      r.path = path;
+      if (data) {
+        const DataTableSummary s = add_data_table(file, *builder_);
+        r.rows_used = s.measurements;
+        r.missing = s.missing;
+      } else {
+        r.rows_used = add_dose_table(file, *builder_);
+      }
+      read.push_back(r);
+    }
+    return read;
+  }
+
+  const YamlDocument& doc_;
+  std::string directory_;
+  std::optional<ProblemBuilder> builder_;
+  std::vector<std::string> parameters_;  // declared names
+};
+
+}  // namespace
+
+LoadedProblem read_yaml_problem(const std::string& path) {
+  const TextFile file = read_text_file(path, kMaxProblemFileBytes);
+  const YamlDocument doc(file);
+  return ProblemReader(doc, std::filesystem::path(path).parent_path().string())
+      .run();
+}
+
+}  // namespace identify
