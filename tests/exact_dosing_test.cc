@@ -5,6 +5,7 @@
 // reference, and what each kind of event does at the times around it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -131,6 +132,141 @@ TEST(ExactDosingTest, AgreesWithFortyDigitReference) {
     // 1e-12 of at least a thousandth of a dose.
     EXPECT_NEAR(at.y[2 * q + 1], r[2], 1e-12 * std::max(r[2], 0.1));
   }
+}
+
+// gut → central at ka = 1, elimination ke = 0.2; observed: central and gut.
+// Parameters ka, ke, amt (4), tlag (0.1) and dur (0.5) for the doses to use;
+// each experiment gets its doses from `dose` and measurements at `times`.
+FitProblem absorption(
+    const std::vector<std::function<void(ProblemBuilder&, int)>>& doses,
+    const std::vector<double>& times) {
+  ProblemBuilder b({"gut", "central"});
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, double>>{{"ka", 1.0},
+                                                   {"ke", 0.2},
+                                                   {"amt", 4.0},
+                                                   {"tlag", 0.1},
+                                                   {"dur", 0.5}}) {
+    Parameter p;
+    p.name = name;
+    p.value = value;
+    b.add_parameter(p);
+  }
+  b.set_entry("gut", "gut", "-ka");
+  b.set_entry("central", "gut", "ka");
+  b.set_entry("central", "central", "-ke");
+  const int central = b.add_observable("central", {{"central", "1"}});
+  const int gut = b.add_observable("gut", {{"gut", "1"}});
+  for (std::size_t q = 0; q < doses.size(); ++q) {
+    const int e = b.add_experiment("e" + std::to_string(q));
+    doses[q](b, e);
+    for (const double t : times) {
+      b.add_measurement(e, central, t, 0.0);
+      b.add_measurement(e, gut, t, 0.0);
+    }
+  }
+  return b.build();
+}
+
+struct Evaluated {
+  Evaluation at;
+  Table J;
+  std::vector<double> g;
+};
+
+Evaluated evaluate_all(const FitProblem& problem) {
+  ExactModel model(problem);
+  Evaluated r;
+  model.evaluate(problem.values(), r.at);
+  model.jacobian(r.at, r.J);
+  r.g.resize(problem.parameter_count());
+  model.gradient(r.at, std::vector<double>(r.at.y.size(), 1.0), r.g);
+  return r;
+}
+
+// A measurement at the time of a bolus sees the dose, also when that time
+// is written as the dose time plus the lag and the sum rounds above it
+// (0.2 + 0.1 = 0.30000000000000004); an instant before, it does not.
+TEST(ExactDosingTest, BolusAtAMeasurementTimeIsSeenByIt) {
+  const std::vector<double> times = {0.2999999999, 0.3, 2.0};
+  const FitProblem problem = absorption({[](ProblemBuilder& b, int e) {
+                                           b.add_dose(e, "central", "0.3", "5");
+                                           b.add_dose(e, "gut", "2", "amt");
+                                         },
+                                         [](ProblemBuilder& b, int e) {
+                                           b.set_lag(e, "0.1");
+                                           b.add_dose(e, "central", "0.2", "5");
+                                           b.add_dose(e, "gut", "1.9", "amt");
+                                         }},
+                                        times);
+  const Evaluation at = evaluate_all(problem).at;
+  for (int e = 0; e < 2; ++e) {
+    SCOPED_TRACE(e);
+    const double* y = at.y.data() + 6 * e;  // central, gut at each time
+    EXPECT_EQ(y[0], 0.0);
+    EXPECT_EQ(y[2], 5.0);
+    EXPECT_EQ(y[5], 4.0);
+  }
+}
+
+// Doses at one time all apply, and x0 and a dose at t = 0 add: two oral
+// doses of 2 and 3 at t = 1 and x0 + a bolus at 0 of 1 + 4 into central
+// give what one dose of 5 and x0 = 5 give; a dose after the last
+// measurement changes no value and has a zero column, and the result stays
+// finite.
+TEST(ExactDosingTest, DosesAddAndLateDosesChangeNothing) {
+  const std::vector<double> times = {0.0, 0.5, 1.0, 2.5, 6.0};
+  const FitProblem problem =
+      absorption({[](ProblemBuilder& b, int e) {
+                    b.set_x0(e, "central", "1");
+                    b.add_dose(e, "gut", "1", "3");
+                    b.add_dose(e, "central", "0", "4");
+                    b.add_dose(e, "gut", "1", "2");
+                    b.add_dose(e, "gut", "6.5", "amt");
+                    b.add_dose(e, "central", "7", "amt", "dur");
+                  },
+                  [](ProblemBuilder& b, int e) {
+                    b.set_x0(e, "central", "5");
+                    b.add_dose(e, "gut", "1", "5");
+                  }},
+                 times);
+  const Evaluated r = evaluate_all(problem);
+  const std::size_t half = r.at.y.size() / 2;
+  for (std::size_t m = 0; m < half; ++m) {
+    EXPECT_NEAR(r.at.y[m], r.at.y[half + m], 1e-15 * std::abs(r.at.y[m])) << m;
+    for (std::size_t k = 0; k < r.J.cols(); ++k) {
+      EXPECT_NEAR(r.J[m][k], r.J[half + m][k], 1e-14) << m << ", " << k;
+    }
+  }
+  EXPECT_EQ(r.at.y[0], 5.0);
+  for (const char* name : {"amt", "dur"}) {
+    EXPECT_EQ(column_size(r.J, problem.parameter_index(name)), 0.0) << name;
+  }
+  for (const double g : r.g) EXPECT_TRUE(std::isfinite(g));
+}
+
+// Doses that cannot be given at θ (a time below 0 through the lag, an
+// infusion duration not above 0) make every output of their experiment
+// NaN, and only of theirs.
+TEST(ExactDosingTest, DosesThatCannotBeGivenGiveNaN) {
+  const FitProblem problem = absorption(
+      {[](ProblemBuilder& b, int e) {
+         b.set_lag(e, "tlag - 0.2");
+         b.add_dose(e, "gut", "0", "amt");
+       },
+       [](ProblemBuilder& b, int e) {
+         b.add_dose(e, "central", "1", "amt", "dur - 0.5");
+       },
+       [](ProblemBuilder& b, int e) { b.add_dose(e, "gut", "0", "amt"); }},
+      {0.5, 2.0});
+  const Evaluated r = evaluate_all(problem);
+  for (std::size_t m = 0; m < r.at.y.size(); ++m) {
+    EXPECT_EQ(std::isnan(r.at.y[m]), m < 8) << m;
+    for (std::size_t k = 0; k < r.J.cols(); ++k) {
+      EXPECT_EQ(std::isnan(r.J[m][k]), m < 8) << m << ", " << k;
+    }
+  }
+  for (const double g : r.g) EXPECT_TRUE(std::isnan(g));
 }
 
 }  // namespace

@@ -4,15 +4,15 @@
 // first dose event's time, then differences of base times, so that doses
 // given the same interval apart give the same double), and for each
 // measurement time t the last event e at or before it with the offset
-// s = (t − base_e) − lag. The time t counts as reached by event e when it
-// lies at most 4 ulps before base_e + lag, so that a time written as the
-// dose time plus the lag (0.3 for 0.2 + 0.1, which rounds to
-// 0.30000000000000004) is at the dose; s is then clamped at 0. The test
-// only grows with t and shrinks with e, so one merge of the sorted times
-// with the sorted events assigns them all. Then z(τ_e) follows event by
-// event, and each measured x(t) from its event, with one exponential per
-// distinct step length where the interval cache keeps it. At s = 0
-// exp(0) = I, so x = z(τ_e) exactly and nothing is exponentiated.
+// s = (t − base_e) − lag. Times within 4 ulps of each other are the same
+// time: a time written as the dose time plus the lag (0.3 for a dose at
+// 0.2 with lag 0.1, whose sum rounds to 0.30000000000000004) is at the
+// dose, with s = 0. Whether t is reached only grows with t and shrinks
+// with e, so one merge of the sorted times with the sorted events assigns
+// them all. Then z(τ_e) follows event by event, and each measured x(t)
+// from its event, with one exponential per distinct step length where the
+// interval cache keeps it. At s = 0 exp(0) = I, so x = z(τ_e) exactly and
+// nothing is exponentiated.
 #include "model/exact/exact_model.h"
 
 #include <algorithm>
@@ -121,16 +121,23 @@ int ExactModel::plan(Part& p, std::span<const double> times,
     const double base = d.event(e - 1).base;
     p.interval[e] = e == 1 ? base + lag : base - d.event(e - 2).base;
   }
-  const auto reached = [&](double t, int e) {
-    const double time = d.event(e - 1).base + lag;
-    return t - time >= -kCoincidence * std::max(std::abs(t), std::abs(time));
+  // t − τ_e, or -inf when t lies before τ_e, or 0 when within 4 ulps.
+  const auto after = [&](double t, int e) {
+    const double base = d.event(e - 1).base, time = base + lag;
+    const double near = kCoincidence * std::max(std::abs(t), std::abs(time));
+    if (t - time < -near) return -std::numeric_limits<double>::infinity();
+    return t - time <= near ? 0.0 : std::max(0.0, (t - base) - lag);
   };
   int e = 0;
   for (std::size_t i = 0; i < times.size(); ++i) {
     const double t = times[i];
-    while (e + 1 < p.events && reached(t, e + 1)) ++e;
+    double s = e == 0 ? t : after(t, e);
+    for (double next; e + 1 < p.events && (next = after(t, e + 1)) >= 0.0;) {
+      s = next;
+      ++e;
+    }
     segment[i] = e;
-    offset[i] = e == 0 ? t : std::max(0.0, (t - d.event(e - 1).base) - lag);
+    offset[i] = s;
   }
   return times.empty() ? 1 : segment[times.size() - 1] + 1;
 }
