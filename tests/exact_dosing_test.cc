@@ -158,7 +158,7 @@ FitProblem absorption(
   const int central = b.add_observable("central", {{"central", "1"}});
   const int gut = b.add_observable("gut", {{"gut", "1"}});
   for (std::size_t q = 0; q < doses.size(); ++q) {
-    const int e = b.add_experiment("e" + std::to_string(q));
+    const int e = b.add_experiment(std::string("e").append(std::to_string(q)));
     doses[q](b, e);
     for (const double t : times) {
       b.add_measurement(e, central, t, 0.0);
