@@ -60,6 +60,18 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
     ++u;
   }
   initial_end_ = static_cast<int>(dependents_.size());
+  collect_initial_parameters();
+  observable_start_.push_back(initial_end_);
+  for (int o = 0; o < k_; ++o) {
+    for (const auto& [state, coefficient] : ex.observables[o].coefficients) {
+      add(coefficient, coefficients_ + o * m_ + state);
+    }
+    add(ex.observables[o].offset, offsets_ + o);
+    observable_start_.push_back(static_cast<int>(dependents_.size()));
+  }
+}
+
+void AugmentedSystem::collect_initial_parameters() {
   for (int q = matrix_end_; q < initial_end_; ++q) {
     const std::vector<int>& uses = dependents_[q].expression.parameters();
     initial_parameters_.insert(initial_parameters_.end(), uses.begin(),
@@ -69,14 +81,6 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
   initial_parameters_.erase(
       std::unique(initial_parameters_.begin(), initial_parameters_.end()),
       initial_parameters_.end());
-  observable_start_.push_back(initial_end_);
-  for (int o = 0; o < k_; ++o) {
-    for (const auto& [state, coefficient] : ex.observables[o].coefficients) {
-      add(coefficient, coefficients_ + o * m_ + state);
-    }
-    add(ex.observables[o].offset, offsets_ + o);
-    observable_start_.push_back(static_cast<int>(dependents_.size()));
-  }
 }
 
 void AugmentedSystem::index_directions() {

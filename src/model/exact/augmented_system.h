@@ -97,6 +97,8 @@ class AugmentedSystem {
     int target = 0;    // its place in values_
     int gradient = 0;  // the place of its first derivative in gradients_
   };
+  // Fills initial_parameters_ from the dependents of z(0).
+  void collect_initial_parameters();
   // Fills matrix_parameters_ and the direction lists from the dependents
   // of B.
   void index_directions();
