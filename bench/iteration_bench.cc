@@ -24,7 +24,7 @@
 #include "input/records.h"
 #include "model/grid/adjoint_sweep.h"
 #include "model/grid/fast_kernels.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 
 namespace identify {
 namespace {
@@ -64,7 +64,7 @@ struct BenchCase {
         obs.data_time[k][p] = problem.T * p / (points - 1);
       }
     }
-    GridModel model(problem, obs, Kernels::kPlain);
+    GridMatrixModel model(problem, obs, Kernels::kPlain);
     model.evaluate(truth, obs.add_data);
   }
   ProblemRecord problem;
@@ -74,7 +74,7 @@ struct BenchCase {
 
 void run_iterations(benchmark::State& state, int n, Kernels kernels) {
   const BenchCase c(n);
-  GridModel model(c.problem, c.obs, kernels);
+  GridMatrixModel model(c.problem, c.obs, kernels);
   const Table& data = c.obs.add_data;
   Table M(data.rows(), data.cols()), H(data.rows(), data.cols());
   Matrix A = c.start, G = make_matrix(n);

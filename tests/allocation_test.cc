@@ -14,7 +14,7 @@
 #include "fit/descent.h"
 #include "model/exact/exact_matrix_model.h"
 #include "model/exact/exact_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "test_problems.h"
 
 namespace {
@@ -133,7 +133,7 @@ long allocations_of_run(MatrixModel& model, const testing::RandomCase& c,
 // entries, sources, and noisy data that no matrix fits exactly.
 TEST(Allocation, DescentLoopAllocatesNothingPerIteration) {
   const testing::RandomCase c(3, testing::Layout::kSharedComponent, 1);
-  GridModel fast(c.problem, c.obs), plain(c.problem, c.obs, Kernels::kPlain);
+  GridMatrixModel fast(c.problem, c.obs), plain(c.problem, c.obs, Kernels::kPlain);
   ExactMatrixModel exact(c.problem, c.obs);
   EXPECT_GT(allocations_of_run(fast, c, 1), 0);  // the counter counts
   for (MatrixModel* model :

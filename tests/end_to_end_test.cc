@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <regex>
+#include <string>
 #include <thread>
 
 #include "run_binary.h"
@@ -93,6 +96,19 @@ TEST(EndToEnd, EachEndHasItsVerdictAndExitCode) {
        "iteration limit reached: 3 iterations; best residual norm 0.119331 "
        "(iteration 2) > epsilon 0",
        ":   COUNT = 2\n\n\nITERATION NUMBER = 3\n", "-0.71906    \n"},
+      // exp(rate·t) overflows at the start: no step is to blame.
+      {"start not finite", "", "0\n1000\n0.01\n1\n0\n0\n1\n1\n1\n",
+       "1\n1\n1\n1000 2\n", "", 5,
+       "diverged: the residual norm of the start matrix is not finite, so no "
+       "step was tried: the model overflows there (check T, x0, amp and "
+       "rate); the start matrix is written",
+       ":   COUNT = 0\n\n\nITERATION NUMBER = 1\n", "0    \n"},
+      // A tolerance written -0 is 0; one iteration is singular.
+      {"one iteration", "", "-0\n1\n0.5\n1\n0\n0\n1\n0\n0\n", kScalarData,
+       "--max-iter 1", 8,
+       "iteration limit reached: 1 iteration; best residual norm 0.632121 "
+       "(iteration 0) > epsilon 0",
+       "0.632121:   COUNT = 0\n\n\nITERATION NUMBER = 1\n", "0    \n"},
       // The console report is still printed.
       {"unwritable output", "worked", "", "",
        "--output /proc/identify-test/output.txt", 4,
@@ -139,6 +155,119 @@ TEST(EndToEnd, InterruptFinishesTheIterationAndWritesTheBestMatrix) {
     EXPECT_FALSE(dir.read("output.txt").empty());
   }
   close(null_fd);
+}
+
+// N components decaying from x0 = 1, no sources, one series of two samples:
+// a problem whose iterations take seconds for N in the thousands.
+void write_large_problem(const ScratchDir& dir, int n) {
+  std::string problem = "0\n1\n0.01\n" + std::to_string(n) + "\n0\n0\n";
+  for (const char* value : {"1\n", "0\n", "0\n"}) {
+    for (int i = 0; i < n; ++i) problem += value;
+  }
+  dir.write("input.txt", problem);
+  dir.write("input_data.txt", "1\n1\n2\n0.5 0.6\n1 0.4\n");
+}
+
+// How a run interrupted after some iterations ends.
+const std::string kAfterIterations =
+    "after [0-9]+ iterations?; best residual norm [0-9.e+-]+ \\(iteration "
+    "[0-9]+\\) written";
+#ifdef __SANITIZE_ADDRESS__
+// Instrumented build: smaller and slower sweeps, whose timing is too loose
+// to tell which iteration the signal meets.
+constexpr int kScale = 10;
+const std::string kDuringTheFirstSweep =
+    "(before the first iteration finished; the start matrix is written|" +
+    kAfterIterations + ")";
+#else
+constexpr int kScale = 1;
+const std::string kDuringTheFirstSweep =
+    "before the first iteration finished; the start matrix is written";
+#endif
+
+// Waits until `text` appears in the file `name` of dir (or about 60 s pass).
+void wait_for(const ScratchDir& dir, const std::string& name,
+              const std::string& text) {
+  for (int i = 0; i < 2400 && dir.read(name).find(text) == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(milliseconds(25));
+  }
+}
+
+// SIGTERM in the middle of a sweep that takes seconds: the sweep gives up
+// within a few grid steps, and the fit ends at once ("ITERATION NUMBER"),
+// followed by its usual report (N² numbers: the rest of the time), the best
+// matrix of a finished iteration (or the start) and exit code 143.
+TEST(EndToEnd, SigtermEndsALongIterationPromptly) {
+  const int null_fd = open("/dev/null", O_RDONLY);
+  const struct {
+    int dim;
+    const char* wait_for;  // in the console, before the signal
+    int pause_ms;
+    std::string verdict;  // a regular expression
+  } cases[] = {
+      // One forward sweep takes about 6 s here; the signal comes during
+      // the first, once the set-up (under half a second) is over.
+      {1500 / kScale, "Data file was successfully loaded!", 1500,
+       kDuringTheFirstSweep},
+      // An iteration takes about 2 s: the signal comes during the sweep
+      // after the first step (later ones in a slower build).
+      {600 / kScale, "COUNT = 0\n", 200, kAfterIterations},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    write_large_problem(dir, c.dim);
+    const pid_t pid = start_identify(dir.path(), {"--no-pause"}, null_fd);
+    ASSERT_GE(pid, 0);
+    wait_for(dir, "out", c.wait_for);
+    std::this_thread::sleep_for(milliseconds(c.pause_ms));
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    wait_for(dir, "out", "ITERATION NUMBER = ");
+    const std::chrono::duration<double> took =
+        std::chrono::steady_clock::now() - signalled;
+    EXPECT_LT(took.count(), 0.5 * kScale) << c.dim;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << c.dim;
+    EXPECT_EQ(WEXITSTATUS(status), 143) << c.dim;
+    EXPECT_TRUE(std::regex_match(
+        dir.read("err"),
+        std::regex("identify: interrupted by signal 15 " + c.verdict + "\n")))
+        << c.dim << ": " << dir.read("err");
+    const std::string output = dir.read("output.txt");
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), c.dim);
+    EXPECT_EQ(output.find("nan"), std::string::npos);
+    EXPECT_NE(dir.read("out").find("NUMERIC SOLUTION:"), std::string::npos);
+  }
+  close(null_fd);
+}
+
+// A failing library run says why in one line of the program's own: no
+// library log lines (glog's warnings and errors), no memory addresses.
+TEST(EndToEnd, LibraryFailuresGetOneVerdictLine) {
+  const struct {
+    const char* T;
+    const char* times;
+  } cases[] = {{"4.9e-324", "4.9e-324"}, {"1e300", "1e300"}};
+  for (const auto& c : cases) {
+    for (const char* model : {"exact", "grid"}) {
+      ScratchDir dir;
+      dir.write("input.txt", std::string("0\n") + c.T +
+                                 "\n0.01\n2\n1\n1 2 0.5\n1\n2 1 -1 1\n"
+                                 "[1 0]\n[0 1]\n[0 -0.5]\n");
+      dir.write("input_data.txt", std::string("2\n1 2\n1\n") + c.times +
+                                      " 0.4\n" + c.times + " 0.6\n");
+      const RunResult r =
+          dir.run(std::string("-q --method lm --model ") + model);
+      EXPECT_EQ(r.err.rfind("identify: lm: ", 0), 0u) << c.T << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1)
+          << c.T << " " << model << "\n"
+          << r.err;
+      EXPECT_EQ(r.err.find("0x"), std::string::npos) << r.err;
+      EXPECT_EQ(dir.read("output.txt").find("nan"), std::string::npos);
+    }
+  }
 }
 
 TEST(EndToEnd, NeverWaitsWhenStandardInputIsNotATerminal) {

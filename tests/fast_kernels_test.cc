@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstring>
 #include <random>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,7 +19,7 @@
 #include "fit/misfit.h"
 #include "model/grid/adjoint_sweep.h"
 #include "model/grid/forward_sweep.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "model/grid/quadrature.h"
 #include "test_problems.h"
 
@@ -67,7 +70,7 @@ struct PlainRun {
     const ProblemRecord& p = c.problem;
     solve_forward(n, p.T, dt, p.init_val.data(), c.truth, p.exp_coef.data(),
                   p.exp_par.data(), X, scratch);
-    GridModel model(p, c.obs, Kernels::kPlain);
+    GridMatrixModel model(p, c.obs, Kernels::kPlain);
     residual_jumps(testing::samples_of(model, c.truth, c.obs.add_data),
                    c.obs.add_data, H);
     solve_adjoint(n, p.T, dt, terminal.data(), c.truth, H, jumps, Psi, scratch);
@@ -113,8 +116,8 @@ void expect_same_descent(const RandomCase& c, int iterations) {
   stop.quiet = true;
   stop.max_iter = iterations;
   Matrix A_plain = c.start, A_fast = c.start;
-  GridModel plain(c.problem, c.obs, Kernels::kPlain);
-  GridModel fast(c.problem, c.obs);
+  GridMatrixModel plain(c.problem, c.obs, Kernels::kPlain);
+  GridMatrixModel fast(c.problem, c.obs);
   std::ostringstream out_plain, out_fast;
   const IdentifyResult r_plain =
       identify_matrix(c.problem, c.obs, plain, A_plain, stop, out_plain);
@@ -187,6 +190,82 @@ TEST(FastKernels, SweepsGradientAndDescentMatchPlainBitForBit) {
                                         << static_cast<int>(layout));
       expect_same_descent(c, n == 80 ? 3 : 20);
     }
+  }
+}
+
+// With the stop flag set, a sweep of more than 8 components writes the
+// nodes of its first kStopCheckInterval − 1 steps (the same bits as ever)
+// and no more, and a quadrature computes nothing; systems of at most 8
+// components run whole. Once the flag is cleared, the next call is whole
+// again: an abandoned call leaves nothing behind.
+TEST(StopFlag, SweepsAndQuadraturesEndEarly) {
+  const std::atomic<int> set{SIGTERM};
+  const int done = kStopCheckInterval - 1;  // steps taken
+  for (const int n : {8, 9, 17}) {
+    const RandomCase c(n, Layout::kOnePerComponent, 7);
+    const ProblemRecord& p = c.problem;
+    const Vector terminal(n, 0.0);
+    const PlainRun plain(c, kStepCount, terminal);
+    const bool whole = n <= 8;
+    // Forward nodes 0 .. done written, node done + 1 untouched (3.0);
+    // adjoint nodes 3000 down to 3000 − done, then 4.0.
+    const auto expect_cut = [&](const Trajectory& X, const Trajectory& Psi,
+                                bool cut, const std::string& what) {
+      for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(X[i][done], plain.X[i][done]) << what << i;
+        EXPECT_EQ(X[i][done + 1], cut ? 3.0 : plain.X[i][done + 1])
+            << what << i;
+        EXPECT_EQ(Psi[i][kStepCount - done], plain.Psi[i][kStepCount - done])
+            << what << i;
+        EXPECT_EQ(Psi[i][kStepCount - done - 1],
+                  cut ? 4.0 : plain.Psi[i][kStepCount - done - 1])
+            << what << i;
+      }
+    };
+    {
+      Trajectory X(n, kNodeCount, 3.0), Psi(n, kNodeCount, 4.0);
+      SweepScratch scratch(n);
+      solve_forward(n, p.T, plain.dt, p.init_val.data(), c.truth,
+                    p.exp_coef.data(), p.exp_par.data(), X, scratch, &set);
+      solve_adjoint(n, p.T, plain.dt, terminal.data(), c.truth, plain.H,
+                    plain.jumps, Psi, scratch, &set);
+      expect_cut(X, Psi, true, "plain, N = " + std::to_string(n) + ", row ");
+    }
+    for (VectorIsa isa : isas_here()) {
+      for (int threads = 1; threads <= 2; ++threads) {
+        const std::string what = "fast, N = " + std::to_string(n) + ", isa " +
+                                 std::to_string(static_cast<int>(isa)) +
+                                 ", threads " + std::to_string(threads) +
+                                 ", row ";
+        FastKernels fast(n, p.T, plain.dt, p.exp_coef, p.exp_par,
+                         {isa, threads});
+        Trajectory X(n, kNodeCount, 3.0), Psi(n, kNodeCount, 4.0);
+        fast.forward(p.init_val.data(), c.truth, X, &set);
+        fast.adjoint(terminal.data(), c.truth, plain.H, plain.jumps, Psi, &set);
+        expect_cut(X, Psi, !whole, what);
+        Matrix G = make_matrix(n);
+        fast.gradient(plain.Psi, G, &set);
+        EXPECT_EQ(G == make_matrix(n), !whole) << what;
+        // The same kernels, no flag: whole again, to the last bit.
+        fast.forward(p.init_val.data(), c.truth, X);
+        fast.adjoint(terminal.data(), c.truth, plain.H, plain.jumps, Psi);
+        fast.gradient(Psi, G);
+        EXPECT_TRUE(same_bits(X, plain.X)) << what;
+        EXPECT_TRUE(same_bits(Psi, plain.Psi)) << what;
+        EXPECT_TRUE(same_bits(G, plain.G)) << what;
+      }
+    }
+    // The model passes its flag to the kernels and says the call was cut.
+    std::atomic<int> flag{SIGTERM};
+    GridMatrixModel model(p, c.obs);
+    model.set_stop_flag(&flag);
+    Table M(c.obs.add_data.rows(), c.obs.add_data.cols(), 5.0);
+    model.evaluate(c.truth, M);
+    EXPECT_TRUE(model.stop_requested());
+    EXPECT_EQ(M, Table(M.rows(), M.cols(), 5.0)) << "samples of a cut sweep";
+    flag.store(0);
+    model.evaluate(c.truth, M);
+    EXPECT_TRUE(same_bits(model.forward_trajectory(), plain.X)) << n;
   }
 }
 

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <regex>
+#include <string>
+#include <vector>
 
 namespace identify {
 namespace {
@@ -153,11 +157,86 @@ TEST(FitReport, MissingQuantitiesSayWhy) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("    ... and 2 more: the data determine only 1 "
-                      "independent combinations of the 2 free entries\n"),
+                      "independent combination of the 2 free entries\n"),
             std::string::npos);
 
   EXPECT_EQ(entry_name(8, 0, 9), "a91");
   EXPECT_EQ(entry_name(0, 11, 12), "a(1,12)");
+}
+
+// Counts agree with their nouns, zeros carry no sign, degrees of freedom
+// are never negative, and a sum of squares that is not finite is not
+// passed off as data that determine nothing.
+TEST(FitReport, WordsAndSignsOfTheEdgeCases) {
+  const RunSummary run{"descent", "grid", "converged", 1, 0.5};
+  const auto report = [&](auto change) {
+    FitStatistics st = two_by_two();
+    change(st);
+    return format_fit_report(st, run, 2);
+  };
+  const struct {
+    const char* name;
+    std::function<void(FitStatistics&)> change;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"one degree of freedom",
+       [](FitStatistics& st) { st.dof = 1; },
+       {"  degrees of freedom n - p    1\n",
+        "  residual standard error s   0.75   sqrt(SSR/(n - p)), on 1 degree "
+        "of freedom\n",
+        "t = 2.5 (Student's t, 1 degree of freedom)\n"}},
+      {"as many residuals as free entries",
+       [](FitStatistics& st) {
+         st.residuals = 2;
+         st.dof = 0;
+       },
+       {"  degrees of freedom n - p    0   as many residuals as free entries: "
+        "the fit can pass through every sample, which leaves nothing to "
+        "estimate the error from\n"}},
+      {"fewer residuals than free entries",
+       [](FitStatistics& st) {
+         st.residuals = 2;
+         st.free_entries = 3;
+         st.dof = -1;
+       },
+       {"  degrees of freedom n - p    none   fewer residuals (2) than free "
+        "entries (3): the data cannot determine every free entry\n",
+        "  residual standard error s   n/a   no degrees of freedom\n"}},
+      {"negative zeros",
+       [](FitStatistics& st) {
+         st.entries[2].value = -0.0;
+         st.flat[1].coefficients[1] = -0.0;
+       },
+       {"  a21       0             on lower bound\n",
+        "    a22 + 0*a11   (singular value ratio 3e-10)\n"}},
+      {"sum of squares not finite",
+       [](FitStatistics& st) {
+         st.ssr = st.norm = st.rms = INFINITY;
+         st.entries[0].determined = false;
+       },
+       {"  no standard errors: the sum of squares is not finite\n",
+        "  a11       -1.5          free              n/a\n",
+        "  a22       2             free              n/a\n"}},
+      {"one free entry, one smaller term",
+       [](FitStatistics& st) {
+         st.free_entries = 1;
+         st.flat[1].entries.assign(9, 0);
+         st.flat[1].coefficients.assign(9, 1.0);
+       },
+       {"  rank of J                   1 of 1 free entry\n",
+        "a11 + a11 + a11 + a11 + a11 + a11 + a11 + a11 + ... (1 smaller "
+        "term)   (singular value ratio 3e-10)\n"}},
+  };
+  for (const auto& c : cases) {
+    const std::string text = report(c.change);
+    for (const std::string& line : c.lines) {
+      EXPECT_NE(text.find(line), std::string::npos)
+          << c.name << ": " << line << "\n"
+          << text;
+    }
+    EXPECT_FALSE(std::regex_search(text, std::regex("-0(?![.0-9])"))) << c.name;
+    EXPECT_EQ(text.find(" 1 degrees"), std::string::npos) << c.name;
+  }
 }
 
 }  // namespace

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "fit/fit_tracker.h"
 #include "fit/misfit.h"
+#include "fit/scaled_residuals.h"
 #include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "run_binary.h"
 #include "test_problems.h"
 
@@ -94,7 +96,7 @@ TEST(LeastSquares, RecoversAKnownMatrixWithEitherModel) {
   for (const bool exact : {true, false}) {
     KnownCase c;
     ExactMatrixModel exact_model(c.problem, c.obs);
-    GridModel grid_model(c.problem, c.obs);
+    GridMatrixModel grid_model(c.problem, c.obs);
     MatrixModel& model =
         exact ? static_cast<MatrixModel&>(exact_model) : grid_model;
     c.make_data(model);
@@ -189,14 +191,19 @@ TEST(LeastSquares, EpsilonIterationLimitAndInterruptStops) {
                                         "iterations; best residual norm "));
       EXPECT_EQ(c.norm_at(model, A), r.norm);
     }
-    {  // Interrupt: stops after the first line, the start matrix returned.
+    {  // Interrupted before the start is evaluated: the start matrix, with
+       // its fixed entries set, is returned and no iteration is counted.
       const std::atomic<int> flag{SIGINT};
       StopSettings stop;
       stop.interrupt = &flag;
       const IdentifyResult r = c.fit(model, method, A, stop);
       EXPECT_EQ(r.reason, StopReason::kInterrupted);
       EXPECT_EQ(r.signal, SIGINT);
-      EXPECT_EQ(r.iterations, 1);
+      EXPECT_EQ(r.iterations, 0);
+      EXPECT_EQ(r.verdict, std::string(name_of(method)) +
+                               ": interrupted by signal 2 before the first "
+                               "iteration finished; the start matrix is "
+                               "written; 1 model evaluation, 0 Jacobians");
       EXPECT_EQ(A[1][0], 0.0);
       EXPECT_EQ(A[0][2], 0.1);
     }
@@ -227,6 +234,136 @@ TEST(LeastSquares, StartWithoutFiniteNormOrUnknowns) {
   c.problem.fix_par_val.push_back(-0.6);
   r = c.fit(model, LeastSquaresMethod::kQuasiNewton, A);
   EXPECT_EQ(r.reason, StopReason::kConverged);  // the data are exact
+}
+
+// A signal during any model call ends the fit at once: the call's output is
+// not used, no model call follows, and the result is the best iterate that
+// finished (with its own norm), or the start.
+TEST(LeastSquares, InterruptDropsTheModelCallUnderWay) {
+  KnownCase c;
+  ExactMatrixModel exact(c.problem, c.obs);
+  c.make_data(exact);
+  for (const LeastSquaresMethod method : kMethods) {
+    for (int at = 1; at <= 7; ++at) {
+      SCOPED_TRACE(std::string(name_of(method)) + " at call " +
+                   std::to_string(at));
+      std::atomic<int> flag{0};
+      testing::InterruptedModel model(exact, flag, at);
+      StopSettings stop;
+      stop.interrupt = &flag;
+      Matrix A;
+      const IdentifyResult r = c.fit(model, method, A, stop);
+      EXPECT_EQ(r.reason, StopReason::kInterrupted);
+      EXPECT_EQ(model.calls(), at);
+      EXPECT_THAT(r.verdict, StartsWith(std::string(name_of(method)) +
+                                        ": interrupted by signal 15 "));
+      EXPECT_EQ(A[0][2], 0.1);
+      EXPECT_EQ(A[2][1], 0.4);
+      if (r.iterations == 0) {
+        EXPECT_EQ(A[0][0], 0.0);
+        EXPECT_THAT(r.verdict, HasSubstr("the start matrix is written"));
+      } else {
+        EXPECT_EQ(c.norm_at(exact, A), r.norm);
+      }
+      EXPECT_EQ(exact.stop_flag(), nullptr);
+    }
+  }
+}
+
+// Sample times near the ends of the double range: the scaling falls back to
+// 1 where the Jacobian's norms overflow or underflow, so no entry becomes
+// inf or NaN; where a library gives up, its verdict is one line of the
+// program's own words, and a run in which no iteration finished does not
+// claim a best norm.
+TEST(LeastSquares, ExtremeTimeScalesKeepTheMatrixFinite) {
+  for (const double T : {1e300, 1.7e308, 4.9e-324}) {
+    ProblemRecord p = make_problem({1.0, 0.0}, {0.0, 1.0}, {0.0, -0.5});
+    p.T = T;
+    fix_entry(p, 0, 1, 0.5);
+    bound_entry(p, 1, 0, -1.0, 1.0);
+    const ObservationRecord obs =
+        make_observations(2, {0, 1}, {{0.0, T / 2, T}, {0.0, T / 2, T}},
+                          {{1.0, 0.4, 0.3}, {0.0, 0.6, 0.9}});
+    ExactMatrixModel exact(p, obs);
+    GridMatrixModel grid(p, obs);
+    for (MatrixModel* model : {static_cast<MatrixModel*>(&exact),
+                               static_cast<MatrixModel*>(&grid)}) {
+      for (const LeastSquaresMethod method : kMethods) {
+        SCOPED_TRACE(std::string(name_of(method)) +
+                     " T = " + std::to_string(T) +
+                     (model == &exact ? " exact" : " grid"));
+        Matrix A = make_matrix(2);
+        std::ostringstream out;
+        const IdentifyResult r =
+            fit_least_squares(p, obs, *model, A, {}, out, method);
+        for (std::size_t q = 0; q < A.size(); ++q) {
+          EXPECT_TRUE(std::isfinite(A.data()[q])) << q << " " << r.verdict;
+        }
+        EXPECT_EQ(A[0][1], 0.5);
+        EXPECT_THAT(r.verdict, AllOf(Not(HasSubstr("\n")), Not(HasSubstr("0x")),
+                                     Not(HasSubstr("nan")),
+                                     Not(HasSubstr("Ceres FAILURE"))));
+        if (r.iterations == 0) {
+          EXPECT_THAT(r.verdict, HasSubstr("no iteration finished"));
+        }
+      }
+    }
+  }
+}
+
+TEST(LeastSquares, ScalesAndNormsStayFinite) {
+  const double big = 1e300, tiny = 4.9e-324, inf = INFINITY;
+  const struct {
+    std::vector<double> values;
+    double norm;
+  } norms[] = {
+      {{3.0, 4.0}, 5.0},  // the plain sum, to the last bit
+      {{0.0, -0.0}, 0.0}, {{big, big}, big * std::sqrt(2.0)},
+      {{-tiny}, tiny},    {{1e-200, 1e-200}, 1e-200 * std::sqrt(2.0)},
+      {{1.0, inf}, inf},
+  };
+  for (const auto& c : norms) {
+    EXPECT_DOUBLE_EQ(robust_norm(c.values.data(), c.values.size(), 1), c.norm)
+        << c.values[0];
+  }
+  const double nan_value[] = {1.0, std::nan("")};
+  EXPECT_TRUE(std::isnan(robust_norm(nan_value, 2, 1)));
+  const double strided[] = {3.0, 99.0, 4.0, 99.0};
+  EXPECT_EQ(robust_norm(strided, 2, 2), 5.0);
+
+  Unknown free_entry, bounded;
+  bounded.bounded = true;
+  bounded.lower = -1.0;
+  bounded.upper = 1e10;
+  const struct {
+    double reference, column, value;
+    const Unknown& u;
+    double scale;
+  } scales[] = {
+      {2.0, 4.0, 0.0, free_entry, 0.5},
+      {2.0, big * 10, 0.0, free_entry, 2.0 / (big * 10)},
+      {2.0, inf, 0.0, free_entry, 1.0},     // 2/inf = 0
+      {2.0, tiny, 0.0, free_entry, 1.0},    // 2/tiny = inf
+      {2.0, 0.0, 0.0, free_entry, 1.0},     // 2/0 = inf
+      {2.0, 1e308, 1e10, free_entry, 1.0},  // the scaled start overflows
+      {2.0, 1e308, 0.0, bounded, 1.0},      // a scaled bound overflows
+      {2.0, 4.0, 0.5, bounded, 0.5},
+  };
+  for (const auto& c : scales) {
+    EXPECT_EQ(usable_scale(c.reference, c.column, c.value, c.u), c.scale)
+        << c.column << " " << c.value;
+  }
+
+  FitCounts counts;
+  counts.evaluations = 1;
+  counts.jacobians = 1;
+  counts.gradients = 1;
+  EXPECT_EQ(counts_text(counts),
+            "; 1 model evaluation, 1 Jacobian, 1 gradient");
+  counts.evaluations = 2;
+  counts.jacobians = 0;
+  counts.gradients = 0;
+  EXPECT_EQ(counts_text(counts), "; 2 model evaluations, 0 Jacobians");
 }
 
 }  // namespace

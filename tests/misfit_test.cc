@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "model/grid/quadrature.h"
 #include "test_problems.h"
 
@@ -62,7 +62,7 @@ TEST(ModelDerivatives, JacobianAndGradientMatchCentralDifferences) {
     for (Layout layout : kLayouts) {
       const RandomCase c(n, layout, ++seed);
       const Table& data = c.obs.add_data;
-      GridModel grid(c.problem, c.obs);
+      GridMatrixModel grid(c.problem, c.obs);
       ExactMatrixModel exact(c.problem, c.obs);
       for (MatrixModel* model :
            std::initializer_list<MatrixModel*>{&grid, &exact}) {

@@ -6,12 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <random>
 
 #include "fit/misfit.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "problem/problem_builder.h"
 
 namespace identify::testing {
@@ -120,6 +121,26 @@ double relative_gap(const Table& a, const Table& b) {
   return gap / scale;
 }
 
+bool InterruptedModel::cut_short() {
+  if (++calls_ == at_) flag_.store(SIGTERM);
+  return flag_.load() != 0;
+}
+
+void InterruptedModel::evaluate(const Matrix& A, Table& M) {
+  inner_.evaluate(A, M);
+  if (cut_short()) M.fill(std::nan(""));
+}
+
+void InterruptedModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
+  inner_.gradient(A, H, G);
+  if (cut_short()) G.fill(std::nan(""));
+}
+
+void InterruptedModel::jacobian(const Matrix& A, Table& J) {
+  inner_.jacobian(A, J);
+  if (cut_short()) J.fill(std::nan(""));
+}
+
 RandomCase::RandomCase(int n, Layout layout, unsigned seed) : rng(seed) {
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   Vector x0(n), amp(n), rate(n);
@@ -186,7 +207,7 @@ void RandomCase::make_observations(Layout layout) {
     }
   }
   obs = testing::make_observations(n, components, series_times);
-  GridModel model(problem, obs, Kernels::kPlain);
+  GridMatrixModel model(problem, obs, Kernels::kPlain);
   model.evaluate(truth, obs.add_data);
   std::normal_distribution<double> noise(0.0, 0.01);
   for (std::size_t k = 0; k < components.size(); ++k) {

@@ -3,6 +3,7 @@
 // that several model tests share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -52,6 +53,33 @@ Table central_jacobian(MatrixModel& model, const Matrix& A, const Table& data,
 
 // Largest |a − b| over the entries, relative to the largest |b|.
 double relative_gap(const Table& a, const Table& b);
+
+// A model that behaves like `inner` until a signal arrives during its call
+// number `at` (1-based, evaluate, gradient and jacobian counted alike): that
+// call sets `flag` to SIGTERM and, like a sweep that gives up at once, leaves
+// NaN in its output; so does every later call. The flag is the one the fit
+// hands the model (StopSettings::interrupt), so stop_requested() sees it.
+class InterruptedModel : public MatrixModel {
+ public:
+  InterruptedModel(MatrixModel& inner, std::atomic<int>& flag, int at)
+      : inner_(inner), flag_(flag), at_(at) {}
+  void evaluate(const Matrix& A, Table& M) override;
+  void gradient(const Matrix& A, const Table& H, Matrix& G) override;
+  void jacobian(const Matrix& A, Table& J) override;
+  void trajectory(const Matrix& A, Trajectory& X) override {
+    inner_.trajectory(A, X);
+  }
+  int calls() const { return calls_; }
+
+ private:
+  // Counts the call; true (with the flag set) when it is cut short.
+  bool cut_short();
+
+  MatrixModel& inner_;
+  std::atomic<int>& flag_;
+  int at_;
+  int calls_ = 0;
+};
 
 // How the samples of a RandomCase are laid out over the components and the
 // time axis.

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "test_problems.h"
 
 namespace identify {
@@ -32,7 +32,7 @@ TEST(Trajectory, ModelsGiveTheirSolutionAtEveryGridTime) {
 
   // The grid model's trajectory is the forward sweep of its evaluation.
   for (Kernels kernels : {Kernels::kFast, Kernels::kPlain}) {
-    GridModel grid(problem, obs, kernels);
+    GridMatrixModel grid(problem, obs, kernels);
     Table M(1, 2);
     grid.evaluate(A, M);
     Trajectory X;

@@ -5,12 +5,11 @@
 #include "app/fit_outputs.h"
 
 #include <algorithm>
-#include <locale>
 #include <ostream>
-#include <sstream>
 
 #include "app/file_names.h"
 #include "fit/fit_statistics.h"
+#include "fit/run_monitor.h"
 #include "output/fit_report.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
@@ -24,11 +23,7 @@ namespace {
 // tolerance the numbers that show it.
 std::string stop_text(const IdentifyResult& result, double epsilon) {
   if (!result.verdict.empty()) return result.verdict;
-  std::ostringstream s;
-  s.imbue(std::locale::classic());
-  s << "converged: residual norm " << result.norm << " <= epsilon " << epsilon
-    << " at iteration " << result.best_iteration;
-  return s.str();
+  return converged_text(result, epsilon);
 }
 
 PlotData plot_data(const ObservationRecord& obs, std::vector<double> times,

@@ -21,12 +21,13 @@
 #include "app/file_names.h"
 #include "app/fit_outputs.h"
 #include "app/options.h"
+#include "fit/constraint_check.h"
 #include "fit/descent.h"
 #include "fit/least_squares.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
 #include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_model.h"
+#include "model/grid/grid_matrix_model.h"
 #include "output/fd_stream.h"
 #include "output/result_file.h"
 
@@ -147,8 +148,9 @@ StopSettings stop_settings(const Options& opt, NormTrace& trace,
 
 // --model picks how the samples are computed, --method how A is fitted to
 // them; the defaults are the grid model and the descent. Ctrl-C during the
-// fit finishes the iteration and keeps the best matrix; before and after it
-// (at the pauses) it ends the program.
+// fit abandons the model computation under way and keeps the best matrix of
+// a finished iteration; before and after it (at the pauses) it ends the
+// program.
 IdentifyResult fit(const Options& opt, const Inputs& in, MatrixModel& model,
                    const StopSettings& stop, Matrix& A, std::ostream& out) {
   install_interrupt_handlers();
@@ -190,7 +192,7 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   if (opt.model == "exact") {
     model = std::make_unique<ExactMatrixModel>(in.problem, in.obs);
   } else {
-    model = std::make_unique<GridModel>(in.problem, in.obs);
+    model = std::make_unique<GridMatrixModel>(in.problem, in.obs);
   }
   const IdentifyResult result = fit(opt, in, *model, stop, A, out);
 
@@ -206,6 +208,9 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   print_time_line(out, elapsed.count());
   if (!result.verdict.empty()) {
     err << "identify: " << result.verdict << std::endl;
+  }
+  for (const std::string& line : constraint_warnings(in.problem, A, result)) {
+    err << "identify: warning: " << line << std::endl;
   }
   if (history) {
     const std::string history_error = history->finish();

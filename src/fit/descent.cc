@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <ostream>
 
 #include "fit/misfit.h"
@@ -39,6 +41,22 @@ void apply_fixed_entries(const ProblemRecord& problem, Matrix& A) {
   }
 }
 
+namespace {
+
+// A ← A − opt_par·G, then the fixed entries and the bounds; S receives the
+// matrix from before the step.
+void take_step(const ProblemRecord& problem, const Matrix& G, Matrix& S,
+               Matrix& A) {
+  std::copy(A.data(), A.data() + A.size(), S.data());
+  for (std::size_t q = 0; q < A.size(); ++q) {
+    A.data()[q] = A.data()[q] - G.data()[q] * problem.opt_par;
+  }
+  apply_fixed_entries(problem, A);
+  restore_bounded_entries(problem, S, A);
+}
+
+}  // namespace
+
 void restore_bounded_entries(const ProblemRecord& problem, const Matrix& saved,
                              Matrix& A) {
   for (std::size_t e = 0; e < problem.par_borders_num.size(); ++e) {
@@ -60,11 +78,20 @@ IdentifyResult identify_matrix(const ProblemRecord& problem,
   Matrix S = make_matrix(n);
   Matrix G = make_matrix(n);
   RunMonitor monitor(stop, out, n);
+  monitor.set_start(A, std::numeric_limits<double>::quiet_NaN());
+  const StopFlagScope stop_scope(model, stop.interrupt);
 
   IdentifyResult result;
-  model.evaluate(A, M);
+  std::optional<StopReason> reason;
   std::int64_t counter = 0;
+  model.evaluate(A, M);
   for (;;) {
+    // An interrupted evaluation is abandoned: its samples are incomplete,
+    // and the run ends with the best matrix of the iterations finished.
+    if (model.stop_requested()) {
+      reason = StopReason::kInterrupted;
+      break;
+    }
     const double norm = residual_norm(M, data);
     if (problem.epsilon >= norm) {
       result.reason = StopReason::kConverged;
@@ -73,32 +100,30 @@ IdentifyResult identify_matrix(const ProblemRecord& problem,
       break;
     }
     monitor.observe(counter, norm, A);
-    std::optional<StopReason> reason;
     if (!std::isfinite(norm)) {
       reason = StopReason::kDiverged;
     } else {
       residual_jumps(M, data, H);
       model.gradient(A, H, G);
-      std::copy(A.data(), A.data() + A.size(), S.data());
-      for (std::size_t q = 0; q < A.size(); ++q) {
-        A.data()[q] = A.data()[q] - G.data()[q] * problem.opt_par;
-      }
-      apply_fixed_entries(problem, A);
-      restore_bounded_entries(problem, S, A);
-      if (std::memcmp(A.data(), S.data(), A.size() * sizeof(double)) == 0) {
-        reason = StopReason::kStalled;
+      if (model.stop_requested()) {
+        reason = StopReason::kInterrupted;  // no step from a partial gradient
+      } else {
+        take_step(problem, G, S, A);
+        if (std::memcmp(A.data(), S.data(), A.size() * sizeof(double)) == 0) {
+          reason = StopReason::kStalled;
+        }
       }
     }
     monitor.progress(counter, norm);
     ++counter;
     if (!reason) reason = monitor.check(counter);
-    if (reason) {
-      result = monitor.stop_with_best(*reason, A);
-      result.verdict =
-          monitor.verdict(*reason, counter, problem.epsilon, problem.opt_par);
-      break;
-    }
+    if (reason) break;
     model.evaluate(A, M);
+  }
+  if (reason) {
+    result = monitor.stop_with_best(*reason, A);
+    result.verdict =
+        monitor.verdict(*reason, counter, problem.epsilon, problem.opt_par);
   }
   result.iterations = counter;
   print_iteration_count(out, counter);

@@ -1,5 +1,10 @@
 // Gradient descent on the sum of squared residuals, with fixed and bounded
-// entries, starting from the matrix the caller passes in.
+// entries, starting from the matrix the caller passes in (the driver passes
+// the zero matrix) as it is: the fixed entries are set, and the bounds
+// checked, only after each step, so the first iteration evaluates the start
+// unchanged and a run that ends before its first step (or whose best matrix
+// is the start) returns entries off their fixed values or outside their
+// bounds (constraint_check.h says which).
 #pragma once
 
 #include <iosfwd>
@@ -19,7 +24,11 @@ namespace identify {
 // is not finite, when a step leaves A unchanged, when the best norm has not
 // improved by a relative stop.min_improvement for stop.patience iterations,
 // at stop.max_iter steps, or on an interrupt. In those cases A is set to the
-// matrix with the lowest residual norm seen. Ends with two empty lines and
+// matrix with the lowest residual norm seen. The model gets stop.interrupt as
+// its stop flag for the run: an interrupt abandons the sweep under way; an
+// abandoned gradient takes no step (its iteration still gets its progress
+// line), an abandoned evaluation is dropped, and A is the best matrix of the
+// iterations finished (the start if none was). Ends with two empty lines and
 // "ITERATION NUMBER = <count>". Allocates nothing inside the loop.
 IdentifyResult identify_matrix(const ProblemRecord& problem,
                                const ObservationRecord& obs, MatrixModel& model,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iosfwd>
 
+#include "fit/scaled_residuals.h"
 #include "fit/stop.h"
 #include "input/records.h"
 #include "model/matrix_model.h"
@@ -17,16 +18,6 @@ namespace identify {
 enum class LeastSquaresMethod {
   kLevenbergMarquardt,  // "lm": trust-region LM on the residual Jacobian
   kQuasiNewton,         // "lbfgsb": L-BFGS with box bounds on the gradient
-};
-
-// Work done by one fit: calls of MatrixModel::evaluate, MatrixModel::jacobian
-// (lm, and once at the start of either method to scale the unknowns) and
-// MatrixModel::gradient (lbfgsb). A call at the matrix of the previous
-// evaluate() reuses its result and is not counted again.
-struct FitCounts {
-  std::int64_t evaluations = 0;
-  std::int64_t jacobians = 0;
-  std::int64_t gradients = 0;
 };
 
 // Minimises sum over k, n of (M[k][n](A) − obs.add_data[k][n])² over the
@@ -44,7 +35,10 @@ struct FitCounts {
 // alike. Both methods may run their library more than once from the point
 // the last run ended on (lm: with the unknowns that press against a bound
 // held there; lbfgsb: rescaled after its absolute gradient test); the
-// iterations count on across these rounds. least_squares.cc has the details.
+// iterations count on across these rounds. lm_method.cc and qn_method.cc
+// have the details. A scale that would overflow or underflow (sample times
+// near 1e308, or 1e-320) is replaced by 1, so no scaled unknown is inf or
+// NaN.
 //
 // Console and stops, as for the descent: one "<norm>:   COUNT = <c>" line (and
 // history line) per iteration c = 0, 1, ..., then the "ITERATION NUMBER" block.
@@ -58,10 +52,13 @@ struct FitCounts {
 // kNoProgress or kInterrupted as the RunMonitor decides after each progress
 // line; with kDiverged if the start has no finite residual norm; with kStalled
 // if the library gives up without converging. On every stop but kConverged A is
-// the matrix with the lowest residual norm seen. The verdict (empty on
-// kConverged) starts with the method name, names the library test that fired
-// with its numbers, and ends with the model evaluations used. `counts`, if
-// given, receives those numbers on every stop.
+// the matrix with the lowest residual norm seen (the start if no iteration
+// finished). The model gets stop.interrupt as its stop flag for the run, so
+// an interrupt cuts the model call under way short. The verdict (one line,
+// empty on kConverged) starts with the method name, names the library test
+// that fired with its numbers (a library failure in the program's own words),
+// and ends with the model calls used. `counts`, if given, receives those
+// numbers on every stop. Ceres' logging is turned off.
 IdentifyResult fit_least_squares(const ProblemRecord& problem,
                                  const ObservationRecord& obs,
                                  MatrixModel& model, Matrix& A,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fit/norm_trace.h"
+#include "model/matrix_model.h"
 
 namespace identify {
 
@@ -32,11 +33,31 @@ struct StopSettings {
   const std::atomic<int>* interrupt = nullptr;
 };
 
+// Hands a fit's interrupt flag to its model for the length of the fit, so
+// that an interrupt abandons the sweep under way instead of waiting for the
+// iteration to end; gives the model back its earlier flag afterwards (the
+// outputs computed after the fit must run to their end).
+class StopFlagScope {
+ public:
+  StopFlagScope(MatrixModel& model, const std::atomic<int>* flag)
+      : model_(model), previous_(model.stop_flag()) {
+    model.set_stop_flag(flag);
+  }
+  ~StopFlagScope() { model_.set_stop_flag(previous_); }
+  StopFlagScope(const StopFlagScope&) = delete;
+  StopFlagScope& operator=(const StopFlagScope&) = delete;
+
+ private:
+  MatrixModel& model_;
+  const std::atomic<int>* previous_;
+};
+
 struct IdentifyResult {
   StopReason reason = StopReason::kConverged;
-  std::int64_t iterations = 0;      // steps taken = progress lines printed
-  double norm = 0.0;                // residual norm of the matrix returned
+  std::int64_t iterations = 0;  // steps taken = progress lines printed
+  double norm = 0.0;  // residual norm of the matrix returned (NaN: unknown)
   std::int64_t best_iteration = 0;  // iteration whose matrix is returned
+                                    // (0 also when none finished)
   int signal = 0;                   // for kInterrupted
   std::string verdict;              // one line, for stderr; empty if converged
 };

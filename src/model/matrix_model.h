@@ -4,7 +4,10 @@
 // way the solution is computed (grid sweeps or closed form).
 #pragma once
 
+#include <atomic>
+
 #include "core/table.h"
+#include "model/stop_flag.h"
 
 namespace identify {
 
@@ -32,6 +35,19 @@ class MatrixModel {
   // k = 0 .. 3000: X[i][k] is x_i(t_k). X is reshaped to N × kNodeCount if
   // it is not. Meant for output after a fit; may allocate.
   virtual void trajectory(const Matrix& A, Trajectory& X) = 0;
+
+  // Lets evaluate(), gradient() and jacobian() end early: once *flag is
+  // nonzero a call returns within kStopCheckInterval grid steps (or one
+  // sample time), its outputs incomplete. Null (the default): never.
+  void set_stop_flag(const std::atomic<int>* flag) { stop_flag_ = flag; }
+  const std::atomic<int>* stop_flag() const { return stop_flag_; }
+
+  // True when the stop flag is set. Checked after a call, it says that the
+  // call may have ended early: its outputs are to be discarded.
+  bool stop_requested() const { return identify::stop_requested(stop_flag_); }
+
+ private:
+  const std::atomic<int>* stop_flag_ = nullptr;
 };
 
 }  // namespace identify

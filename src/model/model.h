@@ -14,10 +14,12 @@
 // therefore not shared between threads: each thread has its own model.
 #pragma once
 
+#include <atomic>
 #include <span>
 #include <vector>
 
 #include "core/table.h"
+#include "model/stop_flag.h"
 
 namespace identify {
 
@@ -52,6 +54,18 @@ class Model {
   // Meant for output after a fit; may allocate.
   virtual void states(std::span<const double> theta, int experiment,
                       std::span<const double> times, Table& X) = 0;
+
+  // Lets evaluate(), jacobian() and gradient() end early: once *flag is
+  // nonzero a call returns soon (within kStopCheckInterval grid steps, or
+  // one sample time), its outputs incomplete. Null (the default): never.
+  void set_stop_flag(const std::atomic<int>* flag) { stop_flag_ = flag; }
+  const std::atomic<int>* stop_flag() const { return stop_flag_; }
+  // True when the stop flag is set. Checked after a call, it says that the
+  // call may have ended early: its outputs are to be discarded.
+  bool stop_requested() const { return identify::stop_requested(stop_flag_); }
+
+ private:
+  const std::atomic<int>* stop_flag_ = nullptr;
 };
 
 }  // namespace identify

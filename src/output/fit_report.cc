@@ -10,15 +10,18 @@
 #include <locale>
 #include <sstream>
 
+#include "core/entry.h"
+#include "fit/wording.h"
+
 namespace identify {
 
 namespace {
 
-std::string number(double v) {
-  std::ostringstream s;
-  s.imbue(std::locale::classic());
-  s << v;
-  return s.str();
+// Numbers in %g with six digits; a zero of either sign is "0".
+std::string number(double v) { return number_text(v); }
+
+std::string dof_text(std::int64_t dof) {
+  return count_text(dof, "degree of freedom", "degrees of freedom");
 }
 
 // One "  label   value" line with the values in one column.
@@ -65,7 +68,10 @@ std::string combination(const FlatDirection& flat, int n) {
     s << entry_name(flat.entries[t] / n, flat.entries[t] % n, n);
   }
   if (shown < flat.entries.size()) {
-    s << " + ... (" << flat.entries.size() - shown << " smaller terms)";
+    s << " + ... ("
+      << count_text(static_cast<std::int64_t>(flat.entries.size() - shown),
+                    "smaller term", "smaller terms")
+      << ")";
   }
   return s.str();
 }
@@ -87,7 +93,18 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
   line(out, "residuals n", std::to_string(st.residuals));
   line(out, "free entries p", std::to_string(st.free_entries),
        "neither fixed nor on a bound");
-  line(out, "degrees of freedom n - p", std::to_string(st.dof));
+  if (st.dof > 0) {
+    line(out, "degrees of freedom n - p", std::to_string(st.dof));
+  } else if (st.dof == 0) {
+    line(out, "degrees of freedom n - p", "0",
+         "as many residuals as free entries: the fit can pass through every "
+         "sample, which leaves nothing to estimate the error from");
+  } else {
+    line(out, "degrees of freedom n - p", "none",
+         "fewer residuals (" + std::to_string(st.residuals) +
+             ") than free entries (" + std::to_string(st.free_entries) +
+             "): the data cannot determine every free entry");
+  }
   if (st.residuals == 0) {
     line(out, "RMS residual", "n/a", "no residuals");
   } else {
@@ -97,8 +114,7 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
     line(out, "residual standard error s", "n/a", "no degrees of freedom");
   } else {
     line(out, "residual standard error s", number(st.residual_standard_error),
-         "sqrt(SSR/(n - p)), on " + std::to_string(st.dof) +
-             " degrees of freedom");
+         "sqrt(SSR/(n - p)), on " + dof_text(st.dof));
   }
   if (st.residuals == 0) {
     line(out, "AIC", "n/a", "no residuals");
@@ -113,12 +129,17 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
 
 void entry_section(std::ostream& out, const FitStatistics& st, int n) {
   out << "\nEntries\n";
-  if (st.dof > 0) {
+  // A sum of squares that is not finite leaves every entry unassessed,
+  // which is not the same as not determined by the data.
+  const bool finite = std::isfinite(st.ssr);
+  if (!finite) {
+    out << "  no standard errors: the sum of squares is not finite\n";
+  } else if (st.dof > 0) {
     out << "  standard errors from s^2*(J^T*J)^-1, J the Jacobian of the "
            "residuals with respect to the free entries;\n"
         << "  95% interval: value -/+ t*(standard error), t = "
-        << number(st.t_quantile) << " (Student's t, " << st.dof
-        << " degrees of freedom)\n";
+        << number(st.t_quantile) << " (Student's t, " << dof_text(st.dof)
+        << ")\n";
   } else {
     out << "  no standard errors: no degrees of freedom\n";
   }
@@ -132,7 +153,9 @@ void entry_section(std::ostream& out, const FitStatistics& st, int n) {
         << std::setw(14) << number(e.value) << std::setw(18)
         << status_text(e.status);
     if (e.status == EntryStatus::kFree) {
-      if (!e.determined) {
+      if (!finite) {
+        row << "n/a";
+      } else if (!e.determined) {
         row << "not determined by the data";
       } else if (std::isnan(e.standard_error)) {
         row << "n/a";
@@ -159,8 +182,8 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
     return;
   }
   line(out, "rank of J",
-       std::to_string(st.rank) + " of " + std::to_string(st.free_entries) +
-           " free entries");
+       std::to_string(st.rank) + " of " +
+           count_text(st.free_entries, "free entry", "free entries"));
   line(out, "condition number of J", number(st.condition),
        "columns scaled to unit norm; above " + number(kIllConditioned) +
            " counts as ill-conditioned");
@@ -180,9 +203,11 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
     }
     if (shown < st.flat.size()) {
       out << "    ... and " << st.flat.size() - shown
-          << " more: the data determine only " << st.rank
-          << " independent combinations of the " << st.free_entries
-          << " free entries\n";
+          << " more: the data determine only "
+          << count_text(st.rank, "independent combination",
+                        "independent combinations")
+          << " of the "
+          << count_text(st.free_entries, "free entry", "free entries") << "\n";
     }
   }
   if (st.correlated.empty()) {
@@ -202,14 +227,7 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
 }  // namespace
 
 std::string entry_name(int row, int col, int n) {
-  std::ostringstream s;
-  s << 'a';
-  if (n <= 9) {
-    s << row + 1 << col + 1;
-  } else {
-    s << '(' << row + 1 << ',' << col + 1 << ')';
-  }
-  return s.str();
+  return matrix_entry_name(row, col, n);
 }
 
 std::string format_fit_report(const FitStatistics& stats, const RunSummary& run,

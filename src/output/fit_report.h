@@ -20,8 +20,8 @@ struct RunSummary {
   double seconds = 0.0;  // wall time of the run
 };
 
-// "a12" for row 0, column 1 of an N×N matrix with N <= 9; "a(1,12)" style
-// for larger N, where digits alone would be ambiguous. row, col 0-based.
+// The name of an entry as the report and the warnings give it; see
+// matrix_entry_name in core/entry.h.
 std::string entry_name(int row, int col, int n);
 
 // The report text. Numbers in %g with six significant digits; "n/a" with a

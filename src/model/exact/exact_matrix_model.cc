@@ -130,6 +130,7 @@ void ExactMatrixModel::evaluate(const Matrix& A, Table& M) {
   M.reshape(series, points_);
   load_matrix(A);
   for (std::size_t i = 0; i < times_.size(); ++i) {
+    if (stop_requested()) return;
     state_at(times_[i], states_.col(i));
     for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
       const int s = sample_order_[p];
@@ -156,6 +157,7 @@ void ExactMatrixModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
   load_matrix(A);
   for (std::size_t i = 0; i < times_.size(); ++i) {
     if (times_[i] == 0.0) continue;  // x(0) = x0 does not depend on A
+    if (stop_requested()) return;
     weights_.setZero();
     for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
       const int s = sample_order_[p];
@@ -176,6 +178,7 @@ void ExactMatrixModel::jacobian(const Matrix& A, Table& J) {
   load_matrix(A);
   for (std::size_t i = 0; i < times_.size(); ++i) {
     if (times_[i] == 0.0) continue;
+    if (stop_requested()) return;
     for (int q = component_start_[i]; q < component_start_[i + 1]; ++q) {
       const int component = observed_[q];
       weights_.setZero();

@@ -5,7 +5,9 @@
 // Fréchet derivative of the exponential. Unlike the grid model there is no time
 // grid: a sample at time t is x(t) itself, to rounding. All working storage is
 // sized in the constructor; evaluate(), gradient() and jacobian() allocate
-// nothing when their output tables already have the right shape.
+// nothing when their output tables already have the right shape. They look
+// at the stop flag (see MatrixModel::set_stop_flag) once per distinct sample
+// time.
 #pragma once
 
 #include <Eigen/Core>

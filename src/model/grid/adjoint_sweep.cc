@@ -42,6 +42,20 @@ std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T) {
   return jumps;
 }
 
+std::vector<Jump> make_jump_schedule(std::span<const int> components,
+                                     std::span<const double> times, double T) {
+  std::vector<Jump> jumps;
+  jumps.reserve(times.size());
+  for (std::size_t q = 0; q < times.size(); ++q) {
+    jumps.push_back(
+        Jump{sample_node(times[q], T), components[q], 0, static_cast<int>(q)});
+  }
+  std::stable_sort(
+      jumps.begin(), jumps.end(),
+      [](const Jump& a, const Jump& b) { return a.node > b.node; });
+  return jumps;
+}
+
 void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out) {
   for (int i = 0; i < N; ++i) {
     double sum = 0.0;
@@ -52,7 +66,8 @@ void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out) {
 
 void solve_adjoint(int N, double T, double dt, const double* terminal,
                    const Matrix& A, const Table& H, std::span<const Jump> jumps,
-                   Trajectory& Psi, SweepScratch& s) {
+                   Trajectory& Psi, SweepScratch& s,
+                   const std::atomic<int>* stop) {
   const int n = step_count(T, dt);
   const double mdt = -dt;
   double* w = s.w.data();
@@ -67,6 +82,7 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
   cursor.apply(n, H, w);
   for (int j = 0; j < N; ++j) Psi[j][n] = w[j];
   for (int i = 1; i <= n; ++i) {
+    if (i % kStopCheckInterval == 0 && stop_requested(stop)) return;
     const int node = n - i;
     adjoint_rhs(N, w, A, f);
     for (int j = 0; j < N; ++j) k1[j] = mdt * f[j];

@@ -6,12 +6,14 @@
 // Plain reference implementation, in the one fixed order of operations.
 #pragma once
 
+#include <atomic>
 #include <span>
 #include <vector>
 
 #include "core/table.h"
 #include "input/records.h"
 #include "model/grid/sweep_scratch.h"
+#include "model/stop_flag.h"
 
 namespace identify {
 
@@ -60,6 +62,11 @@ int sample_node(double t, double T);
 // are included (their jumps land on node 0).
 std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T);
 
+// The same order for one list of samples: sample q observes components[q]
+// at times[q]; its jump is H[0][q] (series 0, sample q).
+std::vector<Jump> make_jump_schedule(std::span<const int> components,
+                                     std::span<const double> times, double T);
+
 // out_i = sum_j (−A[j][i])·psi_j, j ascending. out and psi are distinct.
 void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out);
 
@@ -67,8 +74,11 @@ void adjoint_rhs(int N, const double* psi, const Matrix& A, double* out);
 // dt), adds the jumps of node n, then for each step i = 1 .. n producing node
 // m = n − i: the RK4 increments are (−dt)·f, w_j = u + w_j, then the jumps of
 // node m in schedule order, then node m is stored. H has one row per series.
+// Once *stop is nonzero (looked at every kStopCheckInterval steps) the sweep
+// returns early and the nodes below keep what they held.
 void solve_adjoint(int N, double T, double dt, const double* terminal,
                    const Matrix& A, const Table& H, std::span<const Jump> jumps,
-                   Trajectory& Psi, SweepScratch& scratch);
+                   Trajectory& Psi, SweepScratch& scratch,
+                   const std::atomic<int>* stop = nullptr);
 
 }  // namespace identify

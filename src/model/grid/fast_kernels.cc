@@ -26,6 +26,7 @@
 #include <utility>
 
 #include "model/grid/forward_sweep.h"
+#include "model/stop_flag.h"
 
 namespace identify {
 namespace {
@@ -170,6 +171,9 @@ struct SweepBuffers {
   // their cache lines sit in the other core's cache: claim each line for
   // writing well before the sweep stores to it (see claim_line).
   bool claim = false;
+  // Ends the sweep early once set (see stop_flag.h). Systems of at most 8
+  // components never look: their whole sweep takes well under a millisecond.
+  const std::atomic<int>* stop = nullptr;
 };
 
 // Steps ahead of the sweep at which trajectory lines are claimed: further
@@ -349,6 +353,7 @@ template <int W, int kMaxB>
   a.k2 = b.k2;
   a.k3 = b.k3;
   for (int s = 1; s <= b.steps; ++s) {
+    if (s % kStopCheckInterval == 0 && stop_requested(b.stop)) return;
     double* next = b.xn + s * np;
     a.w = next - np;
     a.src = b.source + (s - 1) * np;
@@ -362,18 +367,14 @@ template <int W, int kMaxB>
 }
 
 // mat holds −A. The state w is updated in place: stage 4 reads and writes
-// only its own lanes of w.
+// only its own lanes of w. Systems of more than 8 components only (see
+// adjoint_avx512 for why this is a function of its own).
 template <int W, int kMaxB>
 [[gnu::always_inline]] inline void adjoint_sweep(const SweepBuffers& b,
                                                  const double* terminal,
                                                  const Table& H,
                                                  std::span<const Jump> jumps,
                                                  Trajectory& Psi) {
-  if (with_small_n(b.n, [&]<int N>() {
-        small_adjoint<N>(b, terminal, H, jumps, Psi);
-      })) {
-    return;
-  }
   const int n = b.n;
   const int steps = b.steps;
   double* w = b.w;
@@ -392,6 +393,7 @@ template <int W, int kMaxB>
   a.k2 = b.k2;
   a.k3 = b.k3;
   for (int i = 1; i <= steps; ++i) {
+    if (i % kStopCheckInterval == 0 && stop_requested(b.stop)) return;
     const int node = steps - i;
     rk4_stages<W, kMaxB, false>(a, b, w);
     cursor.apply(node, H, w);
@@ -412,8 +414,9 @@ struct QuadArgs {
   int np = 0;
   const double* xn = nullptr;  // kNodeCount × np, node-major x
   const Trajectory* psi = nullptr;
-  double* sum = nullptr;   // n × np
-  double* prev = nullptr;  // n × np
+  double* sum = nullptr;                   // n × np
+  double* prev = nullptr;                  // n × np
+  const std::atomic<int>* stop = nullptr;  // looked at once per pass
 };
 
 template <int W, int R, int C>
@@ -485,12 +488,16 @@ template <int W, int R, int C>
   quad_tile<W, R, C>(q, i0, j0, k_begin, k_end);
 }
 
-// Row blocks [first, last) of R rows over all nodes, pass by pass.
-template <int W, int R, int C>
+// Row blocks [first, last) of R rows over all nodes, pass by pass; with
+// kLookAtStop, ends early once the stop flag is set.
+template <int W, int R, int C, bool kLookAtStop>
 [[gnu::always_inline]] inline void quad_rows(const QuadArgs& q, int n,
                                              int first, int last) {
   const int nvec = q.np / W;
   for (int k0 = 0; k0 < kNodeCount; k0 += kNodesPerPass) {
+    if constexpr (kLookAtStop) {
+      if (stop_requested(q.stop)) return;
+    }
     const int k1 = std::min(k0 + kNodesPerPass, kNodeCount);
     for (int blk = first; blk < last; ++blk) {
       const int i0 = blk * R;
@@ -579,35 +586,89 @@ void forward_baseline(const SweepBuffers& b, const double* x0, Trajectory& X) {
   forward_sweep<kBaseline.width, kBaseline.max_block>(b, x0, X);
 }
 
-[[gnu::target("avx512f,prfchw")]] void adjoint_avx512(
+// The adjoint sweep of more than 8 components is a function of its own, so
+// that its look at the stop flag does not change how the compiler allocates
+// registers in the small systems' loop (one instruction more per step).
+[[gnu::target("avx512f,prfchw"), gnu::noinline]] void adjoint_large_avx512(
     const SweepBuffers& b, const double* terminal, const Table& H,
     std::span<const Jump> jumps, Trajectory& Psi) {
   adjoint_sweep<kAvx512.width, kAvx512.max_block>(b, terminal, H, jumps, Psi);
+}
+[[gnu::target("avx512f,prfchw")]] void adjoint_avx512(
+    const SweepBuffers& b, const double* terminal, const Table& H,
+    std::span<const Jump> jumps, Trajectory& Psi) {
+  if (!with_small_n(b.n, [&]<int N>() {
+        small_adjoint<N>(b, terminal, H, jumps, Psi);
+      })) {
+    adjoint_large_avx512(b, terminal, H, jumps, Psi);
+  }
+}
+[[gnu::target("avx2"), gnu::noinline]] void adjoint_large_avx2(
+    const SweepBuffers& b, const double* terminal, const Table& H,
+    std::span<const Jump> jumps, Trajectory& Psi) {
+  adjoint_sweep<kAvx2.width, kAvx2.max_block>(b, terminal, H, jumps, Psi);
 }
 [[gnu::target("avx2")]] void adjoint_avx2(const SweepBuffers& b,
                                           const double* terminal,
                                           const Table& H,
                                           std::span<const Jump> jumps,
                                           Trajectory& Psi) {
-  adjoint_sweep<kAvx2.width, kAvx2.max_block>(b, terminal, H, jumps, Psi);
+  if (!with_small_n(b.n, [&]<int N>() {
+        small_adjoint<N>(b, terminal, H, jumps, Psi);
+      })) {
+    adjoint_large_avx2(b, terminal, H, jumps, Psi);
+  }
+}
+[[gnu::noinline]] void adjoint_large_baseline(const SweepBuffers& b,
+                                              const double* terminal,
+                                              const Table& H,
+                                              std::span<const Jump> jumps,
+                                              Trajectory& Psi) {
+  adjoint_sweep<kBaseline.width, kBaseline.max_block>(b, terminal, H, jumps,
+                                                      Psi);
 }
 void adjoint_baseline(const SweepBuffers& b, const double* terminal,
                       const Table& H, std::span<const Jump> jumps,
                       Trajectory& Psi) {
-  adjoint_sweep<kBaseline.width, kBaseline.max_block>(b, terminal, H, jumps,
-                                                      Psi);
+  if (!with_small_n(b.n, [&]<int N>() {
+        small_adjoint<N>(b, terminal, H, jumps, Psi);
+      })) {
+    adjoint_large_baseline(b, terminal, H, jumps, Psi);
+  }
 }
 
+// The quadratures of more than 8 components look at the stop flag once per
+// pass, in a function of their own for the same reason as the adjoint sweep;
+// those of at most 8 components take microseconds and never look.
+[[gnu::target("avx512f,prfchw"), gnu::noinline]] void quad_large_avx512(
+    const QuadArgs& q, int n, int first, int last) {
+  quad_rows<kAvx512.width, kAvx512.rows, kAvx512.vecs, true>(q, n, first, last);
+}
 [[gnu::target("avx512f,prfchw")]] void quad_avx512(const QuadArgs& q, int n,
                                                    int first, int last) {
-  quad_rows<kAvx512.width, kAvx512.rows, kAvx512.vecs>(q, n, first, last);
+  if (n > kPad) return quad_large_avx512(q, n, first, last);
+  quad_rows<kAvx512.width, kAvx512.rows, kAvx512.vecs, false>(q, n, first,
+                                                              last);
+}
+[[gnu::target("avx2"), gnu::noinline]] void quad_large_avx2(const QuadArgs& q,
+                                                            int n, int first,
+                                                            int last) {
+  quad_rows<kAvx2.width, kAvx2.rows, kAvx2.vecs, true>(q, n, first, last);
 }
 [[gnu::target("avx2")]] void quad_avx2(const QuadArgs& q, int n, int first,
                                        int last) {
-  quad_rows<kAvx2.width, kAvx2.rows, kAvx2.vecs>(q, n, first, last);
+  if (n > kPad) return quad_large_avx2(q, n, first, last);
+  quad_rows<kAvx2.width, kAvx2.rows, kAvx2.vecs, false>(q, n, first, last);
+}
+[[gnu::noinline]] void quad_large_baseline(const QuadArgs& q, int n, int first,
+                                           int last) {
+  quad_rows<kBaseline.width, kBaseline.rows, kBaseline.vecs, true>(q, n, first,
+                                                                   last);
 }
 void quad_baseline(const QuadArgs& q, int n, int first, int last) {
-  quad_rows<kBaseline.width, kBaseline.rows, kBaseline.vecs>(q, n, first, last);
+  if (n > kPad) return quad_large_baseline(q, n, first, last);
+  quad_rows<kBaseline.width, kBaseline.rows, kBaseline.vecs, false>(q, n, first,
+                                                                    last);
 }
 
 }  // namespace
@@ -683,21 +744,23 @@ FastKernels::~FastKernels() {
   }
 }
 
-void FastKernels::forward(const double* x0, const Matrix& A, Trajectory& X) {
+void FastKernels::forward(const double* x0, const Matrix& A, Trajectory& X,
+                          const std::atomic<int>* stop) {
   fill_panels(n_, panels_, mat_.data(), [&A](int j, int i) { return A[i][j]; });
-  sweep(false, x0, nullptr, {}, X);
+  sweep(false, x0, nullptr, {}, X, stop);
 }
 
 void FastKernels::adjoint(const double* terminal, const Matrix& A,
                           const Table& H, std::span<const Jump> jumps,
-                          Trajectory& Psi) {
+                          Trajectory& Psi, const std::atomic<int>* stop) {
   fill_panels(n_, panels_, mat_.data(),
               [&A](int j, int i) { return -A[j][i]; });
-  sweep(true, terminal, &H, jumps, Psi);
+  sweep(true, terminal, &H, jumps, Psi, stop);
 }
 
 void FastKernels::sweep(bool adjoint, const double* start, const Table* H,
-                        std::span<const Jump> jumps, Trajectory& out) {
+                        std::span<const Jump> jumps, Trajectory& out,
+                        const std::atomic<int>* stop) {
   SweepBuffers b;
   b.n = n_;
   b.np = np_;
@@ -715,6 +778,7 @@ void FastKernels::sweep(bool adjoint, const double* start, const Table* H,
   b.k2 = k2_.data();
   b.k3 = k3_.data();
   b.claim = worker_.joinable();
+  b.stop = stop;
   switch (isa_) {
     case VectorIsa::kAvx512:
       adjoint ? adjoint_avx512(b, start, *H, jumps, out)
@@ -740,7 +804,7 @@ void FastKernels::load_trajectory(const Trajectory& X) {
 }
 
 void FastKernels::gradient_rows(int first_block, int last_block) {
-  QuadArgs q{np_, xn_.data(), job_psi_, sum_.data(), prev_.data()};
+  QuadArgs q{np_, xn_.data(), job_psi_, sum_.data(), prev_.data(), job_stop_};
   switch (isa_) {
     case VectorIsa::kAvx512:
       quad_avx512(q, n_, first_block, last_block);
@@ -766,8 +830,10 @@ void FastKernels::worker_loop() {
   }
 }
 
-void FastKernels::gradient(const Trajectory& Psi, Matrix& G) {
+void FastKernels::gradient(const Trajectory& Psi, Matrix& G,
+                           const std::atomic<int>* stop) {
   job_psi_ = &Psi;
+  job_stop_ = stop;
   if (worker_.joinable()) {
     const unsigned job = start_.load(std::memory_order_relaxed) + 1;
     start_.store(job, std::memory_order_release);

@@ -41,6 +41,12 @@ struct FastKernelOptions {
   int gradient_threads = 0;
 };
 
+// Which implementation of the sweeps and quadratures a grid model runs.
+// kFast (vectorised, tabulated source, threaded quadratures) and kPlain (the
+// reference functions) produce identical doubles; kPlain is kept to check
+// and to measure the fast path against.
+enum class Kernels { kFast, kPlain };
+
 // Work buffers and precomputed tables for one model: N components, final
 // time T and grid step dt (as for solve_forward), source amplitudes and
 // rates. Everything is sized here; forward(), adjoint() and gradient()
@@ -60,12 +66,16 @@ class FastKernels {
 
   // The same X as solve_forward(N, T, dt, x0, A, amp, rate, X, scratch),
   // bit for bit. Also keeps a node-major copy of X for gradient().
-  void forward(const double* x0, const Matrix& A, Trajectory& X);
+  // forward(), adjoint() and gradient() end early, their outputs
+  // incomplete, once *stop is nonzero (see stop_flag.h); null: never.
+  void forward(const double* x0, const Matrix& A, Trajectory& X,
+               const std::atomic<int>* stop = nullptr);
 
   // The same Psi as solve_adjoint(N, T, dt, terminal, A, H, jumps, Psi,
   // scratch), bit for bit.
   void adjoint(const double* terminal, const Matrix& A, const Table& H,
-               std::span<const Jump> jumps, Trajectory& Psi);
+               std::span<const Jump> jumps, Trajectory& Psi,
+               const std::atomic<int>* stop = nullptr);
 
   // Replaces the node-major copy kept by forward() with X (nodes 0 .. 3000).
   void load_trajectory(const Trajectory& X);
@@ -73,7 +83,8 @@ class FastKernels {
   // G[i][j] = gradient_entry(T, kNodeCount, Psi[i], X[j]) for every i, j,
   // bit for bit, with X the trajectory of the last forward() or
   // load_trajectory(). Psi has N rows of kNodeCount doubles.
-  void gradient(const Trajectory& Psi, Matrix& G);
+  void gradient(const Trajectory& Psi, Matrix& G,
+                const std::atomic<int>* stop = nullptr);
 
  private:
   // A run of doubles whose first element sits on a 64-byte boundary, so
@@ -92,7 +103,8 @@ class FastKernels {
   // The forward sweep from x0 = start into X, or the adjoint sweep from
   // terminal = start with jumps from H into Psi, on the matrix in mat_.
   void sweep(bool adjoint, const double* start, const Table* H,
-             std::span<const Jump> jumps, Trajectory& out);
+             std::span<const Jump> jumps, Trajectory& out,
+             const std::atomic<int>* stop);
   // Gradient entries of the row blocks [first, last) over every node.
   void gradient_rows(int first_block, int last_block);
   void worker_loop();
@@ -111,6 +123,7 @@ class FastKernels {
 
   // Gradient job handed to the worker: row blocks [split_, blocks_).
   const Trajectory* job_psi_ = nullptr;
+  const std::atomic<int>* job_stop_ = nullptr;
   int blocks_ = 0;
   int split_ = 0;
   std::atomic<unsigned> start_{0};

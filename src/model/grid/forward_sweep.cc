@@ -30,7 +30,8 @@ int step_count(double T, double dt) {
 
 void solve_forward(int N, double T, double dt, const double* x0,
                    const Matrix& A, const double* amp, const double* rate,
-                   Trajectory& X, SweepScratch& s) {
+                   Trajectory& X, SweepScratch& s,
+                   const std::atomic<int>* stop) {
   const int n = step_count(T, dt);
   double* w = s.w.data();
   double* k1 = s.k1.data();
@@ -44,6 +45,7 @@ void solve_forward(int N, double T, double dt, const double* x0,
     X[i][0] = w[i];
   }
   for (int step = 1; step <= n; ++step) {
+    if (step % kStopCheckInterval == 0 && stop_requested(stop)) return;
     const double t = static_cast<double>(step) * dt;
     forward_rhs(N, w, A, t, amp, rate, f);
     for (int i = 0; i < N; ++i) k1[i] = dt * f[i];

@@ -1,94 +1,217 @@
-// Grid model: M[k][n] = X[c_k][node(t_kn)] with X the RK4 forward trajectory
-// and node(t) = trunc((t / T)·3000). With jumps H at those nodes the adjoint
-// psi gives G[i][j] = trapezoid integral of psi_i·x_j = sum H·dM/dA[i][j].
-// The Jacobian row of one sample is that gradient for a unit jump at it.
-// The sweeps and quadratures run either on the fast kernels or on the plain
-// reference functions; both give the same doubles.
+// Grid model on θ: A is assembled from θ entry by entry, the forward sweep
+// gives y_m = X[c_m][node(t_m)], and the adjoint sweep with jumps w_m at
+// node(t_m) followed by the trapezoid quadrature gives
+// G[i][j] = ∫ psi_i·x_j = Σ_m w_m·∂y_m/∂A[i][j]; then ∂/∂θ_k = Σ G[i][j]
+// over the entries (i, j) that stand for θ_k (assigned, not added to a
+// zero, for the first such entry, so that a lone entry's derivative keeps
+// its sign of zero). The jumps are applied node by node in measurement
+// order, which for the legacy layout (series after series) is the order of
+// the sweeps on A.
 #include "model/grid/grid_model.h"
+
+#include <cstring>
 
 #include "model/grid/forward_sweep.h"
 #include "model/grid/quadrature.h"
 
 namespace identify {
 
-GridModel::GridModel(const ProblemRecord& problem, const ObservationRecord& obs,
-                     Kernels kernels)
-    : n_(problem.dim),
-      T_(problem.T),
-      dt_(problem.T / static_cast<double>(kStepCount)),
-      x0_(problem.init_val),
-      amp_(problem.exp_coef),
-      rate_(problem.exp_par),
-      zero_terminal_(problem.dim, 0.0),
-      components_(obs.is_data_exist.begin(), obs.is_data_exist.end()),
-      jumps_(make_jump_schedule(obs, problem.T)),
-      X_(make_trajectory(problem.dim)),
-      Psi_(make_trajectory(problem.dim)),
-      scratch_(problem.dim),
-      unit_jump_(obs.data_num, obs.points()),
-      unit_grad_(make_matrix(problem.dim)) {
-  // The node each sample is read at is the node its jump lands on.
-  nodes_.resize(jumps_.size());
-  for (const Jump& jp : jumps_) {
-    nodes_[static_cast<std::size_t>(jp.series) * obs.points() + jp.sample] =
-        jp.node;
+namespace {
+
+bool is_number(const BoundExpression& e, double value) {
+  return e.is_constant() && e.constant_value() == value;
+}
+
+std::string first_unsupported(const FitProblem& p) {
+  if (p.experiments.size() != 1) {
+    return "the grid model takes one experiment, found " +
+           std::to_string(p.experiments.size());
   }
+  const Experiment& e = p.experiments[0];
+  for (const MatrixTerm& t : e.matrix) {
+    if (!t.value.is_constant() && t.value.single_parameter() < 0) {
+      return "the grid model takes matrix entries that are numbers or single "
+             "parameters, found \"" +
+             t.value.text() + "\"";
+    }
+  }
+  for (const BoundExpression& x : e.x0) {
+    if (!x.is_constant()) {
+      return "the grid model takes numbers for x0, found \"" + x.text() + "\"";
+    }
+  }
+  for (const Source& s : e.sources) {
+    if (!s.amp.is_constant() || !s.rate.is_constant()) {
+      return "the grid model takes numbers for the inputs' amp and rate";
+    }
+  }
+  if (!e.doses.empty()) return "the grid model takes no doses";
+  for (std::size_t o = 0; o < e.observables.size(); ++o) {
+    const ObservableTerms& terms = e.observables[o];
+    if (terms.coefficients.size() != 1 ||
+        !is_number(terms.coefficients[0].second, 1.0) ||
+        !is_number(terms.offset, 0.0)) {
+      return "the grid model takes observables that read one state as it "
+             "is, found " +
+             p.observables[o];
+    }
+  }
+  if (!(p.end_time() > 0.0)) {
+    return "the grid model needs a time interval longer than 0";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string grid_supports(const FitProblem& problem) {
+  return first_unsupported(problem);
+}
+
+GridModel::GridModel(const FitProblem& problem, Kernels kernels)
+    : scratch_(problem.state_count()) {
+  const std::string reason = grid_supports(problem);
+  if (!reason.empty()) throw ProblemError(reason);
+  const Experiment& e = problem.experiments[0];
+  n_ = problem.state_count();
+  T_ = problem.horizon > 0.0 ? problem.horizon : problem.end_time();
+  dt_ = T_ / static_cast<double>(kStepCount);
+  parameters_ = problem.parameter_count();
+  for (const BoundExpression& x : e.x0) x0_.push_back(x.constant_value());
+  amp_.assign(n_, 0.0);
+  rate_.assign(n_, 0.0);
+  for (const Source& s : e.sources) {
+    amp_[s.state] = s.amp.constant_value();
+    rate_[s.state] = s.rate.constant_value();
+  }
+  zero_terminal_.assign(n_, 0.0);
+  constant_matrix_ = make_matrix(n_);
+  for (const MatrixTerm& t : e.matrix) {
+    const int q = t.row * n_ + t.col;
+    if (t.value.is_constant()) {
+      constant_matrix_.data()[q] = t.value.constant_value();
+    } else {
+      entry_parameter_.emplace_back(q, t.value.single_parameter());
+    }
+  }
+  std::vector<double> times;
+  for (const Measurement& m : e.measurements) {
+    components_.push_back(e.observables[m.observable].coefficients[0].first);
+    times.push_back(m.time);
+    nodes_.push_back(sample_node(m.time, T_));
+  }
+  jumps_ = make_jump_schedule(components_, times, T_);
+  A_ = make_matrix(n_);
+  X_ = make_trajectory(n_);
+  Psi_ = make_trajectory(n_);
+  theta_of_x_.assign(parameters_, 0.0);
+  H_ = Table(1, components_.size());
+  G_ = make_matrix(n_);
   if (kernels == Kernels::kFast) {
     fast_ = std::make_unique<FastKernels>(n_, T_, dt_, amp_, rate_);
   }
 }
 
-void GridModel::sweep_forward(const Matrix& A, Trajectory& X) {
+void GridModel::load_matrix(std::span<const double> theta) {
+  std::memcpy(A_.data(), constant_matrix_.data(), A_.size() * sizeof(double));
+  for (const auto& [q, k] : entry_parameter_) A_.data()[q] = theta[k];
+}
+
+void GridModel::sweep_forward(Trajectory& X) {
   if (fast_) {
-    fast_->forward(x0_.data(), A, X);
+    fast_->forward(x0_.data(), A_, X, stop_flag());
   } else {
-    solve_forward(n_, T_, dt_, x0_.data(), A, amp_.data(), rate_.data(), X,
-                  scratch_);
+    solve_forward(n_, T_, dt_, x0_.data(), A_, amp_.data(), rate_.data(), X,
+                  scratch_, stop_flag());
   }
 }
 
-void GridModel::evaluate(const Matrix& A, Table& M) {
-  sweep_forward(A, X_);
-  const std::size_t points = M.cols();
-  for (std::size_t k = 0; k < M.rows(); ++k) {
-    const double* row = X_[components_[k]];
-    for (std::size_t n = 0; n < points; ++n) {
-      M[k][n] = row[nodes_[k * points + n]];
-    }
-  }
-}
-
-void GridModel::trajectory(const Matrix& A, Trajectory& X) {
-  X.reshape(n_, kNodeCount);
-  sweep_forward(A, X);
-}
-
-void GridModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
-  if (fast_) {
-    fast_->adjoint(zero_terminal_.data(), A, H, jumps_, Psi_);
-    fast_->gradient(Psi_, G);
+void GridModel::ensure_forward(std::span<const double> theta) {
+  load_matrix(theta);
+  if (has_x_ && std::memcmp(theta.data(), theta_of_x_.data(),
+                            theta_of_x_.size() * sizeof(double)) == 0) {
     return;
   }
-  solve_adjoint(n_, T_, dt_, zero_terminal_.data(), A, H, jumps_, Psi_,
-                scratch_);
+  sweep_forward(X_);
+  std::copy(theta.begin(), theta.end(), theta_of_x_.begin());
+  has_x_ = !stop_requested();
+}
+
+void GridModel::evaluate(std::span<const double> theta, Evaluation& out) {
+  out.theta.assign(theta.begin(), theta.end());
+  out.y.resize(components_.size());
+  has_x_ = false;
+  ensure_forward(theta);
+  if (stop_requested()) return;
+  for (std::size_t m = 0; m < components_.size(); ++m) {
+    out.y[m] = X_[components_[m]][nodes_[m]];
+  }
+}
+
+void GridModel::matrix_gradient() {
+  if (fast_) {
+    fast_->adjoint(zero_terminal_.data(), A_, H_, jumps_, Psi_, stop_flag());
+    if (stop_requested()) return;
+    fast_->gradient(Psi_, G_, stop_flag());
+    return;
+  }
+  solve_adjoint(n_, T_, dt_, zero_terminal_.data(), A_, H_, jumps_, Psi_,
+                scratch_, stop_flag());
+  if (stop_requested()) return;
   for (int i = 0; i < n_; ++i) {
     for (int j = 0; j < n_; ++j) {
-      G[i][j] = gradient_entry(T_, kNodeCount, Psi_[i], X_[j]);
+      G_[i][j] = gradient_entry(T_, kNodeCount, Psi_[i], X_[j]);
     }
   }
 }
 
-void GridModel::jacobian(const Matrix& A, Table& J) {
-  const std::size_t entries = static_cast<std::size_t>(n_) * n_;
-  J.reshape(unit_jump_.size(), entries);
-  unit_jump_.fill(0.0);
-  double* h = unit_jump_.data();
-  for (std::size_t q = 0; q < unit_jump_.size(); ++q) {
-    h[q] = 1.0;
-    gradient(A, unit_jump_, unit_grad_);
-    h[q] = 0.0;
-    const double* g = unit_grad_.data();
-    for (std::size_t e = 0; e < entries; ++e) J[q][e] = g[e];
+void GridModel::chain_to_parameters(std::span<double> g) const {
+  std::fill(g.begin(), g.end(), 0.0);
+  // Most problems name each parameter once: the first entry of a parameter
+  // is assigned, later ones added.
+  for (std::size_t e = 0; e < entry_parameter_.size(); ++e) {
+    const auto [q, k] = entry_parameter_[e];
+    bool first = true;
+    for (std::size_t f = 0; f < e && first; ++f) {
+      first = entry_parameter_[f].second != k;
+    }
+    g[k] = first ? G_.data()[q] : g[k] + G_.data()[q];
+  }
+}
+
+void GridModel::gradient(const Evaluation& at, std::span<const double> w,
+                         std::span<double> g) {
+  ensure_forward(at.theta);
+  if (stop_requested()) return;
+  std::copy(w.begin(), w.end(), H_.data());
+  matrix_gradient();
+  if (stop_requested()) return;
+  chain_to_parameters(g);
+}
+
+void GridModel::jacobian(const Evaluation& at, Table& J) {
+  J.reshape(components_.size(), parameters_);
+  ensure_forward(at.theta);
+  H_.fill(0.0);
+  for (std::size_t m = 0; m < components_.size(); ++m) {
+    if (stop_requested()) return;
+    H_.data()[m] = 1.0;
+    matrix_gradient();
+    H_.data()[m] = 0.0;
+    chain_to_parameters({J[m], static_cast<std::size_t>(parameters_)});
+  }
+}
+
+void GridModel::states(std::span<const double> theta, int,
+                       std::span<const double> times, Table& X) {
+  Trajectory sweep = make_trajectory(n_);
+  load_matrix(theta);
+  sweep_forward(sweep);
+  has_x_ = false;  // the fast kernels now hold this sweep's copy
+  X.reshape(n_, times.size());
+  for (std::size_t q = 0; q < times.size(); ++q) {
+    const int node = sample_node(times[q], T_);
+    for (int i = 0; i < n_; ++i) X[i][q] = sweep[i][node];
   }
 }
 
