@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const int code = run(static_cast<int>(std::size(argv)), argv, out, err);
   std::filesystem::current_path(home);
   fuzz::check(code == kExitSuccess ||
-                  (code >= kExitInputError && code <= kExitMethodStopped),
+                  (code >= kExitInputError && code <= kExitLibraryFailure),
               "a documented exit code, neither internal nor usage");
   return 0;
 }
