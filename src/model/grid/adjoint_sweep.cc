@@ -53,12 +53,6 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
   const int n = step_count(T, dt);
   const double mdt = -dt;
   double* w = s.w.data();
-  double* k1 = s.k1.data();
-  double* k2 = s.k2.data();
-  double* k3 = s.k3.data();
-  double* k4 = s.k4.data();
-  double* y = s.y.data();
-  double* f = s.f.data();
   JumpCursor cursor(jumps, n);
   for (int j = 0; j < N; ++j) w[j] = terminal[j];
   cursor.apply(n, H, w);
@@ -66,18 +60,8 @@ void solve_adjoint(int N, double T, double dt, const double* terminal,
   for (int i = 1; i <= n; ++i) {
     if (i % kStopCheckInterval == 0 && stop_requested(stop)) return;
     const int node = n - i;
-    adjoint_rhs(N, w, A, f);
-    for (int j = 0; j < N; ++j) k1[j] = mdt * f[j];
-    for (int j = 0; j < N; ++j) y[j] = w[j] + k1[j] / 2.0;
-    adjoint_rhs(N, y, A, f);
-    for (int j = 0; j < N; ++j) k2[j] = mdt * f[j];
-    for (int j = 0; j < N; ++j) y[j] = w[j] + k2[j] / 2.0;
-    adjoint_rhs(N, y, A, f);
-    for (int j = 0; j < N; ++j) k3[j] = mdt * f[j];
-    for (int j = 0; j < N; ++j) y[j] = w[j] + k3[j];
-    adjoint_rhs(N, y, A, f);
-    for (int j = 0; j < N; ++j) k4[j] = mdt * f[j];
-    rk4_combine(N, s);
+    rk4_step(N, mdt, s,
+             [&](const double* y, double* f) { adjoint_rhs(N, y, A, f); });
     cursor.apply(node, H, w);
     for (int j = 0; j < N; ++j) Psi[j][node] = w[j];
   }

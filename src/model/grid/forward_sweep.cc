@@ -3,8 +3,9 @@
 // step s evaluates the right-hand side at t_s, the time of the node the step
 // produces: k1 = dt·f(w), k2 = dt·f(w + k1/2), k3 = dt·f(w + k2/2),
 // k4 = dt·f(w + k3), w += (2·k2 + k1 + 2·k3 + k4) / 6, summed in exactly that
-// order. The fixed order of every sum makes the trajectory reproducible to
-// the last bit; this plain version is the reference the fast kernels match.
+// order (rk4_step, shared with the adjoint sweep). The fixed order of every sum
+// makes the trajectory reproducible to the last bit; this plain version is the
+// reference the fast kernels match.
 #include "model/grid/forward_sweep.h"
 
 #include <cmath>
@@ -34,12 +35,6 @@ void solve_forward(int N, double T, double dt, const double* x0,
                    const std::atomic<int>* stop) {
   const int n = step_count(T, dt);
   double* w = s.w.data();
-  double* k1 = s.k1.data();
-  double* k2 = s.k2.data();
-  double* k3 = s.k3.data();
-  double* k4 = s.k4.data();
-  double* y = s.y.data();
-  double* f = s.f.data();
   for (int i = 0; i < N; ++i) {
     w[i] = x0[i];
     X[i][0] = w[i];
@@ -47,18 +42,9 @@ void solve_forward(int N, double T, double dt, const double* x0,
   for (int step = 1; step <= n; ++step) {
     if (step % kStopCheckInterval == 0 && stop_requested(stop)) return;
     const double t = static_cast<double>(step) * dt;
-    forward_rhs(N, w, A, t, amp, rate, f);
-    for (int i = 0; i < N; ++i) k1[i] = dt * f[i];
-    for (int i = 0; i < N; ++i) y[i] = w[i] + k1[i] / 2.0;
-    forward_rhs(N, y, A, t, amp, rate, f);
-    for (int i = 0; i < N; ++i) k2[i] = dt * f[i];
-    for (int i = 0; i < N; ++i) y[i] = w[i] + k2[i] / 2.0;
-    forward_rhs(N, y, A, t, amp, rate, f);
-    for (int i = 0; i < N; ++i) k3[i] = dt * f[i];
-    for (int i = 0; i < N; ++i) y[i] = w[i] + k3[i];
-    forward_rhs(N, y, A, t, amp, rate, f);
-    for (int i = 0; i < N; ++i) k4[i] = dt * f[i];
-    rk4_combine(N, s);
+    rk4_step(N, dt, s, [&](const double* y, double* f) {
+      forward_rhs(N, y, A, t, amp, rate, f);
+    });
     for (int i = 0; i < N; ++i) X[i][step] = w[i];
   }
 }
