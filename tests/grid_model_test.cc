@@ -132,6 +132,34 @@ TEST(GridModel, KeepsTheModelContractWithinTheGridsAccuracy) {
             {2e-3, 1e-13}, seed);
       }
     }
+    // One parameter in several entries (an exchange at one rate k both
+    // ways, and a decay at the same k): its derivative is the sum over
+    // them.
+    ProblemBuilder b({"x", "y"});
+    for (const auto& [name, value] : {std::pair("k", 0.4), {"d", -0.7}}) {
+      Parameter p;
+      p.name = name;
+      p.value = value;
+      b.add_parameter(p);
+    }
+    b.set_entry("x", "y", "k");
+    b.set_entry("y", "x", "k");
+    b.set_entry("x", "x", "d");
+    b.set_entry("y", "y", "k");
+    b.add_observable("x", {{"x", "1"}});
+    b.add_observable("y", {{"y", "1"}});
+    const int e = b.add_experiment("e");
+    b.set_x0(e, "x", "1");
+    for (const double t : {0.0, 0.5, 1.5, 3.0}) {
+      b.add_measurement(e, 0, t, 0.0);
+      b.add_measurement(e, 1, t, 0.0);
+    }
+    testing::check_model_contract(
+        b.build(),
+        [kernels](const FitProblem& p) {
+          return std::make_unique<GridModel>(p, kernels);
+        },
+        {2e-3, 1e-13}, 3);
   }
 }
 

@@ -1,13 +1,22 @@
 // The Objective's chain rule (scales, σ expressions, the ln σ terms),
-// against central differences in the method's coordinates, and its reuse of
-// the last evaluation.
+// against central differences in the method's coordinates, on a model with
+// analytic derivatives and on the closed-form and grid models; and its
+// reuse of the last evaluation.
 #include "fit/objective.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
+#include <string>
+#include <vector>
 
+#include "model/exact/exact_model.h"
+#include "model/grid/grid_model.h"
 #include "problem/problem_builder.h"
+#include "test_problems.h"
 
 namespace identify {
 namespace {
@@ -150,6 +159,15 @@ TEST(Objective, BoundsBaseValuesAndReuseOfTheLastEvaluation) {
   f.evaluate_theta(theta);
   EXPECT_EQ(f.counts().evaluations, 2);
   EXPECT_EQ(f.theta()[0], 2.0);
+  // A call the stop flag cut short is not kept: the same point again runs
+  // the model again.
+  std::atomic<int> flag{SIGTERM};
+  c.model.set_stop_flag(&flag);
+  f.evaluate(x);
+  EXPECT_TRUE(f.stop_requested());
+  flag.store(0);
+  EXPECT_EQ(f.evaluate(x), s);
+  EXPECT_EQ(f.counts().evaluations, 4);
 }
 
 TEST(Objective, UnitSigmaGivesThePlainSumOfSquaresToTheLastBit) {
@@ -173,6 +191,100 @@ TEST(Objective, UnitSigmaGivesThePlainSumOfSquaresToTheLastBit) {
     plain = d * d + plain;
   }
   EXPECT_EQ(s, plain);
+}
+
+// The Objective over the real models: ∂r/∂x and ∂S/∂x against central
+// differences of r and S in the method's coordinates x (relative to the
+// largest entry of the column, or of the gradient), with log and log10
+// scales, σ as numbers and as an expression of a free parameter (then S
+// has the ln σ terms), and ∂S/∂x = 2·Jᵀr where σ is fixed. The closed-form
+// model on a random problem with linked entries, x0 and observable
+// parameters and three experiments; the grid model on a legacy posing,
+// whose derivatives are the continuous problem's, within O(dt) of its own
+// samples' differences.
+void check_objective(const FitProblem& problem, Model& model,
+                     const std::vector<int>& free, double tolerance) {
+  Objective f(problem, model, free, problem.values());
+  const std::vector<double> x = f.coordinates(problem.values());
+  f.evaluate(x);
+  const Table J = f.jacobian();
+  const std::vector<double> g = f.gradient();
+  const std::vector<double> r = f.residuals();
+  double g_scale = 1e-12;  // the gradient's largest entry
+  for (double v : g) g_scale = std::max(g_scale, std::fabs(v));
+  for (int j = 0; j < f.size(); ++j) {
+    SCOPED_TRACE(problem.parameters[free[j]].name);
+    const double h = 1e-5 * std::max(1.0, std::fabs(x[j]));
+    std::vector<double> up = x, down = x;
+    up[j] += h;
+    down[j] -= h;
+    const double s_up = f.evaluate(up);
+    const std::vector<double> r_up = f.residuals();
+    const double s_down = f.evaluate(down);
+    const std::vector<double> r_down = f.residuals();
+    double column = 0.0;
+    for (std::size_t m = 0; m < r.size(); ++m) {
+      column = std::max(column, std::fabs(J[m][j]));
+    }
+    for (std::size_t m = 0; m < r.size(); ++m) {
+      EXPECT_NEAR(J[m][j], (r_up[m] - r_down[m]) / (2 * h),
+                  tolerance * std::max(column, 1e-12))
+          << "measurement " << m;
+    }
+    EXPECT_NEAR(g[j], (s_up - s_down) / (2 * h), tolerance * g_scale);
+    if (f.noise_is_estimated()) continue;
+    double jtr = 0.0;
+    for (std::size_t m = 0; m < r.size(); ++m) jtr += J[m][j] * r[m];
+    EXPECT_NEAR(g[j], 2 * jtr, 1e-12 * std::max(std::fabs(g[j]), 1.0));
+  }
+}
+
+// Log scales for the positive parameters named, σ = 0.5 for every other
+// measurement and σ = `noise` (a parameter) for the rest.
+void rescale(FitProblem& p, const std::vector<std::string>& logs, int noise) {
+  for (std::size_t k = 0; k < logs.size(); ++k) {
+    Parameter& q = p.parameters[p.parameter_index(logs[k])];
+    q.scale = k % 2 == 0 ? Scale::kLog : Scale::kLog10;
+    q.lower = 0.0;
+  }
+  int m = 0;
+  for (Experiment& e : p.experiments) {
+    for (Measurement& ms : e.measurements) {
+      ms.sigma = m++ % 2 == 0 ? BoundExpression(0.5)
+                              : BoundExpression::parameter(noise);
+    }
+  }
+}
+
+TEST(Objective, ContractOverTheClosedFormAndGridModels) {
+  for (const bool noise_free : {false, true}) {
+    SCOPED_TRACE(noise_free ? "noise estimated" : "noise held");
+    FitProblem exact_problem = testing::random_fit_problem(6);
+    rescale(exact_problem, {"k1", "k2", "V", "amp"},
+            exact_problem.parameter_index("base"));
+    ExactModel exact(exact_problem);
+    std::vector<int> free = exact_problem.estimated_parameters();
+    if (!noise_free) {
+      free.erase(std::find(free.begin(), free.end(),
+                           exact_problem.parameter_index("base")));
+    }
+    check_objective(exact_problem, exact, free, 1e-6);
+
+    const testing::RandomCase c(3, testing::Layout::kSharedComponent, 8);
+    FitProblem grid_problem = c.fit;
+    for (std::size_t q = 0; q < grid_problem.parameters.size(); ++q) {
+      grid_problem.parameters[q].value = c.truth.data()[q];
+    }
+    // a23 and a31 are positive at the truth of this seed; a31 is the noise
+    // too.
+    rescale(grid_problem, {"a23", "a31"}, 6);
+    for (Kernels kernels : {Kernels::kFast, Kernels::kPlain}) {
+      GridModel grid(grid_problem, kernels);
+      std::vector<int> grid_free = {0, 2, 4, 5, 6, 8};
+      if (!noise_free) grid_free = {0, 2, 4, 5, 8};
+      check_objective(grid_problem, grid, grid_free, 2e-3);
+    }
+  }
 }
 
 }  // namespace

@@ -99,8 +99,10 @@ std::string qn_text(nlopt_result result, double g, int rounds) {
   }
   switch (result) {
     case NLOPT_SUCCESS:
-      text << "gradient tolerance reached: largest scaled projected gradient "
-           << g << " (NLopt's test: <= 1e-08)";
+      // NLopt tests the point it ended on, which need not be the best one.
+      text << "gradient tolerance reached: NLopt's scaled projected gradient "
+              "<= 1e-08; at the best point its largest entry is "
+           << g;
       break;
     case NLOPT_FTOL_REACHED:
       text << "function tolerance reached: relative change of the sum of "
