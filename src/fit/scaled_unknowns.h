@@ -32,7 +32,8 @@ double usable_scale(double reference, double column, double value, double lower,
 
 class ScaledUnknowns {
  public:
-  // Scales 1, the current point at the coordinates of the objective's base.
+  // Scales 1; the current point is `start`, the coordinates x of the
+  // objective's free parameters (one each, within their bounds).
   ScaledUnknowns(Objective& objective, std::vector<double> start);
 
   Objective& objective() { return f_; }
@@ -42,7 +43,7 @@ class ScaledUnknowns {
   // Bounds of unknown j in y (infinite where the parameter has none).
   double lower(int j) const { return f_.lower(j) / scale_[j]; }
   double upper(int j) const { return f_.upper(j) / scale_[j]; }
-  // x_j at the current point, and whether it rests on a bound.
+  // x_j at the current point.
   double x(int j) const { return x_[j]; }
 
   // Residual norm sqrt(S) at the current point; NaN if the model call was
