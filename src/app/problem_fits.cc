@@ -104,7 +104,7 @@ int usable_cores() {
 }
 
 void run_fits(std::vector<ProblemFit>& fits, Method method,
-              const MonitorSettings& settings, bool keep_trace,
+              const MonitorSettings& settings, bool keep_trace, int threads,
               std::ostream& out) {
   if (fits.size() == 1) {
     run_one(fits[0], method, settings, keep_trace, out);
@@ -125,10 +125,10 @@ void run_fits(std::vector<ProblemFit>& fits, Method method,
       }
     }
   };
-  const std::size_t threads = std::min<std::size_t>(
-      fits.size(), static_cast<std::size_t>(usable_cores()));
+  const std::size_t count = std::min<std::size_t>(
+      fits.size(), static_cast<std::size_t>(std::max(threads, 1)));
   std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
   work();
   for (std::thread& t : helpers) t.join();
   for (const std::exception_ptr& e : errors) {

@@ -50,11 +50,11 @@ std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
 // Runs `method` on every fit under `settings`, each keeping its norms in its
 // own trace when `keep_trace` (for the plot). A single fit
 // writes its progress lines and --history as it goes to `out`; several run
-// on min(fits, usable cores) threads and keep theirs in `console`. An
+// on min(fits, threads) threads and keep theirs in `console`. An
 // exception thrown by a fit (out of memory) is thrown here after every
 // thread has ended.
 void run_fits(std::vector<ProblemFit>& fits, Method method,
-              const MonitorSettings& settings, bool keep_trace,
+              const MonitorSettings& settings, bool keep_trace, int threads,
               std::ostream& out);
 
 // The cores this process may run on (its CPU affinity), at least 1.

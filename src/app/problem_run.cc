@@ -110,8 +110,10 @@ int run_problem_file(const Options& opt,
   const MonitorSettings settings =
       settings_of(opt, history ? &history->stream() : nullptr);
 
+  const int threads =
+      std::min<int>(static_cast<int>(fits.size()), usable_cores());
   install_interrupt_handlers();
-  run_fits(fits, choice.method, settings, !opt.plot.empty(), out);
+  run_fits(fits, choice.method, settings, !opt.plot.empty(), threads, out);
   restore_interrupt_defaults();
   name_subject(fits);
   print_fits(fits, out, err);
@@ -128,9 +130,7 @@ int run_problem_file(const Options& opt,
   ProblemRunInfo info;
   info.loaded = &loaded;
   info.choice = choice;
-  info.threads = fits.size() > 1 ? std::min<int>(static_cast<int>(fits.size()),
-                                                 usable_cores())
-                                 : 1;
+  info.threads = threads;
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();
