@@ -76,9 +76,10 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
       report_line(out, "reduced chi-square",
                   number(st.ssr / static_cast<double>(st.dof)),
                   "chi-square/(n - p); near 1 when model and sigma are right");
-      report_line(out, "P(chi-square >= found)", number(st.chi_square_p),
-                  "on " + dof_text(st.dof) +
-                      "; small: a misfit larger than sigma explains");
+      report_line(out, "chi-square probability", number(st.chi_square_p),
+                  "P(chi-square on " + dof_text(st.dof) +
+                      " >= " + number(st.ssr) +
+                      "); small: a misfit larger than sigma explains");
     }
     report_line(out, "AIC", number(st.aic),
                 "chi-square + sum of ln(2*pi*sigma^2) + 2*p");
@@ -106,22 +107,27 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
 void error_basis(std::ostream& out, const FitStatistics& st) {
   if (!std::isfinite(st.ssr)) {
     out << "  no standard errors: the sum of squares is not finite\n";
-  } else if (st.sigma_given) {
-    out << "  standard errors from (J^T*J)^-1 with the measurements' own "
-           "sigma, J the Jacobian of r\n  with respect to the estimated "
-           "parameters on their scales; 95% interval: -/+ "
-        << number(st.t_quantile) << "*(standard error) (normal quantile)\n";
-  } else if (st.dof > 0) {
-    out << "  standard errors from s^2*(J^T*J)^-1, J the Jacobian of r with "
-           "respect to the estimated\n  parameters on their scales; 95% "
-           "interval: -/+ t*(standard error), t = "
-        << number(st.t_quantile) << " (Student's t, " << dof_text(st.dof)
-        << ")\n";
-  } else {
-    out << "  no standard errors: no degrees of freedom\n";
+    return;
   }
-  out << "  standard errors in the parameters' own units; intervals of log "
-         "and log10 parameters on\n  that scale, transformed back\n";
+  if (!st.sigma_given && st.dof <= 0) {
+    out << "  no standard errors: no degrees of freedom\n";
+    return;
+  }
+  out << (st.sigma_given
+              ? "  standard errors from (J^T*J)^-1 with the measurements' own "
+                "sigma, J the Jacobian of r\n"
+              : "  standard errors from s^2*(J^T*J)^-1, J the Jacobian of r\n")
+      << "  with respect to the estimated parameters on their scales, in the "
+         "parameters' own units;\n"
+      << "  95% interval: -/+ ";
+  if (st.sigma_given) {
+    out << number(st.t_quantile) << "*(standard error) (normal quantile)";
+  } else {
+    out << "t*(standard error), t = " << number(st.t_quantile)
+        << " (Student's t, " << dof_text(st.dof) << ")";
+  }
+  out << ",\n  for log and log10 parameters on that scale and transformed "
+         "back\n";
 }
 
 std::string interval(const ParameterEstimate& e) {
@@ -161,7 +167,7 @@ void fit_sections(std::ostream& out, const ProblemReport::Fit& fit) {
   if (!view.experiment.empty()) {
     out << "\nExperiment " << view.experiment << "\n";
   } else {
-    out << '\n';
+    out << "\nFit\n";
   }
   report_line(out, "stop", fit.stop);
   report_line(out, "iterations", std::to_string(fit.iterations));
