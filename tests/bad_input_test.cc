@@ -1,7 +1,8 @@
 // Bad input files through the built program, for one fault of each kind: the
 // exact diagnostics on stderr (warnings first), the input-error exit code,
 // nothing on stdout but the confirmation of a problem file that loaded, and
-// no result file. The readers' own tests hold every message.
+// no result file; and the same for problem files and their data tables. The
+// readers' own tests hold every message.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -109,5 +110,193 @@ TEST(BadInput, OnlyRegularFilesAreRead) {
   }
 }
 
+// The problem file and its data tables through the program: one fault of
+// each kind, each with its exact message and the input-error exit code,
+// nothing on stdout and no file written. The reader's own tests place every
+// message; this shows that the run stops on each before any work.
+const char* kGoodYaml = R"(states: [gut, central]
+parameters:
+  ka: {lower: 0.01, upper: 20, scale: log10, value: 1}
+  ke: {lower: 0.001, upper: 5, scale: log, value: 0.1}
+  V:  {lower: 0.01, upper: 10, value: 0.5}
+  F:  {value: 1, estimate: false}
+matrix:
+  gut:     {gut: -ka}
+  central: {gut: ka, central: -ke}
+observables:
+  conc: {states: {central: 1/V}, sigma: 0.5}
+experiments:
+  - {id: s1, x0: {gut: 4.02 * F}}
+  - {id: s2, x0: {gut: 4.40 * F}, parameters: {ka: 2}}
+data: data.csv
+)";
+const char* kGoodTable =
+    "experiment,observable,time,measurement\ns1,conc,0.25,2.84\n"
+    "s2,conc,0.5,6.1\n";
+
+// `text` with its first `from` replaced by `to` (which must be there).
+std::string edited(const std::string& text, const std::string& from,
+                   const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at == std::string::npos) return text;
+  return text.substr(0, at) + to + text.substr(at + from.size());
+}
+
+TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
+  const std::string Y = kGoodYaml;
+  const std::string D = kGoodTable;
+  const std::string header = "experiment,observable,time,measurement\n";
+  const struct {
+    std::string problem;  // empty: no problem.yaml
+    std::string data;     // empty: no data.csv
+    std::string message;  // after "identify: "
+  } cases[] = {
+      {"", D, "problem.yaml: cannot open: No such file or directory"},
+      {Y, "", "data.csv: cannot open: No such file or directory"},
+      {edited(Y, "central]", "central"), D,
+       "problem.yaml:2:11: expected valid YAML, found a syntax error: end of "
+       "sequence flow not found"},
+      {edited(Y, "  V: ", "\tV: "), D,
+       "problem.yaml:5:1: expected blanks for indentation, found a tab"},
+      {edited(Y, "matrix:", "matrx:"), D,
+       "problem.yaml:7:1: expected states, parameters, matrix, inputs, "
+       "observables, experiments, doses or data, found \"matrx\""},
+      {edited(Y, "data: data.csv\n", ""), D,
+       "problem.yaml:1:1: expected a key \"data\", found none"},
+      {edited(Y, "  F:", "  V:"), D,
+       "problem.yaml:6:3: expected a key not given before in this mapping, "
+       "found \"V\""},
+      {edited(Y, "{value: 1, estimate: false}", "1"), D,
+       "problem.yaml:6:7: expected a mapping of lower, upper, scale, value and "
+       "estimate, found \"1\""},
+      {edited(Y, "  V: ", "  2V:"), D,
+       "problem.yaml:5:3: expected a parameter name (letters, digits and "
+       "underscores, not starting with a digit), found \"2V\""},
+      {edited(Y, "[gut, central]", "[gut, gut]"), D,
+       "problem.yaml:1:15: expected a state name not used before, found "
+       "\"gut\""},
+      {edited(Y, "[gut, central]", "[]"), D,
+       "problem.yaml:1:9: expected at least one state, found none"},
+      {edited(Y, "upper: 20", "upper: five"), D,
+       "problem.yaml:3:28: expected a number for upper, found \"five\""},
+      {edited(Y, "estimate: false", "estimate: no"), D,
+       "problem.yaml:6:28: expected true or false for estimate, found \"no\""},
+      {edited(Y, "scale: log,", "scale: ln,"), D,
+       "problem.yaml:4:39: expected a scale lin, log or log10, found \"ln\""},
+      {edited(Y, "lower: 0.01, upper: 10", "lower: 11, upper: 10"), D,
+       "problem.yaml:5:3: parameter V: expected a lower bound not above the "
+       "upper bound 10, found 11"},
+      {edited(Y, "value: 0.5", "value: 12"), D,
+       "problem.yaml:5:3: parameter V: expected a value from 0.01 to 10, "
+       "found 12"},
+      {edited(Y, "lower: 0.001", "lower: 0"), D,
+       "problem.yaml:4:15: expected parameter ke: a lower bound above 0 for a "
+       "log-scaled parameter, found 0"},
+      {edited(Y, "{value: 1, estimate: false}", "{estimate: false}"), D,
+       "problem.yaml:6:3: expected parameter F: a value for a parameter that "
+       "is not estimated, found none"},
+      {edited(Y, "central: -ke}", "central: -kel}"), D,
+       "problem.yaml:9:32: expected a declared parameter, found \"kel\""},
+      {edited(Y, "1/V}", "1/(V}"), D,
+       "problem.yaml:11:32: expected \")\", found end of expression"},
+      {edited(Y, "{gut: ka,", "{blood: ka,"), D,
+       "problem.yaml:9:13: expected a state (gut, central), found \"blood\""},
+      {edited(Y, "sigma: 0.5", "sigma: 0"), D,
+       "problem.yaml:11:41: expected a sigma above 0, found 0"},
+      {edited(Y, "id: s2", "id: s1"), D,
+       "problem.yaml:14:10: expected an experiment id not used before, found "
+       "\"s1\""},
+      {edited(Y, "{ka: 2}", "{kb: 2}"), D,
+       "problem.yaml:14:48: experiment s2: expected a declared parameter to "
+       "override, found \"kb\""},
+      {edited(Y, "x0: {gut: 4.02 * F}}",
+              "x0: {gut: 4.02 * F}, doses: [{time: 0, state: gut, amount: 1, "
+              "duration: 0}]}"),
+       D,
+       "problem.yaml:13:43: expected an infusion duration above 0 (for a dose "
+       "given at once, use a bolus: no duration), found 0"},
+      {Y, "\n", "data.csv:1:1: expected a header row, found end of file"},
+      {Y, edited(D, "time", "tme"),
+       "data.csv:1:23: expected a column experiment, observable, time, "
+       "measurement or sigma, found \"tme\""},
+      {Y, edited(D, "experiment,", ""),
+       "data.csv:1:1: expected a column \"experiment\" (the problem has 2 "
+       "experiments), found none"},
+      {Y, header + "s1,conc,0.25,2.84,7\n",
+       "data.csv:2:19: expected 4 fields as in the header, found 5"},
+      {Y, header + "s3,conc,0.25,2.84\n",
+       "data.csv:2:1: expected an experiment (s1, s2), found \"s3\""},
+      {Y, header + "s1,Conc,0.25,2.84\n",
+       "data.csv:2:4: expected an observable (conc), found \"Conc\""},
+      {Y, header + "s1,conc,0.25,\"2,84\"\n",
+       "data.csv:2:14: expected a number with a decimal point, found "
+       "\"2,84\""},
+      {Y, header + "s1,conc,0.25,high\n",
+       "data.csv:2:14: expected a number, found \"high\""},
+      {Y, header + "s1,conc,0.25,1e999\n",
+       "data.csv:2:14: expected a finite number, found \"1e999\""},
+      {Y, header + "s1,conc,-0.5,2.84\n",
+       "data.csv:2:9: expected a time of 0 or more, found \"-0.5\""},
+      {Y, header + "s1,conc,NA,2.84\n",
+       "data.csv:2:9: expected a time, found \"NA\""},
+      {Y, header + "s1,conc,0.25,\"2.84\n",
+       "data.csv:2:14: expected a closing quote for this field, found end of "
+       "file"},
+  };
+  EXPECT_GE(std::size(cases), 25u);
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    if (!c.problem.empty()) dir.write("problem.yaml", c.problem);
+    if (!c.data.empty()) dir.write("data.csv", c.data);
+    const std::vector<std::string> before = dir.names();
+    const RunResult r = dir.run("problem.yaml --report fit.txt");
+    EXPECT_EQ(r.exit_code, 3) << c.message;
+    EXPECT_EQ(r.err, "identify: " + c.message + "\n");
+    EXPECT_EQ(r.out, "") << c.message;
+    EXPECT_EQ(dir.names(), before) << c.message;
+  }
+}
+
+// Files that are not what a table or problem file can be: a directory, a
+// FIFO without a writer, a file beyond the size limit (sparse: nothing is
+// read before its size is checked).
+TEST(BadInput, ProblemFilesMustBeRegularFilesOfBoundedSize) {
+  const struct {
+    const char* kind;
+    std::string message;
+  } cases[] = {
+      {"directory", "problem.yaml: cannot read: Is a directory"},
+      {"fifo", "problem.yaml: not a regular file"},
+      {"huge",
+       "problem.yaml: expected a file of at most 16 MiB, found "
+       "16777217 bytes"},
+      {"huge table",
+       "data.csv: expected a file of at most 256 MiB, found "
+       "268435457 bytes"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    dir.write("problem.yaml", kGoodYaml);
+    dir.write("data.csv", kGoodTable);
+    const std::string kind = c.kind;
+    const std::string name = kind == "huge table" ? "data.csv" : "problem.yaml";
+    if (kind == "directory" || kind == "fifo") {
+      std::filesystem::remove(dir.file(name));
+      if (kind == "directory") {
+        std::filesystem::create_directory(dir.file(name));
+      } else {
+        ASSERT_EQ(mkfifo(dir.file(name).c_str(), 0600), 0);
+      }
+    } else {
+      std::filesystem::resize_file(
+          dir.file(name), kind == "huge" ? (16u << 20) + 1 : (256u << 20) + 1);
+    }
+    const RunResult r = dir.run("problem.yaml");
+    EXPECT_EQ(r.exit_code, 3) << kind;
+    EXPECT_EQ(r.err, "identify: " + c.message + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("problem.parameters.tsv")));
+  }
+}
 }  // namespace
 }  // namespace identify::testing

@@ -268,5 +268,67 @@ TEST(FitStatistics, LogScaledParametersGetErrorsInTheirOwnUnits) {
   }
 }
 
+// y = A·exp(−k·t) at t = 1..n with the same data posed with unit sigma
+// and with sigma 0.05: with sigma given the errors are not scaled by s, so
+// the standard errors differ by 0.05/s; S/0.05² is chi-square, with the
+// closed-form tail of χ² on 6 degrees of freedom and the normal quantile;
+// standard errors exist without degrees of freedom; and an interval beyond
+// a bound is cut there and marked.
+TEST(FitStatistics, GivenSigmaIsTakenAsKnownAndIntervalsStopAtBounds) {
+  // `upper`: the upper bound of k.
+  const auto posed = [](const char* sigma, int n, double upper) {
+    ProblemBuilder b({"x"});
+    for (const auto& [name, value] : {std::pair("A", 2.0), {"k", 0.3}}) {
+      Parameter p;
+      p.name = name;
+      p.value = value;
+      p.lower = 0.0;
+      p.upper = p.name == "k" ? upper : 100.0;
+      b.add_parameter(p);
+    }
+    b.set_entry("x", "x", "-k");
+    b.add_observable("y", {{"x", "1"}}, "0", sigma);
+    const int e = b.add_experiment("e");
+    b.set_x0(e, "x", "A");
+    for (int q = 1; q <= n; ++q) {
+      b.add_measurement(e, 0, q, 2.0 * std::exp(-0.3 * q) + 0.02 * std::sin(q));
+    }
+    return b.build();
+  };
+  const std::vector<double> theta = {2.0, 0.3};
+  const FitStatistics unit = statistics(posed("1", 8, 100.0), theta);
+  const FitStatistics given = statistics(posed("0.05", 8, 100.0), theta);
+  EXPECT_FALSE(unit.sigma_given);
+  ASSERT_TRUE(given.sigma_given);
+  EXPECT_NEAR(given.ssr, unit.ssr / 0.0025, 1e-14);
+  const double s = unit.residual_standard_error;
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_NEAR(given.parameters[k].standard_error,
+                unit.parameters[k].standard_error * 0.05 / s,
+                1e-9 * given.parameters[k].standard_error);
+  }
+  EXPECT_NEAR(given.t_quantile, 1.959963984540054, 1e-12);
+  const double h = given.ssr / 2.0;
+  EXPECT_NEAR(given.chi_square_p, std::exp(-h) * (1.0 + h + h * h / 2.0),
+              1e-12);
+  EXPECT_NEAR(given.aic,
+              given.ssr + 8.0 * std::log(2.0 * std::numbers::pi * 0.0025) + 4.0,
+              1e-12);
+
+  const FitStatistics two = statistics(posed("0.05", 2, 100.0), theta);
+  EXPECT_EQ(two.dof, 0);
+  EXPECT_TRUE(std::isnan(two.chi_square_p));
+  EXPECT_GT(two.parameters[1].standard_error, 0.0);
+
+  const FitProblem tight = posed("0.05", 8, 0.3001);
+  FitStatistics cut = statistics(tight, theta);
+  ASSERT_GT(cut.parameters[1].upper95, 0.3001);
+  cut_at_bounds(tight, cut);
+  EXPECT_EQ(cut.parameters[1].upper95, 0.3001);
+  EXPECT_TRUE(cut.parameters[1].upper_cut);
+  EXPECT_FALSE(cut.parameters[1].lower_cut || cut.parameters[0].upper_cut);
+  EXPECT_EQ(cut.parameters[0].upper95, given.parameters[0].upper95);
+}
+
 }  // namespace
 }  // namespace identify

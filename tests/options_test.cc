@@ -164,6 +164,62 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
   }
 }
 
+// A problem file argument, its defaults, and the options that belong to
+// one kind of input only.
+TEST(Options, ProblemFileArgumentsAndTheirOptions) {
+  Parse p({"dir/fit.YML", "--separately", "--plot-log-y"});
+  ASSERT_TRUE(p.result.options) << p.err.str();
+  const Options& o = *p.result.options;
+  EXPECT_EQ(o.problem, "dir/fit.YML");
+  EXPECT_EQ(o.parameters, "dir/fit.parameters.tsv");
+  EXPECT_EQ(o.fit, "dir/fit.fit.tsv");
+  EXPECT_TRUE(o.separately && o.plot_log_y);
+  EXPECT_EQ(input_kind(o), InputKind::kProblemFile);
+  EXPECT_EQ(run_choice(o, input_kind(o)).model, ModelKind::kExact);
+  EXPECT_EQ(run_choice(o, input_kind(o)).method, Method::kLm);
+  Parse named({"p.yaml", "--parameters", "a.tsv", "--fit=b.tsv"});
+  ASSERT_TRUE(named.result.options);
+  EXPECT_EQ(named.result.options->parameters, "a.tsv");
+  EXPECT_EQ(named.result.options->fit, "b.tsv");
+  Parse convert({"--convert", "a.txt", "b.txt"});
+  ASSERT_TRUE(convert.result.options);
+  EXPECT_EQ(convert.result.options->input, "a.txt");
+  EXPECT_EQ(convert.result.options->data, "b.txt");
+
+  const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
+      {{"input.txt"},
+       "expected a problem file ending in .yaml or .yml, found \"input.txt\""},
+      {{".yaml"},
+       "expected a problem file ending in .yaml or .yml, found \".yaml\""},
+      {{"a.yaml", "b.yaml", "c.yaml"},
+       "expected at most one problem file, found 3 arguments: \"a.yaml\", "
+       "\"b.yaml\", ..."},
+      {{"--separately"},
+       "--separately: expected a problem file argument (identify PROBLEM.yaml "
+       "--separately ...), found none"},
+      {{"--fit", "f.tsv"},
+       "--fit: expected a problem file argument (identify PROBLEM.yaml --fit "
+       "...), found none"},
+      {{"p.yaml", "--output", "o.txt"},
+       "--output: expected no legacy file with a problem file (its results "
+       "go to --parameters and --fit), found \"o.txt\""},
+      {{"p.yaml", "--data", "d.txt"},
+       "--data: expected no legacy file with a problem file (its results go "
+       "to --parameters and --fit), found \"d.txt\""},
+      {{"p.yaml", "--parameters", ""},
+       "--parameters: expected a file or directory name, found \"\""},
+      {{"--convert", "a.txt"},
+       "--convert: expected the problem file and the measurement file "
+       "(input.txt input_data.txt) or nothing, found 1 file name"},
+  };
+  for (const auto& [args, message] : cases) {
+    Parse q(args);
+    EXPECT_FALSE(q.result.options) << message;
+    EXPECT_EQ(q.result.exit_code, 2) << message;
+    EXPECT_EQ(q.err.str(), "identify: " + message + "\n");
+  }
+}
+
 TEST(Options, HelpVersionAndWorkingDirectoryThroughTheBinary) {
   const testing::ScratchDir dir;
   const testing::RunResult help = dir.run("--help");

@@ -10,6 +10,7 @@
 #include <limits>
 #include <regex>
 
+#include "output/plot_layout.h"
 #include "run_binary.h"
 
 namespace identify {
@@ -182,6 +183,46 @@ TEST(PlotFile, DegenerateDataIsStillDrawn) {
   }
   EXPECT_NE(svg_text(dir.read("fit.svg")).find("no positive finite norms"),
             std::string::npos);
+}
+
+// Panels of a problem file: the series replace the component panels, a
+// logarithmic axis drops what is not above 0 (breaking the line there) and
+// ends on whole decades, and the residual panel has its zero line.
+TEST(PlotFile, SeriesOnALogAxisAndTheResidualPanel) {
+  PlotData d;
+  d.times = {0.0, 1.0};
+  d.trajectory = Table(1, 2, 1.0);
+  d.panels = {{0, {1.0}, {1.0}}};
+  d.series = {{"conc, s1",
+               "conc",
+               {0, 1, 2, 3},
+               {0.0, 0.5, 20.0, 0.3},
+               {1.0, 2.0},
+               {0.4, -1.0}},
+              {"conc, s2", "conc", {0, 1}, {0.0, -2.0}, {1.0}, {0.0}}};
+  d.log_y = true;
+  d.residuals = true;
+  d.residual_time = {1.0, 2.0};
+  d.residual_value = {-0.5, 1.5};
+  const plot::Page page = plot::layout("svg", d);
+  ASSERT_EQ(page.panels.size(), 4u);
+  const plot::Panel& s1 = page.panels[0];
+  EXPECT_EQ(s1.title, "conc, s1");
+  EXPECT_TRUE(s1.log_y);
+  // log10 of 0.5, 20 and 0.3, the 0 left out; the marker at -1 too.
+  EXPECT_EQ(s1.line_x, (std::vector<double>{1, 2, 3}));
+  EXPECT_NEAR(s1.line_y[1], std::log10(20.0), 1e-15);
+  EXPECT_EQ(s1.mark_x, (std::vector<double>{1.0}));
+  EXPECT_EQ(s1.y_min, -1.0);
+  EXPECT_EQ(s1.y_max, 2.0);
+  EXPECT_NE(s1.legend_corner, 0);
+  EXPECT_EQ(page.panels[1].note, "no values above 0 for a logarithmic axis");
+  const plot::Panel& r = page.panels[2];
+  EXPECT_EQ(r.title, "weighted residuals");
+  EXPECT_EQ(r.line_y, (std::vector<double>{0.0, 0.0}));
+  EXPECT_LT(r.y_min, -0.5);
+  EXPECT_GT(r.y_max, 1.5);
+  EXPECT_EQ(page.panels[3].title, "residual norm");
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
 }
 
 struct NamedFile {
-  const char* option;  // "--output", or "standard output"
+  std::string option;  // "--output", or "standard output"
   std::string name;
   FileIdentity id;
 };
@@ -75,35 +75,52 @@ void add_console_file(int fd, const char* what, std::vector<NamedFile>& taken) {
 }
 
 std::string conflict(const NamedFile& output, const NamedFile& other) {
-  return std::string(output.option) + ": expected a file other than " +
-         other.option + ", found \"" + output.name + "\"";
+  return output.option + ": expected a file other than " + other.option +
+         ", found \"" + output.name + "\"";
 }
 
 }  // namespace
 
-std::string check_file_names(const Options& opt) {
+std::string check_distinct_files(const std::vector<RunFile>& inputs,
+                                 const std::vector<RunFile>& outputs) {
   std::vector<NamedFile> taken;
   add_console_file(STDOUT_FILENO, "standard output", taken);
   add_console_file(STDERR_FILENO, "standard error", taken);
-  taken.push_back({"--input", opt.input, identity_of(opt.input)});
-  taken.push_back({"--data", opt.data, identity_of(opt.data)});
-  const std::pair<const char*, const std::string*> outputs[] = {
-      {"--output", &opt.output},
-      {"--history", &opt.history},
-      {"--report", &opt.report},
-      {"--plot", &opt.plot},
-      {"--trajectory", &opt.trajectory}};
-  for (const auto& [option, name] : outputs) {
-    if (name->empty() || (*name == "-" && std::string(option) == "--report")) {
+  for (const RunFile& in : inputs) {
+    taken.push_back({in.label, in.name, identity_of(in.name)});
+  }
+  for (const RunFile& out : outputs) {
+    if (out.name.empty() || (out.name == "-" && out.label == "--report")) {
       continue;
     }
-    const NamedFile output{option, *name, identity_of(*name)};
+    const NamedFile output{out.label, out.name, identity_of(out.name)};
     for (const NamedFile& other : taken) {
       if (same_file(output.id, other.id)) return conflict(output, other);
     }
     taken.push_back(output);
   }
   return "";
+}
+
+std::string check_file_names(const Options& opt) {
+  return check_distinct_files({{"--input", opt.input}, {"--data", opt.data}},
+                              {{"--output", opt.output},
+                               {"--history", opt.history},
+                               {"--report", opt.report},
+                               {"--plot", opt.plot},
+                               {"--trajectory", opt.trajectory}});
+}
+
+std::string check_problem_file_names(const Options& opt,
+                                     const std::vector<RunFile>& tables) {
+  std::vector<RunFile> inputs = {{"the problem file", opt.problem}};
+  inputs.insert(inputs.end(), tables.begin(), tables.end());
+  return check_distinct_files(inputs, {{"--parameters", opt.parameters},
+                                       {"--fit", opt.fit},
+                                       {"--history", opt.history},
+                                       {"--report", opt.report},
+                                       {"--plot", opt.plot},
+                                       {"--trajectory", opt.trajectory}});
 }
 
 void clear_stale_temps(const std::string& name, std::ostream& err) {

@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "app/options.h"
 
@@ -23,6 +24,27 @@ namespace identify {
 // message, e.g. `--report: expected a file other than --output, found
 // "output.txt"`.
 std::string check_file_names(const Options& opt);
+
+// A file of a run and what messages call it: an option ("--fit") or a
+// description ("the problem file").
+struct RunFile {
+  std::string label;
+  std::string name;
+};
+
+// The rule of check_file_names for any inputs and outputs: each output is
+// compared with standard output and error, the inputs and the outputs
+// before it. Empty names are skipped, as is "-" for --report.
+std::string check_distinct_files(const std::vector<RunFile>& inputs,
+                                 const std::vector<RunFile>& outputs);
+
+// check_file_names for a problem file run: the inputs are the problem file
+// and the data and dose tables it names (`tables`, as opened, labelled "a
+// data table" or "a dose table"), the outputs
+// --parameters, --fit, --history, --report, --plot and --trajectory; e.g.
+// `--fit: expected a file other than a data table, found "data.csv"`.
+std::string check_problem_file_names(const Options& opt,
+                                     const std::vector<RunFile>& tables);
 
 // Removes the stale temporary files of the output `name` (stale_temps.h)
 // and says so on `err` in one line if there were any.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/input_arguments.h"
 #include "output/plot_file.h"
 
 namespace identify {
@@ -205,9 +206,28 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        ".png or .pdf)",
        &o.plot},
       {"--trajectory", "FILE",
-       "Write the fitted model at the 3001 grid times to FILE (CSV: "
-       "t,x1,...,xN)",
+       "Write the fitted model to FILE (CSV): at the 3001 grid times "
+       "(t,x1,...,xN), or for a problem file per experiment on a fine grid "
+       "(experiment,time,states...,observables...)",
        &o.trajectory},
+      {"--plot-log-y", "",
+       "Plot the measured values and the model on a logarithmic axis", nullptr,
+       &o.plot_log_y},
+      {"--parameters", "FILE",
+       "Problem file: the parameter table (default PROBLEM.parameters.tsv)",
+       &o.parameters},
+      {"--fit", "FILE",
+       "Problem file: the table of measurements and model values (default "
+       "PROBLEM.fit.tsv)",
+       &o.fit},
+      {"--separately", "",
+       "Problem file: fit every experiment on its own, in parallel", nullptr,
+       &o.separately},
+      {"--convert", "",
+       "Write the problem file equivalent to input.txt and input_data.txt "
+       "(or the two files named) to standard output and its data table "
+       "beside it; no fit",
+       nullptr, &o.convert},
       {"--no-pause", "",
        "Never wait for Enter (no wait either when standard input is not a "
        "terminal)",
@@ -262,7 +282,9 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
   for (const auto& [option, value] :
        {std::pair<const char*, const std::string*>{"--history", &o.history},
         {"--report", &o.report},
-        {"--trajectory", &o.trajectory}}) {
+        {"--trajectory", &o.trajectory},
+        {"--parameters", &o.parameters},
+        {"--fit", &o.fit}}) {
     if (app.count(option)) require_nonempty(option, *value);
   }
   if (app.count("--plot")) check_plot_name(o.plot);
@@ -278,7 +300,8 @@ ParsedOptions parse_options(int argc, const char* const* argv,
   CLI::App app{
       "identify: finds the matrix A of dx/dt = A x + amp*exp(rate*t) from "
       "measured samples of x.\nReads input.txt and input_data.txt, writes "
-      "output.txt.",
+      "output.txt; or fits the problem file PROBLEM.yaml and writes "
+      "PROBLEM.parameters.tsv and PROBLEM.fit.tsv.",
       "identify"};
   app.set_version_flag("--version",
                        std::string("identify ") + IDENTIFY_VERSION);
@@ -289,12 +312,19 @@ ParsedOptions parse_options(int argc, const char* const* argv,
       app.add_flag(s.name, *s.flag, s.help);
     }
   }
+  std::vector<std::string> arguments;
+  app.add_option("PROBLEM.yaml", arguments,
+                 "Problem file to fit (with --convert: the two legacy files)");
   try {
     const std::vector<std::string> args = checked_arguments(argc, argv, specs);
     std::vector<const char*> pointers;
     for (const std::string& a : args) pointers.push_back(a.c_str());
     app.parse(static_cast<int>(pointers.size()), pointers.data());
     check_values(app, raw, o);
+    const std::string message = take_arguments(
+        o, arguments,
+        [&](const char* option) { return app.count(option) > 0; });
+    if (!message.empty()) throw BadValue{message};
   } catch (const BadValue& bad) {
     err << "identify: " << bad.message << std::endl;
     return {std::nullopt, kExitUsage};
@@ -307,11 +337,19 @@ ParsedOptions parse_options(int argc, const char* const* argv,
   return {o, kExitSuccess};
 }
 
+InputKind input_kind(const Options& options) {
+  return options.problem.empty() ? InputKind::kLegacyFiles
+                                 : InputKind::kProblemFile;
+}
+
 RunChoice run_choice(const Options& options, InputKind input) {
   RunChoice choice;
   switch (input) {
     case InputKind::kLegacyFiles:
       choice = {ModelKind::kGrid, Method::kDescent};
+      break;
+    case InputKind::kProblemFile:
+      choice = {ModelKind::kExact, Method::kLm};
       break;
   }
   if (options.model) choice.model = *options.model;

@@ -1,7 +1,10 @@
 // Command-line options. A run without arguments reads input.txt and
 // input_data.txt in the working directory, runs the plain descent on the
 // grid model with no iteration limit and writes output.txt, pausing where a
-// person is at a terminal.
+// person is at a terminal. A run with a problem file (`identify
+// PROBLEM.yaml`) fits it with its own defaults and writes the result tables
+// PROBLEM.parameters.tsv and PROBLEM.fit.tsv; `--convert` writes the problem
+// file and data table equivalent to the two legacy files instead of fitting.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,15 @@ struct Options {
   std::string report;      // fit report; "-": stderr; empty: none
   std::string plot;        // .svg, .png or .pdf; empty: none
   std::string trajectory;  // CSV of the fitted model; empty: none
+  // The problem file (a .yaml or .yml argument); empty: the legacy files.
+  std::string problem;
+  // Result tables of a problem file; set to PROBLEM.parameters.tsv and
+  // PROBLEM.fit.tsv when not given.
+  std::string parameters;
+  std::string fit;
+  bool separately = false;  // fit every experiment on its own
+  bool plot_log_y = false;  // logarithmic axis for the measured values
+  bool convert = false;     // --convert: write the legacy files' problem file
   bool no_pause = false;
   bool quiet = false;
   std::int64_t max_iter = 0;  // 0: no limit
@@ -33,8 +45,12 @@ struct Options {
   std::optional<ModelKind> model;
 };
 
-// What a run reads: the two legacy files (the only input so far).
-enum class InputKind { kLegacyFiles };
+// What a run reads: the two legacy files, or a problem file with its data
+// tables.
+enum class InputKind { kLegacyFiles, kProblemFile };
+
+// The input of the run that `options` describe.
+InputKind input_kind(const Options& options);
 
 // The model and method of a run.
 struct RunChoice {
@@ -44,7 +60,8 @@ struct RunChoice {
 
 // The model and method the options name, else the defaults of the input:
 // for the legacy files the grid model and the descent, the original
-// program. The one place where defaults are chosen.
+// program; for a problem file the exact model and lm. The one place where
+// defaults are chosen.
 RunChoice run_choice(const Options& options, InputKind input);
 
 // Outcome of parsing: either options to run with, or an exit code (help or

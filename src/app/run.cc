@@ -17,11 +17,13 @@
 #include <ostream>
 
 #include "app/console.h"
+#include "app/convert.h"
 #include "app/exit_codes.h"
 #include "app/file_names.h"
 #include "app/fit_input.h"
 #include "app/fit_outputs.h"
 #include "app/options.h"
+#include "app/problem_run.h"
 #include "fit/constraint_check.h"
 #include "fit/method.h"
 #include "input/input_error.h"
@@ -159,13 +161,18 @@ int run_with(const Options& opt, Clock::time_point start, std::ostream& out,
         << "\": " << std::strerror(errno) << std::endl;
     return kExitUsage;
   }
-  const std::string clash = check_file_names(opt);
-  if (!clash.empty()) {
-    err << "identify: " << clash << std::endl;
-    return kExitUsage;
+  const bool legacy = input_kind(opt) == InputKind::kLegacyFiles;
+  if (legacy && !opt.convert) {
+    const std::string clash = check_file_names(opt);
+    if (!clash.empty()) {
+      err << "identify: " << clash << std::endl;
+      return kExitUsage;
+    }
   }
   std::vector<std::string> warnings;
   try {
+    if (opt.convert) return convert_legacy_files(opt, warnings, out, err);
+    if (!legacy) return run_problem_file(opt, start, out, err);
     return identify_and_write(opt, start, warnings, out, err);
   } catch (const InputError& e) {
     flush_warnings(err, warnings);

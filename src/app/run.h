@@ -1,7 +1,9 @@
 // The whole run of the program, once: load the problem (the two legacy
 // files: read them, anchor point 0 of every series at the initial value of
 // the component it observes), build the model, solve, write the result
-// file, print the report and the elapsed time.
+// file, print the report and the elapsed time. A problem file argument
+// runs that instead (problem_run.h), and --convert converts the legacy
+// files (convert.h).
 #pragma once
 
 #include <iosfwd>

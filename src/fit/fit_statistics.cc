@@ -13,11 +13,17 @@
 // measurement) is its own flat direction and is kept out of the
 // decomposition. Gaussian errors of unknown variance give
 // −2 log L = n·(ln 2π + ln(S/n) + 1) at the maximum, with p + 1 parameters.
+// When the measurements carry their own sigma the weighted residuals have
+// unit variance if the model is right: S is then χ² on n − p degrees of
+// freedom, the covariance is (JᵀJ)⁻¹ as it stands, and the intervals take
+// the normal quantile.
 #include "fit/fit_statistics.h"
 
 #include <Eigen/Core>
 #include <Eigen/SVD>
 #include <algorithm>
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <limits>
@@ -45,7 +51,9 @@ ParameterStatus status_of(const Parameter& p, double value) {
 }
 
 // n, p and the sum of squares give everything but the parameters' part.
-void residual_statistics(FitStatistics& st) {
+// `log_sigma` is Σ ln(2π·σ_m²) over the counted measurements: with sigma
+// given, −2 log L = S + that.
+void residual_statistics(FitStatistics& st, double log_sigma) {
   const double n = static_cast<double>(st.residuals);
   const int p = st.free_parameters;
   st.dof = st.residuals - p;
@@ -54,13 +62,25 @@ void residual_statistics(FitStatistics& st) {
   st.residual_standard_error =
       st.dof > 0 ? std::sqrt(st.ssr / static_cast<double>(st.dof)) : kNaN;
   st.t_quantile = kNaN;
-  if (st.dof > 0) {
+  st.chi_square_p = kNaN;
+  if (st.sigma_given) {
+    st.t_quantile = boost::math::quantile(
+        boost::math::normal_distribution<double>(), 0.975);
+    if (st.dof > 0 && std::isfinite(st.ssr)) {
+      const boost::math::chi_squared_distribution<double> chi2(
+          static_cast<double>(st.dof));
+      st.chi_square_p = boost::math::cdf(boost::math::complement(chi2, st.ssr));
+    }
+  } else if (st.dof > 0) {
     const boost::math::students_t_distribution<double> t(
         static_cast<double>(st.dof));
     st.t_quantile = boost::math::quantile(t, 0.975);
   }
   st.aic = st.bic = kNaN;
-  if (st.residuals > 0) {
+  if (st.sigma_given) {
+    st.aic = st.ssr + log_sigma + 2.0 * p;
+    st.bic = st.ssr + log_sigma + std::log(n) * p;
+  } else if (st.residuals > 0) {
     const double m2logl =
         n * (std::log(2.0 * std::numbers::pi) + std::log(st.ssr / n) + 1.0);
     st.aic = m2logl + 2.0 * (p + 1);
@@ -185,9 +205,9 @@ void identifiability(const FitProblem& problem, const ScaledJacobian& sj,
     determined[c] = V.row(c).tail(q - r).norm() <= kNullShare;
     ParameterEstimate& e = st.parameters[sj.active[c]];
     e.determined = determined[c] != 0;
-    if (!e.determined || st.dof <= 0) continue;
-    const double se_x =
-        st.residual_standard_error * std::sqrt(C(c, c)) / sj.norms[c];
+    if (!e.determined || (!st.sigma_given && st.dof <= 0)) continue;
+    const double s = st.sigma_given ? 1.0 : st.residual_standard_error;
+    const double se_x = s * std::sqrt(C(c, c)) / sj.norms[c];
     set_estimate(e, problem.parameters[sj.active[c]], se_x, st.t_quantile);
   }
   for (Eigen::Index a = 0; a < q; ++a) {
@@ -221,24 +241,45 @@ FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
                       std::vector<double>(theta.begin(), theta.end()));
   objective.evaluate(objective.coordinates(theta));
   std::vector<int> rows;  // the counted measurements
+  double log_sigma = 0.0;
   int m = 0;
   for (const Experiment& e : problem.experiments) {
     for (const Measurement& ms : e.measurements) {
       if (ms.counted) {
         rows.push_back(m);
+        if (!ms.sigma.is_constant() || ms.sigma.constant_value() != 1.0) {
+          st.sigma_given = true;
+        }
         const double r = objective.residuals()[m];
         st.ssr += r * r;
+        const double sigma = objective.sigmas()[m];
+        log_sigma += std::log(2.0 * std::numbers::pi * sigma * sigma);
       }
       ++m;
     }
   }
   st.residuals = static_cast<std::int64_t>(rows.size());
-  residual_statistics(st);
+  residual_statistics(st, log_sigma);
   st.condition = kNaN;
   if (free.empty() || !std::isfinite(st.ssr)) return st;
   const ScaledJacobian sj = scale_columns(objective.jacobian(), rows, free, st);
   identifiability(problem, sj, st);
   return st;
+}
+
+void cut_at_bounds(const FitProblem& problem, FitStatistics& stats) {
+  for (std::size_t k = 0; k < stats.parameters.size(); ++k) {
+    ParameterEstimate& e = stats.parameters[k];
+    const Parameter& p = problem.parameters[k];
+    if (e.lower95 < p.lower) {
+      e.lower95 = p.lower;
+      e.lower_cut = true;
+    }
+    if (e.upper95 > p.upper) {
+      e.upper95 = p.upper;
+      e.upper_cut = true;
+    }
+  }
 }
 
 }  // namespace identify

@@ -34,6 +34,9 @@ struct ParameterEstimate {
   double standard_error = 0.0;
   double lower95 = 0.0;
   double upper95 = 0.0;
+  // The interval crossed that bound and ends on it (cut_at_bounds).
+  bool lower_cut = false;
+  bool upper_cut = false;
 };
 
 // A direction d in the free parameters' fitting coordinates (the value
@@ -61,9 +64,22 @@ struct FitStatistics {
   double norm = 0.0;                     // sqrt(ssr)
   double rms = 0.0;                      // sqrt(ssr / n); NaN if n = 0
   double residual_standard_error = 0.0;  // s = sqrt(ssr / dof); NaN if dof <= 0
-  double aic = 0.0;  // −2 log L + 2(p + 1), Gaussian errors of unknown σ
-  double bic = 0.0;  // −2 log L + ln(n)·(p + 1); both NaN if n = 0
-  double t_quantile = 0.0;                    // t(0.975, dof); NaN if dof <= 0
+  // −2 log L + 2(p + 1) and + ln(n)·(p + 1), Gaussian errors of unknown σ
+  // (NaN if n = 0); with sigma given, of known σ: −2 log L + 2p and
+  // + ln(n)·p, −2 log L = ssr + Σ ln(2π·σ_m²).
+  double aic = 0.0;
+  double bic = 0.0;
+  // Some counted measurement has a sigma other than 1: the errors are taken
+  // as known, the covariance is (JᵀJ)⁻¹ without s², and the intervals use
+  // the normal quantile. Otherwise s² scales it and Student's t is used.
+  bool sigma_given = false;
+  // With sigma given: P(χ² on dof degrees of freedom >= ssr), the
+  // probability of a misfit at least this large if model and sigma are
+  // right; NaN if dof <= 0.
+  double chi_square_p = 0.0;
+  // The 0.975 quantile of the intervals: t(0.975, dof), NaN if dof <= 0;
+  // with sigma given the normal 1.95996 whatever dof is.
+  double t_quantile = 0.0;
   std::vector<ParameterEstimate> parameters;  // every parameter, in order
   int rank = 0;            // numerical rank of J (free columns)
   double condition = 0.0;  // of J with unit-norm columns; inf if rank < p
@@ -85,8 +101,14 @@ inline constexpr double kHighCorrelation = 0.95;
 // the pseudo-inverse, and only the parameters outside the deficient
 // directions get standard errors. A standard error is turned into the
 // parameter's own units by dθ/dx; the interval of a log-scaled parameter is
-// x ∓ t·se mapped back, so it stays positive.
+// x ∓ t·se mapped back, so it stays positive. With sigma given (see
+// FitStatistics::sigma_given) the standard errors need no degrees of
+// freedom.
 FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
                                      std::span<const double> theta);
+
+// Cuts every 95% interval that reaches beyond a bound of its parameter at
+// that bound, and marks the side cut.
+void cut_at_bounds(const FitProblem& problem, FitStatistics& stats);
 
 }  // namespace identify

@@ -6,11 +6,17 @@
 
 #include <glog/logging.h>
 
+#include <mutex>
+
 namespace identify {
 
 void silence_library_logging() {
-  FLAGS_minloglevel = google::GLOG_FATAL;
-  FLAGS_stderrthreshold = google::GLOG_FATAL;
+  // Fits on several threads each call this; the flags are written once.
+  static std::once_flag once;
+  std::call_once(once, [] {
+    FLAGS_minloglevel = google::GLOG_FATAL;
+    FLAGS_stderrthreshold = google::GLOG_FATAL;
+  });
 }
 
 }  // namespace identify

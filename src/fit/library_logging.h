@@ -8,7 +8,8 @@ namespace identify {
 
 // Drops every library log message below FATAL for the rest of the process
 // (a FATAL one still reports the crash it comes with), and creates no log
-// files. Idempotent; call before the first Ceres call.
+// files. Idempotent and safe to call from several threads; call before the
+// first Ceres call.
 void silence_library_logging();
 
 }  // namespace identify

@@ -23,12 +23,9 @@ std::string dof_text(std::int64_t dof) {
   return count_text(dof, "degree of freedom", "degrees of freedom");
 }
 
-// One "  label   value" line with the values in one column.
 void line(std::ostream& out, const std::string& label, const std::string& value,
           const std::string& note = "") {
-  out << "  " << std::left << std::setw(28) << label << value;
-  if (!note.empty()) out << "   " << note;
-  out << '\n';
+  report_line(out, label, value, note);
 }
 
 const char* status_text(ParameterStatus status) {
@@ -169,10 +166,49 @@ void entry_section(std::ostream& out, const FitStatistics& st) {
   }
 }
 
-void identifiability_section(std::ostream& out, const FitStatistics& st) {
+// "3 free entries", "1 estimated parameter".
+std::string counted(std::int64_t count, const ReportNouns& n) {
+  return count_text(count, std::string(n.moving) + " " + n.one,
+                    std::string(n.moving) + " " + n.many);
+}
+
+void flat_directions(std::ostream& out, const FitStatistics& st,
+                     const ReportNouns& n) {
+  out << "  the data cannot tell these combinations of " << n.many
+      << " apart (moving the " << n.many
+      << " along one leaves the fit unchanged to first order, or nearly "
+         "so):\n";
+  const std::size_t shown = std::min(st.flat.size(), kMaxDirections);
+  for (std::size_t d = 0; d < shown; ++d) {
+    const FlatDirection& f = st.flat[d];
+    out << "    " << combination(f, st.parameters) << "   ("
+        << (f.ratio == 0.0 ? std::string("rank-deficient")
+                           : "singular value ratio " + number(f.ratio))
+        << ")\n";
+  }
+  if (shown < st.flat.size()) {
+    out << "    ... and " << st.flat.size() - shown
+        << " more: the data determine only "
+        << count_text(st.rank, "independent combination",
+                      "independent combinations")
+        << " of the " << counted(st.free_parameters, n) << "\n";
+  }
+}
+
+}  // namespace
+
+void report_line(std::ostream& out, const std::string& label,
+                 const std::string& value, const std::string& note) {
+  out << "  " << std::left << std::setw(28) << label << value;
+  if (!note.empty()) out << "   " << note;
+  out << '\n';
+}
+
+void report_identifiability(std::ostream& out, const FitStatistics& st,
+                            const ReportNouns& n) {
   out << "\nIdentifiability\n";
   if (st.free_parameters == 0) {
-    out << "  no free entries\n";
+    out << "  no " << n.moving << " " << n.many << "\n";
     return;
   }
   if (std::isnan(st.condition)) {
@@ -180,40 +216,21 @@ void identifiability_section(std::ostream& out, const FitStatistics& st) {
     return;
   }
   line(out, "rank of J",
-       std::to_string(st.rank) + " of " +
-           count_text(st.free_parameters, "free entry", "free entries"));
+       std::to_string(st.rank) + " of " + counted(st.free_parameters, n));
   line(out, "condition number of J", number(st.condition),
        "columns scaled to unit norm; above " + number(kIllConditioned) +
            " counts as ill-conditioned");
   if (st.flat.empty()) {
-    out << "  every free entry is resolved by the data\n";
+    out << "  every " << n.moving << " " << n.one
+        << " is resolved by the data\n";
   } else {
-    out << "  the data cannot tell these combinations of entries apart "
-           "(moving the entries along one leaves the fit unchanged to first "
-           "order, or nearly so):\n";
-    const std::size_t shown = std::min(st.flat.size(), kMaxDirections);
-    for (std::size_t d = 0; d < shown; ++d) {
-      const FlatDirection& f = st.flat[d];
-      out << "    " << combination(f, st.parameters) << "   ("
-          << (f.ratio == 0.0 ? std::string("rank-deficient")
-                             : "singular value ratio " + number(f.ratio))
-          << ")\n";
-    }
-    if (shown < st.flat.size()) {
-      out << "    ... and " << st.flat.size() - shown
-          << " more: the data determine only "
-          << count_text(st.rank, "independent combination",
-                        "independent combinations")
-          << " of the "
-          << count_text(st.free_parameters, "free entry", "free entries")
-          << "\n";
-    }
+    flat_directions(out, st, n);
   }
   if (st.correlated.empty()) {
-    out << "  no pair of entries has |correlation| above "
+    out << "  no pair of " << n.many << " has |correlation| above "
         << number(kHighCorrelation) << '\n';
   } else {
-    out << "  pairs of entries with |correlation| above "
+    out << "  pairs of " << n.many << " with |correlation| above "
         << number(kHighCorrelation) << ":\n";
     for (const Correlation& c : st.correlated) {
       out << "    " << st.parameters[c.first].name << ", "
@@ -221,8 +238,6 @@ void identifiability_section(std::ostream& out, const FitStatistics& st) {
     }
   }
 }
-
-}  // namespace
 
 std::string format_fit_report(const FitStatistics& stats,
                               const RunSummary& run) {
@@ -232,7 +247,7 @@ std::string format_fit_report(const FitStatistics& stats,
   run_section(out, run);
   residual_section(out, stats);
   entry_section(out, stats);
-  identifiability_section(out, stats);
+  report_identifiability(out, stats, kEntryNouns);
   return out.str();
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 
 #include "fit/fit_statistics.h"
@@ -25,5 +26,27 @@ struct RunSummary {
 // (no degrees of freedom, no residuals).
 std::string format_fit_report(const FitStatistics& stats,
                               const RunSummary& run);
+
+// The parts the report of a problem file shares with this one.
+
+// What the report calls the quantities fitted, in the singular and the
+// plural, and the word for those that move: "entry", "entries", "free" for
+// the legacy files, "parameter", "parameters", "estimated" for a problem
+// file.
+struct ReportNouns {
+  const char* one;
+  const char* many;
+  const char* moving;
+};
+inline constexpr ReportNouns kEntryNouns{"entry", "entries", "free"};
+
+// One "  label   value   note" line, the values in one column.
+void report_line(std::ostream& out, const std::string& label,
+                 const std::string& value, const std::string& note = "");
+
+// The identifiability section: rank and condition of J, the combinations
+// the data cannot tell apart, the highly correlated pairs.
+void report_identifiability(std::ostream& out, const FitStatistics& stats,
+                            const ReportNouns& nouns);
 
 }  // namespace identify

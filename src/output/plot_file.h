@@ -28,9 +28,27 @@ struct PlotData {
   };
   std::vector<Panel> panels;
   // Residual norm against iteration, ascending in iteration; may be empty
-  // (then that panel says there is no history).
+  // (then that panel says there is no history). Several runs follow one
+  // another with a NaN norm between them, each starting at its iteration 0.
   std::vector<std::int64_t> iterations;
   std::vector<double> norms;
+  // Problem files: when not empty, these panels take the place of the
+  // component panels, each with its own title and axis label, the model's
+  // line over a fine grid and the measurements as markers.
+  struct Series {
+    std::string title;  // "conc, subject1"
+    std::string y_label;
+    std::vector<double> line_time, line_value;
+    std::vector<double> sample_time, sample_value;
+  };
+  std::vector<Series> series;
+  // The measured values and the model on a logarithmic axis (values that
+  // are not above 0 are left out).
+  bool log_y = false;
+  // A panel of the weighted residuals (model − measurement)/sigma against
+  // time, when `residuals` is set.
+  bool residuals = false;
+  std::vector<double> residual_time, residual_value;
 };
 
 // The PLplot device for a file name: "svg" for .svg, "pngcairo" for .png,

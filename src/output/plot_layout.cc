@@ -72,6 +72,99 @@ void append_line(Panel& p, const double* x, const double* y, std::size_t n,
   }
 }
 
+// Marker points (x[k], y[k]) with both coordinates finite, into the panel
+// and the ranges.
+void append_marks(Panel& p, const std::vector<double>& x,
+                  const std::vector<double>& y, Range& xr, Range& yr) {
+  const std::size_t n = std::min(x.size(), y.size());
+  for (std::size_t k = 0; k < n; ++k) {
+    if (!std::isfinite(x[k]) || !std::isfinite(y[k])) continue;
+    p.mark_x.push_back(x[k]);
+    p.mark_y.push_back(y[k]);
+    xr.add(x[k]);
+    yr.add(y[k]);
+  }
+}
+
+// Whole decades at the ends of a log axis over the exponents `yr`, each
+// labelled while there are at most six, else every second, fifth, tenth...
+void decade_range(const Range& yr, Panel& p) {
+  p.y_min = std::floor(yr.lo);
+  p.y_max = std::ceil(yr.hi);
+  if (p.y_max <= p.y_min) p.y_max = p.y_min + 1.0;
+  p.y_tick = 1.0;
+  const double wanted = (p.y_max - p.y_min) / 6.0;
+  for (double scale = 1.0; p.y_tick < wanted; scale *= 10.0) {
+    for (const double m : {1.0, 2.0, 5.0}) {
+      p.y_tick = m * scale;
+      if (p.y_tick >= wanted) break;
+    }
+  }
+  p.y_min = std::floor(p.y_min / p.y_tick) * p.y_tick;
+  p.y_max = std::ceil(p.y_max / p.y_tick) * p.y_tick;
+}
+
+// Turns a finished panel of values into one of their log10 on a decade
+// axis: values that are not above 0 leave the line (breaking it) and the
+// markers.
+void to_log_y(Panel& p) {
+  if (!p.note.empty()) return;
+  std::vector<double> x, y;
+  std::swap(x, p.line_x);
+  std::swap(y, p.line_y);
+  for (double& v : y) v = v > 0.0 ? std::log10(v) : kNaN;
+  Range xr, yr;
+  append_line(p, x.data(), y.data(), x.size(), xr, yr);
+  std::swap(x, p.mark_x);
+  std::swap(y, p.mark_y);
+  p.mark_x.clear();
+  p.mark_y.clear();
+  for (double& v : y) v = v > 0.0 ? std::log10(v) : kNaN;
+  append_marks(p, x, y, xr, yr);
+  p.log_y = true;
+  if (yr.empty()) {
+    p.note = "no values above 0 for a logarithmic axis";
+    return;
+  }
+  decade_range(yr, p);
+}
+
+// The model of one observable in one experiment as a line, its
+// measurements as markers.
+Panel series_panel(const PlotData::Series& source) {
+  Panel p(source.title, "time", source.y_label);
+  Range xr, yr;
+  append_line(p, source.line_time.data(), source.line_value.data(),
+              std::min(source.line_time.size(), source.line_value.size()), xr,
+              yr);
+  append_marks(p, source.sample_time, source.sample_value, xr, yr);
+  if (xr.empty()) {
+    p.note = "no finite values";
+    return p;
+  }
+  axis_range(xr, 0.02, p.x_min, p.x_max);
+  axis_range(yr, 0.06, p.y_min, p.y_max);
+  return p;
+}
+
+// The weighted residuals against time, with the zero line.
+Panel residual_panel(const PlotData& data) {
+  Panel p("weighted residuals", "time", "(model - measured)/sigma");
+  p.line_colour = kInk;
+  Range xr, yr;
+  append_marks(p, data.residual_time, data.residual_value, xr, yr);
+  if (xr.empty()) {
+    p.note = "no finite residuals";
+    return p;
+  }
+  yr.add(0.0);
+  axis_range(xr, 0.02, p.x_min, p.x_max);
+  axis_range(yr, 0.06, p.y_min, p.y_max);
+  p.line_x = {p.x_min, p.x_max};
+  p.line_y = {0.0, 0.0};
+  return p;
+}
+
 Panel component_panel(const PlotData& data, const PlotData::Panel& source) {
   const std::string number = std::to_string(source.component + 1);
   Panel p("component " + number, "t", "x#d" + number + "#u");
@@ -186,8 +279,16 @@ PLINT emptiest_corner(const Panel& p) {
 Page layout(const std::string& device, const PlotData& data) {
   Page page;
   page.device = device;
-  for (const PlotData::Panel& source : data.panels) {
-    page.panels.push_back(component_panel(data, source));
+  if (data.series.empty()) {
+    for (const PlotData::Panel& source : data.panels) {
+      page.panels.push_back(component_panel(data, source));
+    }
+  }
+  for (const PlotData::Series& source : data.series) {
+    page.panels.push_back(series_panel(source));
+  }
+  if (data.log_y) {
+    for (Panel& panel : page.panels) to_log_y(panel);
   }
   for (Panel& panel : page.panels) {
     if (panel.note.empty()) {
@@ -195,6 +296,7 @@ Page layout(const std::string& device, const PlotData& data) {
       break;
     }
   }
+  if (data.residuals) page.panels.push_back(residual_panel(data));
   page.panels.push_back(norm_panel(data));
   const int count = static_cast<int>(page.panels.size());
   // One column of wide panels for up to three, two columns for up to ten

@@ -63,7 +63,9 @@ struct Page {
 };
 
 // The panels of `data` for `device`: one per component panel of the data,
-// the first with something to draw carrying the key, then the norm panel;
+// or per series when there are any (on log10 axes with data.log_y), the
+// first with something to draw carrying the key, then the residual panel
+// if asked for, then the norm panel;
 // in one column for up to three panels, two up to twenty, else a grid about
 // twice as tall as wide.
 Page layout(const std::string& device, const PlotData& data);

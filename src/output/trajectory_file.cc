@@ -3,6 +3,7 @@
 // precision that round-trips every double.
 #include "output/trajectory_file.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "output/output_file.h"
@@ -33,6 +34,37 @@ std::string format_trajectory(const std::vector<double>& times,
       text += number;
     }
     text += '\n';
+  }
+  return text;
+}
+
+std::string format_problem_trajectory(
+    const std::vector<std::string>& states,
+    const std::vector<std::string>& observables,
+    const std::vector<ExperimentTrajectory>& experiments) {
+  std::vector<std::string> columns = states;
+  for (std::string name : observables) {
+    while (std::find(columns.begin(), columns.end(), name) != columns.end()) {
+      name += "_obs";
+    }
+    columns.push_back(name);
+  }
+  std::string text = "experiment,time";
+  for (const std::string& c : columns) text += "," + c;
+  text += '\n';
+  char number[32];
+  for (const ExperimentTrajectory& e : experiments) {
+    for (std::size_t k = 0; k < e.times.size(); ++k) {
+      std::snprintf(number, sizeof number, ",%.17g", e.times[k]);
+      text += e.id + number;
+      for (const Table* t : {&e.states, &e.observables}) {
+        for (std::size_t i = 0; i < t->rows(); ++i) {
+          std::snprintf(number, sizeof number, ",%.17g", (*t)[i][k]);
+          text += number;
+        }
+      }
+      text += '\n';
+    }
   }
   return text;
 }

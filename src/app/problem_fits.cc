@@ -1,0 +1,139 @@
+// Fits of a problem file. Parallel fits take experiments from a shared
+// counter, so a thread that finishes early takes the next one; every fit
+// writes only its own ProblemFit, and each result depends on its
+// experiment alone, so neither the order in which fits finish nor the
+// number of threads changes a bit of it.
+#include "app/problem_fits.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "fit/library_logging.h"
+
+namespace identify {
+
+namespace {
+
+void add_parameters(const BoundExpression& e, std::set<int>& used) {
+  used.insert(e.parameters().begin(), e.parameters().end());
+}
+
+std::set<int> parameters_of(const Experiment& e) {
+  std::set<int> used;
+  for (const MatrixTerm& t : e.matrix) add_parameters(t.value, used);
+  for (const BoundExpression& x : e.x0) add_parameters(x, used);
+  for (const Source& s : e.sources) {
+    add_parameters(s.amp, used);
+    add_parameters(s.rate, used);
+  }
+  for (const Dose& d : e.doses) {
+    add_parameters(d.time, used);
+    add_parameters(d.amount, used);
+    if (d.infusion) add_parameters(d.duration, used);
+  }
+  add_parameters(e.lag, used);
+  for (const ObservableTerms& o : e.observables) {
+    for (const auto& [state, c] : o.coefficients) add_parameters(c, used);
+    add_parameters(o.offset, used);
+  }
+  for (const Measurement& m : e.measurements) add_parameters(m.sigma, used);
+  return used;
+}
+
+// One fit under its own copy of the settings, its console text kept.
+void run_one(ProblemFit& fit, Method method, MonitorSettings settings,
+             bool keep_trace, std::ostream& out) {
+  if (keep_trace) settings.trace = &fit.trace;
+  Monitor monitor(settings, out, fit.problem.parameters.size());
+  fit.summary =
+      solve(method, fit.problem, *fit.model, DescentSetup{}, monitor, out);
+}
+
+}  // namespace
+
+FitProblem experiment_problem(const FitProblem& problem, int experiment,
+                              std::vector<int>& used) {
+  FitProblem one;
+  one.states = problem.states;
+  one.parameters = problem.parameters;
+  one.observables = problem.observables;
+  one.horizon = problem.horizon;
+  one.experiments = {problem.experiments[experiment]};
+  const std::set<int> uses = parameters_of(one.experiments[0]);
+  used.assign(uses.begin(), uses.end());
+  for (int k = 0; k < one.parameter_count(); ++k) {
+    if (!uses.contains(k)) one.parameters[k].estimated = false;
+  }
+  return one;
+}
+
+std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
+                                  bool separately) {
+  std::vector<ProblemFit> fits;
+  if (!separately) {
+    fits.emplace_back();
+    fits[0].problem = problem;
+    for (int k = 0; k < problem.parameter_count(); ++k) {
+      fits[0].parameters.push_back(k);
+    }
+  } else {
+    fits.resize(problem.experiments.size());
+    for (std::size_t e = 0; e < fits.size(); ++e) {
+      fits[e].experiment = problem.experiments[e].id;
+      fits[e].problem =
+          experiment_problem(problem, static_cast<int>(e), fits[e].parameters);
+    }
+  }
+  for (ProblemFit& fit : fits) fit.model = make_model(model, fit.problem);
+  return fits;
+}
+
+int usable_cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    return std::max(1, CPU_COUNT(&set));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void run_fits(std::vector<ProblemFit>& fits, Method method,
+              const MonitorSettings& settings, bool keep_trace, int threads,
+              std::ostream& out) {
+  if (fits.size() == 1) {
+    run_one(fits[0], method, settings, keep_trace, out);
+    return;
+  }
+  // The libraries' logging is set once, before any thread starts.
+  silence_library_logging();
+  std::vector<std::exception_ptr> errors(fits.size());
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t f; (f = next.fetch_add(1)) < fits.size();) {
+      try {
+        std::ostringstream console;
+        run_one(fits[f], method, settings, keep_trace, console);
+        fits[f].console = console.str();
+      } catch (...) {
+        errors[f] = std::current_exception();
+      }
+    }
+  };
+  const std::size_t count = std::min<std::size_t>(
+      fits.size(), static_cast<std::size_t>(std::max(threads, 1)));
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+  for (const std::exception_ptr& e : errors) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
+}  // namespace identify

@@ -1,0 +1,63 @@
+// The fits of a problem file run: one fit of the whole problem, or with
+// --separately one fit per experiment, each on the problem of that
+// experiment alone, so that every experiment has its own copy of every
+// parameter. Fits of several experiments run in parallel, each on its own
+// model, and their results do not depend on how many threads there are.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fit/method.h"
+#include "fit/monitor.h"
+#include "fit/norm_trace.h"
+#include "fit/summary.h"
+#include "model/model.h"
+#include "model/model_kind.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+struct ProblemFit {
+  std::string experiment;  // its id with --separately; empty otherwise
+  FitProblem problem;
+  // The parameters the fit is about, ascending: every parameter for the
+  // whole problem, those the experiment's expressions use for one
+  // experiment.
+  std::vector<int> parameters;
+  std::unique_ptr<Model> model;
+  NormTrace trace;
+  // The progress lines and the "ITERATION NUMBER" block of a fit that ran
+  // beside others (a fit alone writes them to the console as it goes).
+  std::string console;
+  Summary summary;
+};
+
+// The problem of experiment `experiment` alone: the same parameters, those
+// its expressions (matrix, x0, inputs, doses, lag, observables, sigmas) do
+// not use made not estimated; `used` gets the ones it uses.
+FitProblem experiment_problem(const FitProblem& problem, int experiment,
+                              std::vector<int>& used);
+
+// The fits of `problem` with their models: one, or one per experiment when
+// `separately`. Throws ProblemError (the model's one-line reason) for a
+// problem that `model` cannot serve, before any fit has run.
+std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
+                                  bool separately);
+
+// Runs `method` on every fit under `settings`, each keeping its norms in its
+// own trace when `keep_trace` (for the plot). A single fit
+// writes its progress lines and --history as it goes to `out`; several run
+// on min(fits, threads) threads and keep theirs in `console`. An
+// exception thrown by a fit (out of memory) is thrown here after every
+// thread has ended.
+void run_fits(std::vector<ProblemFit>& fits, Method method,
+              const MonitorSettings& settings, bool keep_trace, int threads,
+              std::ostream& out);
+
+// The cores this process may run on (its CPU affinity), at least 1.
+int usable_cores();
+
+}  // namespace identify

@@ -1,0 +1,35 @@
+// What a problem file run leaves behind: the parameter table and the fit
+// table (always), the parameter table on the console, and the report,
+// trajectory and plot that the options ask for, all in the names of the
+// problem's states, observables and experiments.
+#pragma once
+
+#include <iosfwd>
+#include <vector>
+
+#include "app/options.h"
+#include "app/problem_fits.h"
+#include "input/yaml_problem_file.h"
+
+namespace identify {
+
+// The run as the report describes it.
+struct ProblemRunInfo {
+  const LoadedProblem* loaded = nullptr;
+  RunChoice choice;
+  double seconds = 0.0;  // wall time of the run so far
+  int threads = 1;       // the fits ran on
+};
+
+// Writes --parameters and --fit, prints the parameter table on `out`, and
+// writes --report, --trajectory and --plot if asked for, for the results of
+// `fits` (the statistics of each computed here, intervals cut at the
+// bounds). Each file goes through an OutputFile, its stale temporary files
+// removed first; one that cannot be written gets "identify: cannot write
+// FILE: reason" on `err` and the others are still written. Returns false if
+// any of them failed.
+bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
+                           std::vector<ProblemFit>& fits, std::ostream& out,
+                           std::ostream& err);
+
+}  // namespace identify

@@ -1,0 +1,142 @@
+// Result tables. Every cell is produced by one formatting function, so that
+// a file and the console agree on what a value is; the console's columns
+// are as wide as their widest cell plus two blanks.
+#include "output/result_tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+
+#include "fit/wording.h"
+
+namespace identify {
+
+namespace {
+
+std::string full(double v) {
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  if (std::isnan(v)) return "NaN";
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.17g", v);
+  return buffer;
+}
+
+// A value that may not exist: empty then.
+std::string optional_full(double v) { return std::isnan(v) ? "" : full(v); }
+
+bool any_experiment(const std::vector<FitResultView>& fits) {
+  return std::any_of(fits.begin(), fits.end(), [](const FitResultView& f) {
+    return !f.experiment.empty();
+  });
+}
+
+void add_row(std::string& text, const std::vector<std::string>& cells) {
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    if (c > 0) text += '\t';
+    text += cells[c];
+  }
+  text += '\n';
+}
+
+}  // namespace
+
+std::string status_word(const FitStatistics& stats, int parameter) {
+  const ParameterEstimate& e = stats.parameters[parameter];
+  switch (e.status) {
+    case ParameterStatus::kFixed:
+      return "fixed";
+    case ParameterStatus::kOnLowerBound:
+      return "at lower bound";
+    case ParameterStatus::kOnUpperBound:
+      return "at upper bound";
+    case ParameterStatus::kFree:
+      break;
+  }
+  return std::isfinite(stats.ssr) && !e.determined ? "not determined"
+                                                   : "estimated";
+}
+
+std::string format_parameter_table(const std::vector<FitResultView>& fits) {
+  const bool experiments = any_experiment(fits);
+  std::string text;
+  std::vector<std::string> header = {
+      "parameterId", "estimate",   "standardError", "lower95", "upper95",
+      "scale",       "lowerBound", "upperBound",    "status"};
+  if (experiments) header.insert(header.begin(), "experiment");
+  add_row(text, header);
+  for (const FitResultView& f : fits) {
+    for (int k : f.parameters) {
+      const Parameter& p = f.problem->parameters[k];
+      const ParameterEstimate& e = f.stats->parameters[k];
+      std::vector<std::string> row = {p.name,
+                                      full(e.value),
+                                      optional_full(e.standard_error),
+                                      optional_full(e.lower95),
+                                      optional_full(e.upper95),
+                                      scale_name(p.scale),
+                                      full(p.lower),
+                                      full(p.upper),
+                                      status_word(*f.stats, k)};
+      if (experiments) row.insert(row.begin(), f.experiment);
+      add_row(text, row);
+    }
+  }
+  return text;
+}
+
+std::string format_fit_table(const std::vector<FitResultView>& fits) {
+  std::string text;
+  add_row(text, {"experiment", "observable", "time", "measurement",
+                 "simulation", "sigma", "residual", "weightedResidual"});
+  for (const FitResultView& f : fits) {
+    std::size_t m = 0;
+    for (const Experiment& e : f.problem->experiments) {
+      for (const Measurement& ms : e.measurements) {
+        const double y = f.simulation[m];
+        const double residual = y - ms.value;
+        add_row(text, {e.id, f.problem->observables[ms.observable],
+                       full(ms.time), full(ms.value), full(y), full(f.sigma[m]),
+                       full(residual), full(residual / f.sigma[m])});
+        ++m;
+      }
+    }
+  }
+  return text;
+}
+
+void print_parameter_table(std::ostream& out,
+                           const std::vector<FitResultView>& fits) {
+  const bool experiments = any_experiment(fits);
+  std::vector<std::vector<std::string>> rows;
+  rows.push_back({"parameter", "estimate", "std. error", "status"});
+  if (experiments) rows.back().insert(rows.back().begin(), "experiment");
+  for (const FitResultView& f : fits) {
+    for (int k : f.parameters) {
+      const ParameterEstimate& e = f.stats->parameters[k];
+      rows.push_back({e.name, number_text(e.value),
+                      std::isnan(e.standard_error)
+                          ? std::string("-")
+                          : number_text(e.standard_error),
+                      status_word(*f.stats, k)});
+      if (experiments) rows.back().insert(rows.back().begin(), f.experiment);
+    }
+  }
+  std::vector<std::size_t> width(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      width[c] = std::max(width[c], row[c].size());
+    }
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(width[c] + 2 - row[c].size(), ' ');
+    }
+    out << line << '\n';
+  }
+  out << '\n';
+}
+
+}  // namespace identify

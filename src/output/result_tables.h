@@ -1,0 +1,56 @@
+// The result tables of a problem file run: the parameter table
+// (PROBLEM.parameters.tsv), the table of measurements with their model
+// values and residuals (PROBLEM.fit.tsv), and the parameter table as the
+// console shows it. The files are tab-separated with a header row, numbers
+// with 17 significant digits so that they read back as the same doubles,
+// "inf" and "-inf" for infinite bounds and an empty field where a value
+// does not exist (the standard error of a fixed parameter).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "fit/fit_statistics.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+// One fit as the tables show it: of the whole problem, or with
+// --separately of one experiment (`experiment` its id, and `problem` the
+// problem of that experiment alone).
+struct FitResultView {
+  std::string experiment;  // empty: the fit of the whole problem
+  const FitProblem* problem = nullptr;
+  const FitStatistics* stats = nullptr;
+  std::vector<int> parameters;  // the rows: indices into problem->parameters
+  // Per measurement of `problem`, in problem order: the model value and
+  // sigma at the result.
+  std::vector<double> simulation;
+  std::vector<double> sigma;
+};
+
+// "estimated", "fixed", "at lower bound", "at upper bound" or "not
+// determined" (estimated, but with a share in a direction the data leave
+// flat; never said of a fit whose sum of squares is not finite).
+std::string status_word(const FitStatistics& stats, int parameter);
+
+// Header parameterId, estimate, standardError, lower95, upper95, scale,
+// lowerBound, upperBound, status, preceded by `experiment` when any fit is
+// of one experiment; one row per parameter of each fit, fit after fit.
+// An interval cut at a bound (cut_at_bounds) shows the bound.
+std::string format_parameter_table(const std::vector<FitResultView>& fits);
+
+// Header experiment, observable, time, measurement, simulation, sigma,
+// residual, weightedResidual; one row per measurement, fit after fit, with
+// residual = simulation − measurement and weightedResidual =
+// residual / sigma, the terms of the sum of squares.
+std::string format_fit_table(const std::vector<FitResultView>& fits);
+
+// The parameter table for people: name, estimate and standard error to six
+// digits, status, in aligned columns (an experiment column first when any
+// fit is of one experiment), ending with an empty line.
+void print_parameter_table(std::ostream& out,
+                           const std::vector<FitResultView>& fits);
+
+}  // namespace identify
