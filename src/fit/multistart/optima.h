@@ -1,0 +1,58 @@
+// The distinct optima that the starts of a multi-start fit reached. Two end
+// points are the same optimum when their objectives agree to
+// kSameObjective relative and the caller's test says they lie in one
+// valley (the objective between them is as low); the optimum keeps the
+// lowest objective of its starts and that start's point. The result is the
+// lowest optimum, except that among optima whose objectives agree with the
+// lowest to kTiedObjective relative (the data cannot tell them apart) it is
+// the one reached from the earliest start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <span>
+#include <vector>
+
+namespace identify {
+
+inline constexpr double kSameObjective = 1e-6;
+inline constexpr double kTiedObjective = 1e-9;
+
+// What one start of a multi-start fit ended with.
+struct StartOutcome {
+  int start = 0;  // 0-based; start 0 is the usual start
+  // The fit ran from a finite start and ended at a finite objective.
+  bool finished = false;
+  double objective = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> x;  // the end point (the method's coordinates)
+  std::int64_t iterations = 0;
+  int redraws = 0;  // draws rejected because the objective was not finite
+};
+
+struct Optimum {
+  double objective = 0.0;   // the lowest of its starts
+  int best_start = 0;       // the start that reached it
+  std::vector<int> starts;  // every start that ended here, ascending
+  std::vector<double> x;    // best_start's end point
+  // Its objective agrees with the result's to kTiedObjective relative.
+  bool tied = false;
+};
+
+// Whether end points a and b (of objectives that agree) are one optimum.
+using SamePlace =
+    std::function<bool(std::span<const double> a, std::span<const double> b)>;
+
+// The distinct optima of the finished outcomes: the result first, then the
+// others by ascending objective. Objectives closer than `floor` in absolute
+// terms also agree (a fit to exact data ends at rounding level, anywhere
+// below it). Empty when no outcome finished.
+std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
+                                     const SamePlace& same_place,
+                                     double floor = 0.0);
+
+// The final objectives of the finished outcomes in ascending order: the
+// waterfall picture (objective against rank).
+std::vector<double> waterfall(std::span<const StartOutcome> outcomes);
+
+}  // namespace identify
