@@ -3,16 +3,19 @@
 // linear and a log scale, each re-fit warm-started), a flat direction (open
 // sides at the bounds or at the end of the search), a bound inside the
 // interval, a lower optimum met on the way, and a model that stops being
-// finite.
+// finite; and profiles of several parameters on a worker pool.
 #include "fit/profile/profile_likelihood.h"
 
 #include <gtest/gtest.h>
 
+#include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "fit/profile/profile_threshold.h"
+#include "fit/profile/profiles.h"
 
 namespace identify {
 namespace {
@@ -180,6 +183,98 @@ TEST(ProfileLikelihood, LowerOptimumAndNonFiniteObjectivesEndTheSide) {
   EXPECT_EQ(broken.end, SideEnd::kNotFinite);
   EXPECT_GT(broken.value, 1.0);
   EXPECT_LE(broken.value, 2.0);
+}
+
+// S(x) = 1 + (x − m)ᵀ H (x − m) in three coordinates: holding x_j, the
+// others solve H_oo·d_o = −H_oj·d_j, and the profile crosses 1 + Δ at
+// m_j ± sqrt(Δ·(H⁻¹)_jj). With `hole`, coordinate 2 above m_2 + 0.3 has a
+// lower objective than the optimum.
+class Bowl : public ProfileRunner {
+ public:
+  explicit Bowl(bool hole) : hole_(hole) {
+    h_ << 4, 1, 0.5, 1, 2, 0.3, 0.5, 0.3, 1;
+  }
+  static constexpr double m[3] = {1.0, -2.0, 0.5};
+  Eigen::Matrix3d h_;
+  double reoptimise(int j, double x, std::span<const double>,
+                    std::vector<double>& others) override {
+    int o[2], n = 0;
+    for (int k = 0; k < 3; ++k) {
+      if (k != j) o[n++] = k;
+    }
+    Eigen::Matrix2d hoo;
+    Eigen::Vector2d hoj;
+    for (int a = 0; a < 2; ++a) {
+      hoj[a] = h_(o[a], j);
+      for (int b = 0; b < 2; ++b) hoo(a, b) = h_(o[a], o[b]);
+    }
+    const Eigen::Vector2d d = hoo.inverse() * (-hoj * (x - m[j]));
+    Eigen::Vector3d full;
+    full[j] = x - m[j];
+    full[o[0]] = d[0];
+    full[o[1]] = d[1];
+    others = {m[o[0]] + d[0], m[o[1]] + d[1]};
+    if (hole_ && j == 2 && x > m[2] + 0.3) return 0.5;
+    return 1.0 + full.dot(h_ * full);
+  }
+
+ private:
+  bool hole_;
+};
+
+TEST(Profiles, EveryTargetBothSidesOnAnyThreads) {
+  std::vector<ProfileTarget> targets(3);
+  for (int j = 0; j < 3; ++j) {
+    targets[j].j = j;
+    targets[j].first_step = 0.05;
+  }
+  const std::vector<double> x(std::begin(Bowl::m), std::end(Bowl::m));
+  const Eigen::Matrix3d inverse = Bowl(false).h_.inverse();
+  std::vector<ProfileRun> runs;
+  for (int threads : {1, 2}) {
+    runs.push_back(run_profiles(targets, x, 1.0, 4.84, threads, [](int) {
+      return std::make_unique<Bowl>(false);
+    }));
+  }
+  for (int j = 0; j < 3; ++j) {
+    const ParameterProfile& p = runs[0].profiles[j];
+    const double half = std::sqrt(3.84 * inverse(j, j));
+    EXPECT_EQ(p.lower.end, SideEnd::kCrossed);
+    EXPECT_NEAR(p.lower.value, Bowl::m[j] - half, 1e-7 * (1 + half)) << j;
+    EXPECT_NEAR(p.upper.value, Bowl::m[j] + half, 1e-7 * (1 + half)) << j;
+    EXPECT_TRUE(
+        std::is_sorted(p.points.begin(), p.points.end(),
+                       [](const auto& a, const auto& b) { return a.x < b.x; }));
+    EXPECT_EQ(p.points.size(),
+              p.lower.points.size() + p.upper.points.size() + 1);
+    const ParameterProfile& q = runs[1].profiles[j];
+    EXPECT_EQ(q.lower.value, p.lower.value);
+    EXPECT_EQ(q.upper.value, p.upper.value);
+    EXPECT_EQ(q.points.size(), p.points.size());
+  }
+  EXPECT_FALSE(runs[0].below_optimum);
+
+  const ProfileRun holed = run_profiles(targets, x, 1.0, 4.84, 2, [](int) {
+    return std::make_unique<Bowl>(true);
+  });
+  ASSERT_TRUE(holed.below_optimum);
+  EXPECT_EQ(holed.below_optimum->j, 2);
+  EXPECT_EQ(holed.below_optimum->objective, 0.5);
+  ASSERT_EQ(holed.below_optimum->x.size(), 3u);
+  EXPECT_GT(holed.below_optimum->x[2], Bowl::m[2] + 0.3);
+  EXPECT_EQ(holed.profiles[2].upper.end, SideEnd::kBelowOptimum);
+  EXPECT_EQ(holed.profiles[2].lower.end, SideEnd::kCrossed);
+  // The other coordinates of the lower point are the re-fit's.
+  std::vector<double> others;
+  Bowl(false).reoptimise(2, holed.below_optimum->x[2], {}, others);
+  EXPECT_EQ(holed.below_optimum->x[0], others[0]);
+  EXPECT_EQ(holed.below_optimum->x[1], others[1]);
+
+  std::atomic<int> interrupted{2};
+  const ProfileRun none = run_profiles(
+      targets, x, 1.0, 4.84, 2,
+      [](int) { return std::make_unique<Bowl>(false); }, &interrupted);
+  EXPECT_EQ(none.profiles[1].upper.end, SideEnd::kInterrupted);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ struct StartOutcome {
   double objective = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> x;  // the end point (the method's coordinates)
   std::int64_t iterations = 0;
-  int redraws = 0;  // draws rejected because the objective was not finite
+  int redraws = 0;       // draws rejected because the objective was not finite
+  bool skipped = false;  // not run: the run was interrupted first
 };
 
 struct Optimum {

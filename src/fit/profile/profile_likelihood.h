@@ -45,11 +45,12 @@ struct ProfileSettings {
 
 // How a side of the profile ended.
 enum class SideEnd {
-  kCrossed,      // S_p rose above the threshold: the side is closed
-  kBound,        // the parameter reached its bound below the threshold
-  kSearchLimit,  // no crossing within the range searched (no bound)
-  kNotFinite,    // beyond `value` the objective is not finite
-  kBelowOptimum  // a point lower than the optimum was found
+  kCrossed,       // S_p rose above the threshold: the side is closed
+  kBound,         // the parameter reached its bound below the threshold
+  kSearchLimit,   // no crossing within the range searched (no bound)
+  kNotFinite,     // beyond `value` the objective is not finite
+  kBelowOptimum,  // a point lower than the optimum was found
+  kInterrupted    // not computed: the run was interrupted first
 };
 
 struct ProfilePoint {

@@ -1,6 +1,10 @@
 // The pieces of a multi-start fit: where starts are drawn (ranges, Latin
-// hypercube cells, reproducibility, re-draws), the worker pool, and the
-// grouping of end points into distinct optima.
+// hypercube cells, reproducibility, re-draws), the worker pool, the
+// grouping of end points into distinct optima, and the run of the starts
+// (the same outcomes and report order on any number of threads, re-drawn
+// starts where the objective is not finite).
+#include "fit/multistart/multistart.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -206,6 +210,83 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
   EXPECT_EQ(waterfall(mirror.outcomes),
             (std::vector<double>{4.2860090000000, 4.2860090000001,
                                  4.2860090000001, 4.286009000002, 9.5}));
+}
+
+// f(x, y) = (x² − 1)² + (y − x/2)² + 0.3·x: two wells near x = ±1, the
+// left one lower; not finite for y > 1.5. The local fit is a fixed number
+// of gradient steps, so its end depends on the start alone.
+class TwoWells : public StartRunner {
+ public:
+  static double f(std::span<const double> p) {
+    if (p[1] > 1.5) return std::nan("");
+    const double a = p[0] * p[0] - 1, b = p[1] - p[0] / 2;
+    return a * a + b * b + 0.3 * p[0];
+  }
+  double objective_at(std::span<const double> x) override { return f(x); }
+  StartOutcome fit_from(std::span<const double> x) override {
+    std::vector<double> p(x.begin(), x.end());
+    for (int k = 0; k < 2000; ++k) {
+      const double a = p[0] * p[0] - 1, b = p[1] - p[0] / 2;
+      const double gx = 4 * a * p[0] - b + 0.3, gy = 2 * b;
+      p[0] -= 0.01 * gx;
+      p[1] -= 0.01 * gy;
+    }
+    StartOutcome o;
+    o.finished = true;
+    o.objective = f(p);
+    o.x = p;
+    o.iterations = 2000;
+    return o;
+  }
+};
+
+TEST(RunStarts, SameOutcomesOnAnyThreadsAndRedrawsWhereNotFinite) {
+  const std::vector<double> first = {0.9, 0.0};
+  const std::vector<SampleRange> box = {{-2, 2}, {-2, 2}};
+  std::vector<std::vector<StartOutcome>> runs;
+  for (int threads : {1, 2, 3}) {
+    std::vector<int> order;
+    MultiStartSettings s;
+    s.starts = 25;
+    s.seed = 9;
+    s.threads = threads;
+    runs.push_back(run_starts(
+        s, first, box, [](int) { return std::make_unique<TwoWells>(); },
+        [&](const StartOutcome& o) { order.push_back(o.start); }));
+    ASSERT_EQ(order.size(), 25u);
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(order[i], i);
+  }
+  int redrawn = 0;
+  for (int i = 0; i < 25; ++i) {
+    for (const auto& other : {runs[1][i], runs[2][i]}) {
+      EXPECT_EQ(other.objective, runs[0][i].objective) << i;
+      EXPECT_EQ(other.x, runs[0][i].x) << i;
+      EXPECT_EQ(other.redraws, runs[0][i].redraws) << i;
+    }
+    EXPECT_TRUE(runs[0][i].finished);
+    redrawn += runs[0][i].redraws > 0;
+  }
+  // About an eighth of the box is not finite: some draws were rejected.
+  EXPECT_GT(redrawn, 0);
+  // Start 0 descends into the right well; others find the lower left one.
+  const auto optima =
+      distinct_optima(runs[0], [](auto a, auto b) { return near(a, b); });
+  ASSERT_EQ(optima.size(), 2u);
+  EXPECT_LT(optima[0].x[0], 0);
+  EXPECT_EQ(optima[1].starts.front(), 0);
+
+  // A box where nothing is finite: every draw is rejected, never fatal.
+  MultiStartSettings s;
+  s.starts = 3;
+  const auto none = run_starts(
+      s, first, {{-1, 1}, {2, 3}},
+      [](int) { return std::make_unique<TwoWells>(); },
+      [](const StartOutcome&) {});
+  EXPECT_TRUE(none[0].finished);
+  for (int i : {1, 2}) {
+    EXPECT_FALSE(none[i].finished);
+    EXPECT_EQ(none[i].redraws, kMaxStartDraws);
+  }
 }
 
 }  // namespace
