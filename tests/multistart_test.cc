@@ -89,6 +89,17 @@ TEST(StartSampler, EveryCellOnceReproducibleAndRedrawsInTheBox) {
   for (const auto& h : hits) {
     EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](int n) { return n == 1; }));
   }
+  // The parameters' cells are shuffled independently, not in step.
+  std::vector<int> cells[2];
+  for (int i = 0; i < m; ++i) {
+    a.draw(i, 0, x);
+    for (int j = 0; j < 2; ++j) {
+      cells[j].push_back(static_cast<int>(
+          (x[j] - box[j].lower) / (box[j].upper - box[j].lower) * m));
+    }
+  }
+  EXPECT_NE(cells[0], cells[1]);
+  EXPECT_FALSE(std::is_sorted(cells[0].begin(), cells[0].end()));
   EXPECT_EQ(differ, m);
 }
 
