@@ -1,71 +1,25 @@
 // Nothing is allocated inside the descent loop: the heap is counted through
-// a replaced global operator new, and a long run must allocate exactly as
-// often as a short one. The same for the calls of the model on θ, where
-// malloc itself is counted as well.
+// a replaced global operator new (heap_counter.h), and a long run must
+// allocate exactly as often as a short one. The same for the calls of the model
+// on θ, where malloc itself is counted as well.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <initializer_list>
-#include <new>
 #include <sstream>
 
 #include "fit/descent.h"
+#include "heap_counter.h"
 #include "model/exact/exact_matrix_model.h"
 #include "model/exact/exact_model.h"
 #include "model/grid/grid_matrix_model.h"
 #include "test_problems.h"
 
 namespace {
-std::atomic<long> g_allocations{0};
 std::atomic<long> g_mallocs{0};
-
-void* counted(std::size_t size, std::size_t align) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (size == 0) size = 1;
-  void* p = align <= alignof(std::max_align_t)
-                ? std::malloc(size)
-                : std::aligned_alloc(align, (size + align - 1) / align * align);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
 }  // namespace
-
-void* operator new(std::size_t size) { return counted(size, 0); }
-void* operator new[](std::size_t size) { return counted(size, 0); }
-void* operator new(std::size_t size, std::align_val_t a) {
-  return counted(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-  return counted(size, static_cast<std::size_t>(a));
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return counted(size, 0);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
 
 // Eigen takes its storage from malloc, past operator new. Outside the
 // address sanitizer (which owns malloc) malloc and its relatives are
@@ -121,10 +75,10 @@ long allocations_of_run(MatrixModel& model, const testing::RandomCase& c,
   stop.trace = &trace;
   std::ostringstream out;
   Matrix A = make_matrix(c.problem.dim);
-  const long before = g_allocations.load();
+  const long before = testing::heap_allocations();
   const IdentifyResult r =
       identify_matrix(c.problem, c.obs, model, A, stop, out);
-  const long used = g_allocations.load() - before;
+  const long used = testing::heap_allocations() - before;
   EXPECT_EQ(r.iterations, iterations);
   return used;
 }
@@ -166,7 +120,7 @@ TEST(Allocation, ExactModelAllocatesNothingPerCall) {
     model.evaluate(theta2, at2);
     model.jacobian(at1, J);
     model.gradient(at1, w, g);
-    const long before = g_allocations.load(), mallocs = g_mallocs.load();
+    const long before = testing::heap_allocations(), mallocs = g_mallocs.load();
     for (int round = 0; round < 3; ++round) {
       model.evaluate(theta2, at2);
       model.evaluate(theta1, at1);
@@ -175,7 +129,7 @@ TEST(Allocation, ExactModelAllocatesNothingPerCall) {
       model.jacobian(at1, J);
       model.gradient(at2, w, g);
     }
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(testing::heap_allocations() - before, 0);
     if (kMallocCounted) {
       EXPECT_EQ(g_mallocs.load() - mallocs, 0);
     }

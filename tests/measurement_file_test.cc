@@ -18,10 +18,11 @@ const char kWorkedExample[] =
     "% series 2: time value\n2.5 0.61\n5 0.88\n7.5 1.02\n10 1.05\n";
 
 ObservationRecord Parse(const std::string& text, std::int32_t dim = 2,
-                        double T = 10.0) {
-  std::istringstream in(text);
-  return parse_measurements(read_number_list(in, false, "input_data.txt"), dim,
-                            T);
+                        double T = 10.0,
+                        std::vector<std::string>* warnings = nullptr) {
+  return parse_measurements(
+      read_number_list(text, false, "input_data.txt", warnings), dim, T,
+      warnings);
 }
 
 std::string ErrorOf(const std::string& text, std::int32_t dim = 2) {
@@ -67,7 +68,7 @@ TEST(MeasurementFileTest, ReadsEveryField) {
       // P = 0: every series is the single point at t = 0.
       {"1 1 0", 2, "1 | 0 | 1 1 | 1x1: 0 | 1x1: 0"},
       // Component 2.9 is 1 (0-based), P 4.5 and 4.0 are 4; extra numbers
-      // are ignored.
+      // are ignored (with a warning: see below).
       {"1 2.9 4.5 1 1 2 2 3 3 4 4 99", 3,
        "1 | 1 | 5 5 5 | 1x5: 0 1 2 3 4 | 1x5: 0 1 2 3 4"},
       {"1 2.9 4.0 1 1 2 2 3 3 4 4 99", 3,
@@ -109,6 +110,29 @@ TEST(MeasurementFileTest, BadFilesGiveExactMessages) {
   EXPECT_EQ(
       ErrorOf("1 1 0", 0),
       "input_data.txt:1:3: expected no component numbers for dim 0, found 1");
+}
+
+// Numbers after the last sample are ignored, with a warning at the line of
+// the first of them: a P one lower than the rows of the file loses rows.
+TEST(MeasurementFileTest, UnusedNumbersWarn) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {kWorkedExample, {}},
+      {std::string(kWorkedExample) + "% notes\n11 1.1\n",
+       {"input_data.txt:18: warning: 2 numbers after the last sample are "
+        "ignored"}},
+      {"1 1 1\n5 0.5 6",
+       {"input_data.txt:2: warning: 1 number after the "
+        "last sample is ignored"}},
+      {"2\n1 2\n3\n2.5 0.42\n5 0.37\n7.5 0.31\n10 0.27\n"
+       "2.5 0.61\n5 0.88\n7.5 1.02\n10 1.05\n",
+       {"input_data.txt:10: warning: 4 numbers after the last sample are "
+        "ignored"}},
+  };
+  for (const auto& [text, warnings] : cases) {
+    std::vector<std::string> found;
+    Parse(text, 2, 10.0, &found);
+    EXPECT_EQ(found, warnings) << text;
+  }
 }
 
 }  // namespace

@@ -19,8 +19,7 @@ const char kWorkedExample[] =
     "% init_val\n[1 0]\n% exp_coef\n[0 1]\n% exp_par\n[0 -0.5]\n";
 
 NumberList List(const std::string& text) {
-  std::istringstream in(text);
-  return read_number_list(in, true, "input.txt");
+  return read_number_list(text, true, "input.txt", nullptr);
 }
 
 std::string ErrorOf(const NumberList& list) {
@@ -119,10 +118,31 @@ TEST(ProblemFileTest, BadFilesGiveExactMessages) {
     EXPECT_EQ(ErrorOf(List(text)), "input.txt:" + message) << text;
   }
   // A number the tokenizer would never pass is caught by the parser too.
-  NumberList list = List("0.001 10 0.01 0 0 0");
-  list.numbers[1] = {std::numeric_limits<double>::infinity(), 1, 7, ""};
+  NumberList list("input.txt", "0.001 inf 0.01 0 0 0");
+  const std::pair<double, std::uint32_t> numbers[] = {
+      {0.001, 0}, {std::numeric_limits<double>::infinity(), 6},
+      {0.01, 10}, {0, 15},
+      {0, 17},    {0, 19}};
+  for (const auto& [value, offset] : numbers) list.append(value, offset);
   EXPECT_EQ(ErrorOf(list),
             "input.txt:1:7: expected a finite number, found \"inf\"");
+}
+
+// Numbers after the last rate are ignored, with a warning at the line of the
+// first of them.
+TEST(ProblemFileTest, UnusedNumbersWarn) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {kWorkedExample, {}},
+      {std::string(kWorkedExample) + "% old rates\n[0 -0.4]\n",
+       {"input.txt:20: warning: 2 numbers after the last rate are ignored"}},
+      {"0 1 1 0 0 0 5",
+       {"input.txt:1: warning: 1 number after the last rate is ignored"}},
+  };
+  for (const auto& [text, warnings] : cases) {
+    std::vector<std::string> found;
+    parse_problem(List(text), &found);
+    EXPECT_EQ(found, warnings) << text;
+  }
 }
 
 }  // namespace

@@ -24,4 +24,40 @@ InputError input_error(const SourcePos& pos, const std::string& reason) {
   return InputError(format_pos(pos) + reason);
 }
 
+std::string quote_text(std::string_view text, std::size_t limit) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (const char c : text.substr(0, limit)) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (byte < 0x20 || byte >= 0x7F) {
+          out += "\\x";
+          out += kHex[byte >> 4];
+          out += kHex[byte & 0xF];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  if (text.size() > limit) out += "...";
+  return out;
+}
+
 }  // namespace identify

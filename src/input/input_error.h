@@ -4,8 +4,10 @@
 // adds the program name in front and exits with the input-error code.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace identify {
 
@@ -32,5 +34,11 @@ InputError input_error(const SourcePos& pos, const std::string& expected,
 
 // A free-form reason at a place: "file:line:col: REASON".
 InputError input_error(const SourcePos& pos, const std::string& reason);
+
+// `text` in double quotes for a message, cut after `limit` bytes (marked by
+// "..." after the closing quote); quotes, backslashes, control bytes and
+// bytes outside ASCII are escaped so that the message stays one printable
+// line ("\"", "\\", "\t", "\r", "\n", "\xHH").
+std::string quote_text(std::string_view text, std::size_t limit = 20);
 
 }  // namespace identify

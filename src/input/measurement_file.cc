@@ -2,7 +2,8 @@
 // file order and every value is checked as it is taken, so the first fault in
 // the file is the one reported. The list length is checked as soon as the
 // counts that fix it are known (after the series count, then after the sample
-// count) and before the sample tables are sized from them.
+// count) and before the sample tables are sized from them. Numbers past the
+// layout are ignored with a warning.
 #include "input/measurement_file.h"
 
 #include <cmath>
@@ -11,6 +12,8 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "input/number_syntax.h"
 
 namespace identify {
 namespace {
@@ -22,24 +25,21 @@ std::int32_t component(const NumberList& list, std::size_t k,
   const double index = std::trunc(finite_number(list, k)) - 1.0;
   if (dim <= 0) {
     throw input_error(list.pos(k), "no component numbers for dim 0",
-                      written(list.numbers[k]));
+                      list.written(k));
   }
   if (!(index >= 0.0 && index <= dim - 1.0)) {
     throw input_error(list.pos(k),
                       "a component number from 1 to " + std::to_string(dim),
-                      written(list.numbers[k]));
+                      list.written(k));
   }
   return static_cast<std::int32_t>(index);
-}
-
-std::string format_double(double value) {
-  return written(NumberToken{value, 0, 0, ""});
 }
 
 }  // namespace
 
 ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
-                                     double T) {
+                                     double T,
+                                     std::vector<std::string>* warnings) {
   constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
   require_numbers(list, 2,
                   "at least 2 numbers (the number of series and the number of "
@@ -75,25 +75,24 @@ ObservationRecord parse_measurements(const NumberList& list, std::int32_t dim,
     for (std::size_t k = 1; k < points; ++k, at += 2) {
       const double time = finite_number(list, at);
       if (!(time >= 0.0 && time <= T)) {
-        throw input_error(list.pos(at), "a time from 0 to " + format_double(T),
-                          written(list.numbers[at]));
+        throw input_error(list.pos(at), "a time from 0 to " + shortest_text(T),
+                          list.written(at));
       }
       r.data_time[c][k] = time;
       r.add_data[c][k] = finite_number(list, at + 1);
     }
   }
+  warn_unused_numbers(list, static_cast<std::size_t>(total), "sample",
+                      warnings);
   return r;
 }
 
 ObservationRecord read_measurement_file(const std::string& path,
                                         std::int32_t dim, double T,
                                         std::vector<std::string>* warnings) {
-  NumberList list = read_number_list_file(path, /*allow_open_bracket=*/false);
-  if (warnings != nullptr) {
-    warnings->insert(warnings->end(), list.warnings.begin(),
-                     list.warnings.end());
-  }
-  return parse_measurements(list, dim, T);
+  const NumberList list =
+      read_number_list_file(path, /*allow_open_bracket=*/false, warnings);
+  return parse_measurements(list, dim, T, warnings);
 }
 
 }  // namespace identify

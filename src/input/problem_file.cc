@@ -4,7 +4,8 @@
 // that fix it are known (first the six numbers every file needs, then after
 // the fixed-entry count, then after the bounded-entry count), and before
 // anything is sized from those counts, so a huge count in a short file is a
-// clean "expected N numbers" error rather than a huge allocation.
+// clean "expected N numbers" error rather than a huge allocation. Numbers
+// past the layout are ignored with a warning.
 #include "input/problem_file.h"
 
 #include <cmath>
@@ -26,12 +27,12 @@ std::int32_t entry_index(const NumberList& list, std::size_t k,
   const double index = std::trunc(finite_number(list, k) - 1.0);
   if (dim == 0) {
     throw input_error(list.pos(k), "no " + what + " numbers for dim 0",
-                      written(list.numbers[k]));
+                      list.written(k));
   }
   if (!(index >= 0.0 && index <= dim - 1.0)) {
     throw input_error(list.pos(k),
                       "a " + what + " number from 1 to " + std::to_string(dim),
-                      written(list.numbers[k]));
+                      list.written(k));
   }
   return static_cast<std::int32_t>(index);
 }
@@ -50,7 +51,8 @@ Vector vector_at(const NumberList& list, std::size_t first, std::int32_t n) {
 
 }  // namespace
 
-ProblemRecord parse_problem(const NumberList& list) {
+ProblemRecord parse_problem(const NumberList& list,
+                            std::vector<std::string>* warnings) {
   require_numbers(
       list, 6,
       "at least 6 numbers (epsilon, T, opt_par, dim and the two entry "
@@ -58,16 +60,15 @@ ProblemRecord parse_problem(const NumberList& list) {
   ProblemRecord r;
   r.epsilon = finite_number(list, 0);
   if (r.epsilon < 0.0) {
-    throw input_error(list.pos(0), "epsilon of 0 or more",
-                      written(list.numbers[0]));
+    throw input_error(list.pos(0), "epsilon of 0 or more", list.written(0));
   }
   r.T = finite_number(list, 1);
   if (!(r.T > 0.0)) {
-    throw input_error(list.pos(1), "T above 0", written(list.numbers[1]));
+    throw input_error(list.pos(1), "T above 0", list.written(1));
   }
   r.opt_par = finite_number(list, 2);
   if (!(r.opt_par > 0.0)) {
-    throw input_error(list.pos(2), "opt_par above 0", written(list.numbers[2]));
+    throw input_error(list.pos(2), "opt_par above 0", list.written(2));
   }
   r.dim = count_number(list, 3, "a dimension", kMaxCount);
   r.fix_par_dim = count_number(list, 4, "a number of fixed entries", kMaxCount);
@@ -100,10 +101,10 @@ ProblemRecord parse_problem(const NumberList& list) {
     const EntryBounds bounds{finite_number(list, at + 2),
                              finite_number(list, at + 3)};
     if (bounds.lower > bounds.upper) {
-      throw input_error(list.pos(at + 2),
-                        "a lower bound not above its upper bound " +
-                            written(list.numbers[at + 3]),
-                        written(list.numbers[at + 2]));
+      throw input_error(
+          list.pos(at + 2),
+          "a lower bound not above its upper bound " + list.written(at + 3),
+          list.written(at + 2));
     }
     r.par_borders_val.push_back(bounds);
   }
@@ -112,17 +113,15 @@ ProblemRecord parse_problem(const NumberList& list) {
   r.init_val = vector_at(list, vectors_at, r.dim);
   r.exp_coef = vector_at(list, vectors_at + r.init_val.size(), r.dim);
   r.exp_par = vector_at(list, vectors_at + 2 * r.init_val.size(), r.dim);
+  warn_unused_numbers(list, static_cast<std::size_t>(total), "rate", warnings);
   return r;
 }
 
 ProblemRecord read_problem_file(const std::string& path,
                                 std::vector<std::string>* warnings) {
-  NumberList list = read_number_list_file(path, /*allow_open_bracket=*/true);
-  if (warnings != nullptr) {
-    warnings->insert(warnings->end(), list.warnings.begin(),
-                     list.warnings.end());
-  }
-  return parse_problem(list);
+  const NumberList list =
+      read_number_list_file(path, /*allow_open_bracket=*/true, warnings);
+  return parse_problem(list, warnings);
 }
 
 }  // namespace identify

@@ -1,37 +1,19 @@
-// Whole-file reading and byte positions. The file is read in one piece (its
-// size checked first when it is a regular file, so an oversized file is
-// refused without being read), a leading UTF-8 byte-order mark is dropped,
-// and the offset of every line start is recorded once, so that the place of
-// any byte is a binary search away.
+// Whole-file reading and byte positions. The file is read in one piece by
+// read_input_file (only a regular file, its size checked before it is
+// read), a leading UTF-8 byte-order mark is dropped, and the offset of every
+// line start is recorded once, so that the place of any byte is a binary
+// search away.
 #include "input/text_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+
+#include "input/input_text.h"
 
 namespace identify {
 
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::size_t kMiB = std::size_t{1} << 20;
-
-std::string system_reason(int error) {
-  return error != 0 ? std::generic_category().message(error) : "unknown error";
-}
-
-std::string size_text(std::size_t bytes) {
-  if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
-  return std::to_string(bytes) + " bytes";
-}
-
-InputError too_big(const std::string& path, std::size_t max_bytes,
-                   const std::string& found) {
-  return input_error(SourcePos{path, 0, 0},
-                     "a file of at most " + size_text(max_bytes), found);
-}
 
 }  // namespace
 
@@ -80,71 +62,7 @@ std::string_view TextFile::line(int line) const {
 }
 
 TextFile read_text_file(const std::string& path, std::size_t max_bytes) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (!ec && std::filesystem::is_regular_file(status)) {
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (!ec && size > max_bytes) {
-      throw too_big(path, max_bytes, std::to_string(size) + " bytes");
-    }
-  }
-  errno = 0;
-  std::ifstream file(path, std::ios::in | std::ios::binary);
-  if (!file.is_open()) {
-    throw input_error(SourcePos{path, 0, 0},
-                      "cannot open: " + system_reason(errno));
-  }
-  std::string content;
-  std::string buffer(std::size_t{1} << 16, '\0');
-  errno = 0;
-  while (file) {
-    file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    content.append(buffer.data(), static_cast<std::size_t>(file.gcount()));
-    if (content.size() > max_bytes) {
-      throw too_big(path, max_bytes, "more");
-    }
-  }
-  if (file.bad()) {
-    throw input_error(SourcePos{path, 0, 0},
-                      "cannot read: " + system_reason(errno));
-  }
-  return TextFile(path, content);
-}
-
-std::string quote_text(std::string_view text, std::size_t limit) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "\"";
-  for (const char c : text.substr(0, limit)) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (byte < 0x20 || byte >= 0x7F) {
-          out += "\\x";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-  if (text.size() > limit) out += "...";
-  return out;
+  return TextFile(path, read_input_file(path, max_bytes));
 }
 
 }  // namespace identify

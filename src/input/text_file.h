@@ -36,17 +36,13 @@ class TextFile {
   std::vector<std::size_t> line_starts_;  // offset of each line's first byte
 };
 
-// Reads the file at `path` whole (binary, read only). Throws InputError:
+// Reads the file at `path` whole (read only, only a regular file: see
+// read_input_file). Throws InputError:
 // "path: cannot open: No such file or directory" (the system's reason),
-// "path: cannot read: Is a directory", and for a file larger than
-// max_bytes "path: expected a file of at most 16 MiB, found 1073741824
-// bytes" (max_bytes in MiB when a whole number of them, else in bytes).
+// "path: cannot read: Is a directory", "path: not a regular file", and for
+// a file larger than max_bytes "path: expected a file of at most 16 MiB,
+// found 1073741824 bytes" (max_bytes in MiB when a whole number of them,
+// else in bytes).
 TextFile read_text_file(const std::string& path, std::size_t max_bytes);
-
-// `text` in double quotes for a message, cut after `limit` bytes (marked by
-// "..." after the closing quote); quotes, backslashes, control bytes and
-// bytes outside ASCII are escaped so that the message stays one printable
-// line ("\"", "\\", "\t", "\r", "\n", "\xHH").
-std::string quote_text(std::string_view text, std::size_t limit = 20);
 
 }  // namespace identify

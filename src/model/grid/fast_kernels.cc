@@ -191,18 +191,18 @@ constexpr int kClaimAhead = 16;
 // that stays in registers through all four stages, and y_j reaches every
 // lane by a register shuffle instead of a store and a reload. The sums keep
 // their order (the fold runs j = 0, 1, ..., N − 1). The matrix is a single
-// panel of 8 lanes: M[j][i] at 8·j + i.
+// panel of 8 lanes: M[j][i] at 8·j + i. The broadcast of y_j is
+// __builtin_shufflevector with constant indices, which GCC and Clang both
+// take.
 using Lanes = VecOf<kPad>::type;
-typedef long long LaneIndex __attribute__((vector_size(64)));
-template <int J>
-constexpr LaneIndex kLane = {J, J, J, J, J, J, J, J};
 
 template <int... J>
 [[gnu::always_inline]] inline void small_matvec(
     const Lanes* m, const Lanes& y, Lanes& acc,
     std::integer_sequence<int, J...>) {
   acc = Lanes{};
-  ((acc = m[J] * __builtin_shuffle(y, kLane<J>) + acc), ...);
+  ((acc = m[J] * __builtin_shufflevector(y, y, J, J, J, J, J, J, J, J) + acc),
+   ...);
 }
 
 template <int... J>

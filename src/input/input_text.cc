@@ -1,0 +1,96 @@
+// Reading an input file: the file is opened with O_NONBLOCK, so that opening
+// a FIFO without a writer returns at once, and the opened descriptor is
+// checked with fstat (not the name, which another process could swap in
+// between). Only a regular file is read, in one buffer of the size that
+// fstat reported: a file that grows meanwhile is read up to that size, one
+// that shrinks up to its new end. Line-end normalization is one forward pass
+// that copies each kept byte down over the dropped ones.
+#include "input/input_text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+#include <system_error>
+
+namespace identify {
+namespace {
+
+std::string system_reason(int error) {
+  return error != 0 ? std::generic_category().message(error) : "unknown error";
+}
+
+// Closes the descriptor when the read ends, by return or by throw.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+InputError file_too_large(const std::string& file, std::size_t max_bytes,
+                          std::size_t size) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const std::string most = max_bytes % kMiB == 0
+                               ? std::to_string(max_bytes / kMiB) + " MiB"
+                               : std::to_string(max_bytes) + " bytes";
+  return input_error(SourcePos{file, 0, 0}, "a file of at most " + most,
+                     std::to_string(size) + " bytes");
+}
+
+std::string read_input_file(const std::string& path, std::size_t max_bytes) {
+  const SourcePos whole{path, 0, 0};
+  const Descriptor fd(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    throw input_error(whole, "cannot open: " + system_reason(errno));
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) {
+    throw input_error(whole, "cannot read: " + system_reason(errno));
+  }
+  if (S_ISDIR(info.st_mode)) {
+    throw input_error(whole, "cannot read: " + system_reason(EISDIR));
+  }
+  if (!S_ISREG(info.st_mode)) throw input_error(whole, "not a regular file");
+  const auto size = static_cast<std::size_t>(info.st_size);
+  if (size > max_bytes) throw file_too_large(path, max_bytes, size);
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw input_error(whole, "cannot read: " + system_reason(errno));
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+void normalize_line_ends(std::string& text) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  std::size_t from = std::string_view(text).starts_with(kByteOrderMark)
+                         ? kByteOrderMark.size()
+                         : 0;
+  std::size_t to = 0;
+  for (; from < text.size(); ++from) {
+    if (text[from] == '\r' && from + 1 < text.size() && text[from + 1] == '\n')
+      continue;
+    text[to++] = text[from];
+  }
+  text.resize(to);
+}
+
+}  // namespace identify
