@@ -99,13 +99,15 @@ TEST(Allocation, DescentLoopAllocatesNothingPerIteration) {
 
 // The model on θ: once the Evaluation, the Jacobian and the gradient have
 // their shapes, evaluate(), jacobian() and gradient() allocate nothing, at
-// any θ and for any earlier Evaluation. Two problems: the random one on θ
-// (three experiments of different augmented sizes) and legacy records of
-// eight states posed with one parameter per free entry.
+// any θ and for any earlier Evaluation. Three problems: the random one on θ
+// (three experiments of different augmented sizes), the random one with
+// doses and lags (repeated intervals, whose exponentials and directional
+// derivatives are kept) and legacy records of eight states posed with one
+// parameter per free entry.
 TEST(Allocation, ExactModelAllocatesNothingPerCall) {
   const testing::RandomCase legacy(8, testing::Layout::kFewSeries, 4);
   for (const FitProblem& problem :
-       {testing::random_fit_problem(2),
+       {testing::random_fit_problem(2), testing::random_dosed_problem(3),
         testing::pose_records(legacy.problem, legacy.obs, legacy.start)
             .problem}) {
     ExactModel model(problem);

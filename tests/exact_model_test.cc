@@ -173,21 +173,5 @@ TEST(ExactModelTest, AgreesWithTheMatrixModelOnTheExamples) {
   }
 }
 
-TEST(ExactModelTest, RefusesDoses) {
-  ProblemBuilder b({"gut", "central"});
-  b.add_observable("conc", {{"central", "1"}});
-  b.add_experiment("plain");
-  const int dosed = b.add_experiment("dosed");
-  b.add_dose(dosed, "gut", "1", "100");
-  try {
-    ExactModel model(b.build());
-    FAIL() << "no error";
-  } catch (const ProblemError& e) {
-    EXPECT_STREQ(e.what(),
-                 "experiment dosed: expected no doses in the closed-form "
-                 "model, found 1");
-  }
-}
-
 }  // namespace
 }  // namespace identify

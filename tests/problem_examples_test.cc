@@ -1,16 +1,20 @@
 // The problem-file examples pose the problems their READMEs describe: each
 // reads, and its sum of squares at the published (or true) parameters,
 // computed here independently of the program's models with Eigen's matrix
-// exponential, is the published one.
+// exponential, is the published one. The dosing examples, whose data come
+// from known parameters, give their generator's noise-free values through
+// the closed-form model.
 #include <gtest/gtest.h>
 
 #include <Eigen/Core>
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <unsupported/Eigen/MatrixFunctions>
 #include <vector>
 
 #include "input/yaml_problem_file.h"
+#include "model/exact/exact_model.h"
 
 namespace identify {
 namespace {
@@ -94,6 +98,63 @@ TEST(ProblemExamples, TwoExperimentsHoldTheExactSolutionAtTheTruth) {
   // Rounding only: each residual within a few ulps of values near 4.
   EXPECT_LT(sum_of_squares(l.problem, truth), 24 * std::pow(4e-15, 2));
   EXPECT_GT(sum_of_squares(l.problem, l.problem.values()), 1.0);
+}
+
+// (time, value) rows of an example's noise_free.csv: "#" comment lines, a
+// header, then time,conc.
+std::vector<std::pair<double, double>> noise_free(const std::string& name) {
+  std::ifstream in(std::string(IDENTIFY_EXAMPLES_DIR) + "/" + name +
+                   "/noise_free.csv");
+  std::vector<std::pair<double, double>> rows;
+  std::string line;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (header) {
+      EXPECT_EQ(line, "time,conc");
+      header = false;
+      continue;
+    }
+    const std::size_t comma = line.find(',');
+    rows.emplace_back(std::stod(line.substr(0, comma)),
+                      std::stod(line.substr(comma + 1)));
+  }
+  return rows;
+}
+
+// Values from tools/dosing_examples.py (mpmath, superposed closed forms,
+// 30 digits) at the true parameters stated in each README.
+TEST(ProblemExamples, DosingExamplesGiveTheirNoiseFreeValues) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, double>> truth;
+    std::size_t doses;
+  } cases[] = {
+      {"multiple_dose",
+       {{"ka", 1.2},
+        {"CL", 3.5},
+        {"V", 30},
+        {"Q", 6},
+        {"V2", 60},
+        {"tlag", 0.4}},
+       5},
+      {"infusion", {{"CL", 5}, {"V", 20}, {"Q", 8}, {"V2", 40}}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LoadedProblem l = example(c.name);
+    EXPECT_EQ(l.problem.experiments[0].doses.size(), c.doses);
+    const auto expected = noise_free(c.name);
+    ASSERT_EQ(l.problem.measurement_count(), expected.size());
+    ExactModel model(l.problem);
+    Evaluation at;
+    model.evaluate(theta_of(l.problem, c.truth), at);
+    for (std::size_t m = 0; m < expected.size(); ++m) {
+      const auto [t, y] = expected[m];
+      EXPECT_EQ(l.problem.experiments[0].measurements[m].time, t);
+      EXPECT_NEAR(at.y[m], y, 1e-12 * y) << "t = " << t;
+    }
+  }
 }
 
 }  // namespace

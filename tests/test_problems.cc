@@ -294,6 +294,67 @@ FitProblem random_fit_problem(unsigned seed) {
   return b.build();
 }
 
+FitProblem random_dosed_problem(unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const auto near = [&](double v) { return v * (1.0 + 0.2 * unit(rng)); };
+  ProblemBuilder b({"gut", "central", "periph"});
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, double>>{{"ka", 1.2},
+                                                   {"ke", 0.25},
+                                                   {"k12", 0.4},
+                                                   {"k21", 0.3},
+                                                   {"V", 2.5},
+                                                   {"F", 0.8},
+                                                   {"D", 3.0},
+                                                   {"amp", 0.5},
+                                                   {"r", 0.7}}) {
+    b.add_parameter(parameter(name, near(value)));
+  }
+  b.add_parameter(parameter("tlag", 0.3));
+  b.add_parameter(parameter("tD", 1.6));
+  b.add_parameter(parameter("dur", 0.8));
+  b.set_entry("gut", "gut", "-ka");
+  b.set_entry("central", "gut", "ka");
+  b.set_entry("central", "central", "-(ke + k12)");
+  b.set_entry("central", "periph", "k21");
+  b.set_entry("periph", "central", "k12");
+  b.set_entry("periph", "periph", "-k21");
+  b.set_source("central", "amp", "-r");
+  b.add_observable("conc", {{"central", "1/V"}});
+  b.add_observable("total", {{"gut", "1"}, {"central", "1"}, {"periph", "1"}});
+  b.add_observable("periph", {{"periph", "1"}});
+  const int lagged = b.add_experiment("lagged");
+  b.set_lag(lagged, "tlag");
+  b.add_dose(lagged, "central", "5", "1.5");
+  b.add_dose(lagged, "gut", "tD", "F * 4");
+  b.add_dose(lagged, "central", "2.5", "3", "dur");
+  b.add_dose(lagged, "gut", "0", "F * 4");
+  const int repeated = b.add_experiment("repeated");
+  b.set_x0(repeated, "gut", "1");
+  for (const char* t : {"0", "2", "4", "6"})
+    b.add_dose(repeated, "gut", t, "2");
+  b.add_dose(repeated, "gut", "4", "1");
+  b.add_dose(repeated, "central", "0", "D", "1");
+  b.add_dose(repeated, "periph", "30", "5");
+  const int plain = b.add_experiment("plain");
+  b.set_x0(plain, "central", "D");
+  std::uniform_real_distribution<double> jitter(-0.05, 0.05);
+  const std::vector<std::pair<int, std::vector<double>>> times = {
+      {lagged, {0.0, 0.15, 1.0, 2.45, 3.1, 4.5, 7.0}},
+      {repeated, {0.0, 0.5, 1.0, 1.5, 3.0, 4.0, 5.0, 7.0, 9.0}},
+      {plain, {0.5, 2.0, 6.0}}};
+  for (const auto& [e, ts] : times) {
+    for (double t : ts) {
+      if (e == lagged && t > 0.0) t += jitter(rng);
+      const int o = static_cast<int>(rng() % 3);
+      b.add_measurement(e, o, t, unit(rng));
+      if (rng() % 2 == 0) b.add_measurement(e, (o + 1) % 3, t, unit(rng));
+    }
+  }
+  return b.build();
+}
+
 PosedRecords pose_records(const ProblemRecord& problem,
                           const ObservationRecord& obs, const Matrix& A) {
   const int n = problem.dim;

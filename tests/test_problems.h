@@ -119,6 +119,20 @@ struct RandomCase {
 // observables at one time, in no order.
 FitProblem random_fit_problem(unsigned seed);
 
+// A random problem with doses (rates, volume, bioavailability F and
+// amounts drawn from `seed`): gut → central ⇄ peripheral with elimination
+// from central and a source amp·exp(−r·t) into central, observed through
+// central/V, the total amount and the peripheral amount. Experiment
+// "lagged": lag tlag, oral boluses of F·4 at 0 and at tD, an infusion of 3
+// into central over dur from 2.5, a bolus into central at 5; tlag, tD and
+// dur are parameters (0.3, 1.6, 0.8) and every measurement lies at least
+// 0.05 from every event time as long as they stay within 10 %. Experiment
+// "repeated": x0 gut = 1, oral boluses of 2 every 2 h from 0 to 6 with a
+// second one of 1 at 4, an infusion of D into central over [0, 1), a dose
+// at 30 after the last measurement, measurements 1 h after the doses and
+// at event times. Experiment "plain": no doses.
+FitProblem random_dosed_problem(unsigned seed);
+
 // Legacy records posed as a FitProblem: one parameter a_<i>_<j> per entry
 // of A that is not fixed (a bounded one with its bounds, at the value of
 // `A`), fixed entries as numbers, x0 and the sources as numbers, one

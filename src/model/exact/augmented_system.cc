@@ -1,5 +1,5 @@
 // The augmented system of one experiment. Values: B column-major, so that
-// entry (i, j) is at i + j·m as in an Eigen matrix; z(0) = (x0, amp); ĉ_o
+// entry (i, j) is at i + j·m as in an Eigen matrix; z(0) = (x0, amp, 0); ĉ_o
 // and d_o. Constant expressions are written there once; a Dependent holds
 // each other expression with the place of its value and of its gradient,
 // and the dependents of B, of z(0) and of each observable lie in
@@ -24,7 +24,14 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
   for (const Source& s : ex.sources) {
     if (!(s.amp.is_constant() && s.amp.constant_value() == 0.0)) ++sources;
   }
-  m_ = n_ + sources;
+  moving_ = n_ + sources;
+  infusion_input_.assign(n_, -1);
+  m_ = moving_;
+  for (const Dose& d : ex.doses) {
+    if (d.infusion && infusion_input_[d.state] < 0) {
+      infusion_input_[d.state] = m_++;
+    }
+  }
   initial_ = m_ * m_;
   coefficients_ = initial_ + m_;
   offsets_ = coefficients_ + k_ * m_;
@@ -40,7 +47,11 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
     add(s.rate, u + u * m_);
     ++u;
   }
+  for (int i = 0; i < n_; ++i) {
+    if (infusion_input_[i] >= 0) values_[i + infusion_input_[i] * m_] = 1.0;
+  }
   matrix_end_ = static_cast<int>(dependents_.size());
+  index_directions();
   for (int i = 0; i < n_; ++i) add(ex.x0[i], initial_ + i);
   u = n_;
   for (const Source& s : ex.sources) {
@@ -49,6 +60,18 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
     ++u;
   }
   initial_end_ = static_cast<int>(dependents_.size());
+  collect_initial_parameters();
+  observable_start_.push_back(initial_end_);
+  for (int o = 0; o < k_; ++o) {
+    for (const auto& [state, coefficient] : ex.observables[o].coefficients) {
+      add(coefficient, coefficients_ + o * m_ + state);
+    }
+    add(ex.observables[o].offset, offsets_ + o);
+    observable_start_.push_back(static_cast<int>(dependents_.size()));
+  }
+}
+
+void AugmentedSystem::collect_initial_parameters() {
   for (int q = matrix_end_; q < initial_end_; ++q) {
     const std::vector<int>& uses = dependents_[q].expression.parameters();
     initial_parameters_.insert(initial_parameters_.end(), uses.begin(),
@@ -58,14 +81,28 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
   initial_parameters_.erase(
       std::unique(initial_parameters_.begin(), initial_parameters_.end()),
       initial_parameters_.end());
-  observable_start_.push_back(initial_end_);
-  for (int o = 0; o < k_; ++o) {
-    for (const auto& [state, coefficient] : ex.observables[o].coefficients) {
-      add(coefficient, coefficients_ + o * m_ + state);
+}
+
+void AugmentedSystem::index_directions() {
+  // (parameter, target, gradient place) of every use of a parameter by an
+  // entry of B, sorted by parameter: a compressed column per parameter.
+  std::vector<std::pair<int, std::pair<int, int>>> uses;
+  for (int q = 0; q < matrix_end_; ++q) {
+    const Dependent& d = dependents_[q];
+    const std::vector<int>& ps = d.expression.parameters();
+    for (std::size_t p = 0; p < ps.size(); ++p) {
+      uses.push_back({ps[p], {d.target, d.gradient + static_cast<int>(p)}});
     }
-    add(ex.observables[o].offset, offsets_ + o);
-    observable_start_.push_back(static_cast<int>(dependents_.size()));
   }
+  std::sort(uses.begin(), uses.end());
+  for (const auto& [parameter, entry] : uses) {
+    if (matrix_parameters_.empty() || matrix_parameters_.back() != parameter) {
+      matrix_parameters_.push_back(parameter);
+      direction_start_.push_back(static_cast<int>(direction_entries_.size()));
+    }
+    direction_entries_.push_back(entry);
+  }
+  direction_start_.push_back(static_cast<int>(direction_entries_.size()));
 }
 
 void AugmentedSystem::add(const BoundExpression& e, int target) {
@@ -113,6 +150,16 @@ void AugmentedSystem::add_matrix_derivative(const Eigen::MatrixXd& G,
       0, matrix_end_, [entries](int target) { return entries[target]; }, g);
 }
 
+void AugmentedSystem::matrix_direction(int c, double scale,
+                                       Eigen::MatrixXd& Bdot) const {
+  Bdot.setZero();
+  double* entries = Bdot.data();
+  for (int q = direction_start_[c]; q < direction_start_[c + 1]; ++q) {
+    const auto [target, gradient] = direction_entries_[q];
+    entries[target] += scale * gradients_[gradient];
+  }
+}
+
 void AugmentedSystem::add_observable_derivative(int o, const double* x,
                                                 double w,
                                                 std::span<double> g) const {
@@ -126,18 +173,14 @@ void AugmentedSystem::add_observable_derivative(int o, const double* x,
       g);
 }
 
-void AugmentedSystem::initial_sensitivity(Eigen::MatrixXd& S) const {
-  const auto columns = static_cast<Eigen::Index>(initial_parameters_.size());
-  S.leftCols(columns).setZero();
+void AugmentedSystem::initial_sensitivity(std::span<const int> column,
+                                          Eigen::MatrixXd& S) const {
   for (int q = matrix_end_; q < initial_end_; ++q) {
     const Dependent& d = dependents_[q];
     const std::vector<int>& uses = d.expression.parameters();
     const double* grad = gradients_.data() + d.gradient;
     for (std::size_t p = 0; p < uses.size(); ++p) {
-      const auto column = std::lower_bound(initial_parameters_.begin(),
-                                           initial_parameters_.end(), uses[p]) -
-                          initial_parameters_.begin();
-      S(d.target - initial_, column) = grad[p];
+      S(d.target - initial_, column[uses[p]]) = grad[p];
     }
   }
 }

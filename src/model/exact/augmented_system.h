@@ -1,12 +1,15 @@
 // One experiment of a FitProblem as a homogeneous linear system. Each source
 // amp·exp(rate·t) into state i is itself the solution of u' = rate·u,
-// u(0) = amp, so the augmented state z = (x, u_1 .. u_S) solves z' = B z
-// with
+// u(0) = amp, and each state i that receives infusions gets a constant
+// input v_i (v_i' = 0, the total rate of the infusions running into it,
+// changed only at dose events), so the augmented state
+// z = (x, u_1 .. u_S, v_1 .. v_I) solves z' = B z between events with
 //
-//   B = [[A, S], [0, diag(rate)]],   z(0) = (x0, amp),
+//   B = [[A, S, R], [0, diag(rate), 0], [0, 0, 0]],   z(0) = (x0, amp, 0),
 //
-// S having a 1 at (i, N + q) for the q-th source, into state i. An
-// observable y_o = c_o·x + d_o reads z through ĉ_o = (c_o, 0). A source whose
+// S having a 1 at (i, N + q) for the q-th source, into state i, and R a 1
+// at (i, N + S + q) for the q-th infused state i. An observable
+// y_o = c_o·x + d_o reads z through ĉ_o = (c_o, 0). A source whose
 // amplitude is the constant 0 contributes nothing and gets no state.
 //
 // Every entry of B, z(0), ĉ_o and d_o is a BoundExpression of θ bound in the
@@ -18,6 +21,7 @@
 
 #include <Eigen/Core>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "problem/expression.h"
@@ -31,8 +35,13 @@ class AugmentedSystem {
   // matrix terms, x0, sources and observables) and keeps no reference.
   AugmentedSystem(const FitProblem& problem, int experiment);
 
-  int state_count() const { return n_; }               // N
-  int size() const { return m_; }                      // N + sources
+  int state_count() const { return n_; }  // N
+  int size() const { return m_; }         // N + sources + infused states
+  // N + sources: the leading states, whose rows of B may depend on θ; the
+  // rows of the infusion inputs after them are 0.
+  int moving_size() const { return moving_; }
+  // The index in z of the infusion input into state i, or -1.
+  int infusion_input(int state) const { return infusion_input_[state]; }
   int observable_count() const { return k_; }          // K
   int parameter_count() const { return parameters_; }  // P
 
@@ -61,6 +70,13 @@ class AugmentedSystem {
   // g[k] += sum over i, j of G(i, j)·∂B_ij/∂θ_k, G m×m.
   void add_matrix_derivative(const Eigen::MatrixXd& G,
                              std::span<double> g) const;
+  // The parameters B depends on, ascending.
+  const std::vector<int>& matrix_parameters() const {
+    return matrix_parameters_;
+  }
+  // Bdot = scale·∂B/∂θ_k for k = matrix_parameters()[c], at the θ of the
+  // last load_with_gradients(); Bdot is m×m.
+  void matrix_direction(int c, double scale, Eigen::MatrixXd& Bdot) const;
   // g[k] += sum over i < N of x[i]·∂c_oi/∂θ_k + w·∂d_o/∂θ_k.
   void add_observable_derivative(int o, const double* x, double w,
                                  std::span<double> g) const;
@@ -68,10 +84,11 @@ class AugmentedSystem {
   const std::vector<int>& initial_parameters() const {
     return initial_parameters_;
   }
-  // S = ∂z(0)/∂θ on those parameters: S(i, c) = ∂z_i(0)/∂θ_k for
-  // k = initial_parameters()[c]; the columns of S past them are left as
-  // they are (S has m rows and at least that many columns).
-  void initial_sensitivity(Eigen::MatrixXd& S) const;
+  // S(i, column[k]) = ∂z_i(0)/∂θ_k for the parameters k that z(0) depends
+  // on (column[k] >= 0 for each of them); other entries are left as they
+  // are.
+  void initial_sensitivity(std::span<const int> column,
+                           Eigen::MatrixXd& S) const;
 
  private:
   // An entry of B, z(0), ĉ or d that depends on θ.
@@ -80,6 +97,11 @@ class AugmentedSystem {
     int target = 0;    // its place in values_
     int gradient = 0;  // the place of its first derivative in gradients_
   };
+  // Fills initial_parameters_ from the dependents of z(0).
+  void collect_initial_parameters();
+  // Fills matrix_parameters_ and the direction lists from the dependents
+  // of B.
+  void index_directions();
   // Sets values_[target] to a constant expression's value, or adds a
   // Dependent for it.
   void add(const BoundExpression& e, int target);
@@ -88,7 +110,8 @@ class AugmentedSystem {
   void chain(int begin, int end, const Weight& weight,
              std::span<double> g) const;
 
-  int n_ = 0, m_ = 0, k_ = 0, parameters_ = 0;
+  int n_ = 0, m_ = 0, moving_ = 0, k_ = 0, parameters_ = 0;
+  std::vector<int> infusion_input_;
   // Offsets into values_, which holds B column-major (m·m), then z(0) (m),
   // then ĉ_0 .. ĉ_{K−1} (m each), then d_0 .. d_{K−1}.
   int initial_ = 0, coefficients_ = 0, offsets_ = 0;
@@ -101,6 +124,12 @@ class AugmentedSystem {
   int matrix_end_ = 0, initial_end_ = 0;
   std::vector<int> observable_start_;
   std::vector<int> initial_parameters_;
+  // ∂B/∂θ_k for k = matrix_parameters_[c]: the entries
+  // direction_entries_[direction_start_[c] .. direction_start_[c + 1] − 1],
+  // each (place in values_, place of the derivative in gradients_).
+  std::vector<int> matrix_parameters_;
+  std::vector<int> direction_start_;
+  std::vector<std::pair<int, int>> direction_entries_;
 };
 
 }  // namespace identify

@@ -71,9 +71,9 @@ constexpr double kPade13[] = {64764752532480000.0,
 
 }  // namespace
 
-MatrixExponential::MatrixExponential(int n, Squaring squaring)
-    : squaring_(squaring),
-      scaled_(n, n),
+template <typename Matrix>
+MatrixExponential::Pade<Matrix>::Pade(int n)
+    : scaled_(n, n),
       a2_(n, n),
       a4_(n, n),
       a6_(n, n),
@@ -91,7 +91,8 @@ MatrixExponential::MatrixExponential(int n, Squaring squaring)
       lv_(n, n),
       lu_(n) {}
 
-void MatrixExponential::pade(const Eigen::MatrixXd& x, int degree) {
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::pade(const Matrix& x, int degree) {
   if (degree == 13) {
     // U = x·[a6·(b13·a6 + b11·a4 + b9·a2) + b7·a6 + b5·a4 + b3·a2 + b1·I],
     // V = a6·(b12·a6 + b10·a4 + b8·a2) + b6·a6 + b4·a4 + b2·a2 + b0·I.
@@ -139,11 +140,10 @@ void MatrixExponential::pade(const Eigen::MatrixXd& x, int degree) {
   u_.noalias() = x * tmp_;
 }
 
-void MatrixExponential::compute(const Eigen::MatrixXd& X,
-                                Eigen::MatrixXd& result) {
-  const Eigen::Index n = X.rows();
-  if (result.rows() != n || result.cols() != n) result.resize(n, n);
-  if (n == 0) return;
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
+                                                  Matrix& result,
+                                                  bool approximant) {
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -164,7 +164,7 @@ void MatrixExponential::compute(const Eigen::MatrixXd& X,
     scaled_ = std::ldexp(1.0, -squarings) * X;
     pade(scaled_, 13);
   }
-  if (squaring_ == Squaring::kApproximant) {
+  if (approximant) {
     // r = (V − U)⁻¹(V + U), squared as it is.
     tmp_ = v_ - u_;
     v_ += u_;
@@ -181,22 +181,25 @@ void MatrixExponential::compute(const Eigen::MatrixXd& X,
   result.diagonal().array() += 1.0;
 }
 
-void MatrixExponential::solve_difference(Eigen::MatrixXd& difference) {
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::solve_difference(Matrix& difference) {
   tmp_ = v_ - u_;
   lu_.compute(tmp_);
   u_ *= 2.0;
   difference = lu_.solve(u_);
 }
 
-void MatrixExponential::square_difference(Eigen::MatrixXd& difference) {
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::square_difference(Matrix& difference) {
   tmp_.noalias() = difference * difference;
   tmp_ += 2.0 * difference;
   difference.swap(tmp_);
 }
 
-void MatrixExponential::pade_with_derivative(const Eigen::MatrixXd& x,
-                                             const Eigen::MatrixXd& e,
-                                             int degree) {
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::pade_with_derivative(const Matrix& x,
+                                                           const Matrix& e,
+                                                           int degree) {
   // w = sum_k b_{2k+1}·x^{2k} in tmp_, V in v_, and their derivatives
   // L_w = sum_k b_{2k+1}·M_2k in lw_, L_V = sum_k b_2k·M_2k in lv_, with
   // x^8, M_8 taking the places of x^6, M_6 once those have been used.
@@ -245,8 +248,9 @@ void MatrixExponential::pade_with_derivative(const Eigen::MatrixXd& x,
   lu_d_.noalias() += e * tmp_;
 }
 
-void MatrixExponential::pade13_with_derivative(const Eigen::MatrixXd& x,
-                                               const Eigen::MatrixXd& e) {
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::pade13_with_derivative(const Matrix& x,
+                                                             const Matrix& e) {
   // With w1 = b13·x^6 + b11·x^4 + b9·x^2, z1 = b12·x^6 + b10·x^4 + b8·x^2:
   // U = x·(x^6·w1 + b7·x^6 + b5·x^4 + b3·x^2 + b1·I),
   // V = x^6·z1 + b6·x^6 + b4·x^4 + b2·x^2 + b0·I, and term by term
@@ -283,16 +287,9 @@ void MatrixExponential::pade13_with_derivative(const Eigen::MatrixXd& x,
   v_.diagonal().array() += b[0];
 }
 
-void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
-                                                const Eigen::MatrixXd& E,
-                                                Eigen::MatrixXd& result,
-                                                Eigen::MatrixXd& derivative) {
-  const Eigen::Index n = X.rows();
-  if (result.rows() != n || result.cols() != n) result.resize(n, n);
-  if (derivative.rows() != n || derivative.cols() != n) {
-    derivative.resize(n, n);
-  }
-  if (n == 0) return;
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
+    const Matrix& X, const Matrix& E, Matrix& result, Matrix& derivative) {
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -332,6 +329,49 @@ void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
     square_difference(result);
   }
   result.diagonal().array() += 1.0;
+}
+
+MatrixExponential::MatrixExponential(int n, Squaring squaring)
+    : n_(n),
+      squaring_(squaring),
+      general_(n),
+      padded_(n >= 1 && n <= 4 && squaring == Squaring::kDifference),
+      small_(4) {
+  x4_.setZero();
+  e4_.setZero();
+}
+
+void MatrixExponential::compute(const Eigen::MatrixXd& X,
+                                Eigen::MatrixXd& result) {
+  if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
+  if (n_ == 0) return;
+  if (padded_) {
+    x4_.topLeftCorner(n_, n_) = X;
+    small_.exponential(x4_, result4_, false);
+    result = result4_.topLeftCorner(n_, n_);
+    return;
+  }
+  general_.exponential(X, result, squaring_ == Squaring::kApproximant);
+}
+
+void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
+                                                const Eigen::MatrixXd& E,
+                                                Eigen::MatrixXd& result,
+                                                Eigen::MatrixXd& derivative) {
+  if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
+  if (derivative.rows() != n_ || derivative.cols() != n_) {
+    derivative.resize(n_, n_);
+  }
+  if (n_ == 0) return;
+  if (padded_) {
+    x4_.topLeftCorner(n_, n_) = X;
+    e4_.topLeftCorner(n_, n_) = E;
+    small_.exponential_with_derivative(x4_, e4_, result4_, derivative4_);
+    result = result4_.topLeftCorner(n_, n_);
+    derivative = derivative4_.topLeftCorner(n_, n_);
+    return;
+  }
+  general_.exponential_with_derivative(X, E, result, derivative);
 }
 
 }  // namespace identify

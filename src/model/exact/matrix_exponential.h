@@ -32,7 +32,8 @@ namespace identify {
 // exp(X), and L(X, E) with it, of square matrices by scaling and squaring
 // with a diagonal Padé approximant of degree 3, 5, 7, 9 or 13 chosen from
 // the 1-norm of X. The work matrices are kept: repeated calls at one size
-// allocate nothing.
+// allocate nothing. Sizes up to 4 (compartment models with an input or
+// two) run on matrices of fixed size, about twice as fast.
 class MatrixExponential {
  public:
   // What compute() squares: the approximant's difference from I (the
@@ -62,27 +63,52 @@ class MatrixExponential {
                                Eigen::MatrixXd& derivative);
 
  private:
-  // u_ = U, v_ = V of the degree-m approximant (V − U)⁻¹(V + U) at x.
-  void pade(const Eigen::MatrixXd& x, int degree);
-  // u_, v_ as pade(), and lu_d_ = L_U(x, e), lv_ = L_V(x, e), their
-  // Fréchet derivatives in the direction e, for degrees 3 .. 9.
-  void pade_with_derivative(const Eigen::MatrixXd& x, const Eigen::MatrixXd& e,
-                            int degree);
-  // The same for degree 13.
-  void pade13_with_derivative(const Eigen::MatrixXd& x,
-                              const Eigen::MatrixXd& e);
-  // difference = (V − U)⁻¹(V + U) − I = 2·(V − U)⁻¹U, the approximant less
-  // the identity; leaves lu_ holding V − U and u_ holding 2U.
-  void solve_difference(Eigen::MatrixXd& difference);
-  // difference = 2·difference + difference²: the difference of the square.
-  void square_difference(Eigen::MatrixXd& difference);
+  // The steps of both on one kind of matrix: Eigen::MatrixXd, or a 4×4
+  // matrix of fixed size for small arguments.
+  template <typename Matrix>
+  class Pade {
+   public:
+    explicit Pade(int n);
+    // result = exp(x), squaring the approximant itself when `approximant`,
+    // else its difference from I.
+    void exponential(const Matrix& x, Matrix& result, bool approximant);
+    void exponential_with_derivative(const Matrix& x, const Matrix& e,
+                                     Matrix& result, Matrix& derivative);
 
+   private:
+    // u_ = U, v_ = V of the degree-m approximant (V − U)⁻¹(V + U) at x.
+    void pade(const Matrix& x, int degree);
+    // u_, v_ as pade(), and lu_d_ = L_U(x, e), lv_ = L_V(x, e), their
+    // Fréchet derivatives in the direction e, for degrees 3 .. 9.
+    void pade_with_derivative(const Matrix& x, const Matrix& e, int degree);
+    // The same for degree 13.
+    void pade13_with_derivative(const Matrix& x, const Matrix& e);
+    // difference = (V − U)⁻¹(V + U) − I = 2·(V − U)⁻¹U, the approximant
+    // less the identity; leaves lu_ holding V − U and u_ holding 2U.
+    void solve_difference(Matrix& difference);
+    // difference = 2·difference + difference²: the difference of the
+    // square.
+    void square_difference(Matrix& difference);
+
+    Matrix scaled_, a2_, a4_, a6_, u_, v_, tmp_;
+    // Only for the derivative: the scaled direction, the derivatives
+    // m_2k = L(x^2k) of the even powers, and of U and V.
+    Matrix scaled_e_, m2_, m4_, m6_, w1_, z1_, lw_, lu_d_, lv_;
+    Eigen::PartialPivLU<Matrix> lu_;
+  };
+  using Matrix4 = Eigen::Matrix<double, 4, 4>;
+
+  int n_;
   Squaring squaring_;
-  Eigen::MatrixXd scaled_, a2_, a4_, a6_, u_, v_, tmp_;
-  // Only for compute_with_derivative(): the scaled direction, the
-  // derivatives m_2k = L(x^2k) of the even powers, and of U and V.
-  Eigen::MatrixXd scaled_e_, m2_, m4_, m6_, w1_, z1_, lw_, lu_d_, lv_;
-  Eigen::PartialPivLU<Eigen::MatrixXd> lu_;
+  Pade<Eigen::MatrixXd> general_;
+  // For 1 <= n <= 4 with the difference squared: the same steps on X in the
+  // top left corner of a 4×4 matrix of fixed size, zero elsewhere. Its
+  // exponential is exp(X) beside I, its Fréchet derivative L(X, E) beside
+  // zeros, and every added term from the padding is an exact zero; the
+  // products of fixed size cost a fraction of those of run-time size.
+  bool padded_;
+  Pade<Matrix4> small_;
+  Matrix4 x4_, e4_, result4_, derivative4_;
 };
 
 }  // namespace identify

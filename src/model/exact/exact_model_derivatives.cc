@@ -1,0 +1,308 @@
+// Closed-form model on θ, derivatives (the formulas are in exact_model.h).
+// Both the Jacobian and the gradient run forward through the events of each
+// experiment: S_0 = ∂z(0)/∂θ, then S_e from S_{e−1} across each step, and
+// the measurements of each event from its S_e. Across a step of length
+// h > 0 the B part of S_e is either one Fréchet derivative per moving row
+// a, G_a = h·L(h·Bᵀ, u_a·zᵀ), whose inner product with ∂B/∂θ_k is
+// ∂(F·z)_a/∂θ_k, or, for a length whose directional derivatives are kept,
+// D_c·z for each parameter θ_c of B.
+//
+// For the gradient g = sum over m of w_m·∂y_m/∂θ everything is linear in
+// the weights: per distinct time, a = sum of w_m·ĉ_o(m) over its
+// measurements gives one Fréchet derivative with W = a·z(τ_e)ᵀ, and the
+// G's, the propagated a's, the rates a·B·z(t) and the w·x sums are added up
+// before the chain rule, once per event for S_e and ∂τ_e/∂θ and once per
+// experiment for B, c and d.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "model/exact/exact_model.h"
+
+namespace identify {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+template <typename F>
+void ExactModel::interval_derivative(const Part& p, int e, const F& f) const {
+  p.doses.base_derivative(e - 1, f);
+  if (e == 1) {
+    p.doses.lag_derivative(f);
+  } else {
+    p.doses.base_derivative(e - 2, [&f](int k, double d) { f(k, -d); });
+  }
+}
+
+template <typename F>
+void ExactModel::time_derivative(const Part& p, int e, const F& f) const {
+  p.doses.base_derivative(e - 1, f);
+  p.doses.lag_derivative(f);
+}
+
+int ExactModel::segment_end(const Part& p, int e, int begin) {
+  int end = begin;
+  const int times = static_cast<int>(p.segment.size());
+  while (end < times && p.segment[end] == e) ++end;
+  return end;
+}
+
+void ExactModel::start_sensitivity(const Part& p, Workspace& ws) const {
+  const auto columns = static_cast<Eigen::Index>(p.sensitive.size());
+  ws.sensitivity.leftCols(columns).setZero();
+  p.system.initial_sensitivity(p.column, ws.sensitivity);
+}
+
+void ExactModel::add_step_derivative(Part& p, Workspace& ws, double h,
+                                     Eigen::Map<const Eigen::VectorXd> z) {
+  const auto columns = static_cast<Eigen::Index>(p.sensitive.size());
+  auto next = ws.next.leftCols(columns);
+  const auto sensitivity = ws.sensitivity.leftCols(columns);
+  const int slot = p.intervals.find(h);
+  if (slot >= 0 && p.intervals.has_directions(slot)) {
+    const Eigen::MatrixXd& F =
+        p.intervals.with_directions(slot, p.system, ws.expm, ws.work);
+    next.noalias() = F * sensitivity;
+    ws.state.noalias() = F * z;
+    const std::vector<int>& ks = p.system.matrix_parameters();
+    for (std::size_t c = 0; c < ks.size(); ++c) {
+      next.col(p.column[ks[c]]).noalias() +=
+          p.intervals.direction(slot, static_cast<int>(c)) * z;
+    }
+    return;
+  }
+  ws.scaled = h * p.system.matrix().transpose();
+  for (int a = 0; a < p.system.moving_size(); ++a) {
+    ws.weight.setZero();
+    ws.weight.row(a) = z.transpose();
+    ws.expm.compute_with_derivative(ws.scaled, ws.weight, ws.propagator,
+                                    ws.frechet);
+    ws.frechet *= h;
+    if (a == 0) {
+      next.noalias() = ws.propagator.transpose() * sensitivity;
+      ws.state.noalias() = ws.propagator.transpose() * z;
+    }
+    for (const int k : p.sensitive) row_[k] = 0.0;
+    p.system.add_matrix_derivative(ws.frechet, row_);
+    for (Eigen::Index c = 0; c < columns; ++c) {
+      next(a, c) += row_[p.sensitive[c]];
+    }
+  }
+}
+
+void ExactModel::advance_sensitivity(Part& p, Workspace& ws, int e,
+                                     const double* z) {
+  const int m = p.system.size();
+  const auto columns = static_cast<Eigen::Index>(p.sensitive.size());
+  const Eigen::Map<const Eigen::VectorXd> before(z + (e - 1) * m, m);
+  const double h = p.interval[e];
+  auto next = ws.next.leftCols(columns);
+  if (h == 0.0) {
+    next = ws.sensitivity.leftCols(columns);
+    ws.state = before;
+  } else {
+    add_step_derivative(p, ws, h, before);
+  }
+  ws.slope.noalias() = p.system.matrix() * ws.state;
+  interval_derivative(
+      p, e, [&](int k, double d) { next.col(p.column[k]) += d * ws.slope; });
+  const DoseSchedule::Event& event = p.doses.event(e - 1);
+  p.doses.magnitude_derivative(
+      e - 1, [&](int k, double d) { next(event.target, p.column[k]) += d; });
+  if (event.closes) next.row(event.target).setZero();
+  ws.sensitivity.swap(ws.next);
+}
+
+void ExactModel::add_sensitivity_product(const Part& p, const Workspace& ws,
+                                         const Eigen::VectorXd& v,
+                                         std::span<double> g) const {
+  for (std::size_t c = 0; c < p.sensitive.size(); ++c) {
+    g[p.sensitive[c]] +=
+        ws.sensitivity.col(static_cast<Eigen::Index>(c)).dot(v);
+  }
+}
+
+int ExactModel::adjoint_at(Part& p, Workspace& ws, double s,
+                           Eigen::Map<const Eigen::VectorXd> z, bool full) {
+  const int slot = p.intervals.find(s);
+  if (slot >= 0 && p.intervals.has_directions(slot)) {
+    const Eigen::MatrixXd& F =
+        p.intervals.with_directions(slot, p.system, ws.expm, ws.work);
+    ws.adjoint.noalias() = F.transpose() * ws.weights;
+    if (full) ws.state.noalias() = F * z;
+    return slot;
+  }
+  ws.scaled = s * p.system.matrix().transpose();
+  ws.weight.noalias() = ws.weights * z.transpose();
+  ws.expm.compute_with_derivative(ws.scaled, ws.weight, ws.propagator,
+                                  ws.frechet);
+  ws.frechet *= s;
+  ws.adjoint.noalias() = ws.propagator * ws.weights;
+  if (full) ws.state.noalias() = ws.propagator.transpose() * z;
+  return -1;
+}
+
+void ExactModel::add_directional(Part& p, const Workspace& ws, int slot,
+                                 Eigen::Map<const Eigen::VectorXd> z,
+                                 std::span<double> g) const {
+  const std::vector<int>& ks = p.system.matrix_parameters();
+  for (std::size_t c = 0; c < ks.size(); ++c) {
+    const Eigen::MatrixXd& D = p.intervals.direction(slot, static_cast<int>(c));
+    double sum = 0.0;
+    for (Eigen::Index j = 0; j < D.cols(); ++j) {
+      sum += ws.weights.dot(D.col(j)) * z[j];
+    }
+    g[ks[c]] += sum;
+  }
+}
+
+void ExactModel::jacobian_row(Part& p, Workspace& ws, int e, double s, int o,
+                              Eigen::Map<const Eigen::VectorXd> z,
+                              const double* x, std::span<double> row) {
+  ws.weights = p.system.observable(o);
+  const bool unread = ws.weights.isZero(0.0);
+  if (s == 0.0 || unread) {
+    ws.adjoint = ws.weights;
+    ws.state = z;
+  } else if (const int slot = adjoint_at(p, ws, s, z, e > 0); slot >= 0) {
+    add_directional(p, ws, slot, z, row);
+  } else {
+    p.system.add_matrix_derivative(ws.frechet, row);
+  }
+  add_sensitivity_product(p, ws, ws.adjoint, row);
+  if (e > 0 && !unread) {
+    ws.slope.noalias() = p.system.matrix() * ws.state;
+    const double rate = ws.weights.dot(ws.slope);
+    time_derivative(p, e, [&](int k, double d) { row[k] -= rate * d; });
+  }
+  p.system.add_observable_derivative(o, x, 1.0, row);
+}
+
+void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
+                                  int end, const Evaluation& at, Table& J) {
+  const int m = p.system.size();
+  const SampleSchedule& sch = p.schedule;
+  const std::size_t bytes = sizeof(double) * parameters_;
+  const Eigen::Map<const Eigen::VectorXd> ze(
+      at.cache.data() + p.cache_offset + e * m, m);
+  for (int i = begin; i < end; ++i) {
+    const double* x = at.cache.data() + p.states_offset + i * n_;
+    for (int r = sch.observed_start[i]; r < sch.observed_start[i + 1]; ++r) {
+      // The first measurement of (time, observable) gets the row, the
+      // others a copy.
+      const int o = sch.observed[r];
+      double* first = nullptr;
+      for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
+        const int meas = sch.order[q];
+        if (sch.observable[meas] != o) continue;
+        double* row = J[p.first_measurement + meas];
+        if (first == nullptr) {
+          first = row;
+          jacobian_row(p, ws, e, p.offset[i], o, ze, x,
+                       std::span<double>(row, parameters_));
+        } else {
+          std::memcpy(row, first, bytes);
+        }
+      }
+    }
+  }
+}
+
+void ExactModel::jacobian(const Evaluation& at, Table& J) {
+  J.reshape(measurements_, parameters_);
+  J.fill(0.0);
+  for (Part& p : parts_) {
+    Workspace& ws = workspaces_[p.workspace];
+    if (!prepare(p, at.theta, true)) {
+      for (std::size_t q = 0; q < p.schedule.order.size(); ++q) {
+        std::fill_n(J[p.first_measurement + q], parameters_, kNaN);
+      }
+      continue;
+    }
+    const double* z = at.cache.data() + p.cache_offset;
+    start_sensitivity(p, ws);
+    for (int e = 0, begin = 0; e < p.used; ++e) {
+      if (e > 0) advance_sensitivity(p, ws, e, z);
+      const int end = segment_end(p, e, begin);
+      jacobian_segment(p, ws, e, begin, end, at, J);
+      begin = end;
+    }
+  }
+}
+
+void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
+                                      int end, const Evaluation& at,
+                                      std::span<const double> w,
+                                      std::span<double> g) {
+  const int m = p.system.size();
+  const SampleSchedule& sch = p.schedule;
+  const Eigen::Map<const Eigen::VectorXd> ze(
+      at.cache.data() + p.cache_offset + e * m, m);
+  ws.adjoint_sum.setZero();
+  double rate = 0.0;  // sum of a·B·z(t) over the times
+  for (int i = begin; i < end; ++i) {
+    const double* x = at.cache.data() + p.states_offset + i * n_;
+    ws.weights.setZero();
+    for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
+      const int meas = sch.order[q], o = sch.observable[meas];
+      const double wm = w[p.first_measurement + meas];
+      ws.weights += wm * p.system.observable(o);
+      observed_w_[o] += wm;
+      for (int j = 0; j < n_; ++j) observed_x_[o * n_ + j] += wm * x[j];
+    }
+    const double s = p.offset[i];
+    if (s == 0.0 || ws.weights.isZero(0.0)) {
+      ws.adjoint_sum += ws.weights;
+      ws.state = ze;
+    } else {
+      const int slot = adjoint_at(p, ws, s, ze, e > 0);
+      if (slot >= 0) {
+        add_directional(p, ws, slot, ze, g);
+      } else {
+        ws.accumulated += ws.frechet;
+      }
+      ws.adjoint_sum += ws.adjoint;
+    }
+    if (e > 0) {
+      ws.slope.noalias() = p.system.matrix() * ws.state;
+      rate += ws.weights.dot(ws.slope);
+    }
+  }
+  add_sensitivity_product(p, ws, ws.adjoint_sum, g);
+  if (e > 0) time_derivative(p, e, [&](int k, double d) { g[k] -= rate * d; });
+}
+
+void ExactModel::add_gradient(Part& p, const Evaluation& at,
+                              std::span<const double> w, std::span<double> g) {
+  Workspace& ws = workspaces_[p.workspace];
+  if (!prepare(p, at.theta, true)) {
+    std::fill(g.begin(), g.end(), kNaN);
+    return;
+  }
+  const double* z = at.cache.data() + p.cache_offset;
+  std::fill(observed_x_.begin(), observed_x_.end(), 0.0);
+  std::fill(observed_w_.begin(), observed_w_.end(), 0.0);
+  ws.accumulated.setZero();
+  start_sensitivity(p, ws);
+  for (int e = 0, begin = 0; e < p.used; ++e) {
+    if (e > 0) advance_sensitivity(p, ws, e, z);
+    const int end = segment_end(p, e, begin);
+    add_segment_gradient(p, ws, e, begin, end, at, w, g);
+    begin = end;
+  }
+  p.system.add_matrix_derivative(ws.accumulated, g);
+  for (int o = 0; o < p.system.observable_count(); ++o) {
+    p.system.add_observable_derivative(o, observed_x_.data() + o * n_,
+                                       observed_w_[o], g);
+  }
+}
+
+void ExactModel::gradient(const Evaluation& at, std::span<const double> w,
+                          std::span<double> g) {
+  std::fill(g.begin(), g.end(), 0.0);
+  for (Part& p : parts_) add_gradient(p, at, w, g);
+}
+
+}  // namespace identify
