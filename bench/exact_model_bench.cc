@@ -1,21 +1,18 @@
-// The closed-form models' Jacobians for N = 5, 10, 20, 40 (and 80 for the
-// model on θ) with all N²
+// The closed-form model's Jacobian for N = 5, 10, 20, 40 and 80 with all N²
 // entries of A free: a random stable A, three observed states, 20 sample
 // times over (0, 5]. ExactTheta/Jacobian/N is the model on θ (one
 // parameter per entry, one Fréchet derivative of m×m per (time,
-// observable)); ExactMatrix/Jacobian/N the model on A it replaces (one
-// exponential of the 2m×2m block matrix per (time, component)); and
-// ExactTheta/Evaluate/N one evaluation (one m×m exponential per time). The
-// counter per_pair is the real time per (time, observable) pair: it grows
-// like N³ (×8 per doubling of N), the cost of one Fréchet derivative.
+// observable)), and ExactTheta/Evaluate/N one evaluation (one m×m
+// exponential per time). The counter per_pair is the real time per (time,
+// observable) pair: it grows like N³ (×8 per doubling of N), the cost of
+// one Fréchet derivative.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include "input/records.h"
-#include "model/exact/exact_matrix_model.h"
+#include "core/table.h"
 #include "model/exact/exact_model.h"
 #include "problem/expression.h"
 #include "problem/problem_builder.h"
@@ -108,36 +105,6 @@ void theta_evaluate(benchmark::State& state) {
   }
 }
 
-// The same system as records: one series per observed state, point 0 at
-// t = 0 and then the 20 times.
-void matrix_jacobian(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  ProblemRecord problem;
-  problem.dim = n;
-  problem.T = kEnd;
-  problem.exp_coef.assign(n, 0.0);
-  problem.exp_par.assign(n, 0.0);
-  for (int i = 0; i < n; ++i) problem.init_val.push_back(x0_of(i));
-  ObservationRecord obs;
-  const std::vector<int> observed = observed_states(n);
-  obs.data_num = static_cast<int>(observed.size());
-  obs.data_dim.assign(n, kTimes + 1);
-  obs.data_time = Table(observed.size(), kTimes + 1);
-  obs.add_data = Table(observed.size(), kTimes + 1);
-  for (std::size_t k = 0; k < observed.size(); ++k) {
-    obs.is_data_exist.push_back(observed[k]);
-    for (int q = 0; q <= kTimes; ++q) obs.data_time[k][q] = kEnd * q / kTimes;
-  }
-  ExactMatrixModel model(problem, obs);
-  const Matrix A = random_stable_matrix(n);
-  Table J;
-  for (auto _ : state) {
-    model.jacobian(A, J);
-    benchmark::DoNotOptimize(J.data());
-  }
-  set_counters(state);
-}
-
 BENCHMARK(theta_jacobian)
     ->Name("ExactTheta/Jacobian")
     ->Arg(5)
@@ -145,14 +112,6 @@ BENCHMARK(theta_jacobian)
     ->Arg(20)
     ->Arg(40)
     ->Arg(80)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(matrix_jacobian)
-    ->Name("ExactMatrix/Jacobian")
-    ->Arg(5)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(40)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(theta_evaluate)

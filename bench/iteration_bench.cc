@@ -1,6 +1,6 @@
-// Time per descent iteration of the grid model: adjoint sweep and N²
-// gradient quadratures (model.gradient), the step A ← A − opt_par·G, then the
-// forward sweep and the sampling (model.evaluate), once with the fast
+// Time per descent iteration of the grid model on θ: adjoint sweep and N²
+// gradient quadratures (model.gradient), the step θ ← θ − opt_par·g, then
+// the forward sweep and the sampling (model.evaluate), once with the fast
 // kernels and once with the plain reference code, for N = 2, 8, 32, 80. A
 // summary of the plain/fast ratios follows the usual table. Further groups
 // time the parts of a fast iteration, and whole fast iterations with one
@@ -21,10 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "input/legacy_problem.h"
 #include "input/records.h"
 #include "model/grid/adjoint_sweep.h"
 #include "model/grid/fast_kernels.h"
-#include "model/grid/grid_matrix_model.h"
+#include "model/grid/grid_model.h"
 
 namespace identify {
 namespace {
@@ -64,31 +65,45 @@ struct BenchCase {
         obs.data_time[k][p] = problem.T * p / (points - 1);
       }
     }
-    GridMatrixModel model(problem, obs, Kernels::kPlain);
-    model.evaluate(truth, obs.add_data);
+    for (int k = 0; k < n; ++k) {
+      for (int p = 0; p < points; ++p) {
+        components.push_back(k);
+        times.push_back(obs.data_time[k][p]);
+      }
+    }
+    GridModel model(legacy_problem(problem, obs).problem, Kernels::kPlain);
+    Evaluation at;
+    model.evaluate(
+        std::vector<double>(truth.data(), truth.data() + truth.size()), at);
+    std::copy(at.y.begin(), at.y.end(), obs.add_data.data());
+    fit = legacy_problem(problem, obs).problem;
   }
   ProblemRecord problem;
   ObservationRecord obs;
+  FitProblem fit;
   Matrix start, truth;
+  std::vector<int> components;  // of each sample, series after series
+  std::vector<double> times;
 };
 
 void run_iterations(benchmark::State& state, int n, Kernels kernels) {
   const BenchCase c(n);
-  GridMatrixModel model(c.problem, c.obs, kernels);
+  GridModel model(c.fit, kernels);
   const Table& data = c.obs.add_data;
-  Table M(data.rows(), data.cols()), H(data.rows(), data.cols());
-  Matrix A = c.start, G = make_matrix(n);
-  model.evaluate(A, M);
+  std::vector<double> theta(c.start.data(), c.start.data() + c.start.size());
+  std::vector<double> w(data.size()), g(theta.size());
+  Evaluation at;
+  model.evaluate(theta, at);
   for (auto _ : state) {
-    for (std::size_t q = 0; q < M.size(); ++q) {
-      H.data()[q] = (M.data()[q] - data.data()[q]) * 2.0;
+    for (std::size_t q = 0; q < w.size(); ++q) {
+      w[q] = (at.y[q] - data.data()[q]) * 2.0;
     }
-    model.gradient(A, H, G);
-    for (std::size_t q = 0; q < A.size(); ++q) {
-      A.data()[q] = A.data()[q] - G.data()[q] * c.problem.opt_par;
+    model.gradient(at, w, g);
+    for (std::size_t q = 0; q < theta.size(); ++q) {
+      theta[q] = theta[q] - g[q] * c.problem.opt_par;
     }
-    model.evaluate(A, M);
-    benchmark::DoNotOptimize(M.data());
+    model.evaluate(theta, at);
+    benchmark::DoNotOptimize(at.y.data());
   }
 }
 
@@ -100,8 +115,9 @@ void run_part(benchmark::State& state, int n, Part part) {
   FastKernels fast(n, c.problem.T, dt, c.problem.exp_coef, c.problem.exp_par);
   Trajectory X = make_trajectory(n), Psi = make_trajectory(n);
   Matrix G = make_matrix(n);
-  Table H(c.obs.add_data.rows(), c.obs.add_data.cols(), 0.01);
-  const std::vector<Jump> jumps = make_jump_schedule(c.obs, c.problem.T);
+  Table H(1, c.obs.add_data.size(), 0.01);
+  const std::vector<Jump> jumps =
+      make_jump_schedule(c.components, c.times, c.problem.T);
   const Vector terminal(n, 0.0);
   fast.forward(c.problem.init_val.data(), c.start, X);
   fast.adjoint(terminal.data(), c.start, H, jumps, Psi);
@@ -133,8 +149,9 @@ void run_threaded_iteration(benchmark::State& state, int n, int threads) {
                    {VectorIsa::kAvx512, threads});
   Trajectory X = make_trajectory(n), Psi = make_trajectory(n);
   Matrix A = c.start, G = make_matrix(n);
-  Table H(c.obs.add_data.rows(), c.obs.add_data.cols(), 0.01);
-  const std::vector<Jump> jumps = make_jump_schedule(c.obs, c.problem.T);
+  Table H(1, c.obs.add_data.size(), 0.01);
+  const std::vector<Jump> jumps =
+      make_jump_schedule(c.components, c.times, c.problem.T);
   const Vector terminal(n, 0.0);
   fast.forward(c.problem.init_val.data(), A, X);
   for (auto _ : state) {

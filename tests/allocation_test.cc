@@ -10,11 +10,11 @@
 #include <initializer_list>
 #include <sstream>
 
-#include "fit/descent.h"
+#include "fit/method.h"
 #include "heap_counter.h"
-#include "model/exact/exact_matrix_model.h"
+#include "input/legacy_problem.h"
 #include "model/exact/exact_model.h"
-#include "model/grid/grid_matrix_model.h"
+#include "model/grid/grid_model.h"
 #include "test_problems.h"
 
 namespace {
@@ -65,19 +65,22 @@ void free(void* p) noexcept { __libc_free(p); }
 namespace identify {
 namespace {
 
-long allocations_of_run(MatrixModel& model, const testing::RandomCase& c,
+long allocations_of_run(Model& model, const testing::RandomCase& c,
                         std::int64_t iterations) {
-  StopSettings stop;
-  stop.max_iter = iterations;
-  stop.quiet = true;
+  LegacyProblem legacy = legacy_problem(c.problem, c.obs);
+  legacy.descent.start = testing::theta_of(c.start);
+  const DescentSetup descent{legacy.descent, c.problem.opt_par};
+  MonitorSettings settings;
+  settings.max_iter = iterations;
+  settings.quiet = true;
   // A small trace, so that it thins itself out during the run.
   NormTrace trace(8);
-  stop.trace = &trace;
+  settings.trace = &trace;
   std::ostringstream out;
-  Matrix A = make_matrix(c.problem.dim);
+  Monitor monitor(settings, out, c.fit.parameters.size());
   const long before = testing::heap_allocations();
-  const IdentifyResult r =
-      identify_matrix(c.problem, c.obs, model, A, stop, out);
+  const Summary r =
+      solve(Method::kDescent, c.fit, model, descent, monitor, out);
   const long used = testing::heap_allocations() - before;
   EXPECT_EQ(r.iterations, iterations);
   return used;
@@ -87,11 +90,10 @@ long allocations_of_run(MatrixModel& model, const testing::RandomCase& c,
 // entries, sources, and noisy data that no matrix fits exactly.
 TEST(Allocation, DescentLoopAllocatesNothingPerIteration) {
   const testing::RandomCase c(3, testing::Layout::kSharedComponent, 1);
-  GridMatrixModel fast(c.problem, c.obs), plain(c.problem, c.obs, Kernels::kPlain);
-  ExactMatrixModel exact(c.problem, c.obs);
+  GridModel fast(c.fit), plain(c.fit, Kernels::kPlain);
+  ExactModel exact(c.fit);
   EXPECT_GT(allocations_of_run(fast, c, 1), 0);  // the counter counts
-  for (MatrixModel* model :
-       std::initializer_list<MatrixModel*>{&fast, &plain, &exact}) {
+  for (Model* model : std::initializer_list<Model*>{&fast, &plain, &exact}) {
     EXPECT_EQ(allocations_of_run(*model, c, 2),
               allocations_of_run(*model, c, 40));
   }

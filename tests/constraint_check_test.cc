@@ -1,6 +1,6 @@
-// The warnings about entries of the written matrix that break the problem
-// file's fixed values or bounds: which entries, the wording and the reason
-// given, and the lines the built program prints after a run.
+// The warnings about parameters of the θ written that break their fixed
+// values or bounds: which ones, the wording and the reason given, and the
+// lines the built program prints after a run.
 #include "fit/constraint_check.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +17,11 @@ namespace {
 
 using testing::bound_entry;
 using testing::fix_entry;
+using testing::make_observations;
 using testing::make_problem;
-using testing::matrix_of;
 
-IdentifyResult ended_after(std::int64_t iterations, std::int64_t best) {
-  IdentifyResult r;
+Summary ended_after(std::int64_t iterations, std::int64_t best) {
+  Summary r;
   r.iterations = iterations;
   r.best_iteration = best;
   return r;
@@ -32,7 +32,7 @@ TEST(ConstraintWarnings, OneLinePerEntryOffItsValueOrBounds) {
   const struct {
     const char* name;
     double a12, a21;
-    IdentifyResult result;
+    Summary result;
     std::vector<std::string> lines;
   } cases[] = {
       {"all kept", 0.75, 1.0, ended_after(5, 3), {}},
@@ -79,14 +79,18 @@ TEST(ConstraintWarnings, OneLinePerEntryOffItsValueOrBounds) {
   bound_entry(p, 1, 0, 1.0, 2.0);   // the last interval counts
   fix_entry(p, 1, 1, 5.0);          // fixed and bounded: fixed wins, and
   bound_entry(p, 1, 1, -1.0, 1.0);  // 5 is kept below
+  // a11 is free without bounds: even NaN is no fault of it.
+  const FitProblem problem =
+      testing::legacy_fit(p, make_observations(2, {}, {}));
   for (const auto& c : cases) {
-    const Matrix A = matrix_of({{0.0, c.a12}, {c.a21, 5.0}});
-    EXPECT_EQ(constraint_warnings(p, A, c.result), c.lines) << c.name;
+    const std::vector<double> theta = {nan, c.a12, c.a21, 5.0};
+    EXPECT_EQ(constraint_warnings(problem, theta, c.result), c.lines) << c.name;
   }
   // An entry fixed outside its own bounds stays 0 under the descent.
-  const Matrix A = matrix_of({{0.0, 0.75}, {1.0, 0.0}});
-  EXPECT_EQ(constraint_warnings(p, A, ended_after(4, 2)),
-            std::vector<std::string>{"a22 is 0, not its fixed value 5"});
+  EXPECT_EQ(
+      constraint_warnings(problem, std::vector<double>{0.0, 0.75, 1.0, 0.0},
+                          ended_after(4, 2)),
+      std::vector<std::string>{"a22 is 0, not its fixed value 5"});
 }
 
 }  // namespace

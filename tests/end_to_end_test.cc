@@ -207,8 +207,10 @@ TEST(EndToEnd, SigtermEndsALongIterationPromptly) {
     std::string verdict;  // a regular expression
   } cases[] = {
       // One forward sweep takes about 6 s here; the signal comes during
-      // the first, once the set-up (under half a second) is over.
-      {1500 / kScale, "Data file was successfully loaded!", 1500,
+      // the first, once the set-up is over (posing the 2.25 million entries
+      // as parameters and building the model take under a second, more on
+      // a busy machine).
+      {1500 / kScale, "Data file was successfully loaded!", 3000,
        kDuringTheFirstSweep},
       // An iteration takes about 2 s: the signal comes during the sweep
       // after the first step (later ones in a slower build).
@@ -260,7 +262,12 @@ TEST(EndToEnd, LibraryFailuresGetOneVerdictLine) {
                                       " 0.4\n" + c.times + " 0.6\n");
       const RunResult r =
           dir.run(std::string("-q --method lm --model ") + model);
-      EXPECT_EQ(r.err.rfind("identify: lm: ", 0), 0u) << c.T << r.err;
+      // Every sample time is 0 to the double's precision, or so large that
+      // the Jacobian is not finite: the library finds the residuals flat
+      // (an optimum of a sort) or gives up.
+      EXPECT_TRUE(
+          std::regex_search(r.err, std::regex("^identify: (converged: )?lm: ")))
+          << c.T << r.err;
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1)
           << c.T << " " << model << "\n"
           << r.err;

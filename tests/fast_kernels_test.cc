@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "fit/descent.h"
-#include "fit/misfit.h"
+#include "fit/method.h"
+#include "input/legacy_problem.h"
 #include "model/grid/adjoint_sweep.h"
 #include "model/grid/forward_sweep.h"
-#include "model/grid/grid_matrix_model.h"
+#include "model/grid/grid_model.h"
 #include "model/grid/quadrature.h"
 #include "test_problems.h"
 
@@ -54,9 +54,23 @@ std::vector<VectorIsa> isas_here() {
   return isas;
 }
 
+// The components and times of a case's samples, series after series.
+struct Samples {
+  explicit Samples(const ObservationRecord& obs) {
+    for (int k = 0; k < obs.data_num; ++k) {
+      for (int q = 0; q < obs.points(); ++q) {
+        components.push_back(obs.is_data_exist[k]);
+        times.push_back(obs.data_time[k][q]);
+      }
+    }
+  }
+  std::vector<int> components;
+  std::vector<double> times;
+};
+
 // Plain forward and adjoint trajectories and gradient of one case on a grid
 // of `steps` steps of T/steps, the trajectories first filled with 3 and 4,
-// with jumps H = 2·(M − data) as in the descent.
+// with jumps H = 2·(y − data) as in the descent.
 struct PlainRun {
   PlainRun(const RandomCase& c, int steps, const Vector& terminal)
       : n(c.problem.dim),
@@ -64,15 +78,19 @@ struct PlainRun {
         X(n, kNodeCount, 3.0),
         Psi(n, kNodeCount, 4.0),
         G(make_matrix(n)),
-        H(c.obs.add_data.rows(), c.obs.add_data.cols()),
-        jumps(make_jump_schedule(c.obs, c.problem.T)) {
+        H(1, c.obs.add_data.size()) {
+    const Samples samples(c.obs);
+    jumps = make_jump_schedule(samples.components, samples.times, c.problem.T);
     SweepScratch scratch(n);
     const ProblemRecord& p = c.problem;
     solve_forward(n, p.T, dt, p.init_val.data(), c.truth, p.exp_coef.data(),
                   p.exp_par.data(), X, scratch);
-    GridMatrixModel model(p, c.obs, Kernels::kPlain);
-    residual_jumps(testing::samples_of(model, c.truth, c.obs.add_data),
-                   c.obs.add_data, H);
+    GridModel model(c.fit, Kernels::kPlain);
+    Evaluation at;
+    model.evaluate(testing::theta_of(c.truth), at);
+    for (std::size_t m = 0; m < at.y.size(); ++m) {
+      H[0][m] = (at.y[m] - c.obs.add_data.data()[m]) * 2.0;
+    }
     solve_adjoint(n, p.T, dt, terminal.data(), c.truth, H, jumps, Psi, scratch);
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
@@ -109,30 +127,42 @@ struct ArbitraryRows {
   Matrix G;
 };
 
-// Whole descents on both kernels: the same matrix, norm and iteration count,
-// and the same trajectories at the end.
+// Whole descents on both kernels: the same θ, norm and iteration count,
+// every progress line and history line alike (17 digits of every norm), and
+// the same trajectory at the end.
 void expect_same_descent(const RandomCase& c, int iterations) {
-  StopSettings stop;
-  stop.quiet = true;
-  stop.max_iter = iterations;
-  Matrix A_plain = c.start, A_fast = c.start;
-  GridMatrixModel plain(c.problem, c.obs, Kernels::kPlain);
-  GridMatrixModel fast(c.problem, c.obs);
-  std::ostringstream out_plain, out_fast;
-  const IdentifyResult r_plain =
-      identify_matrix(c.problem, c.obs, plain, A_plain, stop, out_plain);
-  const IdentifyResult r_fast =
-      identify_matrix(c.problem, c.obs, fast, A_fast, stop, out_fast);
-  EXPECT_EQ(r_plain.reason, StopReason::kIterationLimit);
+  LegacyProblem legacy = legacy_problem(c.problem, c.obs);
+  legacy.descent.start = testing::theta_of(c.start);
+  const DescentSetup descent{legacy.descent, c.problem.opt_par};
+  GridModel plain(c.fit, Kernels::kPlain);
+  GridModel fast(c.fit);
+  std::ostringstream out_plain, out_fast, history_plain, history_fast;
+  MonitorSettings settings;
+  settings.max_iter = iterations;
+  settings.history = &history_plain;
+  Monitor monitor_plain(settings, out_plain, c.fit.parameters.size());
+  const Summary r_plain =
+      solve(Method::kDescent, c.fit, plain, descent, monitor_plain, out_plain);
+  settings.history = &history_fast;
+  Monitor monitor_fast(settings, out_fast, c.fit.parameters.size());
+  const Summary r_fast =
+      solve(Method::kDescent, c.fit, fast, descent, monitor_fast, out_fast);
+  EXPECT_EQ(r_plain.termination, Termination::kIterationLimit);
   EXPECT_EQ(r_plain.iterations, iterations);
   EXPECT_EQ(r_fast.iterations, r_plain.iterations);
   EXPECT_EQ(r_fast.best_iteration, r_plain.best_iteration);
   EXPECT_EQ(std::memcmp(&r_fast.norm, &r_plain.norm, sizeof(double)), 0)
       << r_fast.norm << " vs " << r_plain.norm;
-  EXPECT_TRUE(same_bits(A_fast, A_plain));
+  EXPECT_EQ(std::memcmp(r_fast.theta.data(), r_plain.theta.data(),
+                        r_plain.theta.size() * sizeof(double)),
+            0);
   EXPECT_EQ(out_fast.str(), out_plain.str());
-  EXPECT_TRUE(same_bits(fast.forward_trajectory(), plain.forward_trajectory()));
-  EXPECT_TRUE(same_bits(fast.adjoint_trajectory(), plain.adjoint_trajectory()));
+  EXPECT_EQ(history_fast.str(), history_plain.str());
+  const std::vector<double> times = {0.0, c.problem.T / 3, c.problem.T};
+  Table X_plain, X_fast;
+  plain.states(r_plain.theta, 0, times, X_plain);
+  fast.states(r_fast.theta, 0, times, X_fast);
+  EXPECT_TRUE(same_bits(X_fast, X_plain));
 }
 
 // Every node of both sweeps and every gradient entry, on the full grid and
@@ -257,15 +287,21 @@ TEST(StopFlag, SweepsAndQuadraturesEndEarly) {
     }
     // The model passes its flag to the kernels and says the call was cut.
     std::atomic<int> flag{SIGTERM};
-    GridMatrixModel model(p, c.obs);
+    GridModel model(c.fit);
     model.set_stop_flag(&flag);
-    Table M(c.obs.add_data.rows(), c.obs.add_data.cols(), 5.0);
-    model.evaluate(c.truth, M);
+    Evaluation at;
+    at.y.assign(c.obs.add_data.size(), 5.0);
+    model.evaluate(testing::theta_of(c.truth), at);
     EXPECT_TRUE(model.stop_requested());
-    EXPECT_EQ(M, Table(M.rows(), M.cols(), 5.0)) << "samples of a cut sweep";
+    EXPECT_EQ(at.y, std::vector<double>(at.y.size(), 5.0))
+        << "samples of a cut sweep";
     flag.store(0);
-    model.evaluate(c.truth, M);
-    EXPECT_TRUE(same_bits(model.forward_trajectory(), plain.X)) << n;
+    model.evaluate(testing::theta_of(c.truth), at);
+    const Samples samples(c.obs);
+    for (std::size_t m = 0; m < at.y.size(); ++m) {
+      const int node = sample_node(samples.times[m], p.T);
+      EXPECT_EQ(at.y[m], plain.X[samples.components[m]][node]) << n;
+    }
   }
 }
 

@@ -16,11 +16,10 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-EntryEstimate entry(int q, double value, EntryStatus status,
-                    bool determined = false, double se = kNaN) {
-  EntryEstimate e;
-  e.row = q / 2;
-  e.col = q % 2;
+ParameterEstimate entry(int q, double value, ParameterStatus status,
+                        bool determined = false, double se = kNaN) {
+  ParameterEstimate e;
+  e.name = "a" + std::to_string(q / 2 + 1) + std::to_string(q % 2 + 1);
   e.value = value;
   e.status = status;
   e.determined = determined;
@@ -33,7 +32,7 @@ EntryEstimate entry(int q, double value, EntryStatus status,
 FitStatistics two_by_two() {
   FitStatistics st;
   st.residuals = 10;
-  st.free_entries = 2;
+  st.free_parameters = 2;
   st.dof = 8;
   st.ssr = 4.5;
   st.norm = std::sqrt(4.5);
@@ -42,18 +41,18 @@ FitStatistics two_by_two() {
   st.aic = 28.8;
   st.bic = 30.4;
   st.t_quantile = 2.5;
-  st.entries = {entry(0, -1.5, EntryStatus::kFree, true, 0.2),
-                entry(1, 0.5, EntryStatus::kFixed),
-                entry(2, 0.0, EntryStatus::kOnLowerBound),
-                entry(3, 2.0, EntryStatus::kFree)};
+  st.parameters = {entry(0, -1.5, ParameterStatus::kFree, true, 0.2),
+                   entry(1, 0.5, ParameterStatus::kFixed),
+                   entry(2, 0.0, ParameterStatus::kOnLowerBound),
+                   entry(3, 2.0, ParameterStatus::kFree)};
   st.rank = 1;
   st.condition = std::numeric_limits<double>::infinity();
   FlatDirection alone;
-  alone.entries = {3};
+  alone.parameters = {3};
   alone.coefficients = {1.0};
   FlatDirection pair;
   pair.ratio = 3e-10;
-  pair.entries = {3, 0};
+  pair.parameters = {3, 0};
   pair.coefficients = {1.0, -0.5};
   st.flat = {alone, pair};
   st.correlated = {{0, 3, -0.975}};
@@ -63,7 +62,7 @@ FitStatistics two_by_two() {
 TEST(FitReport, Layout) {
   const RunSummary run{"lm", "exact", "lm: stopped for a reason", 17, 0.25};
   EXPECT_EQ(
-      format_fit_report(two_by_two(), run, 2),
+      format_fit_report(two_by_two(), run),
       "Fit report\n"
       "\n"
       "Run\n"
@@ -120,8 +119,8 @@ TEST(FitReport, MissingQuantitiesSayWhy) {
   FitStatistics st = two_by_two();
   st.dof = 0;
   st.residual_standard_error = st.t_quantile = kNaN;
-  st.entries[0] = entry(0, -1.5, EntryStatus::kFree, true);
-  std::string text = format_fit_report(st, run, 2);
+  st.parameters[0] = entry(0, -1.5, ParameterStatus::kFree, true);
+  std::string text = format_fit_report(st, run);
   EXPECT_NE(text.find("  residual standard error s   n/a   no degrees of "
                       "freedom\n"),
             std::string::npos);
@@ -131,10 +130,10 @@ TEST(FitReport, MissingQuantitiesSayWhy) {
             std::string::npos);
 
   st = FitStatistics{};
-  st.entries = {entry(0, 1.0, EntryStatus::kFixed)};
+  st.parameters = {entry(0, 1.0, ParameterStatus::kFixed)};
   st.condition = kNaN;
   st.rms = st.aic = st.bic = kNaN;
-  text = format_fit_report(st, run, 1);
+  text = format_fit_report(st, run);
   EXPECT_NE(text.find("  RMS residual                n/a   no residuals\n"),
             std::string::npos);
   EXPECT_NE(text.find("  AIC                         n/a   no residuals\n"),
@@ -146,11 +145,11 @@ TEST(FitReport, MissingQuantitiesSayWhy) {
   st = two_by_two();
   FlatDirection wide;
   for (int t = 0; t < 10; ++t) {
-    wide.entries.push_back(t % 4);
+    wide.parameters.push_back(t % 4);
     wide.coefficients.push_back(1.0 - 0.05 * t);
   }
   st.flat.assign(12, wide);
-  text = format_fit_report(st, run, 2);
+  text = format_fit_report(st, run);
   EXPECT_NE(text.find("    a11 + 0.95*a12 + 0.9*a21 + 0.85*a22 + 0.8*a11 + "
                       "0.75*a12 + 0.7*a21 + 0.65*a22 + ... (2 smaller terms)"
                       "   (rank-deficient)\n"),
@@ -160,8 +159,16 @@ TEST(FitReport, MissingQuantitiesSayWhy) {
                       "independent combination of the 2 free entries\n"),
             std::string::npos);
 
-  EXPECT_EQ(entry_name(8, 0, 9), "a91");
-  EXPECT_EQ(entry_name(0, 11, 12), "a(1,12)");
+  // Every parameter under its own name: from N = 10 on the legacy names
+  // separate row and column.
+  st = two_by_two();
+  st.parameters[3].name = "a1_12";
+  text = format_fit_report(st, run);
+  EXPECT_NE(text.find("\n  a1_12     2             free              not "
+                      "determined by the data\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("    a1_12   (rank-deficient)\n"), std::string::npos);
+  EXPECT_NE(text.find("    a11, a1_12: -0.975\n"), std::string::npos);
 }
 
 // Counts agree with their nouns, zeros carry no sign, degrees of freedom
@@ -172,7 +179,7 @@ TEST(FitReport, WordsAndSignsOfTheEdgeCases) {
   const auto report = [&](auto change) {
     FitStatistics st = two_by_two();
     change(st);
-    return format_fit_report(st, run, 2);
+    return format_fit_report(st, run);
   };
   const struct {
     const char* name;
@@ -196,7 +203,7 @@ TEST(FitReport, WordsAndSignsOfTheEdgeCases) {
       {"fewer residuals than free entries",
        [](FitStatistics& st) {
          st.residuals = 2;
-         st.free_entries = 3;
+         st.free_parameters = 3;
          st.dof = -1;
        },
        {"  degrees of freedom n - p    none   fewer residuals (2) than free "
@@ -204,7 +211,7 @@ TEST(FitReport, WordsAndSignsOfTheEdgeCases) {
         "  residual standard error s   n/a   no degrees of freedom\n"}},
       {"negative zeros",
        [](FitStatistics& st) {
-         st.entries[2].value = -0.0;
+         st.parameters[2].value = -0.0;
          st.flat[1].coefficients[1] = -0.0;
        },
        {"  a21       0             on lower bound\n",
@@ -212,15 +219,15 @@ TEST(FitReport, WordsAndSignsOfTheEdgeCases) {
       {"sum of squares not finite",
        [](FitStatistics& st) {
          st.ssr = st.norm = st.rms = INFINITY;
-         st.entries[0].determined = false;
+         st.parameters[0].determined = false;
        },
        {"  no standard errors: the sum of squares is not finite\n",
         "  a11       -1.5          free              n/a\n",
         "  a22       2             free              n/a\n"}},
       {"one free entry, one smaller term",
        [](FitStatistics& st) {
-         st.free_entries = 1;
-         st.flat[1].entries.assign(9, 0);
+         st.free_parameters = 1;
+         st.flat[1].parameters.assign(9, 0);
          st.flat[1].coefficients.assign(9, 1.0);
        },
        {"  rank of J                   1 of 1 free entry\n",

@@ -1,7 +1,7 @@
 // Fit statistics on problems with known answers: exact data (zero residuals
 // and standard errors), noisy data against an independent finite-difference
-// covariance, entry statuses, and the unresolved directions of rank-deficient
-// and ill-conditioned problems.
+// covariance, parameter statuses, log-scaled parameters, and the unresolved
+// directions of rank-deficient and ill-conditioned problems.
 #include "fit/fit_statistics.h"
 
 #include <gtest/gtest.h>
@@ -13,19 +13,34 @@
 #include <utility>
 #include <vector>
 
-#include "model/exact/exact_matrix_model.h"
+#include "model/exact/exact_model.h"
+#include "problem/problem_builder.h"
 #include "test_problems.h"
 
 namespace identify {
 namespace {
 
 using testing::bound_entry;
-using testing::central_jacobian;
 using testing::fix_entry;
+using testing::legacy_fit;
 using testing::make_observations;
 using testing::make_problem;
-using testing::matrix_of;
-using testing::sum_of_squares;
+using testing::theta_of;
+
+// The model's values at θ, in measurement order.
+std::vector<double> values_at(const FitProblem& problem,
+                              const std::vector<double>& theta) {
+  ExactModel model(problem);
+  Evaluation at;
+  model.evaluate(theta, at);
+  return at.y;
+}
+
+FitStatistics statistics(const FitProblem& problem,
+                         const std::vector<double>& theta) {
+  ExactModel model(problem);
+  return compute_fit_statistics(problem, model, theta);
+}
 
 std::vector<double> unit_times(int last) {
   std::vector<double> t;
@@ -39,33 +54,33 @@ struct Observed {
   ProblemRecord problem = make_problem({1.0, 0.5}, {0.0, 0.2}, {0.0, -0.1});
   ObservationRecord obs =
       make_observations(2, {0, 1}, {unit_times(10), unit_times(10)});
-  Matrix truth = matrix_of({{-0.5, 0.2}, {0.1, -0.3}});
+  std::vector<double> truth = {-0.5, 0.2, 0.1, -0.3};
   Observed() {
     fix_entry(problem, 0, 1, 0.2);
     bound_entry(problem, 1, 0, 0.0, 1.0);
     bound_entry(problem, 1, 1, -0.3, -0.3);
-    ExactMatrixModel model(problem, obs);
-    model.evaluate(truth, obs.add_data);
+    const std::vector<double> y = values_at(legacy_fit(problem, obs), truth);
+    std::copy(y.begin(), y.end(), obs.add_data.data());
   }
+  FitProblem fit() const { return legacy_fit(problem, obs); }
 };
 
 TEST(FitStatistics, ExactDataHasZeroResidualsAndZeroStandardErrors) {
   Observed c;
-  ExactMatrixModel model(c.problem, c.obs);
-  const FitStatistics st =
-      compute_fit_statistics(c.problem, c.obs, model, c.truth);
+  const FitStatistics st = statistics(c.fit(), c.truth);
   EXPECT_EQ(st.residuals, 20);  // the two points at t = 0 are not counted
-  EXPECT_EQ(st.free_entries, 2);
+  EXPECT_EQ(st.free_parameters, 2);
   EXPECT_EQ(st.dof, 18);
   EXPECT_EQ(st.ssr, 0.0);
   EXPECT_NEAR(st.t_quantile, 2.100922, 1e-6);
   EXPECT_EQ(st.aic, -std::numeric_limits<double>::infinity());
-  const EntryStatus expected[] = {EntryStatus::kFree, EntryStatus::kFixed,
-                                  EntryStatus::kFree, EntryStatus::kFixed};
+  const ParameterStatus expected[] = {
+      ParameterStatus::kFree, ParameterStatus::kFixed, ParameterStatus::kFree,
+      ParameterStatus::kFixed};
   for (int q = 0; q < 4; ++q) {
-    const EntryEstimate& e = st.entries[q];
+    const ParameterEstimate& e = st.parameters[q];
     EXPECT_EQ(e.status, expected[q]) << q;
-    if (e.status != EntryStatus::kFree) continue;
+    if (e.status != ParameterStatus::kFree) continue;
     EXPECT_TRUE(e.determined);
     EXPECT_EQ(e.standard_error, 0.0);
   }
@@ -74,15 +89,15 @@ TEST(FitStatistics, ExactDataHasZeroResidualsAndZeroStandardErrors) {
 
   // On its bounds a bounded entry is not free and gets no standard error.
   for (const auto& [value, status] :
-       {std::pair(0.0, EntryStatus::kOnLowerBound),
-        std::pair(1.0, EntryStatus::kOnUpperBound)}) {
-    Matrix A = c.truth;
-    A[1][0] = value;
-    const FitStatistics on = compute_fit_statistics(c.problem, c.obs, model, A);
-    EXPECT_EQ(on.entries[2].status, status) << value;
-    EXPECT_EQ(on.free_entries, 1);
+       {std::pair(0.0, ParameterStatus::kOnLowerBound),
+        std::pair(1.0, ParameterStatus::kOnUpperBound)}) {
+    std::vector<double> theta = c.truth;
+    theta[2] = value;
+    const FitStatistics on = statistics(c.fit(), theta);
+    EXPECT_EQ(on.parameters[2].status, status) << value;
+    EXPECT_EQ(on.free_parameters, 1);
     EXPECT_EQ(on.dof, 19);
-    EXPECT_TRUE(std::isnan(on.entries[2].standard_error));
+    EXPECT_TRUE(std::isnan(on.parameters[2].standard_error));
   }
 }
 
@@ -94,13 +109,15 @@ TEST(FitStatistics, NoisyDataMatchesAFiniteDifferenceCovariance) {
       c.obs.add_data[k][s] += 0.01 * std::sin(3.0 * s + k);
     }
   }
-  ExactMatrixModel model(c.problem, c.obs);
-  const FitStatistics st =
-      compute_fit_statistics(c.problem, c.obs, model, c.truth);
+  const FitProblem problem = c.fit();
+  const FitStatistics st = statistics(problem, c.truth);
   // The sum of squares over the 20 samples after t = 0, and the information
   // criteria of 20 residuals and three parameters (two entries and sigma).
-  const double ssr =
-      sum_of_squares(model, c.truth, c.obs.add_data);  // t = 0 adds nothing
+  const std::vector<double> y = values_at(problem, c.truth);
+  double ssr = 0.0;  // t = 0 adds nothing
+  for (std::size_t m = 0; m < y.size(); ++m) {
+    ssr += std::pow(y[m] - c.obs.add_data.data()[m], 2);
+  }
   EXPECT_NEAR(st.ssr, ssr, 1e-15);
   EXPECT_NEAR(st.rms, std::sqrt(ssr / 20), 1e-15);
   const double m2logl =
@@ -111,15 +128,22 @@ TEST(FitStatistics, NoisyDataMatchesAFiniteDifferenceCovariance) {
   // Covariance s²(JᵀJ)⁻¹, s² = ssr / 18, with J from central differences of
   // the samples after t = 0 in the free entries' columns.
   const int free[] = {0, 2};
-  const Table fd = central_jacobian(model, c.truth, c.obs.add_data, 1e-6);
   Eigen::MatrixXd J(20, 2);
-  for (int row = 0; row < 20; ++row) {
-    J(row, 0) = fd[row + 1 + row / 10][free[0]];
-    J(row, 1) = fd[row + 1 + row / 10][free[1]];
+  for (int c2 = 0; c2 < 2; ++c2) {
+    const double h = 1e-6;
+    std::vector<double> up = c.truth, down = c.truth;
+    up[free[c2]] += h;
+    down[free[c2]] -= h;
+    const std::vector<double> y_up = values_at(problem, up);
+    const std::vector<double> y_down = values_at(problem, down);
+    for (int row = 0; row < 20; ++row) {
+      const int m = row + 1 + row / 10;  // past each series' point at t = 0
+      J(row, c2) = (y_up[m] - y_down[m]) / (2 * h);
+    }
   }
   const Eigen::MatrixXd cov = (ssr / 18) * (J.transpose() * J).inverse();
   for (int c2 = 0; c2 < 2; ++c2) {
-    const EntryEstimate& e = st.entries[free[c2]];
+    const ParameterEstimate& e = st.parameters[free[c2]];
     const double se = std::sqrt(cov(c2, c2));
     EXPECT_NEAR(e.standard_error, se, 1e-6 * se) << c2;
     EXPECT_NEAR(e.upper95 - e.value, st.t_quantile * se, 1e-6 * se);
@@ -130,36 +154,37 @@ TEST(FitStatistics, NoisyDataMatchesAFiniteDifferenceCovariance) {
 // Statistics at A of x0 = (1, 1) without sources, observed in x1 at
 // t = 0..10 with the model's values at A (plus `bump` at t = 4); a21 is
 // fixed at 0, and a22 too if `fix_a22`.
-FitStatistics x1_statistics(const Matrix& A, bool fix_a22, double bump) {
+FitStatistics x1_statistics(const std::vector<double>& A, bool fix_a22,
+                            double bump) {
   ProblemRecord problem = make_problem({1.0, 1.0}, {0.0, 0.0}, {0.0, 0.0});
   fix_entry(problem, 1, 0, 0.0);
   if (fix_a22) fix_entry(problem, 1, 1, 0.0);
   ObservationRecord obs = make_observations(2, {0}, {unit_times(10)});
-  ExactMatrixModel model(problem, obs);
-  model.evaluate(A, obs.add_data);
+  const std::vector<double> y = values_at(legacy_fit(problem, obs), A);
+  std::copy(y.begin(), y.end(), obs.add_data.data());
   obs.add_data[0][4] += bump;
-  return compute_fit_statistics(problem, obs, model, A);
+  return statistics(legacy_fit(problem, obs), A);
 }
 
 // x0 = (1, 1) and A = 0: a11 and a12 act on x1 only through x1 + x2 to
 // first order, and a22 does not reach x1 while a12 = 0.
 TEST(FitStatistics, RankDeficientProblemNamesTheFlatCombination) {
-  const FitStatistics st = x1_statistics(make_matrix(2), false, 0.0);
-  EXPECT_EQ(st.free_entries, 3);
+  const FitStatistics st = x1_statistics({0, 0, 0, 0}, false, 0.0);
+  EXPECT_EQ(st.free_parameters, 3);
   EXPECT_EQ(st.rank, 1);
   EXPECT_TRUE(std::isinf(st.condition));
   ASSERT_EQ(st.flat.size(), 2u);
   // The entry without effect first, alone.
-  EXPECT_EQ(st.flat[0].entries, std::vector<int>{3});
+  EXPECT_EQ(st.flat[0].parameters, std::vector<int>{3});
   EXPECT_EQ(st.flat[0].ratio, 0.0);
   // Then a11 − a12 (in either order), exactly balanced.
   const FlatDirection& f = st.flat[1];
-  ASSERT_EQ(f.entries.size(), 2u);
-  EXPECT_EQ(f.entries[0] + f.entries[1], 1);
+  ASSERT_EQ(f.parameters.size(), 2u);
+  EXPECT_EQ(f.parameters[0] + f.parameters[1], 1);
   EXPECT_EQ(f.coefficients[0], 1.0);
   EXPECT_NEAR(f.coefficients[1], -1.0, 1e-12);
   EXPECT_EQ(f.ratio, 0.0);
-  for (int q : {0, 1, 3}) EXPECT_FALSE(st.entries[q].determined) << q;
+  for (int q : {0, 1, 3}) EXPECT_FALSE(st.parameters[q].determined) << q;
   EXPECT_TRUE(st.correlated.empty());
 }
 
@@ -168,8 +193,7 @@ TEST(FitStatistics, RankDeficientProblemNamesTheFlatCombination) {
 // problem has full rank but is far beyond the conditioning limit, and the
 // two entries are correlated to −1.
 TEST(FitStatistics, IllConditionedProblemNamesTheDirectionAndTheCorrelation) {
-  const FitStatistics st =
-      x1_statistics(matrix_of({{1e-9, 0.0}, {0.0, 0.0}}), true, 1e-3);
+  const FitStatistics st = x1_statistics({1e-9, 0.0, 0.0, 0.0}, true, 1e-3);
   EXPECT_EQ(st.rank, 2);
   EXPECT_GT(st.condition, kIllConditioned);
   ASSERT_EQ(st.flat.size(), 1u);
@@ -180,23 +204,67 @@ TEST(FitStatistics, IllConditionedProblemNamesTheDirectionAndTheCorrelation) {
   EXPECT_EQ(st.correlated[0].first, 0);
   EXPECT_EQ(st.correlated[0].second, 1);
   EXPECT_LT(st.correlated[0].value, -0.95);
-  EXPECT_TRUE(st.entries[0].determined);
-  EXPECT_GT(st.entries[0].standard_error, 1e3);
+  EXPECT_TRUE(st.parameters[0].determined);
+  EXPECT_GT(st.parameters[0].standard_error, 1e3);
 }
 
 TEST(FitStatistics, FewerResidualsThanEntriesLeaveNoDegreesOfFreedom) {
   ProblemRecord problem = make_problem({1.0, 2.0}, {0.0, 0.0}, {0.0, 0.0});
   ObservationRecord obs = make_observations(2, {0}, {{0.0, 5.0}});
-  ExactMatrixModel model(problem, obs);
   const FitStatistics st =
-      compute_fit_statistics(problem, obs, model, matrix_of({{-1, 0}, {0, 0}}));
+      statistics(legacy_fit(problem, obs), {-1.0, 0.0, 0.0, 0.0});
   EXPECT_EQ(st.residuals, 1);
   EXPECT_EQ(st.dof, -3);
   EXPECT_TRUE(std::isnan(st.residual_standard_error));
   EXPECT_TRUE(std::isnan(st.t_quantile));
   EXPECT_EQ(st.rank, 1);
-  for (const EntryEstimate& e : st.entries) {
+  for (const ParameterEstimate& e : st.parameters) {
     EXPECT_TRUE(std::isnan(e.standard_error));
+  }
+}
+
+// y = A·exp(−k·t) with A on a log10 scale and k on a log scale, sigma 0.5:
+// the standard errors come in the parameters' own units, equal to those of
+// the same fit posed on a linear scale, and the intervals are the
+// log-scale ones mapped back (positive, and wider above than below).
+TEST(FitStatistics, LogScaledParametersGetErrorsInTheirOwnUnits) {
+  const auto posed = [](Scale scale) {
+    ProblemBuilder b({"x"});
+    for (const auto& [name, value] : {std::pair("A", 2.0), {"k", 0.3}}) {
+      Parameter p;
+      p.name = name;
+      p.value = value;
+      p.lower = 1e-3;
+      p.upper = 100.0;
+      p.scale = scale;
+      b.add_parameter(p);
+    }
+    b.set_entry("x", "x", "-k");
+    b.add_observable("y", {{"x", "1"}}, "0", "0.5");
+    const int e = b.add_experiment("e");
+    b.set_x0(e, "x", "A");
+    for (int q = 1; q <= 8; ++q) {
+      b.add_measurement(e, 0, q, 2.0 * std::exp(-0.3 * q) + 0.02 * std::sin(q));
+    }
+    return b.build();
+  };
+  const std::vector<double> theta = {2.0, 0.3};
+  const FitStatistics lin = statistics(posed(Scale::kLin), theta);
+  for (const Scale scale : {Scale::kLog, Scale::kLog10}) {
+    const FitStatistics st = statistics(posed(scale), theta);
+    EXPECT_NEAR(st.ssr, lin.ssr, 1e-15);
+    for (int k = 0; k < 2; ++k) {
+      const ParameterEstimate& e = st.parameters[k];
+      SCOPED_TRACE(e.name);
+      ASSERT_TRUE(e.determined);
+      EXPECT_NEAR(e.standard_error, lin.parameters[k].standard_error,
+                  1e-9 * e.standard_error);
+      const double x = std::log(e.value);
+      const double t_se = st.t_quantile * e.standard_error / e.value;
+      EXPECT_NEAR(e.lower95, std::exp(x - t_se), 1e-12 * e.value);
+      EXPECT_NEAR(e.upper95, std::exp(x + t_se), 1e-12 * e.value);
+      EXPECT_GT(e.upper95 - e.value, e.value - e.lower95);
+    }
   }
 }
 

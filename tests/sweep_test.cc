@@ -8,12 +8,12 @@
 
 #include "model/grid/adjoint_sweep.h"
 #include "model/grid/forward_sweep.h"
+#include "model/grid/quadrature.h"
 #include "test_problems.h"
 
 namespace identify {
 namespace {
 
-using testing::make_observations;
 using testing::matrix_of;
 
 // Both sweeps of one system on the full grid, dt = T/3000.
@@ -134,14 +134,26 @@ TEST(JumpSchedule, NodesByTruncationAndOrder) {
   EXPECT_EQ(sample_node(1.0, 1.0), 3000);
   EXPECT_EQ(sample_node(0.0, 1.0), 0);
 
-  // Two series on one component with a shared node, and a second component.
-  const ObservationRecord obs = make_observations(
-      2, {1, 0, 1}, {{0, 0.5, 1.0}, {0, 0.25, 1.0}, {0, 1.0, 0.5}});
+  // Two series on one component with a shared node, and a second
+  // component, sample after sample: node descending, then sample order.
+  const std::vector<int> components = {1, 1, 1, 0, 0, 0, 1, 1, 1};
+  const std::vector<double> times = {0, 0.5, 1.0, 0, 0.25, 1.0, 0, 1.0, 0.5};
   const std::vector<Jump> want = {
-      {3000, 1, 0, 2}, {3000, 0, 1, 2}, {3000, 1, 2, 1},
-      {1500, 1, 0, 1}, {1500, 1, 2, 2}, {750, 0, 1, 1},
-      {0, 1, 0, 0},    {0, 0, 1, 0},    {0, 1, 2, 0}};
-  EXPECT_EQ(make_jump_schedule(obs, 1.0), want);
+      {3000, 1, 0, 2}, {3000, 0, 0, 5}, {3000, 1, 0, 7},
+      {1500, 1, 0, 1}, {1500, 1, 0, 8}, {750, 0, 0, 4},
+      {0, 1, 0, 0},    {0, 0, 0, 3},    {0, 1, 0, 6}};
+  EXPECT_EQ(make_jump_schedule(components, times, 1.0), want);
+}
+
+TEST(Quadrature, TrapezoidArrangement) {
+  std::vector<double> ones(3001, 1.0), ramp(3001);
+  for (int i = 0; i <= 3000; ++i) ramp[i] = i / 3000.0;
+  EXPECT_EQ(gradient_entry(3.0, 3001, ones.data(), ones.data()), 3.0);
+  EXPECT_NEAR(gradient_entry(1.0, 3001, ones.data(), ramp.data()), 0.5, 1e-15);
+  const double a2[] = {1, 3}, b2[] = {2, 5};
+  EXPECT_EQ(gradient_entry(2.0, 2, a2, b2), 17.0);
+  const double a3[] = {0.7, 0.2, 1.0}, b3[] = {1, 1, 1};
+  EXPECT_EQ(gradient_entry(2.0, 3, a3, b3), 1.0499999999999998);
 }
 
 }  // namespace

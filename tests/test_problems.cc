@@ -9,10 +9,10 @@
 #include <csignal>
 #include <random>
 
-#include "fit/misfit.h"
+#include "input/legacy_problem.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
-#include "model/grid/grid_matrix_model.h"
+#include "model/grid/grid_model.h"
 #include "problem/problem_builder.h"
 
 namespace identify::testing {
@@ -85,31 +85,13 @@ Example read_example(const std::string& name) {
   return e;
 }
 
-Table samples_of(MatrixModel& model, const Matrix& A, const Table& data) {
-  Table M(data.rows(), data.cols());
-  model.evaluate(A, M);
-  return M;
+FitProblem legacy_fit(const ProblemRecord& problem,
+                      const ObservationRecord& obs) {
+  return legacy_problem(problem, obs).problem;
 }
 
-double sum_of_squares(MatrixModel& model, const Matrix& A, const Table& data) {
-  const double norm = residual_norm(samples_of(model, A, data), data);
-  return norm * norm;
-}
-
-Table central_jacobian(MatrixModel& model, const Matrix& A, const Table& data,
-                       double h) {
-  Table J(data.size(), A.size());
-  for (std::size_t e = 0; e < A.size(); ++e) {
-    Matrix up = A, down = A;
-    up.data()[e] += h;
-    down.data()[e] -= h;
-    const Table M_up = samples_of(model, up, data);
-    const Table M_down = samples_of(model, down, data);
-    for (std::size_t s = 0; s < data.size(); ++s) {
-      J[s][e] = (M_up.data()[s] - M_down.data()[s]) / (2.0 * h);
-    }
-  }
-  return J;
+std::vector<double> theta_of(const Matrix& A) {
+  return std::vector<double>(A.data(), A.data() + A.size());
 }
 
 double relative_gap(const Table& a, const Table& b) {
@@ -121,24 +103,36 @@ double relative_gap(const Table& a, const Table& b) {
   return gap / scale;
 }
 
+double relative_gap(const std::vector<double>& a,
+                    const std::vector<double>& b) {
+  double gap = 0.0, scale = 0.0;
+  for (std::size_t s = 0; s < a.size(); ++s) {
+    gap = std::max(gap, std::abs(a[s] - b[s]));
+    scale = std::max(scale, std::abs(b[s]));
+  }
+  return gap / scale;
+}
+
 bool InterruptedModel::cut_short() {
   if (++calls_ == at_) flag_.store(SIGTERM);
   return flag_.load() != 0;
 }
 
-void InterruptedModel::evaluate(const Matrix& A, Table& M) {
-  inner_.evaluate(A, M);
-  if (cut_short()) M.fill(std::nan(""));
+void InterruptedModel::evaluate(std::span<const double> theta,
+                                Evaluation& out) {
+  inner_.evaluate(theta, out);
+  if (cut_short()) std::fill(out.y.begin(), out.y.end(), std::nan(""));
 }
 
-void InterruptedModel::gradient(const Matrix& A, const Table& H, Matrix& G) {
-  inner_.gradient(A, H, G);
-  if (cut_short()) G.fill(std::nan(""));
-}
-
-void InterruptedModel::jacobian(const Matrix& A, Table& J) {
-  inner_.jacobian(A, J);
+void InterruptedModel::jacobian(const Evaluation& at, Table& J) {
+  inner_.jacobian(at, J);
   if (cut_short()) J.fill(std::nan(""));
+}
+
+void InterruptedModel::gradient(const Evaluation& at, std::span<const double> w,
+                                std::span<double> g) {
+  inner_.gradient(at, w, g);
+  if (cut_short()) std::fill(g.begin(), g.end(), std::nan(""));
 }
 
 RandomCase::RandomCase(int n, Layout layout, unsigned seed) : rng(seed) {
@@ -207,14 +201,17 @@ void RandomCase::make_observations(Layout layout) {
     }
   }
   obs = testing::make_observations(n, components, series_times);
-  GridMatrixModel model(problem, obs, Kernels::kPlain);
-  model.evaluate(truth, obs.add_data);
+  GridModel model(legacy_fit(problem, obs), Kernels::kPlain);
+  Evaluation at;
+  model.evaluate(theta_of(truth), at);
+  std::copy(at.y.begin(), at.y.end(), obs.add_data.data());
   std::normal_distribution<double> noise(0.0, 0.01);
   for (std::size_t k = 0; k < components.size(); ++k) {
     for (std::size_t p = 1; p < times.size(); ++p) {
       obs.add_data[k][p] += noise(rng);
     }
   }
+  fit = legacy_fit(problem, obs);
 }
 
 }  // namespace identify::testing

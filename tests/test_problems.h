@@ -11,7 +11,7 @@
 
 #include "core/entry.h"
 #include "input/records.h"
-#include "model/matrix_model.h"
+#include "model/model.h"
 #include "problem/fit_problem.h"
 
 namespace identify::testing {
@@ -42,32 +42,32 @@ struct Example {
 };
 Example read_example(const std::string& name);
 
-// The model samples of A, in the shape of data.
-Table samples_of(MatrixModel& model, const Matrix& A, const Table& data);
-double sum_of_squares(MatrixModel& model, const Matrix& A, const Table& data);
-
-// The Jacobian of the samples by central differences with step h, in the
-// layout of MatrixModel::jacobian.
-Table central_jacobian(MatrixModel& model, const Matrix& A, const Table& data,
-                       double h);
+// The legacy records as the program poses them (legacy_problem.h): one
+// parameter per entry of A, row-major, so that θ is A flattened.
+FitProblem legacy_fit(const ProblemRecord& problem,
+                      const ObservationRecord& obs);
+std::vector<double> theta_of(const Matrix& A);
 
 // Largest |a − b| over the entries, relative to the largest |b|.
 double relative_gap(const Table& a, const Table& b);
+double relative_gap(const std::vector<double>& a, const std::vector<double>& b);
 
 // A model that behaves like `inner` until a signal arrives during its call
 // number `at` (1-based, evaluate, gradient and jacobian counted alike): that
 // call sets `flag` to SIGTERM and, like a sweep that gives up at once, leaves
 // NaN in its output; so does every later call. The flag is the one the fit
-// hands the model (StopSettings::interrupt), so stop_requested() sees it.
-class InterruptedModel : public MatrixModel {
+// hands the model (the monitor's interrupt), so stop_requested() sees it.
+class InterruptedModel : public Model {
  public:
-  InterruptedModel(MatrixModel& inner, std::atomic<int>& flag, int at)
+  InterruptedModel(Model& inner, std::atomic<int>& flag, int at)
       : inner_(inner), flag_(flag), at_(at) {}
-  void evaluate(const Matrix& A, Table& M) override;
-  void gradient(const Matrix& A, const Table& H, Matrix& G) override;
-  void jacobian(const Matrix& A, Table& J) override;
-  void trajectory(const Matrix& A, Trajectory& X) override {
-    inner_.trajectory(A, X);
+  void evaluate(std::span<const double> theta, Evaluation& out) override;
+  void jacobian(const Evaluation& at, Table& J) override;
+  void gradient(const Evaluation& at, std::span<const double> w,
+                std::span<double> g) override;
+  void states(std::span<const double> theta, int experiment,
+              std::span<const double> times, Table& X) override {
+    inner_.states(theta, experiment, times, X);
   }
   int calls() const { return calls_; }
 
@@ -75,7 +75,7 @@ class InterruptedModel : public MatrixModel {
   // Counts the call; true (with the flag set) when it is cut short.
   bool cut_short();
 
-  MatrixModel& inner_;
+  Model& inner_;
   std::atomic<int>& flag_;
   int at_;
   int calls_ = 0;
@@ -95,7 +95,8 @@ inline constexpr Layout kLayouts[] = {
 // exact zeros of both signs among the entries and the sources. For N >= 2,
 // a12 is fixed at its start value and a21 and aNN are bounded. The
 // measurements are the plain grid model's samples for the true matrix, with
-// noise, so that a descent has something to fit.
+// noise, so that a descent has something to fit; `fit` is the problem posed
+// from the records.
 struct RandomCase {
   RandomCase(int n, Layout layout, unsigned seed);
   Matrix random_matrix(int n, double coupling);
@@ -104,6 +105,7 @@ struct RandomCase {
   std::mt19937_64 rng;
   ProblemRecord problem;
   ObservationRecord obs;
+  FitProblem fit;
   Matrix truth, start;
 };
 

@@ -6,52 +6,72 @@
 
 #include <cmath>
 
-#include "model/exact/exact_matrix_model.h"
-#include "model/grid/grid_matrix_model.h"
+#include "model/exact/exact_model.h"
+#include "model/grid/forward_sweep.h"
+#include "model/grid/grid_model.h"
 #include "test_problems.h"
 
 namespace identify {
 namespace {
 
+using testing::legacy_fit;
 using testing::make_observations;
 using testing::make_problem;
 using testing::matrix_of;
+using testing::theta_of;
 
 TEST(Trajectory, ModelsGiveTheirSolutionAtEveryGridTime) {
   // T = 375, dt = 0.125 exactly: t = 281.25 is node 2250, so the exact
-  // model's sample there and its trajectory node come from the same products.
+  // model's sample there and its state at that grid time come from the
+  // same products.
   ProblemRecord problem = make_problem({1.0, 0.0}, {0.0, 0.5}, {0.0, -0.002});
   problem.T = 375.0;
   ObservationRecord obs = make_observations(2, {1}, {{0.0, 281.25}});
-  const Matrix A = matrix_of({{-0.003, 0.0}, {0.004, -0.001}});
+  const std::vector<double> A = {-0.003, 0.0, 0.004, -0.001};
   const std::vector<double> times = grid_times(problem.T);
   ASSERT_EQ(times.size(), static_cast<std::size_t>(kNodeCount));
   EXPECT_EQ(times[0], 0.0);
   EXPECT_EQ(times[2250], 281.25);
   EXPECT_EQ(times[3000], 375.0);
 
-  // The grid model's trajectory is the forward sweep of its evaluation.
-  for (Kernels kernels : {Kernels::kFast, Kernels::kPlain}) {
-    GridMatrixModel grid(problem, obs, kernels);
-    Table M(1, 2);
-    grid.evaluate(A, M);
-    Trajectory X;
-    grid.trajectory(A, X);
-    EXPECT_EQ(X.rows() * X.cols(), 2u * kNodeCount);
-    EXPECT_TRUE(X == grid.forward_trajectory());
-  }
-
-  ExactMatrixModel exact(problem, obs);
-  Table M;
-  exact.evaluate(A, M);
-  Trajectory X;
-  exact.trajectory(A, X);
+  ExactModel exact(legacy_fit(problem, obs));
+  Evaluation at;
+  exact.evaluate(A, at);
+  Table X;
+  exact.states(A, 0, times, X);
   EXPECT_EQ(X[0][0], 1.0);
   EXPECT_EQ(X[1][0], 0.0);
-  EXPECT_EQ(X[1][2250], M[0][1]);
+  EXPECT_EQ(X[1][2250], at.y[1]);
   // x1 = exp(−0.003 t) on its own.
   for (int k : {1, 1000, 3000}) {
     EXPECT_NEAR(X[0][k], std::exp(-0.003 * times[k]), 1e-14) << k;
+  }
+}
+
+// The grid model's states at the grid times are its forward sweep, node for
+// node, also where (t/T)·3000 rounds below the node of a grid time t
+// (T = 24.37: 1278 of the 3001 times); a measurement time between nodes is
+// read at the node before it.
+TEST(Trajectory, GridStatesAtTheGridTimesAreTheSweep) {
+  ProblemRecord problem = make_problem({1.0, 0.5}, {0.0, 0.5}, {0.0, -0.2});
+  problem.T = 24.37;
+  const ObservationRecord obs = make_observations(2, {1}, {{0.0, 24.37}});
+  const Matrix A = matrix_of({{-0.3, 0.1}, {0.2, -0.4}});
+  const double dt = problem.T / kStepCount;
+  Trajectory sweep(2, kNodeCount);
+  SweepScratch scratch(2);
+  solve_forward(2, problem.T, dt, problem.init_val.data(), A,
+                problem.exp_coef.data(), problem.exp_par.data(), sweep,
+                scratch);
+  for (Kernels kernels : {Kernels::kFast, Kernels::kPlain}) {
+    GridModel grid(legacy_fit(problem, obs), kernels);
+    Table X;
+    grid.states(theta_of(A), 0, grid_times(problem.T), X);
+    EXPECT_TRUE(X == sweep);
+    const double between[] = {0.5 * dt, 2.5 * dt};
+    grid.states(theta_of(A), 0, between, X);
+    EXPECT_EQ(X[1][0], sweep[1][0]);
+    EXPECT_EQ(X[1][1], sweep[1][2]);
   }
 }
 

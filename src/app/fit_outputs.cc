@@ -1,15 +1,13 @@
-// Assembles the optional fit outputs from the run's records: statistics for
-// the report, the model solution at the TimeGrid nodes for the trajectory
-// file and the plot, the measured samples grouped by component, and the
-// residual-norm trace.
+// Assembles the optional fit outputs: statistics for the report, the model's
+// states at the trajectory times for the trajectory file and the plot, the
+// counted measurements grouped by the state their observable reads, and
+// the residual-norm trace.
 #include "app/fit_outputs.h"
 
-#include <algorithm>
 #include <ostream>
 
 #include "app/file_names.h"
 #include "fit/fit_statistics.h"
-#include "fit/run_monitor.h"
 #include "output/fit_report.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
@@ -19,32 +17,23 @@ namespace identify {
 
 namespace {
 
-// The stop line of the report: the verdict, or for a run that reached its
-// tolerance the numbers that show it.
-std::string stop_text(const IdentifyResult& result, double epsilon) {
-  if (!result.verdict.empty()) return result.verdict;
-  return converged_text(result, epsilon);
-}
-
-PlotData plot_data(const ObservationRecord& obs, std::vector<double> times,
-                   Table trajectory, const NormTrace& trace) {
+// One panel per observable that reads one state as it is (every observable
+// of the legacy files), with its counted measurements.
+PlotData plot_data(const FitProblem& problem, std::vector<double> times,
+                   Table states, const NormTrace& trace) {
   PlotData data;
   data.times = std::move(times);
-  data.trajectory = std::move(trajectory);
-  std::vector<int> components(obs.is_data_exist.begin(),
-                              obs.is_data_exist.end());
-  std::sort(components.begin(), components.end());
-  components.erase(std::unique(components.begin(), components.end()),
-                   components.end());
-  for (int c : components) {
+  data.trajectory = std::move(states);
+  const Experiment& e = problem.experiments[0];
+  for (std::size_t o = 0; o < e.observables.size(); ++o) {
+    const ObservableTerms& terms = e.observables[o];
+    if (terms.coefficients.size() != 1) continue;
     PlotData::Panel panel;
-    panel.component = c;
-    for (int k = 0; k < obs.data_num; ++k) {
-      if (obs.is_data_exist[k] != c) continue;
-      for (int s = 1; s < obs.points(); ++s) {
-        panel.sample_time.push_back(obs.data_time[k][s]);
-        panel.sample_value.push_back(obs.add_data[k][s]);
-      }
+    panel.component = terms.coefficients[0].first;
+    for (const Measurement& m : e.measurements) {
+      if (m.observable != static_cast<int>(o) || !m.counted) continue;
+      panel.sample_time.push_back(m.time);
+      panel.sample_value.push_back(m.value);
     }
     data.panels.push_back(std::move(panel));
   }
@@ -54,9 +43,8 @@ PlotData plot_data(const ObservationRecord& obs, std::vector<double> times,
 
 }  // namespace
 
-bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
-                       const ObservationRecord& obs, MatrixModel& model,
-                       const Matrix& A, const IdentifyResult& result,
+bool write_fit_outputs(const Options& opt, const FitInput& input,
+                       RunChoice choice, Model& model, const Summary& summary,
                        const NormTrace& trace, double seconds,
                        std::ostream& err) {
   bool ok = true;
@@ -69,11 +57,11 @@ bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
     if (!path.empty() && path != "-") clear_stale_temps(path, err);
   };
   if (!opt.report.empty()) {
-    const FitStatistics stats = compute_fit_statistics(problem, obs, model, A);
-    const RunSummary run{opt.method, opt.model,
-                         stop_text(result, problem.epsilon), result.iterations,
-                         seconds};
-    const std::string text = format_fit_report(stats, run, problem.dim);
+    const FitStatistics stats =
+        compute_fit_statistics(input.problem, model, summary.theta);
+    const RunSummary run{method_name(choice.method), model_name(choice.model),
+                         stop_text(summary), summary.iterations, seconds};
+    const std::string text = format_fit_report(stats, run);
     if (opt.report == "-") {
       // Standard error that fails has no room left for a message either.
       if (!(err << text << std::flush)) ok = false;
@@ -83,17 +71,18 @@ bool write_fit_outputs(const Options& opt, const ProblemRecord& problem,
     }
   }
   if (opt.trajectory.empty() && opt.plot.empty()) return ok;
-  std::vector<double> times = grid_times(problem.T);
-  Trajectory X;
-  model.trajectory(A, X);
+  std::vector<double> times = input.trajectory_times;
+  Table X;
+  model.states(summary.theta, 0, times, X);
   if (!opt.trajectory.empty()) {
     prepare(opt.trajectory);
     check(opt.trajectory, write_trajectory_file(opt.trajectory, times, X));
   }
   if (!opt.plot.empty()) {
     prepare(opt.plot);
-    check(opt.plot, write_plot_file(opt.plot, plot_data(obs, std::move(times),
-                                                        std::move(X), trace)));
+    check(opt.plot,
+          write_plot_file(opt.plot, plot_data(input.problem, std::move(times),
+                                              std::move(X), trace)));
   }
   return ok;
 }

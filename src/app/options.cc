@@ -77,13 +77,16 @@ double parse_fraction(const std::string& option, const std::string& text) {
   return v == 0.0 ? 0.0 : v;  // -0 is 0
 }
 
-std::string parse_choice(const std::string& option, const std::string& text,
-                         std::initializer_list<const char*> allowed) {
+// The value of `text` among `choices` (named by `name_of`).
+template <typename Choice>
+Choice parse_choice(const std::string& option, const std::string& text,
+                    std::initializer_list<Choice> choices,
+                    const char* (*name_of)(Choice)) {
   std::string list;
-  for (const char* a : allowed) {
-    if (text == a) return text;
+  for (const Choice c : choices) {
+    if (text == name_of(c)) return c;
     if (!list.empty()) list += ", ";
-    list += a;
+    list += name_of(c);
   }
   throw BadValue{option + ": expected one of " + list + ", found \"" + text +
                  "\""};
@@ -180,7 +183,7 @@ std::vector<std::string> checked_arguments(
 
 // The option texts that are checked as numbers after parsing.
 struct NumberTexts {
-  std::string max_iter, patience, min_improvement;
+  std::string max_iter, patience, min_improvement, method, model;
 };
 
 // Every option, in the order of --help, bound to where its value goes.
@@ -222,11 +225,11 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
       {"--method", "NAME",
        "descent (default), lm (bounded Levenberg-Marquardt) or lbfgsb "
        "(bounded quasi-Newton)",
-       &o.method},
+       &raw.method},
       {"--model", "NAME",
        "grid (default: RK4 on 3001 nodes) or exact (matrix exponential at "
        "the sample times)",
-       &o.model},
+       &raw.model},
   };
 }
 
@@ -243,8 +246,15 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
     o.min_improvement =
         parse_fraction("--min-improvement", raw.min_improvement);
   }
-  o.method = parse_choice("--method", o.method, {"descent", "lm", "lbfgsb"});
-  o.model = parse_choice("--model", o.model, {"grid", "exact"});
+  if (app.count("--method")) {
+    o.method = parse_choice("--method", raw.method,
+                            {Method::kDescent, Method::kLm, Method::kLbfgsb},
+                            method_name);
+  }
+  if (app.count("--model")) {
+    o.model = parse_choice("--model", raw.model,
+                           {ModelKind::kGrid, ModelKind::kExact}, model_name);
+  }
   if (app.count("-C")) require_nonempty("-C", o.directory);
   require_nonempty("--input", o.input);
   require_nonempty("--data", o.data);
@@ -295,6 +305,18 @@ ParsedOptions parse_options(int argc, const char* const* argv,
     return {std::nullopt, kExitUsage};
   }
   return {o, kExitSuccess};
+}
+
+RunChoice run_choice(const Options& options, InputKind input) {
+  RunChoice choice;
+  switch (input) {
+    case InputKind::kLegacyFiles:
+      choice = {ModelKind::kGrid, Method::kDescent};
+      break;
+  }
+  if (options.model) choice.model = *options.model;
+  if (options.method) choice.method = *options.method;
+  return choice;
 }
 
 }  // namespace identify

@@ -1,13 +1,16 @@
 // Command-line options. A run without arguments reads input.txt and
-// input_data.txt in the working directory, runs the plain descent with no
-// iteration limit and writes output.txt, pausing where a person is at a
-// terminal.
+// input_data.txt in the working directory, runs the plain descent on the
+// grid model with no iteration limit and writes output.txt, pausing where a
+// person is at a terminal.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
+
+#include "fit/method.h"
+#include "model/model_kind.h"
 
 namespace identify {
 
@@ -25,9 +28,24 @@ struct Options {
   std::int64_t max_iter = 0;  // 0: no limit
   std::int64_t patience = 10000;
   double min_improvement = 1e-9;
-  std::string method = "descent";
-  std::string model = "grid";
+  // As given; unset: the default of the input (run_choice).
+  std::optional<Method> method;
+  std::optional<ModelKind> model;
 };
+
+// What a run reads: the two legacy files (the only input so far).
+enum class InputKind { kLegacyFiles };
+
+// The model and method of a run.
+struct RunChoice {
+  ModelKind model = ModelKind::kGrid;
+  Method method = Method::kDescent;
+};
+
+// The model and method the options name, else the defaults of the input:
+// for the legacy files the grid model and the descent, the original
+// program. The one place where defaults are chosen.
+RunChoice run_choice(const Options& options, InputKind input);
 
 // Outcome of parsing: either options to run with, or an exit code (help or
 // version printed: 0; a bad option: the usage code, message on `err`).

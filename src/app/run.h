@@ -1,7 +1,7 @@
-// The whole run of the program, once: read the problem file and the
-// measurement file, anchor point 0 of every series at the initial value of
-// the component it observes, start from the zero matrix, identify, write the
-// result file, print the report and the elapsed time.
+// The whole run of the program, once: load the problem (the two legacy
+// files: read them, anchor point 0 of every series at the initial value of
+// the component it observes), build the model, solve, write the result
+// file, print the report and the elapsed time.
 #pragma once
 
 #include <iosfwd>

@@ -1,9 +1,9 @@
-// Entries of the system matrix A as the problem file names them: an index
-// pair and the closed interval of a bounded entry.
+// Entries of the system matrix A as the legacy problem file names them: an
+// index pair and the closed interval of a bounded entry. The parameter
+// names of the entries (a12, a1_12) are legacy_entry_name's.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace identify {
 
@@ -20,13 +20,5 @@ struct EntryBounds {
   double upper = 0.0;
   friend bool operator==(const EntryBounds&, const EntryBounds&) = default;
 };
-
-// "a12" for row 0, column 1 of an N×N matrix with N <= 9; "a(1,12)" style
-// for larger N, where digits alone would be ambiguous. row, col 0-based.
-inline std::string matrix_entry_name(int row, int col, int n) {
-  const std::string r = std::to_string(row + 1);
-  const std::string c = std::to_string(col + 1);
-  return n <= 9 ? "a" + r + c : "a(" + r + "," + c + ")";
-}
 
 }  // namespace identify

@@ -1,58 +1,43 @@
-// Gradient descent on the sum of squared residuals, with fixed and bounded
-// entries, starting from the matrix the caller passes in (the driver passes
-// the zero matrix) as it is: the fixed entries are set, and the bounds
-// checked, only after each step, so the first iteration evaluates the start
-// unchanged and a run that ends before its first step (or whose best matrix
-// is the start) returns entries off their fixed values or outside their
-// bounds (constraint_check.h says which).
+// Fixed-step gradient descent on θ: θ ← θ − step·∂S/∂θ over every
+// parameter, then the rules' fixed parameters are set and a bounded one that
+// left its interval returns to its value from before the step (not clamped
+// to the bound). It starts from the rules' start as it is: the first
+// iteration evaluates it unchanged, so a run that ends before its first
+// step (or whose best θ is the start) returns parameters off their fixed
+// values or outside their bounds (constraint_check.h says which).
+//
+// On the legacy files θ is the matrix A, row-major, and the rules are the
+// file's own; every product and sum is then the original descent's, and so
+// are the progress lines, the history and the result, bit for bit.
 #pragma once
 
-#include <iosfwd>
-#include <vector>
+#include <span>
 
-#include "fit/stop.h"
-#include "input/records.h"
-#include "model/matrix_model.h"
+#include "fit/monitor.h"
+#include "fit/objective.h"
+#include "fit/summary.h"
+#include "problem/descent_rules.h"
 
 namespace identify {
 
-// Runs the descent on A in place. Each iteration c: if the residual norm of
-// A is <= epsilon, stop; otherwise A -= opt_par·gradient, fixed entries are
-// set, a bounded entry that leaves its interval goes back to its value from
-// before the step, and the line "<norm>:   COUNT = <c>" goes to `out`.
-// Besides convergence the run stops (after the progress line) when the norm
-// is not finite, when a step leaves A unchanged, when the best norm has not
-// improved by a relative stop.min_improvement for stop.patience iterations,
-// at stop.max_iter steps, or on an interrupt. In those cases A is set to the
-// matrix with the lowest residual norm seen. The model gets stop.interrupt as
-// its stop flag for the run: an interrupt abandons the sweep under way; an
-// abandoned gradient takes no step (its iteration still gets its progress
-// line), an abandoned evaluation is dropped, and A is the best matrix of the
-// iterations finished (the start if none was). Ends with two empty lines and
-// "ITERATION NUMBER = <count>". Allocates nothing inside the loop.
-IdentifyResult identify_matrix(const ProblemRecord& problem,
-                               const ObservationRecord& obs, MatrixModel& model,
-                               Matrix& A, const StopSettings& stop,
-                               std::ostream& out);
+// Runs the descent on `objective` (its model has the stop flag for the run
+// already). Each iteration c: if the residual norm sqrt(S) is <= epsilon,
+// stop; otherwise step, and close the iteration with the monitor. Besides
+// the monitor's stops the run ends (after the iteration's progress line)
+// when the norm is not finite (kDiverged) and when a step leaves θ
+// unchanged (kStalled). An interrupted evaluation ends the run at once; an
+// interrupted gradient takes no step but keeps its progress line. The
+// summary's θ is the iterate that reached the tolerance, or else the best
+// one seen (the start if none finished). Allocates nothing inside the loop.
+Summary descend(Objective& objective, const DescentRules& rules, double step,
+                Monitor& monitor);
 
-// What the problem file says of one entry of A.
-struct EntryRole {
-  enum Kind { kFree, kFixed, kBounded } kind = kFree;
-  double lower = 0.0;  // the interval of a bounded entry
-  double upper = 0.0;
-};
-
-// The role of every entry, row-major (i·N + j). An entry named among the
-// fixed entries is fixed even if it is also bounded; a bounded entry named
-// more than once has its last interval (which may be a single point).
-std::vector<EntryRole> entry_roles(const ProblemRecord& problem);
-
-// Sets the fixed entries, in record order.
-void apply_fixed_entries(const ProblemRecord& problem, Matrix& A);
-
-// Puts every bounded entry that lies outside its interval back to its value
-// in `saved`. A value equal to a bound is inside; NaN stays.
-void restore_bounded_entries(const ProblemRecord& problem, const Matrix& saved,
-                             Matrix& A);
+// One step: θ ← θ − step·g, then the fixed parameters in order, then each
+// bounded one outside its interval (a value on a bound is inside; NaN
+// stays) back to its value from before the step, which `before` receives.
+// Returns true when θ did not change at all (to the last bit).
+bool descent_step(const DescentRules& rules, double step,
+                  std::span<const double> g, std::span<double> before,
+                  std::span<double> theta);
 
 }  // namespace identify

@@ -1,16 +1,17 @@
-// Fit statistics. With r the residuals of the n measured samples, p free
-// entries and S = |r|², s² = S/(n − p) estimates the error variance, and to
-// first order the free entries a have covariance s²·(JᵀJ)⁻¹ with J = ∂r/∂a.
-// J is taken with unit-norm columns, Js = J·D⁻¹ (D the column norms), so that
-// the condition number measures how distinguishable the entries are whatever
-// their units. With Js = U Σ Vᵀ, (JᵀJ)⁻¹ = D⁻¹ V Σ⁻² Vᵀ D⁻¹; the singular
-// values at or below the rounding threshold σ₁·max(n, p)·ε are left out
-// (pseudo-inverse), and an entry with a share in their right singular
-// vectors is not determined by the data. Each right singular vector v with
-// σ below that threshold or below σ₁/1e8 is a flat direction; in the units
-// of the entries it is D⁻¹v. A column that is exactly zero (an entry that
-// does not act on any sample) is its own flat direction and is kept out of
-// the decomposition. Gaussian errors of unknown variance give
+// Fit statistics. With r the weighted residuals of the n counted
+// measurements, p free parameters and S = |r|², s² = S/(n − p) estimates the
+// error variance, and to first order the free parameters' coordinates x
+// have covariance s²·(JᵀJ)⁻¹ with J = ∂r/∂x. J is taken with unit-norm
+// columns, Js = J·D⁻¹ (D the column norms), so that the condition number
+// measures how distinguishable the parameters are whatever their units.
+// With Js = U Σ Vᵀ, (JᵀJ)⁻¹ = D⁻¹ V Σ⁻² Vᵀ D⁻¹; the singular values at or
+// below the rounding threshold σ₁·max(n, p)·ε are left out (pseudo-inverse),
+// and a parameter with a share in their right singular vectors is not
+// determined by the data. Each right singular vector v with σ below that
+// threshold or below σ₁/1e8 is a flat direction, D⁻¹v in the coordinates x.
+// A column that is exactly zero (a parameter that acts on no counted
+// measurement) is its own flat direction and is kept out of the
+// decomposition. Gaussian errors of unknown variance give
 // −2 log L = n·(ln 2π + ln(S/n) + 1) at the maximum, with p + 1 parameters.
 #include "fit/fit_statistics.h"
 
@@ -22,7 +23,7 @@
 #include <limits>
 #include <numbers>
 
-#include "fit/descent.h"
+#include "fit/objective.h"
 
 namespace identify {
 
@@ -32,28 +33,44 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Terms of a flat direction below this fraction of its largest are left
 // out of its description.
 constexpr double kNegligibleTerm = 1e-3;
-// A determined entry has at most this share in the rank-deficient
+// A determined parameter has at most this share in the rank-deficient
 // directions (of unit length, in the scaled unknowns).
 constexpr double kNullShare = 1e-6;
 
-EntryStatus status_of(const EntryRole& role, double value) {
-  switch (role.kind) {
-    case EntryRole::kFree:
-      return EntryStatus::kFree;
-    case EntryRole::kFixed:
-      return EntryStatus::kFixed;
-    case EntryRole::kBounded:
-      if (role.lower == role.upper) return EntryStatus::kFixed;
-      if (value <= role.lower) return EntryStatus::kOnLowerBound;
-      if (value >= role.upper) return EntryStatus::kOnUpperBound;
-      return EntryStatus::kFree;
-  }
-  return EntryStatus::kFree;
+ParameterStatus status_of(const Parameter& p, double value) {
+  if (!p.estimated || p.lower == p.upper) return ParameterStatus::kFixed;
+  if (value <= p.lower) return ParameterStatus::kOnLowerBound;
+  if (value >= p.upper) return ParameterStatus::kOnUpperBound;
+  return ParameterStatus::kFree;
 }
 
-// The direction D⁻¹v in the units of the entries, normalised so that its
-// largest coefficient is +1, negligible terms dropped, largest first.
-FlatDirection flat_direction(double ratio, const std::vector<int>& entries,
+// n, p and the sum of squares give everything but the parameters' part.
+void residual_statistics(FitStatistics& st) {
+  const double n = static_cast<double>(st.residuals);
+  const int p = st.free_parameters;
+  st.dof = st.residuals - p;
+  st.norm = std::sqrt(st.ssr);
+  st.rms = st.residuals > 0 ? std::sqrt(st.ssr / n) : kNaN;
+  st.residual_standard_error =
+      st.dof > 0 ? std::sqrt(st.ssr / static_cast<double>(st.dof)) : kNaN;
+  st.t_quantile = kNaN;
+  if (st.dof > 0) {
+    const boost::math::students_t_distribution<double> t(
+        static_cast<double>(st.dof));
+    st.t_quantile = boost::math::quantile(t, 0.975);
+  }
+  st.aic = st.bic = kNaN;
+  if (st.residuals > 0) {
+    const double m2logl =
+        n * (std::log(2.0 * std::numbers::pi) + std::log(st.ssr / n) + 1.0);
+    st.aic = m2logl + 2.0 * (p + 1);
+    st.bic = m2logl + std::log(n) * (p + 1);
+  }
+}
+
+// The direction D⁻¹v in the coordinates x, normalised so that its largest
+// coefficient is +1, negligible terms dropped, largest first.
+FlatDirection flat_direction(double ratio, const std::vector<int>& parameters,
                              const Eigen::VectorXd& v,
                              const Eigen::VectorXd& norms) {
   Eigen::VectorXd d = v.cwiseQuotient(norms);
@@ -70,134 +87,92 @@ FlatDirection flat_direction(double ratio, const std::vector<int>& entries,
   FlatDirection flat;
   flat.ratio = ratio;
   for (int c : order) {
-    flat.entries.push_back(entries[c]);
+    flat.parameters.push_back(parameters[c]);
     flat.coefficients.push_back(d[c]);
   }
   return flat;
 }
 
-}  // namespace
+// J over the counted rows with its nonzero columns scaled to unit norm.
+struct ScaledJacobian {
+  Eigen::MatrixXd Js;
+  std::vector<int> active;  // parameter of each column
+  std::vector<int> column;  // its column in the Objective's J
+  Eigen::VectorXd norms;    // D
+};
 
-FitStatistics compute_fit_statistics(const ProblemRecord& problem,
-                                     const ObservationRecord& obs,
-                                     MatrixModel& model, const Matrix& A) {
-  const int n = problem.dim;
-  const int points = obs.points();
-  const int series = obs.data_num;
-  FitStatistics st;
-
-  // Residuals of the measured samples, series after series.
-  Table M(obs.add_data.rows(), obs.add_data.cols());
-  model.evaluate(A, M);
-  st.residuals = static_cast<std::int64_t>(series) * (points - 1);
-  double ssr = 0.0;
-  for (int k = 0; k < series; ++k) {
-    for (int s = 1; s < points; ++s) {
-      const double r = M[k][s] - obs.add_data[k][s];
-      ssr += r * r;
-    }
-  }
-  st.ssr = ssr;
-  st.norm = std::sqrt(ssr);
-
-  // Entries and their status; the free ones are the unknowns of J.
-  const std::vector<EntryRole> roles = entry_roles(problem);
-  std::vector<int> free;
-  for (int q = 0; q < n * n; ++q) {
-    EntryEstimate e;
-    e.row = q / n;
-    e.col = q % n;
-    e.value = A.data()[q];
-    e.status = status_of(roles[q], e.value);
-    e.standard_error = e.lower95 = e.upper95 = kNaN;
-    if (e.status == EntryStatus::kFree) free.push_back(q);
-    st.entries.push_back(e);
-  }
-  const int p = static_cast<int>(free.size());
-  st.free_entries = p;
-  st.dof = st.residuals - p;
-
-  const double nn = static_cast<double>(st.residuals);
-  st.rms = st.residuals > 0 ? std::sqrt(ssr / nn) : kNaN;
-  st.residual_standard_error =
-      st.dof > 0 ? std::sqrt(ssr / static_cast<double>(st.dof)) : kNaN;
-  st.t_quantile = kNaN;
-  if (st.dof > 0) {
-    const boost::math::students_t_distribution<double> t(
-        static_cast<double>(st.dof));
-    st.t_quantile = boost::math::quantile(t, 0.975);
-  }
-  st.aic = st.bic = kNaN;
-  if (st.residuals > 0) {
-    const double m2logl =
-        nn * (std::log(2.0 * std::numbers::pi) + std::log(ssr / nn) + 1.0);
-    st.aic = m2logl + 2.0 * (p + 1);
-    st.bic = m2logl + std::log(nn) * (p + 1);
-  }
-  st.condition = kNaN;
-  if (p == 0 || !std::isfinite(ssr)) return st;
-
-  // J: measured samples × free entries, columns split into the zero ones
-  // and the ones scaled to unit norm.
-  Table full;
-  model.jacobian(A, full);
-  const Eigen::Index rows = st.residuals;
-  std::vector<int> active;  // free entries with a nonzero column
+// Splits the free columns of J (rows: the counted measurements) into the
+// zero ones, each a flat direction of its own, and the scaled others.
+ScaledJacobian scale_columns(const Table& J, const std::vector<int>& rows,
+                             const std::vector<int>& free, FitStatistics& st) {
+  ScaledJacobian sj;
   std::vector<double> norms;
-  for (int q : free) {
+  for (std::size_t c = 0; c < free.size(); ++c) {
     double sum = 0.0;
-    for (int k = 0; k < series; ++k) {
-      for (int s = 1; s < points; ++s) {
-        const double v = full[k * points + s][q];
-        sum += v * v;
-      }
-    }
+    for (int row : rows) sum += J[row][c] * J[row][c];
     if (sum > 0.0) {
-      active.push_back(q);
+      sj.active.push_back(free[c]);
+      sj.column.push_back(static_cast<int>(c));
       norms.push_back(std::sqrt(sum));
     } else {
       FlatDirection alone;
-      alone.entries = {q};
+      alone.parameters = {free[c]};
       alone.coefficients = {1.0};
       st.flat.push_back(alone);
     }
   }
-  const Eigen::Index q_count = static_cast<Eigen::Index>(active.size());
-  Eigen::MatrixXd Js(rows, q_count);
-  for (Eigen::Index c = 0; c < q_count; ++c) {
-    Eigen::Index r = 0;
-    for (int k = 0; k < series; ++k) {
-      for (int s = 1; s < points; ++s) {
-        Js(r++, c) = full[k * points + s][active[c]] / norms[c];
-      }
+  const auto count = static_cast<Eigen::Index>(sj.active.size());
+  sj.norms = Eigen::Map<const Eigen::VectorXd>(norms.data(), count);
+  sj.Js.resize(static_cast<Eigen::Index>(rows.size()), count);
+  for (Eigen::Index c = 0; c < count; ++c) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      sj.Js(static_cast<Eigen::Index>(r), c) =
+          J[rows[r]][sj.column[c]] / sj.norms[c];
     }
   }
-  const Eigen::VectorXd d =
-      Eigen::Map<const Eigen::VectorXd>(norms.data(), q_count);
+  return sj;
+}
 
-  Eigen::VectorXd sigma = Eigen::VectorXd::Zero(q_count);
-  Eigen::MatrixXd V = Eigen::MatrixXd::Identity(q_count, q_count);
-  if (q_count > 0) {
-    Eigen::BDCSVD<Eigen::MatrixXd> svd(Js, Eigen::ComputeFullV);
+// Standard error and interval of a determined parameter from the standard
+// error of its coordinate x.
+void set_estimate(ParameterEstimate& e, const Parameter& p, double se_x,
+                  double t) {
+  const double x = to_scaled(p.scale, e.value);
+  e.standard_error = std::fabs(se_x * unscaled_per_scaled(p.scale, x));
+  if (p.scale == Scale::kLin) {
+    e.lower95 = e.value - t * e.standard_error;
+    e.upper95 = e.value + t * e.standard_error;
+  } else {
+    e.lower95 = from_scaled(p.scale, x - t * se_x);
+    e.upper95 = from_scaled(p.scale, x + t * se_x);
+  }
+}
+
+// Rank, condition, flat directions, standard errors and correlations from
+// the decomposition of the scaled J.
+void identifiability(const FitProblem& problem, const ScaledJacobian& sj,
+                     FitStatistics& st) {
+  const Eigen::Index q = sj.Js.cols();
+  Eigen::VectorXd sigma = Eigen::VectorXd::Zero(q);
+  Eigen::MatrixXd V = Eigen::MatrixXd::Identity(q, q);
+  if (q > 0) {
+    Eigen::BDCSVD<Eigen::MatrixXd> svd(sj.Js, Eigen::ComputeFullV);
     sigma.head(svd.singularValues().size()) = svd.singularValues();
     V = svd.matrixV();
   }
-  const double top = q_count > 0 ? sigma[0] : 0.0;
+  const double top = q > 0 ? sigma[0] : 0.0;
   const double tol =
-      top * static_cast<double>(std::max<Eigen::Index>(rows, q_count)) *
+      top * static_cast<double>(std::max<Eigen::Index>(sj.Js.rows(), q)) *
       std::numeric_limits<double>::epsilon();
-  st.rank = 0;
-  for (Eigen::Index i = 0; i < q_count; ++i) {
-    if (sigma[i] > tol) ++st.rank;
-  }
-  st.condition = st.rank == p ? top / sigma[q_count - 1]
-                              : std::numeric_limits<double>::infinity();
-  for (Eigen::Index i = 0; i < q_count; ++i) {
+  st.rank = static_cast<int>((sigma.array() > tol).count());
+  st.condition = st.rank == st.free_parameters
+                     ? top / sigma[q - 1]
+                     : std::numeric_limits<double>::infinity();
+  for (Eigen::Index i = 0; i < q; ++i) {
     if (sigma[i] > tol && top / sigma[i] <= kIllConditioned) continue;
     const double ratio = sigma[i] > tol ? sigma[i] / top : 0.0;
-    st.flat.push_back(flat_direction(ratio, active, V.col(i), d));
+    st.flat.push_back(flat_direction(ratio, sj.active, V.col(i), sj.norms));
   }
-
   // Covariance of the scaled unknowns over the resolved directions, and the
   // share of each unknown in the unresolved ones.
   const Eigen::Index r = st.rank;
@@ -205,29 +180,64 @@ FitStatistics compute_fit_statistics(const ProblemRecord& problem,
   const Eigen::VectorXd inv2 =
       sigma.head(r).cwiseProduct(sigma.head(r)).cwiseInverse();
   const Eigen::MatrixXd C = Vr * inv2.asDiagonal() * Vr.transpose();
-  std::vector<char> determined(q_count, 0);
-  for (Eigen::Index c = 0; c < q_count; ++c) {
-    determined[c] = V.row(c).tail(q_count - r).norm() <= kNullShare;
+  std::vector<char> determined(q, 0);
+  for (Eigen::Index c = 0; c < q; ++c) {
+    determined[c] = V.row(c).tail(q - r).norm() <= kNullShare;
+    ParameterEstimate& e = st.parameters[sj.active[c]];
+    e.determined = determined[c] != 0;
+    if (!e.determined || st.dof <= 0) continue;
+    const double se_x =
+        st.residual_standard_error * std::sqrt(C(c, c)) / sj.norms[c];
+    set_estimate(e, problem.parameters[sj.active[c]], se_x, st.t_quantile);
   }
-  const double s = st.residual_standard_error;
-  for (Eigen::Index c = 0; c < q_count; ++c) {
-    if (!determined[c]) continue;
-    EntryEstimate& e = st.entries[active[c]];
-    e.determined = true;
-    if (st.dof <= 0) continue;
-    e.standard_error = s * std::sqrt(C(c, c)) / d[c];
-    e.lower95 = e.value - st.t_quantile * e.standard_error;
-    e.upper95 = e.value + st.t_quantile * e.standard_error;
-  }
-  for (Eigen::Index a = 0; a < q_count; ++a) {
-    for (Eigen::Index b = a + 1; b < q_count; ++b) {
+  for (Eigen::Index a = 0; a < q; ++a) {
+    for (Eigen::Index b = a + 1; b < q; ++b) {
       if (!determined[a] || !determined[b]) continue;
       const double corr = C(a, b) / std::sqrt(C(a, a) * C(b, b));
       if (std::abs(corr) > kHighCorrelation) {
-        st.correlated.push_back({active[a], active[b], corr});
+        st.correlated.push_back({sj.active[a], sj.active[b], corr});
       }
     }
   }
+}
+
+}  // namespace
+
+FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
+                                     std::span<const double> theta) {
+  FitStatistics st;
+  std::vector<int> free;
+  for (int k = 0; k < problem.parameter_count(); ++k) {
+    ParameterEstimate e;
+    e.name = problem.parameters[k].name;
+    e.value = theta[k];
+    e.status = status_of(problem.parameters[k], e.value);
+    e.standard_error = e.lower95 = e.upper95 = kNaN;
+    if (e.status == ParameterStatus::kFree) free.push_back(k);
+    st.parameters.push_back(e);
+  }
+  st.free_parameters = static_cast<int>(free.size());
+  Objective objective(problem, model, free,
+                      std::vector<double>(theta.begin(), theta.end()));
+  objective.evaluate(objective.coordinates(theta));
+  std::vector<int> rows;  // the counted measurements
+  int m = 0;
+  for (const Experiment& e : problem.experiments) {
+    for (const Measurement& ms : e.measurements) {
+      if (ms.counted) {
+        rows.push_back(m);
+        const double r = objective.residuals()[m];
+        st.ssr += r * r;
+      }
+      ++m;
+    }
+  }
+  st.residuals = static_cast<std::int64_t>(rows.size());
+  residual_statistics(st);
+  st.condition = kNaN;
+  if (free.empty() || !std::isfinite(st.ssr)) return st;
+  const ScaledJacobian sj = scale_columns(objective.jacobian(), rows, free, st);
+  identifiability(problem, sj, st);
   return st;
 }
 

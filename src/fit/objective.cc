@@ -57,8 +57,12 @@ Objective::Objective(const FitProblem& problem, Model& model,
   sigma_grad_.assign(largest_sigma, 0.0);
   eval_.theta.reserve(problem.parameters.size());
   eval_.y.reserve(values_.size());
-  model_jacobian_ = Table(values_.size(), problem.parameters.size());
-  jacobian_ = Table(values_.size(), free_.size());
+}
+
+void Objective::add_model_time(std::chrono::steady_clock::time_point start) {
+  const std::chrono::duration<double> spent =
+      std::chrono::steady_clock::now() - start;
+  counts_.model_seconds += spent.count();
 }
 
 double Objective::lower(int j) const {
@@ -102,9 +106,13 @@ double Objective::evaluate_theta(std::span<const double> theta) {
 }
 
 void Objective::run_model() {
+  const auto start = std::chrono::steady_clock::now();
   model_.evaluate(theta_work_, eval_);
+  add_model_time(start);
   ++counts_.evaluations;
-  valid_ = true;
+  // A call cut short is computed on but not kept: the next call at the
+  // same point runs the model again.
+  valid_ = !model_.stop_requested();
   jacobian_valid_ = false;
   gradient_valid_ = false;
   double s = 0.0;
@@ -123,9 +131,12 @@ void Objective::run_model() {
 
 const Table& Objective::jacobian() {
   if (jacobian_valid_) return jacobian_;
+  jacobian_.reshape(r_.size(), free_.size());
+  const auto start = std::chrono::steady_clock::now();
   model_.jacobian(eval_, model_jacobian_);
+  add_model_time(start);
   ++counts_.jacobians;
-  jacobian_valid_ = true;
+  jacobian_valid_ = valid_ && !model_.stop_requested();
   const std::size_t n = free_.size();
   for (std::size_t m = 0; m < r_.size(); ++m) {
     for (std::size_t j = 0; j < n; ++j) {
@@ -156,9 +167,11 @@ void Objective::compute_full_gradient() {
   for (std::size_t m = 0; m < r_.size(); ++m) {
     weights_[m] = r_[m] * 2.0 / sigma_[m];
   }
+  const auto start = std::chrono::steady_clock::now();
   model_.gradient(eval_, weights_, full_gradient_);
+  add_model_time(start);
   ++counts_.gradients;
-  gradient_valid_ = true;
+  gradient_valid_ = valid_ && !model_.stop_requested();
   for (std::size_t m = 0; m < r_.size(); ++m) {
     const BoundExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;

@@ -16,9 +16,14 @@
 // and get r, S, ∂r/∂x and ∂S/∂x there. The last evaluation is kept, and a
 // call at the same point (bit for bit) does not call the model again, since
 // the libraries ask for values and derivatives at one point separately.
-// Working storage is sized in the constructor; no call allocates.
+// A model call that the model's stop flag cut short is not kept: its
+// results are incomplete, and stop_requested() says so. Working storage is
+// sized in the constructor, but for the Jacobian's, which the first
+// jacobian() sizes (the descent never asks for one, and for a large legacy
+// problem it would be measurements × N²); no later call allocates.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -33,6 +38,7 @@ struct ObjectiveCounts {
   std::int64_t evaluations = 0;  // Model::evaluate
   std::int64_t jacobians = 0;    // Model::jacobian
   std::int64_t gradients = 0;    // Model::gradient
+  double model_seconds = 0.0;    // wall time spent in those calls
 };
 
 class Objective {
@@ -44,6 +50,10 @@ class Objective {
             std::vector<double> base);
 
   const FitProblem& problem() const { return problem_; }
+  Model& model() const { return model_; }
+  // The model's stop flag is set: the last model call may have been cut
+  // short, and its results were dropped.
+  bool stop_requested() const { return model_.stop_requested(); }
   int size() const { return static_cast<int>(free_.size()); }
   const std::vector<int>& free() const { return free_; }
   std::size_t residual_count() const { return r_.size(); }
@@ -81,6 +91,8 @@ class Objective {
 
  private:
   void run_model();
+  // Adds the time since `start` to counts_.model_seconds.
+  void add_model_time(std::chrono::steady_clock::time_point start);
   // ∂S/∂θ for every parameter, once per evaluation.
   void compute_full_gradient();
 

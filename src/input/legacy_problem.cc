@@ -22,7 +22,8 @@ namespace {
 std::vector<Parameter> entry_parameters(const ProblemRecord& record) {
   const int n = record.dim;
   std::vector<Parameter> params(static_cast<std::size_t>(n) * n);
-  for (int q = 0; q < n * n; ++q) params[q].name = legacy_entry_name(q / n, q % n, n);
+  for (int q = 0; q < n * n; ++q)
+    params[q].name = legacy_entry_name(q / n, q % n, n);
   for (std::size_t b = 0; b < record.par_borders_num.size(); ++b) {
     const EntryIndex& at = record.par_borders_num[b];
     Parameter& p = params[static_cast<std::size_t>(at.row) * n + at.col];
@@ -61,6 +62,7 @@ Experiment experiment(const ProblemRecord& record, const ObservationRecord& obs,
   const int n = record.dim;
   Experiment e;
   e.id = "experiment";
+  e.matrix.reserve(static_cast<std::size_t>(n) * n);
   for (int q = 0; q < n * n; ++q) {
     e.matrix.push_back(MatrixTerm{q / n, q % n, BoundExpression::parameter(q)});
   }

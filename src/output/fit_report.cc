@@ -10,7 +10,6 @@
 #include <locale>
 #include <sstream>
 
-#include "core/entry.h"
 #include "fit/wording.h"
 
 namespace identify {
@@ -32,15 +31,15 @@ void line(std::ostream& out, const std::string& label, const std::string& value,
   out << '\n';
 }
 
-const char* status_text(EntryStatus status) {
+const char* status_text(ParameterStatus status) {
   switch (status) {
-    case EntryStatus::kFree:
+    case ParameterStatus::kFree:
       return "free";
-    case EntryStatus::kFixed:
+    case ParameterStatus::kFixed:
       return "fixed";
-    case EntryStatus::kOnLowerBound:
+    case ParameterStatus::kOnLowerBound:
       return "on lower bound";
-    case EntryStatus::kOnUpperBound:
+    case ParameterStatus::kOnUpperBound:
       return "on upper bound";
   }
   return "";
@@ -53,10 +52,11 @@ constexpr std::size_t kMaxTerms = 8;
 
 // "a12 - 0.5*a21": the coefficients of a flat direction, +1 and −1 shown by
 // their sign alone, the largest kMaxTerms of them.
-std::string combination(const FlatDirection& flat, int n) {
+std::string combination(const FlatDirection& flat,
+                        const std::vector<ParameterEstimate>& names) {
   std::ostringstream s;
   s.imbue(std::locale::classic());
-  const std::size_t shown = std::min(flat.entries.size(), kMaxTerms);
+  const std::size_t shown = std::min(flat.parameters.size(), kMaxTerms);
   for (std::size_t t = 0; t < shown; ++t) {
     const double c = flat.coefficients[t];
     const double size = std::abs(c);
@@ -65,11 +65,11 @@ std::string combination(const FlatDirection& flat, int n) {
     else if (c < 0)
       s << "-";
     if (size != 1.0) s << size << "*";
-    s << entry_name(flat.entries[t] / n, flat.entries[t] % n, n);
+    s << names[flat.parameters[t]].name;
   }
-  if (shown < flat.entries.size()) {
+  if (shown < flat.parameters.size()) {
     s << " + ... ("
-      << count_text(static_cast<std::int64_t>(flat.entries.size() - shown),
+      << count_text(static_cast<std::int64_t>(flat.parameters.size() - shown),
                     "smaller term", "smaller terms")
       << ")";
   }
@@ -91,7 +91,7 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
   line(out, "residual norm", number(st.norm), "sqrt(SSR)");
   line(out, "sum of squares SSR", number(st.ssr));
   line(out, "residuals n", std::to_string(st.residuals));
-  line(out, "free entries p", std::to_string(st.free_entries),
+  line(out, "free entries p", std::to_string(st.free_parameters),
        "neither fixed nor on a bound");
   if (st.dof > 0) {
     line(out, "degrees of freedom n - p", std::to_string(st.dof));
@@ -102,7 +102,7 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
   } else {
     line(out, "degrees of freedom n - p", "none",
          "fewer residuals (" + std::to_string(st.residuals) +
-             ") than free entries (" + std::to_string(st.free_entries) +
+             ") than free entries (" + std::to_string(st.free_parameters) +
              "): the data cannot determine every free entry");
   }
   if (st.residuals == 0) {
@@ -127,7 +127,7 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
   }
 }
 
-void entry_section(std::ostream& out, const FitStatistics& st, int n) {
+void entry_section(std::ostream& out, const FitStatistics& st) {
   out << "\nEntries\n";
   // A sum of squares that is not finite leaves every entry unassessed,
   // which is not the same as not determined by the data.
@@ -147,12 +147,11 @@ void entry_section(std::ostream& out, const FitStatistics& st, int n) {
       << "  " << std::left << std::setw(10) << "entry" << std::setw(14)
       << "value" << std::setw(18) << "status" << std::setw(14) << "std. error"
       << "95% interval\n";
-  for (const EntryEstimate& e : st.entries) {
+  for (const ParameterEstimate& e : st.parameters) {
     std::ostringstream row;
-    row << "  " << std::left << std::setw(10) << entry_name(e.row, e.col, n)
-        << std::setw(14) << number(e.value) << std::setw(18)
-        << status_text(e.status);
-    if (e.status == EntryStatus::kFree) {
+    row << "  " << std::left << std::setw(10) << e.name << std::setw(14)
+        << number(e.value) << std::setw(18) << status_text(e.status);
+    if (e.status == ParameterStatus::kFree) {
       if (!finite) {
         row << "n/a";
       } else if (!e.determined) {
@@ -170,10 +169,9 @@ void entry_section(std::ostream& out, const FitStatistics& st, int n) {
   }
 }
 
-void identifiability_section(std::ostream& out, const FitStatistics& st,
-                             int n) {
+void identifiability_section(std::ostream& out, const FitStatistics& st) {
   out << "\nIdentifiability\n";
-  if (st.free_entries == 0) {
+  if (st.free_parameters == 0) {
     out << "  no free entries\n";
     return;
   }
@@ -183,7 +181,7 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
   }
   line(out, "rank of J",
        std::to_string(st.rank) + " of " +
-           count_text(st.free_entries, "free entry", "free entries"));
+           count_text(st.free_parameters, "free entry", "free entries"));
   line(out, "condition number of J", number(st.condition),
        "columns scaled to unit norm; above " + number(kIllConditioned) +
            " counts as ill-conditioned");
@@ -196,7 +194,7 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
     const std::size_t shown = std::min(st.flat.size(), kMaxDirections);
     for (std::size_t d = 0; d < shown; ++d) {
       const FlatDirection& f = st.flat[d];
-      out << "    " << combination(f, n) << "   ("
+      out << "    " << combination(f, st.parameters) << "   ("
           << (f.ratio == 0.0 ? std::string("rank-deficient")
                              : "singular value ratio " + number(f.ratio))
           << ")\n";
@@ -207,7 +205,8 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
           << count_text(st.rank, "independent combination",
                         "independent combinations")
           << " of the "
-          << count_text(st.free_entries, "free entry", "free entries") << "\n";
+          << count_text(st.free_parameters, "free entry", "free entries")
+          << "\n";
     }
   }
   if (st.correlated.empty()) {
@@ -217,28 +216,23 @@ void identifiability_section(std::ostream& out, const FitStatistics& st,
     out << "  pairs of entries with |correlation| above "
         << number(kHighCorrelation) << ":\n";
     for (const Correlation& c : st.correlated) {
-      out << "    " << entry_name(c.first / n, c.first % n, n) << ", "
-          << entry_name(c.second / n, c.second % n, n) << ": "
-          << number(c.value) << '\n';
+      out << "    " << st.parameters[c.first].name << ", "
+          << st.parameters[c.second].name << ": " << number(c.value) << '\n';
     }
   }
 }
 
 }  // namespace
 
-std::string entry_name(int row, int col, int n) {
-  return matrix_entry_name(row, col, n);
-}
-
-std::string format_fit_report(const FitStatistics& stats, const RunSummary& run,
-                              int n) {
+std::string format_fit_report(const FitStatistics& stats,
+                              const RunSummary& run) {
   std::ostringstream out;
   out.imbue(std::locale::classic());
   out << "Fit report\n\n";
   run_section(out, run);
   residual_section(out, stats);
-  entry_section(out, stats, n);
-  identifiability_section(out, stats, n);
+  entry_section(out, stats);
+  identifiability_section(out, stats);
   return out.str();
 }
 

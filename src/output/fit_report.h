@@ -1,7 +1,7 @@
 // The fit report: a plain-text account of a finished run for the person who
 // has to judge it: why the run stopped, how well the model fits the
-// measurements, how sure each entry of A is, and which combinations of
-// entries the data cannot resolve.
+// measurements, how sure each parameter (each entry of A, for the legacy
+// files) is, and which combinations of them the data cannot resolve.
 #pragma once
 
 #include <cstdint>
@@ -20,13 +20,10 @@ struct RunSummary {
   double seconds = 0.0;  // wall time of the run
 };
 
-// The name of an entry as the report and the warnings give it; see
-// matrix_entry_name in core/entry.h.
-std::string entry_name(int row, int col, int n);
-
-// The report text. Numbers in %g with six significant digits; "n/a" with a
-// reason where a value does not exist (no degrees of freedom, no residuals).
-std::string format_fit_report(const FitStatistics& stats, const RunSummary& run,
-                              int n);
+// The report text, every parameter under its own name. Numbers in %g with
+// six significant digits; "n/a" with a reason where a value does not exist
+// (no degrees of freedom, no residuals).
+std::string format_fit_report(const FitStatistics& stats,
+                              const RunSummary& run);
 
 }  // namespace identify

@@ -315,7 +315,6 @@ BoundExpression BoundExpression::parameter(int index) {
   BoundExpression b;
   b.parameters_ = {index};
   b.single_ = index;
-  b.program_ = {Node{Op::kName, 0.0, 0, 0, 0}};
   return b;
 }
 
@@ -402,6 +401,7 @@ BoundExpression BoundExpression::bind(
 
 double BoundExpression::value(std::span<const double> theta,
                               std::vector<double>& scratch) const {
+  if (single_ >= 0) return theta[single_];
   if (program_.empty()) return constant_;
   if (scratch.size() < program_.size()) scratch.resize(program_.size());
   double* v = scratch.data();
@@ -426,6 +426,10 @@ double BoundExpression::value_and_gradient(std::span<const double> theta,
                                            std::span<double> grad,
                                            std::vector<double>& scratch) const {
   std::fill(grad.begin(), grad.end(), 0.0);
+  if (single_ >= 0) {
+    grad[0] = 1.0;
+    return theta[single_];
+  }
   if (program_.empty()) return constant_;
   const std::size_t count = program_.size();
   if (scratch.size() < 2 * count) scratch.resize(2 * count);

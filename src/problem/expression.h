@@ -146,7 +146,10 @@ class BoundExpression {
     int left = 0;         // operand nodes (positions in program_)
     int right = 0;
   };
-  std::vector<Node> program_;  // empty for a constant
+  // Empty for a constant, and for a single parameter built by parameter()
+  // (value and gradient then come from single_ alone, with no program to
+  // store: a legacy problem has one such expression per entry of A).
+  std::vector<Node> program_;
   std::vector<int> parameters_;
   double constant_ = 0.0;
   int single_ = -1;

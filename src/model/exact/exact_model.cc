@@ -230,6 +230,7 @@ void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {
     }
     event_states(p, ws, p.used, z);
     for (std::size_t i = 0; i < sch.times.size(); ++i) {
+      if (stop_requested()) return;
       double* x = out.cache.data() + p.states_offset + i * n_;
       const Eigen::Map<const Eigen::VectorXd> ze(z + p.segment[i] * m, m);
       state_at(p, ws, p.offset[i], ze, x);

@@ -64,6 +64,9 @@
 //
 // All working storage is sized in the constructor: evaluate(), jacobian()
 // and gradient() allocate nothing once their outputs have the right shape.
+// They look at the stop flag (Model::set_stop_flag) once per distinct
+// measurement time (and per event in the derivatives) and return early,
+// their outputs incomplete, once it is set.
 #pragma once
 
 #include <Eigen/Core>

@@ -188,6 +188,7 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
   const Eigen::Map<const Eigen::VectorXd> ze(
       at.cache.data() + p.cache_offset + e * m, m);
   for (int i = begin; i < end; ++i) {
+    if (stop_requested()) return;
     const double* x = at.cache.data() + p.states_offset + i * n_;
     for (int r = sch.observed_start[i]; r < sch.observed_start[i + 1]; ++r) {
       // The first measurement of (time, observable) gets the row, the
@@ -224,6 +225,7 @@ void ExactModel::jacobian(const Evaluation& at, Table& J) {
     const double* z = at.cache.data() + p.cache_offset;
     start_sensitivity(p, ws);
     for (int e = 0, begin = 0; e < p.used; ++e) {
+      if (stop_requested()) return;
       if (e > 0) advance_sensitivity(p, ws, e, z);
       const int end = segment_end(p, e, begin);
       jacobian_segment(p, ws, e, begin, end, at, J);
@@ -243,6 +245,7 @@ void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
   ws.adjoint_sum.setZero();
   double rate = 0.0;  // sum of a·B·z(t) over the times
   for (int i = begin; i < end; ++i) {
+    if (stop_requested()) return;
     const double* x = at.cache.data() + p.states_offset + i * n_;
     ws.weights.setZero();
     for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
@@ -287,6 +290,7 @@ void ExactModel::add_gradient(Part& p, const Evaluation& at,
   ws.accumulated.setZero();
   start_sensitivity(p, ws);
   for (int e = 0, begin = 0; e < p.used; ++e) {
+    if (stop_requested()) return;
     if (e > 0) advance_sensitivity(p, ws, e, z);
     const int end = segment_end(p, e, begin);
     add_segment_gradient(p, ws, e, begin, end, at, w, g);

@@ -142,8 +142,7 @@ void MatrixExponential::Pade<Matrix>::pade(const Matrix& x, int degree) {
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
-                                                  Matrix& result,
-                                                  bool approximant) {
+                                                  Matrix& result) {
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -163,18 +162,6 @@ void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
     squarings = std::max(squarings, 0);
     scaled_ = std::ldexp(1.0, -squarings) * X;
     pade(scaled_, 13);
-  }
-  if (approximant) {
-    // r = (V − U)⁻¹(V + U), squared as it is.
-    tmp_ = v_ - u_;
-    v_ += u_;
-    lu_.compute(tmp_);
-    result = lu_.solve(v_);
-    for (int s = 0; s < squarings; ++s) {
-      tmp_.noalias() = result * result;
-      result.swap(tmp_);
-    }
-    return;
   }
   solve_difference(result);
   for (int s = 0; s < squarings; ++s) square_difference(result);
@@ -331,12 +318,8 @@ void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
   result.diagonal().array() += 1.0;
 }
 
-MatrixExponential::MatrixExponential(int n, Squaring squaring)
-    : n_(n),
-      squaring_(squaring),
-      general_(n),
-      padded_(n >= 1 && n <= 4 && squaring == Squaring::kDifference),
-      small_(4) {
+MatrixExponential::MatrixExponential(int n)
+    : n_(n), general_(n), padded_(n >= 1 && n <= 4), small_(4) {
   x4_.setZero();
   e4_.setZero();
 }
@@ -347,11 +330,11 @@ void MatrixExponential::compute(const Eigen::MatrixXd& X,
   if (n_ == 0) return;
   if (padded_) {
     x4_.topLeftCorner(n_, n_) = X;
-    small_.exponential(x4_, result4_, false);
+    small_.exponential(x4_, result4_);
     result = result4_.topLeftCorner(n_, n_);
     return;
   }
-  general_.exponential(X, result, squaring_ == Squaring::kApproximant);
+  general_.exponential(X, result);
 }
 
 void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,

@@ -36,15 +36,8 @@ namespace identify {
 // two) run on matrices of fixed size, about twice as fast.
 class MatrixExponential {
  public:
-  // What compute() squares: the approximant's difference from I (the
-  // default, accurate on stiff systems), or the approximant itself, as the
-  // matrix model (exact_matrix_model.h) always has, so that its fits keep
-  // their last digits. compute_with_derivative() always squares the
-  // difference.
-  enum class Squaring { kDifference, kApproximant };
-
   // Work matrices for n×n arguments (n >= 0).
-  explicit MatrixExponential(int n, Squaring squaring = Squaring::kDifference);
+  explicit MatrixExponential(int n);
 
   // result = exp(X). X is n×n with the n of the constructor; result is
   // resized to n×n if it is not, and must not be X. A non-finite entry of X
@@ -69,9 +62,8 @@ class MatrixExponential {
   class Pade {
    public:
     explicit Pade(int n);
-    // result = exp(x), squaring the approximant itself when `approximant`,
-    // else its difference from I.
-    void exponential(const Matrix& x, Matrix& result, bool approximant);
+    // result = exp(x), squaring the approximant's difference from I.
+    void exponential(const Matrix& x, Matrix& result);
     void exponential_with_derivative(const Matrix& x, const Matrix& e,
                                      Matrix& result, Matrix& derivative);
 
@@ -99,9 +91,8 @@ class MatrixExponential {
   using Matrix4 = Eigen::Matrix<double, 4, 4>;
 
   int n_;
-  Squaring squaring_;
   Pade<Eigen::MatrixXd> general_;
-  // For 1 <= n <= 4 with the difference squared: the same steps on X in the
+  // For 1 <= n <= 4: the same steps on X in the
   // top left corner of a 4×4 matrix of fixed size, zero elsewhere. Its
   // exponential is exp(X) beside I, its Fréchet derivative L(X, E) beside
   // zeros, and every added term from the padding is an exact zero; the

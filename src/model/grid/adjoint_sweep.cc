@@ -24,24 +24,6 @@ int sample_node(double t, double T) {
   return static_cast<int>(r);
 }
 
-std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T) {
-  std::vector<Jump> jumps;
-  const int points = obs.points();
-  jumps.reserve(static_cast<std::size_t>(obs.data_num) * points);
-  for (int k = 0; k < obs.data_num; ++k) {
-    for (int n = 0; n < points; ++n) {
-      jumps.push_back(Jump{sample_node(obs.data_time[k][n], T),
-                           obs.is_data_exist[k], k, n});
-    }
-  }
-  // Node descending (the order the sweep visits them); within a node series
-  // order, then sample order, which the stable sort keeps.
-  std::stable_sort(
-      jumps.begin(), jumps.end(),
-      [](const Jump& a, const Jump& b) { return a.node > b.node; });
-  return jumps;
-}
-
 std::vector<Jump> make_jump_schedule(std::span<const int> components,
                                      std::span<const double> times, double T) {
   std::vector<Jump> jumps;

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "core/table.h"
-#include "input/records.h"
 #include "model/grid/sweep_scratch.h"
 #include "model/stop_flag.h"
 
@@ -57,13 +56,10 @@ class JumpCursor {
 // toward zero (so 0.7 with T = 3 reads node 699). Clamped into 0 .. 3000.
 int sample_node(double t, double T);
 
-// All jumps of the observations, ordered as the sweep applies them: node
-// descending, then series ascending, then sample ascending. Points at t = 0
-// are included (their jumps land on node 0).
-std::vector<Jump> make_jump_schedule(const ObservationRecord& obs, double T);
-
-// The same order for one list of samples: sample q observes components[q]
-// at times[q]; its jump is H[0][q] (series 0, sample q).
+// The jumps of a list of samples, ordered as the sweep applies them: node
+// descending, then sample ascending (samples at t = 0 land on node 0).
+// Sample q observes components[q] at times[q]; its jump is H[0][q] (series
+// 0, sample q).
 std::vector<Jump> make_jump_schedule(std::span<const int> components,
                                      std::span<const double> times, double T);
 

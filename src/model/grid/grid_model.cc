@@ -86,6 +86,8 @@ GridModel::GridModel(const FitProblem& problem, Kernels kernels)
   }
   zero_terminal_.assign(n_, 0.0);
   constant_matrix_ = make_matrix(n_);
+  entry_parameter_.reserve(e.matrix.size());
+  first_entry_.reserve(e.matrix.size());
   for (const MatrixTerm& t : e.matrix) {
     const int q = t.row * n_ + t.col;
     if (t.value.is_constant()) {
@@ -93,6 +95,11 @@ GridModel::GridModel(const FitProblem& problem, Kernels kernels)
     } else {
       entry_parameter_.emplace_back(q, t.value.single_parameter());
     }
+  }
+  std::vector<char> seen(static_cast<std::size_t>(parameters_), 0);
+  for (const auto& [q, k] : entry_parameter_) {
+    first_entry_.push_back(seen[k] == 0);
+    seen[k] = 1;
   }
   std::vector<double> times;
   for (const Measurement& m : e.measurements) {
@@ -171,11 +178,7 @@ void GridModel::chain_to_parameters(std::span<double> g) const {
   // is assigned, later ones added.
   for (std::size_t e = 0; e < entry_parameter_.size(); ++e) {
     const auto [q, k] = entry_parameter_[e];
-    bool first = true;
-    for (std::size_t f = 0; f < e && first; ++f) {
-      first = entry_parameter_[f].second != k;
-    }
-    g[k] = first ? G_.data()[q] : g[k] + G_.data()[q];
+    g[k] = first_entry_[e] ? G_.data()[q] : g[k] + G_.data()[q];
   }
 }
 
@@ -210,7 +213,10 @@ void GridModel::states(std::span<const double> theta, int,
   has_x_ = false;  // the fast kernels now hold this sweep's copy
   X.reshape(n_, times.size());
   for (std::size_t q = 0; q < times.size(); ++q) {
-    const int node = sample_node(times[q], T_);
+    int node = sample_node(times[q], T_);
+    if (node < kStepCount && times[q] == static_cast<double>(node + 1) * dt_) {
+      ++node;
+    }
     for (int i = 0; i < n_; ++i) X[i][q] = sweep[i][node];
   }
 }

@@ -49,7 +49,10 @@ class GridModel : public Model {
   void jacobian(const Evaluation& at, Table& J) override;
   void gradient(const Evaluation& at, std::span<const double> w,
                 std::span<double> g) override;
-  // x at the nodes the times fall on, from a forward sweep at θ.
+  // x at the node each time falls on, from a forward sweep at θ: node k
+  // for the grid time k·(T/3000) itself (so that a trajectory asked for at
+  // the grid times is the sweep, node for node), otherwise the node a
+  // measurement at that time is read at.
   void states(std::span<const double> theta, int experiment,
               std::span<const double> times, Table& X) override;
 
@@ -72,8 +75,10 @@ class GridModel : public Model {
   int parameters_ = 0;
   Vector x0_, amp_, rate_, zero_terminal_;
   Matrix constant_matrix_;  // the entries that are numbers
-  // Entries that are a parameter: (i·N + j, parameter), row-major.
+  // Entries that are a parameter: (i·N + j, parameter), row-major, and
+  // whether each is its parameter's first entry.
   std::vector<std::pair<int, int>> entry_parameter_;
+  std::vector<char> first_entry_;
   std::vector<int> components_;  // component each measurement reads
   std::vector<int> nodes_;       // node each measurement is read at
   std::vector<Jump> jumps_;

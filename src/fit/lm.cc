@@ -1,0 +1,289 @@
+// Bounded Levenberg–Marquardt through Ceres Solver (trust region, dense QR).
+// Per step it takes min ‖r + J δ‖² + λ‖δ‖² in the scaled unknowns y, with
+// J = ∂r/∂x·diag(s) from the Objective, and projects the step onto the box.
+// The damping is the identity in y (the start scaling fixed for the run),
+// not Marquardt's current column norms: where the residual is symmetric in
+// two parameters (an unobserved compartment that feeds an observed one:
+// exchanging the two rates leaves every sample unchanged) their columns
+// coincide along the mirror plane, a column-norm damping is symmetric there
+// too, and rounding alone would pick the branch; with a fixed diagonal the
+// start scaling picks it, the same way on every build. A projected step
+// stalls where the unconstrained step points out of the box, short of the
+// bounded optimum, so the fit goes in rounds (see fit_lm).
+#include "fit/lm.h"
+
+#include <ceres/ceres.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fit/library_logging.h"
+#include "fit/lm_words.h"
+#include "fit/scaled_unknowns.h"
+#include "fit/wording.h"
+
+namespace identify {
+
+namespace {
+
+// The unknowns that one Ceres run moves, and the full scaled point that the
+// others keep their values in.
+struct LmRound {
+  std::vector<int> free;   // indices of the moving unknowns
+  std::vector<double>* y;  // all unknowns, scaled
+};
+
+class LmCost : public ceres::CostFunction {
+ public:
+  LmCost(ScaledUnknowns& unknowns, const LmRound& round)
+      : unknowns_(unknowns), round_(round) {
+    set_num_residuals(unknowns.residual_count());
+    mutable_parameter_block_sizes()->push_back(
+        static_cast<int>(round.free.size()));
+  }
+
+  // False (an invalid point to Ceres) where the residual norm is not
+  // finite or the model was cut short by the stop flag.
+  bool Evaluate(double const* const* parameters, double* residuals,
+                double** jacobians) const override {
+    std::vector<double>& y = *round_.y;
+    for (std::size_t f = 0; f < round_.free.size(); ++f) {
+      y[round_.free[f]] = parameters[0][f];
+    }
+    const double norm = unknowns_.evaluate(y.data());
+    if (unknowns_.objective().stop_requested()) return false;
+    if (!std::isfinite(norm)) {
+      ++end_.not_finite_in_a_row;
+      return false;
+    }
+    end_.not_finite_in_a_row = 0;
+    unknowns_.residuals(residuals);
+    if (jacobians != nullptr && jacobians[0] != nullptr) {
+      unknowns_.jacobian(round_.free, jacobians[0]);
+      if (unknowns_.objective().stop_requested()) return false;
+      const std::size_t size =
+          static_cast<std::size_t>(unknowns_.residual_count()) *
+          round_.free.size();
+      end_.jacobian_not_finite =
+          !std::all_of(jacobians[0], jacobians[0] + size,
+                       [](double v) { return std::isfinite(v); });
+      if (end_.jacobian_not_finite) return false;
+    }
+    return true;
+  }
+
+  const LmTrouble& trouble() const { return end_; }
+
+ private:
+  ScaledUnknowns& unknowns_;
+  const LmRound& round_;
+  mutable LmTrouble end_;
+};
+
+// Runs after every trust-region step with the parameter block already
+// holding the current iterate.
+class LmCallback : public ceres::IterationCallback {
+ public:
+  LmCallback(ScaledUnknowns& unknowns, Monitor& monitor, const LmRound& round,
+             const double* block)
+      : unknowns_(unknowns),
+        monitor_(monitor),
+        round_(round),
+        block_(block),
+        previous_(round.free.size()),
+        iterate_(unknowns.objective().theta()) {}
+
+  ceres::CallbackReturnType operator()(
+      const ceres::IterationSummary&) override {
+    Objective& f = unknowns_.objective();
+    if (f.stop_requested()) {
+      monitor_.stop(Termination::kInterrupted);  // cut short: no line
+      return ceres::SOLVER_TERMINATE_SUCCESSFULLY;
+    }
+    const std::size_t bytes = previous_.size() * sizeof(double);
+    if (!has_previous_ || std::memcmp(previous_.data(), block_, bytes) != 0) {
+      std::vector<double>& y = *round_.y;
+      for (std::size_t f = 0; f < round_.free.size(); ++f) {
+        y[round_.free[f]] = block_[f];
+      }
+      norm_ = unknowns_.evaluate(y.data());
+      std::copy(f.theta().begin(), f.theta().end(), iterate_.begin());
+      std::memcpy(previous_.data(), block_, bytes);
+      has_previous_ = true;
+    }
+    return monitor_.iterate(norm_, iterate_, false)
+               ? ceres::SOLVER_CONTINUE
+               : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
+  }
+
+ private:
+  ScaledUnknowns& unknowns_;
+  Monitor& monitor_;
+  const LmRound& round_;
+  const double* block_;
+  // The iterate of the last call: scaled, as θ, and its residual norm. A
+  // rejected step leaves it unchanged while the model was last evaluated at
+  // the rejected point.
+  std::vector<double> previous_;
+  bool has_previous_ = false;
+  std::vector<double> iterate_;
+  double norm_ = 0.0;
+};
+
+ceres::Solver::Options solver_options(LmCallback& callback) {
+  ceres::Solver::Options options;
+  options.minimizer_type = ceres::TRUST_REGION;
+  options.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
+  options.linear_solver_type = ceres::DENSE_QR;
+  // The damping is the identity in the scaled unknowns, not the current
+  // column norms: see the top of the file.
+  options.jacobi_scaling = false;
+  options.min_lm_diagonal = 1.0;
+  options.max_lm_diagonal = 1.0;
+  // A step that leaves the box is projected onto it and then accepted or
+  // rejected like any other; the bounds that stop progress are dealt with
+  // between runs (see fit_lm).
+  options.max_num_line_search_step_size_iterations = 0;
+  options.max_num_iterations = std::numeric_limits<int>::max();
+  options.max_solver_time_in_seconds = std::numeric_limits<double>::max();
+  options.function_tolerance = kLmFunctionTolerance;
+  options.parameter_tolerance = kLmParameterTolerance;
+  options.gradient_tolerance = 0.0;
+  options.num_threads = 1;
+  options.logging_type = ceres::SILENT;
+  options.minimizer_progress_to_stdout = false;
+  options.update_state_every_iteration = true;
+  options.callbacks.push_back(&callback);
+  return options;
+}
+
+// One Ceres run from y over the unknowns of `round`; y receives its end
+// point.
+LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
+                      const LmRound& round, ceres::Solver::Summary& summary) {
+  std::vector<double>& y = *round.y;
+  std::vector<double> block(round.free.size());
+  for (std::size_t f = 0; f < round.free.size(); ++f) {
+    block[f] = y[round.free[f]];
+  }
+  LmCost cost(unknowns, round);
+  ceres::Problem::Options problem_options;
+  problem_options.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+  ceres::Problem problem(problem_options);
+  problem.AddResidualBlock(&cost, nullptr, block.data());
+  for (std::size_t f = 0; f < round.free.size(); ++f) {
+    const int j = round.free[f], index = static_cast<int>(f);
+    if (std::isfinite(unknowns.lower(j))) {
+      problem.SetParameterLowerBound(block.data(), index, unknowns.lower(j));
+    }
+    if (std::isfinite(unknowns.upper(j))) {
+      problem.SetParameterUpperBound(block.data(), index, unknowns.upper(j));
+    }
+  }
+  LmCallback callback(unknowns, monitor, round, block.data());
+  ceres::Solve(solver_options(callback), &problem, &summary);
+  for (std::size_t f = 0; f < round.free.size(); ++f) {
+    y[round.free[f]] = block[f];
+  }
+  return cost.trouble();
+}
+
+// After a round that converged: holds each unknown that rests on a bound
+// which the gradient of S presses against, frees each held one that the
+// gradient pulls inward. Returns whether the held set changed, or nullopt
+// if the model was cut short by the stop flag.
+std::optional<bool> update_held(ScaledUnknowns& unknowns,
+                                std::vector<double>& y, std::vector<double>& r,
+                                std::vector<char>& held) {
+  unknowns.evaluate(y.data());
+  unknowns.residuals(r.data());
+  Objective& f = unknowns.objective();
+  const Table& J = f.jacobian();
+  if (f.stop_requested()) return std::nullopt;
+  bool changed = false;
+  for (int j = 0; j < unknowns.size(); ++j) {
+    const double lower = f.lower(j), upper = f.upper(j);
+    if (!std::isfinite(lower) && !std::isfinite(upper)) continue;
+    double g = 0.0;
+    for (std::size_t row = 0; row < J.rows(); ++row) {
+      g = J[row][j] * r[row] + g;
+    }
+    const double v = unknowns.x(j);
+    const bool pressed = (v == lower && g > 0.0) || (v == upper && g < 0.0);
+    if (pressed != static_cast<bool>(held[j])) {
+      held[j] = pressed;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+}  // namespace
+
+// A projected LM step stalls where the unconstrained step points out of the
+// box: the run ends on its step tolerance short of the bounded optimum. So
+// the fit goes in rounds: after a round that converged, every unknown that
+// rests on a bound which the gradient of S presses against is held there,
+// one that the gradient pulls away from its bound is freed, and the next
+// round starts from the same point. The rounds end when that set no longer
+// changes, or when a round fails to lower the best residual norm.
+Summary fit_lm(Objective& objective, Monitor& monitor) {
+  ScaledUnknowns unknowns(objective,
+                          objective.coordinates(objective.problem().values()));
+  if (std::optional<Summary> over =
+          start_library_run("lm", unknowns, monitor)) {
+    return *over;
+  }
+  silence_library_logging();
+  std::vector<double> y =
+      unknowns.scale_at_current(stand_in_columns(objective));
+  if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
+  const int m = unknowns.size();
+  std::vector<char> held(m, 0);
+  LmRound round;
+  round.y = &y;
+  std::vector<double> r(unknowns.residual_count());
+  Termination end = Termination::kOptimumReached;
+  std::string text;
+  int rounds = 0;
+  double best_before = std::numeric_limits<double>::infinity();
+  while (!monitor.stopped()) {
+    round.free.clear();
+    for (int j = 0; j < m; ++j) {
+      if (!held[j]) round.free.push_back(j);
+    }
+    if (round.free.empty()) break;
+    ++rounds;
+    ceres::Solver::Summary summary;
+    const LmTrouble trouble = solve_round(unknowns, monitor, round, summary);
+    if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
+    if (monitor.stopped()) break;
+    if (summary.termination_type != ceres::CONVERGENCE) {
+      end = Termination::kLibraryFailure;
+      text = lm_failure_text(summary, trouble);
+      break;
+    }
+    text = lm_convergence_text(summary.message);
+    const double best = monitor.best_norm();
+    if (!(best < best_before)) break;
+    best_before = best;
+    const std::optional<bool> changed = update_held(unknowns, y, r, held);
+    if (!changed) monitor.stop(Termination::kInterrupted);
+    if (!changed || !*changed) break;
+  }
+  const auto on_bounds =
+      static_cast<int>(std::count(held.begin(), held.end(), 1));
+  if (on_bounds > 0 && end == Termination::kOptimumReached) {
+    text += (text.empty() ? "(" : " (") +
+            count_text(rounds, "round", "rounds") + ", " +
+            count_text(on_bounds, "entry", "entries") + " held on a bound)";
+  }
+  return finish_library_run("lm", end, text, monitor, objective);
+}
+
+}  // namespace identify

@@ -1,0 +1,46 @@
+// The fit methods and the one entry that runs any of them on a problem: it
+// poses the Objective the method works on, hands the model the run's stop
+// flag for the length of the fit, times it, and closes the console with the
+// "ITERATION NUMBER" block.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string_view>
+
+#include "fit/monitor.h"
+#include "fit/summary.h"
+#include "model/model.h"
+#include "problem/descent_rules.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+enum class Method {
+  kDescent,  // fixed-step gradient descent (descent.h)
+  kLm,       // bounded Levenberg–Marquardt, Ceres (lm.h)
+  kLbfgsb,   // bounded limited-memory quasi-Newton, NLopt (lbfgsb.h)
+};
+
+// "descent", "lm", "lbfgsb".
+const char* method_name(Method method);
+// The method of that name, or nothing.
+std::optional<Method> method_named(std::string_view name);
+
+// What the descent needs beyond the problem: its rules and its step.
+struct DescentSetup {
+  DescentRules rules;
+  double step = 0.0;
+};
+
+// Fits `problem` with `method` on `model`. The descent moves every
+// parameter under `descent`'s rules; the library methods move the estimated
+// parameters whose bounds leave room (lower < upper) from the problem's
+// values, the others held at their values. The model gets the monitor's
+// interrupt flag as its stop flag during the fit and its own flag back
+// afterwards (outputs computed later must run to their end). The summary
+// carries the wall time of the fit.
+Summary solve(Method method, const FitProblem& problem, Model& model,
+              const DescentSetup& descent, Monitor& monitor, std::ostream& out);
+
+}  // namespace identify
