@@ -94,8 +94,8 @@ TEST(StartSampler, EveryCellOnceReproducibleAndRedrawsInTheBox) {
   for (int i = 0; i < m; ++i) {
     a.draw(i, 0, x);
     for (int j = 0; j < 2; ++j) {
-      cells[j].push_back(static_cast<int>(
-          (x[j] - box[j].lower) / (box[j].upper - box[j].lower) * m));
+      cells[j].push_back(static_cast<int>((x[j] - box[j].lower) /
+                                          (box[j].upper - box[j].lower) * m));
     }
   }
   EXPECT_NE(cells[0], cells[1]);
@@ -159,9 +159,9 @@ StartOutcome outcome(int start, double objective, std::vector<double> x) {
 }
 
 // End points are one place when they are within 0.01 of each other.
-bool near(std::span<const double> a, std::span<const double> b) {
-  for (std::size_t j = 0; j < a.size(); ++j) {
-    if (std::abs(a[j] - b[j]) > 0.01) return false;
+bool near(const StartOutcome& a, const StartOutcome& b) {
+  for (std::size_t j = 0; j < a.x.size(); ++j) {
+    if (std::abs(a.x[j] - b.x[j]) > 0.01) return false;
   }
   return true;
 }
@@ -280,8 +280,7 @@ TEST(RunStarts, SameOutcomesOnAnyThreadsAndRedrawsWhereNotFinite) {
   // About an eighth of the box is not finite: some draws were rejected.
   EXPECT_GT(redrawn, 0);
   // Start 0 descends into the right well; others find the lower left one.
-  const auto optima =
-      distinct_optima(runs[0], [](auto a, auto b) { return near(a, b); });
+  const auto optima = distinct_optima(runs[0], near);
   ASSERT_EQ(optima.size(), 2u);
   EXPECT_LT(optima[0].x[0], 0);
   EXPECT_EQ(optima[1].starts.front(), 0);

@@ -88,11 +88,9 @@ std::string check_file_names(const Options& opt) {
   taken.push_back({"--input", opt.input, identity_of(opt.input)});
   taken.push_back({"--data", opt.data, identity_of(opt.data)});
   const std::pair<const char*, const std::string*> outputs[] = {
-      {"--output", &opt.output},
-      {"--history", &opt.history},
-      {"--report", &opt.report},
-      {"--plot", &opt.plot},
-      {"--trajectory", &opt.trajectory}};
+      {"--output", &opt.output},         {"--history", &opt.history},
+      {"--report", &opt.report},         {"--plot", &opt.plot},
+      {"--trajectory", &opt.trajectory}, {"--profiles", &opt.profiles}};
   for (const auto& [option, name] : outputs) {
     if (name->empty() || (*name == "-" && std::string(option) == "--report")) {
       continue;

@@ -21,6 +21,7 @@ StartOutcome run_one(int start, std::span<const double> first,
   if (start == 0) {
     StartOutcome o = runner.fit_from(first);
     o.start = 0;
+    o.start_x.assign(first.begin(), first.end());
     return o;
   }
   int draw = 0;
@@ -32,7 +33,7 @@ StartOutcome run_one(int start, std::span<const double> first,
   if (draw < kMaxStartDraws) o = runner.fit_from(x);
   o.start = start;
   o.redraws = draw;
-  if (draw == kMaxStartDraws) o.x = x;
+  o.start_x = x;
   return o;
 }
 

@@ -39,21 +39,24 @@ std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
                                      const SamePlace& same_place,
                                      double floor) {
   std::vector<Optimum> optima;
+  std::vector<const StartOutcome*> best;  // per optimum
   for (const StartOutcome* o : finished_by_objective(outcomes)) {
-    auto home =
-        std::find_if(optima.begin(), optima.end(), [&](const Optimum& q) {
-          return agree(q.objective, o->objective, kSameObjective, floor) &&
-                 same_place(q.x, o->x);
-        });
-    if (home == optima.end()) {
+    std::size_t home = 0;
+    while (home < optima.size() && !(agree(optima[home].objective, o->objective,
+                                           kSameObjective, floor) &&
+                                     same_place(*best[home], *o))) {
+      ++home;
+    }
+    if (home == optima.size()) {
       Optimum fresh;
       fresh.objective = o->objective;
       fresh.best_start = o->start;
       fresh.x = o->x;
+      fresh.theta = o->theta;
       optima.push_back(std::move(fresh));
-      home = optima.end() - 1;
+      best.push_back(o);
     }
-    home->starts.push_back(o->start);
+    optima[home].starts.push_back(o->start);
   }
   if (optima.empty()) return optima;
   std::size_t result = 0;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace identify {
@@ -26,23 +27,30 @@ struct StartOutcome {
   bool finished = false;
   double objective = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> x;  // the end point (the method's coordinates)
+  // The end point as every parameter's value, where the runner gives it.
+  std::vector<double> theta;
+  std::vector<double> start_x;  // where the fit started (coordinates)
   std::int64_t iterations = 0;
   int redraws = 0;       // draws rejected because the objective was not finite
   bool skipped = false;  // not run: the run was interrupted first
+  std::string ending;    // how the fit ended, if not at an optimum
+  std::string log;       // the fit's progress lines, when they are kept
 };
 
 struct Optimum {
-  double objective = 0.0;   // the lowest of its starts
-  int best_start = 0;       // the start that reached it
-  std::vector<int> starts;  // every start that ended here, ascending
-  std::vector<double> x;    // best_start's end point
+  double objective = 0.0;     // the lowest of its starts
+  int best_start = 0;         // the start that reached it
+  std::vector<int> starts;    // every start that ended here, ascending
+  std::vector<double> x;      // best_start's end point
+  std::vector<double> theta;  // and its every parameter, if known
   // Its objective agrees with the result's to kTiedObjective relative.
   bool tied = false;
 };
 
-// Whether end points a and b (of objectives that agree) are one optimum.
+// Whether the end points of a and b (of objectives that agree) are one
+// optimum.
 using SamePlace =
-    std::function<bool(std::span<const double> a, std::span<const double> b)>;
+    std::function<bool(const StartOutcome& a, const StartOutcome& b)>;
 
 // The distinct optima of the finished outcomes: the result first, then the
 // others by ascending objective. Objectives closer than `floor` in absolute
