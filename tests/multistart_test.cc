@@ -171,8 +171,11 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
     const char* what;
     std::vector<StartOutcome> outcomes;
     double floor;
-    // Per optimum in the order returned: its starts and whether it ties.
+    bool place_alone;  // one place is one optimum, whatever the objectives
+    // Per optimum in the order returned: its starts, how many of them are
+    // within 1e-6 of its objective, and whether it ties.
     std::vector<std::vector<int>> starts;
+    std::vector<int> within;
     std::vector<bool> tied;
   };
   const Case cases[] = {
@@ -183,33 +186,62 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
         outcome(4, std::nan(""), {1, 1}),
         outcome(5, 4.2860090000001, {-2.9, 0.5})},
        0.0,
+       false,
        {{0, 2}, {1, 5}, {3}},
+       {2, 2, 1},
        {true, true, false}},
       {"close objectives at different places, not tied: the lowest wins",
        {outcome(0, 1.0000005, {1, 1}), outcome(1, 1.0, {2, 2}),
         outcome(2, 1.0000001, {2, 2})},
        0.0,
+       false,
        {{1, 2}, {0}},
+       {2, 1},
        {true, false}},
       {"objectives far apart at one place are two optima",
        {outcome(0, 1.0, {1, 1}), outcome(1, 1.1, {1, 1})},
        0.0,
+       false,
        {{0}, {1}},
+       {1, 1},
        {true, false}},
+      {"a start that stopped short in an optimum's valley joins it, not "
+       "within 1e-6",
+       {outcome(0, 1.1, {1, 1}), outcome(1, 1.0, {1, 1})},
+       0.0,
+       true,
+       {{0, 1}},
+       {1},
+       {true}},
       {"exact fits agree below the floor",
        {outcome(0, 1e-25, {1, 1}), outcome(1, 3e-21, {1, 1}),
         outcome(2, 2e-9, {1, 1})},
        1e-12,
+       false,
        {{0, 1}, {2}},
+       {2, 1},
        {true, false}},
-      {"nothing finished", {outcome(0, std::nan(""), {})}, 0.0, {}, {}},
+      {"nothing finished",
+       {outcome(0, std::nan(""), {})},
+       0.0,
+       false,
+       {},
+       {},
+       {}},
   };
   for (const Case& c : cases) {
-    const std::vector<Optimum> optima =
-        distinct_optima(c.outcomes, near, c.floor);
+    const std::vector<Optimum> optima = distinct_optima(
+        c.outcomes,
+        [&](const StartOutcome& a, const StartOutcome& b) {
+          return near(a, b) &&
+                 (c.place_alone || objectives_agree(a.objective, b.objective,
+                                                    kSameObjective, c.floor));
+        },
+        c.floor);
     ASSERT_EQ(optima.size(), c.starts.size()) << c.what;
     for (std::size_t q = 0; q < optima.size(); ++q) {
       EXPECT_EQ(optima[q].starts, c.starts[q]) << c.what << " " << q;
+      EXPECT_EQ(optima[q].within, c.within[q]) << c.what << " " << q;
       EXPECT_EQ(optima[q].tied, c.tied[q]) << c.what << " " << q;
       // The optimum keeps its lowest member's objective and point.
       const StartOutcome& best = c.outcomes[optima[q].best_start];

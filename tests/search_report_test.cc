@@ -32,6 +32,7 @@ TEST(SearchReport, StartsSectionListsOptimaAndTheirTie) {
   a.starts = {1, 2};
   a.x = {std::log(0.053955), 0.0112};
   a.tied = true;
+  a.within = 1;
   Optimum b = a;
   b.objective = 4.2860090242987;
   b.starts = {0};
@@ -43,11 +44,11 @@ Starts
   seed                        7   --seed 7 draws the same starts again
   re-drawn starts             2   draws rejected because the objective was not finite there
   starts without a result     1   no finite start in 100 draws, or the fit did not end at a finite objective
-  distinct optima             2   end points whose objectives agree to 1e-06 relative and that lie in one valley count as one
+  distinct optima             2   end points count as one optimum when their objectives agree to 1e-06 relative or they lie within 1% of each other, with no ridge between them
 
-  optimum   objective       starts  first start
-  1         4.286009024     1       1
-  2         4.286009024     2       2
+  optimum   objective       starts  within 1e-6  first start
+  1         4.286009024     1       1            1
+  2         4.286009024     2       1            2
 
   optima 1 and 2 have objectives that agree to 1e-09 relative: the data cannot tell them apart; the result is optimum 1, the one reached from the earliest start (start 1)
 

@@ -28,7 +28,8 @@ struct FitSetup {
   std::vector<double> base;
 };
 
-// θ: `base` with the free parameters at coordinates x (unscaled).
+// θ: `base` with the free parameters at coordinates x (unscaled); a
+// coordinate equal to that of its base value keeps the base value.
 std::vector<double> theta_at(const FitSetup& setup, std::span<const double> x);
 
 }  // namespace identify

@@ -75,20 +75,24 @@ void start_counts(std::ostream& out, const StartsReport& r) {
          "the run was interrupted first");
   }
   line(out, "distinct optima", std::to_string(r.optima.size()),
-       "end points whose objectives agree to " + number(kSameObjective) +
-           " relative and that lie in one valley count as one");
+       "end points count as one optimum when their objectives agree to " +
+           number(kSameObjective) +
+           " relative or they lie within 1% of each other, with no ridge "
+           "between them");
 }
 
 void optima_table(std::ostream& out, const StartsReport& r) {
   out << '\n';
-  const std::vector<std::size_t> widths = {10, 16, 8, 12};
-  row(out, {"optimum", "objective", "starts", "first start"}, widths);
+  const std::vector<std::size_t> widths = {10, 16, 8, 13, 12};
+  row(out, {"optimum", "objective", "starts", "within 1e-6", "first start"},
+      widths);
   const std::size_t shown = std::min(r.optima.size(), kOptimaListed);
   for (std::size_t q = 0; q < shown; ++q) {
     const Optimum& o = r.optima[q];
     row(out,
         {std::to_string(q + 1), precise(o.objective),
-         std::to_string(o.starts.size()), std::to_string(o.starts.front() + 1)},
+         std::to_string(o.starts.size()), std::to_string(o.within),
+         std::to_string(o.starts.front() + 1)},
         widths);
   }
   if (shown < r.optima.size()) {

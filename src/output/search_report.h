@@ -57,9 +57,10 @@ inline constexpr std::size_t kOptimaDetailed = 3;
 
 // "Starts" section: the number of starts and how they were drawn, the seed,
 // re-draws and starts without a result, then the distinct optima (objective
-// to 10 digits, how many starts reached each, the first of them; starts are
-// numbered from 1), which of them the data cannot tell apart, and the
-// parameters of the best few.
+// to 10 digits, how many starts ended there and how many of them within
+// 1e-6 of its objective, the first of them; starts are numbered from 1),
+// which of them the data cannot tell apart, and the parameters of the best
+// few.
 std::string format_starts_section(const StartsReport& report);
 
 // "Profile likelihood" section: the threshold with its formula and numbers,

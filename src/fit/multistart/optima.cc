@@ -1,8 +1,7 @@
 // Grouping of end points: in ascending order of objective (ties by start),
-// each end point joins the first optimum whose objective agrees with its
-// own and whose point the caller calls the same place, or opens a new one.
-// Since the points come in ascending order, an optimum's objective is that
-// of its first member. Agreement is |a − b| <= tol·max(|a|, |b|) + floor.
+// each end point joins the first optimum whose best point the caller calls
+// the same place, or opens a new one. Since the points come in ascending
+// order, an optimum's objective is that of its first member.
 #include "fit/multistart/optima.h"
 
 #include <algorithm>
@@ -11,11 +10,6 @@
 namespace identify {
 
 namespace {
-
-bool agree(double a, double b, double relative, double floor) {
-  return std::abs(a - b) <=
-         relative * std::max(std::abs(a), std::abs(b)) + floor;
-}
 
 std::vector<const StartOutcome*> finished_by_objective(
     std::span<const StartOutcome> outcomes) {
@@ -35,6 +29,11 @@ std::vector<const StartOutcome*> finished_by_objective(
 
 }  // namespace
 
+bool objectives_agree(double a, double b, double relative, double floor) {
+  return std::abs(a - b) <=
+         relative * std::max(std::abs(a), std::abs(b)) + floor;
+}
+
 std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
                                      const SamePlace& same_place,
                                      double floor) {
@@ -42,11 +41,7 @@ std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
   std::vector<const StartOutcome*> best;  // per optimum
   for (const StartOutcome* o : finished_by_objective(outcomes)) {
     std::size_t home = 0;
-    while (home < optima.size() && !(agree(optima[home].objective, o->objective,
-                                           kSameObjective, floor) &&
-                                     same_place(*best[home], *o))) {
-      ++home;
-    }
+    while (home < optima.size() && !same_place(*best[home], *o)) ++home;
     if (home == optima.size()) {
       Optimum fresh;
       fresh.objective = o->objective;
@@ -57,13 +52,15 @@ std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
       best.push_back(o);
     }
     optima[home].starts.push_back(o->start);
+    optima[home].within += objectives_agree(
+        optima[home].objective, o->objective, kSameObjective, floor);
   }
   if (optima.empty()) return optima;
   std::size_t result = 0;
   for (std::size_t q = 0; q < optima.size(); ++q) {
     std::sort(optima[q].starts.begin(), optima[q].starts.end());
-    optima[q].tied =
-        agree(optima[q].objective, optima[0].objective, kTiedObjective, floor);
+    optima[q].tied = objectives_agree(optima[q].objective, optima[0].objective,
+                                      kTiedObjective, floor);
     if (optima[q].tied &&
         optima[q].starts.front() < optima[result].starts.front()) {
       result = q;

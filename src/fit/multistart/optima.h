@@ -1,11 +1,12 @@
-// The distinct optima that the starts of a multi-start fit reached. Two end
-// points are the same optimum when their objectives agree to
-// kSameObjective relative and the caller's test says they lie in one
-// valley (the objective between them is as low); the optimum keeps the
-// lowest objective of its starts and that start's point. The result is the
-// lowest optimum, except that among optima whose objectives agree with the
-// lowest to kTiedObjective relative (the data cannot tell them apart) it is
-// the one reached from the earliest start.
+// The distinct optima that the starts of a multi-start fit reached. The
+// caller decides when two end points are one optimum (same_place: their
+// objectives agree, or the points are close, and no ridge lies between
+// them); an optimum keeps the lowest objective of its starts and that
+// start's point, and counts the starts whose objectives agree with its own
+// to kSameObjective relative. The result is the lowest optimum, except that
+// among optima whose objectives agree with the lowest to kTiedObjective
+// relative (the data cannot tell them apart) it is the one reached from
+// the earliest start.
 #pragma once
 
 #include <cstdint>
@@ -38,24 +39,32 @@ struct StartOutcome {
 };
 
 struct Optimum {
-  double objective = 0.0;     // the lowest of its starts
-  int best_start = 0;         // the start that reached it
-  std::vector<int> starts;    // every start that ended here, ascending
+  double objective = 0.0;   // the lowest of its starts
+  int best_start = 0;       // the start that reached it
+  std::vector<int> starts;  // every start that ended here, ascending
+  // Of those, the starts whose objectives agree with `objective` to
+  // kSameObjective relative.
+  int within = 0;
   std::vector<double> x;      // best_start's end point
   std::vector<double> theta;  // and its every parameter, if known
   // Its objective agrees with the result's to kTiedObjective relative.
   bool tied = false;
 };
 
-// Whether the end points of a and b (of objectives that agree) are one
-// optimum.
+// Whether the end points of a and b are one optimum; a.objective <=
+// b.objective.
 using SamePlace =
     std::function<bool(const StartOutcome& a, const StartOutcome& b)>;
 
+// Whether objectives a and b agree to `relative`: |a − b| <= relative·
+// max(|a|, |b|) + floor. Objectives closer than `floor` in absolute terms
+// always agree (a fit to exact data ends at rounding level, anywhere below
+// it).
+bool objectives_agree(double a, double b, double relative, double floor);
+
 // The distinct optima of the finished outcomes: the result first, then the
-// others by ascending objective. Objectives closer than `floor` in absolute
-// terms also agree (a fit to exact data ends at rounding level, anywhere
-// below it). Empty when no outcome finished.
+// others by ascending objective. `floor` as for objectives_agree. Empty when
+// no outcome finished.
 std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
                                      const SamePlace& same_place,
                                      double floor = 0.0);
