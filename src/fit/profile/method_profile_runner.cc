@@ -1,9 +1,11 @@
 // One profile point: θ is the optimum with free parameter j at the
-// coordinate x and the others at `start`; the Objective frees the others
-// only, so the method moves them with j held; S is evaluated once more at
-// the result. With no other parameter the profile is S itself.
+// coordinate x and the others at `start` moved into their bounds (a start
+// predicted along the profile may lie outside them); the Objective frees
+// the others only, so the method moves them with j held; S is evaluated
+// once more at the result. With no other parameter the profile is S itself.
 #include "fit/profile/method_profile_runner.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "fit/lbfgsb.h"
@@ -36,6 +38,9 @@ double MethodProfileRunner::reoptimise(int j, double x,
   }
   Objective objective(problem, *model_, std::move(free), theta);
   others.assign(start.begin(), start.end());
+  for (int o = 0; o < objective.size(); ++o) {
+    others[o] = std::clamp(others[o], objective.lower(o), objective.upper(o));
+  }
   if (!others.empty()) {
     Monitor monitor(settings_, silent_, theta.size());
     const Summary summary = setup_.method == Method::kLbfgsb

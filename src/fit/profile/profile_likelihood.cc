@@ -6,14 +6,24 @@
 // the step is that distance less d, kept within a quarter and four times the
 // last step (four times when q is not above 0: a flat profile). So a
 // parabola crosses in about six steps and a flat side reaches its end in a
-// few. A step that lands on a non-finite objective is halved and retried.
+// few.
+//
+// Each re-fit starts from the others predicted at the new point: the last
+// point's others moved along the secant through the last two points (where
+// a valley runs straight, as for two parameters that enter only as their
+// sum, the prediction is the answer). A re-fit from a poor start can still
+// end on a plateau far above the profile (a model that has decayed to 0
+// everywhere has no gradient left), so a step whose rise exceeds twice Δ
+// is taken again a quarter as long, down to 1/64 of the first step, before
+// it counts as a crossing; and a step that lands on a non-finite objective
+// is halved and retried.
 //
 // Crossing: g(x) = S_p(x) − threshold changes sign between the last point
 // inside and the first outside; TOMS 748 (Alefeld, Potra and Shi, through
 // Boost.Math) narrows that bracket until the values at its ends agree to the
-// relative tolerance, each re-optimisation starting from the innermost
-// point inside found so far. A non-finite S_p counts as far above the
-// threshold (1000·Δ), which keeps the bracket valid.
+// relative tolerance, each re-optimisation starting from the prediction at
+// the innermost point inside found so far. A non-finite S_p counts as far
+// above the threshold (1000·Δ), which keeps the bracket valid.
 #include "fit/profile/profile_likelihood.h"
 
 #include <algorithm>
@@ -32,6 +42,30 @@ constexpr double kRiseFraction = 1.0 / 6.0;
 constexpr double kMaxGrowth = 4.0;
 constexpr double kMaxShrink = 0.25;
 constexpr std::uintmax_t kRootIterations = 200;
+// A rise above this many times Δ in one step is retried shorter, down to
+// the first step divided by kShortestStep.
+constexpr double kJump = 2.0;
+constexpr double kShortestStep = 64.0;
+
+// The others predicted at x from point p and the secant slope of the
+// others (per unit of x) through the last two points.
+void predict(const ProfilePoint& p, const std::vector<double>& slope, double x,
+             std::vector<double>& start) {
+  start.resize(p.others.size());
+  for (std::size_t k = 0; k < start.size(); ++k) {
+    start[k] = p.others[k] + slope[k] * (x - p.x);
+  }
+}
+
+// The secant slope of the others from `a` to `b` (zero when they coincide).
+void secant(const ProfilePoint& a, const ProfilePoint& b,
+            std::vector<double>& slope) {
+  slope.assign(b.others.size(), 0.0);
+  if (a.x == b.x) return;
+  for (std::size_t k = 0; k < slope.size(); ++k) {
+    slope[k] = (b.others[k] - a.others[k]) / (b.x - a.x);
+  }
+}
 
 bool lower_than_optimum(double objective, double optimum) {
   return objective < optimum - kLowerThanOptimum * std::abs(optimum);
@@ -46,8 +80,8 @@ double next_step(double h, double distance, double rise, double target) {
 class CrossingSearch {
  public:
   CrossingSearch(const ProfileSettings& s, const Reoptimise& reoptimise,
-                 ProfileSide& side)
-      : s_(s), reoptimise_(reoptimise), side_(side) {}
+                 ProfileSide& side, std::vector<double> slope)
+      : s_(s), reoptimise_(reoptimise), side_(side), slope_(std::move(slope)) {}
 
   // The value (unscaled) where S_p crosses the threshold between `inside`
   // (at or below it) and `outside` (above it).
@@ -59,7 +93,8 @@ class CrossingSearch {
     auto g = [&](double x) {
       ProfilePoint p;
       p.x = x;
-      p.objective = reoptimise_(x, inside_.others, p.others);
+      predict(inside_, slope_, x, start_);
+      p.objective = reoptimise_(x, start_, p.others);
       const bool finite = std::isfinite(p.objective);
       const double value = finite ? p.objective - s_.threshold : 1e3 * delta;
       if (finite) note(p);
@@ -97,6 +132,8 @@ class CrossingSearch {
   const ProfileSettings& s_;
   const Reoptimise& reoptimise_;
   ProfileSide& side_;
+  std::vector<double> slope_;
+  std::vector<double> start_;
   ProfilePoint inside_;
 };
 
@@ -138,7 +175,7 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
   const double limit =
       bounded ? bound : search_limit(s.scale, s.optimum_x, direction);
   const SideEnd at_limit = bounded ? SideEnd::kBound : SideEnd::kSearchLimit;
-  const double target = kRiseFraction * (s.threshold - s.optimum_objective);
+  const double height = s.threshold - s.optimum_objective;
   ProfilePoint previous{s.optimum_x,
                         s.optimum_objective,
                         {optimum_others.begin(), optimum_others.end()}};
@@ -148,6 +185,7 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
     side.end = at_limit;
     return side;
   }
+  std::vector<double> slope(previous.others.size(), 0.0), start;
   double h = s.first_step;
   int not_finite = 0;
   for (int n = 0; n < s.max_points; ++n) {
@@ -155,7 +193,8 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
     point.x = direction * (previous.x + direction * h - limit) >= 0.0
                   ? limit
                   : previous.x + direction * h;
-    point.objective = reoptimise(point.x, previous.others, point.others);
+    predict(previous, slope, point.x, start);
+    point.objective = reoptimise(point.x, start, point.others);
     if (!std::isfinite(point.objective)) {
       if (++not_finite > kNotFiniteRetries) {
         side.end = SideEnd::kNotFinite;
@@ -165,6 +204,11 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
       continue;
     }
     not_finite = 0;
+    const bool jump = point.objective - previous.objective > kJump * height;
+    if (jump && std::abs(point.x - previous.x) > s.first_step / kShortestStep) {
+      h = std::abs(point.x - previous.x) * kMaxShrink;
+      continue;
+    }
     side.points.push_back(point);
     side.value = from_scaled(s.scale, point.x);
     if (lower_than_optimum(point.objective, s.optimum_objective)) {
@@ -173,7 +217,7 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
       return side;
     }
     if (point.objective > s.threshold) {
-      CrossingSearch search(s, reoptimise, side);
+      CrossingSearch search(s, reoptimise, side, slope);
       side.value = search.locate(std::move(previous), point);
       side.end =
           side.below_optimum ? SideEnd::kBelowOptimum : SideEnd::kCrossed;
@@ -184,7 +228,9 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
       return side;
     }
     h = next_step(h, std::abs(point.x - s.optimum_x),
-                  point.objective - s.optimum_objective, target);
+                  point.objective - s.optimum_objective,
+                  kRiseFraction * height);
+    secant(previous, point, slope);
     previous = std::move(point);
   }
   return side;
