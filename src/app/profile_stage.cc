@@ -24,6 +24,8 @@ namespace identify {
 
 namespace {
 
+constexpr std::size_t kNamesListed = 8;
+
 bool errors_known(const FitProblem& problem, const Objective& objective) {
   if (objective.noise_is_estimated()) return true;
   for (const Experiment& e : problem.experiments) {
@@ -139,11 +141,16 @@ Method profile_method(RunChoice choice) {
 
 std::string check_profile_names(const Options& opt, RunChoice choice,
                                 const FitProblem& problem) {
+  if (opt.profile_names.empty()) return "";
   const std::vector<int> free =
       fitted_parameters(profile_method(choice), problem);
+  // At most kNamesListed names in the message, as for data tables.
   std::string list;
-  for (int k : free) {
-    list += (list.empty() ? "" : ", ") + problem.parameters[k].name;
+  for (std::size_t q = 0; q < free.size() && q < kNamesListed; ++q) {
+    list += (q == 0 ? "" : ", ") + problem.parameters[free[q]].name;
+  }
+  if (free.size() > kNamesListed) {
+    list += ", ... " + std::to_string(free.size()) + " in all";
   }
   for (const std::string& name : opt.profile_names) {
     const bool known = std::any_of(free.begin(), free.end(), [&](int k) {
