@@ -73,7 +73,7 @@ TEST(SearchReport, ProfilesSectionSaysWhichSidesAreOpen) {
 Profile likelihood
   threshold                   7.13495   S <= S* * (1 + t^2/(n - p)) = 4.28601 * (1 + 2.306^2/8): profile-t, errors of unknown size; t = t(0.975, n - p), n = 11, p = 3
   each side: the parameter steps away from the optimum with the others re-fitted, until S passes the threshold (located to 1e-07 relative) or the parameter reaches its bound
-  a profile found a lower objective than the optimum: the fit restarted there (1 time), and the optimum reported is the lower one
+  a profile found a lower objective than the fit's result: the fit restarted there (1 time), and the optimum reported is the lower one
 
   parameter   value         profile 95% interval        Wald 95% interval
   ka          1.77741       1.2584 .. 2.55261           1.06909 .. 2.48574

@@ -8,6 +8,7 @@
 #include "app/profile_stage.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <ostream>
 
@@ -133,6 +134,27 @@ ProfilesReport report_of(const FitProblem& problem, const FitSetup& setup,
   return report;
 }
 
+// The fit from a lower point a profile met, by the profile method to its
+// end (no --max-iter: the run goes on by its own decision), quietly, with
+// the run's interrupt. The wall time adds to the first fit's.
+Summary restart_fit(const FitSetup& setup, const FitInput& input, Model& model,
+                    std::span<const double> x, double seconds_before) {
+  MonitorSettings settings = setup.settings;
+  settings.max_iter = 0;
+  std::ostream silent(nullptr);
+  Monitor monitor(settings, silent, setup.base.size());
+  const std::atomic<int>* previous = model.stop_flag();
+  model.set_stop_flag(settings.interrupt);
+  const auto started = std::chrono::steady_clock::now();
+  Summary summary = fit_from(setup.method, *setup.problem, model, input.descent,
+                             theta_at(setup, x), monitor);
+  model.set_stop_flag(previous);
+  const std::chrono::duration<double> seconds =
+      std::chrono::steady_clock::now() - started;
+  summary.seconds = seconds_before + seconds.count();
+  return summary;
+}
+
 }  // namespace
 
 Method profile_method(RunChoice choice) {
@@ -204,14 +226,10 @@ void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
       err << "identify: profile of "
           << problem.parameters[setup.free[lower->j]].name
           << " found a lower objective " << number_text(lower->objective)
-          << " than the optimum " << number_text(pass.threshold->optimum)
+          << " than the fit's result " << number_text(pass.threshold->optimum)
           << ": the fit restarts there" << std::endl;
       ++restarts;
-      Monitor monitor(setup.settings, out, summary.theta.size());
-      const double seconds = summary.seconds;
-      summary = fit_from(setup.method, problem, model, input.descent,
-                         theta_at(setup, lower->x), monitor);
-      summary.seconds += seconds;
+      summary = restart_fit(setup, input, model, lower->x, summary.seconds);
       continue;
     }
     if (!settings.quiet) {

@@ -29,7 +29,8 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
 // side on the worker threads, every re-fit on a model of its own; one line
 // per profile on `out` unless settings.quiet. A profile that meets a lower
 // objective than the optimum is said on `err`; the fit then restarts there
-// (quietly, by the profile method), `summary` becomes that fit's, and the
+// (quietly, by the profile method, to its end whatever --max-iter says),
+// `summary` becomes that fit's, and the
 // profiles start again (at most kProfileRestarts times). A fit that did not
 // end at a finite objective, or a threshold that cannot be set (unit errors
 // and no degrees of freedom), gets one line on `err` and no profiles.

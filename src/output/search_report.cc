@@ -207,8 +207,8 @@ std::string format_profiles_section(const ProfilesReport& report) {
          "others re-fitted, until S passes the threshold (located to 1e-07 "
          "relative) or the parameter reaches its bound\n";
   if (report.restarts > 0) {
-    out << "  a profile found a lower objective than the optimum: the fit "
-           "restarted there ("
+    out << "  a profile found a lower objective than the fit's result: the "
+           "fit restarted there ("
         << count_text(report.restarts, "time", "times")
         << "), and the optimum reported is the lower one\n";
   }
