@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/profile_table.h"
@@ -84,6 +85,16 @@ Profile likelihood
   k1, above: the profile stays below the threshold up to 1000.3, as far as it was followed: not identifiable on this side
   V, below: the objective is not finite beyond 0.5, below the threshold up to there
 )");
+  // The parameter table's fields: open sides and parameters not profiled
+  // are empty.
+  EXPECT_EQ(profile_interval_fields(p, "ka"),
+            std::pair(std::string("1.2584"), std::string("2.55261")));
+  EXPECT_EQ(profile_interval_fields(p, "V"),
+            std::pair(std::string(), std::string("3")));
+  EXPECT_EQ(profile_interval_fields(p, "k1"),
+            std::pair(std::string(), std::string()));
+  EXPECT_EQ(profile_interval_fields(p, "ke"),
+            std::pair(std::string(), std::string()));
   p.threshold = {ThresholdKind::kLikelihoodRatio, 12.5, 16.3415, 3.84146, 0};
   p.rows.clear();
   p.restarts = 0;

@@ -4,6 +4,7 @@
 // back in its place, each mapped from its coordinate by its scale.
 #include "output/profile_table.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "output/output_file.h"
@@ -47,6 +48,21 @@ std::string write_profile_table(const std::string& path,
                                 const std::vector<Scale>& scales,
                                 const std::vector<ParameterProfile>& profiles) {
   return write_output_file(path, format_profile_table(names, scales, profiles));
+}
+
+std::pair<std::string, std::string> profile_interval_fields(
+    const ProfilesReport& report, const std::string& name) {
+  const auto row =
+      std::find_if(report.rows.begin(), report.rows.end(),
+                   [&](const ProfileRow& r) { return r.name == name; });
+  if (row == report.rows.end()) return {};
+  const auto field = [](SideEnd end, double value) {
+    if (end != SideEnd::kCrossed) return std::string();
+    char number[32];
+    std::snprintf(number, sizeof number, "%.17g", value);
+    return std::string(number);
+  };
+  return {field(row->lower_end, row->lower), field(row->upper_end, row->upper)};
 }
 
 }  // namespace identify

@@ -8,9 +8,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fit/profile/profiles.h"
+#include "output/search_report.h"
 #include "problem/parameter.h"
 
 namespace identify {
@@ -26,5 +28,12 @@ std::string write_profile_table(const std::string& path,
                                 const std::vector<std::string>& names,
                                 const std::vector<Scale>& scales,
                                 const std::vector<ParameterProfile>& profiles);
+
+// The fields profileLower and profileUpper of a parameter table for the
+// parameter `name`: each side's crossing with 17 significant digits, or an
+// empty field for a side that is open (or was not computed), and both empty
+// for a parameter that was not profiled.
+std::pair<std::string, std::string> profile_interval_fields(
+    const ProfilesReport& report, const std::string& name);
 
 }  // namespace identify
