@@ -238,6 +238,7 @@ void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
             << ": 95% interval " << side_words(p.lower) << " .. "
             << side_words(p.upper) << '\n';
       }
+      out << '\n';
     }
     results.profiles = report_of(problem, setup, pass, restarts);
     results.curves = std::move(pass.run.profiles);
