@@ -162,42 +162,90 @@ Summary interrupted_result(const RunChoice& choice, const StartOutcome& best,
   return s;
 }
 
-}  // namespace
-
-Summary fit_with_starts(const Options& opt, RunChoice choice,
-                        const FitInput& input, Model& model,
-                        const MonitorSettings& settings, std::ostream& out,
-                        SearchResults& results) {
-  const std::size_t n = input.problem.parameters.size();
-  if (choice.starts <= 1) {
-    Monitor monitor(settings, out, n);
-    return solve(choice.method, input.problem, model, input.descent, monitor,
-                 out);
-  }
-  const auto started = std::chrono::steady_clock::now();
-  const FitSetup setup = worker_setup(choice, input, settings);
+// The starts on the worker pool, each line printed in start order unless
+// `quiet`.
+std::vector<StartOutcome> run_all_starts(const Options& opt, RunChoice choice,
+                                         const FitProblem& problem,
+                                         const FitSetup& setup,
+                                         std::span<const double> first,
+                                         bool quiet, std::ostream& out) {
   std::vector<SampleRange> ranges;
   for (int k : setup.free) {
-    ranges.push_back(sample_range(input.problem.parameters[k], setup.base[k]));
+    ranges.push_back(sample_range(problem.parameters[k], setup.base[k]));
   }
   MultiStartSettings ms;
   ms.starts = static_cast<int>(choice.starts);
   ms.seed = static_cast<std::uint64_t>(opt.seed);
   ms.threads =
       static_cast<int>(opt.threads > 0 ? opt.threads : default_thread_count());
-  ms.interrupt = settings.interrupt;
-  Objective base(input.problem, model, setup.free, setup.base);
-  const std::vector<double> first = base.coordinates(setup.base);
+  ms.interrupt = setup.settings.interrupt;
   const bool verbose = opt.verbose;
-  std::vector<StartOutcome> outcomes = run_starts(
+  return run_starts(
       ms, first, ranges,
       [&](int) { return std::make_unique<MethodStartRunner>(setup, verbose); },
       [&](const StartOutcome& o) {
-        if (settings.quiet) return;
+        if (quiet) return;
         out << o.log;
         print_start_line(out, o, choice.starts);
         out.flush();
       });
+}
+
+// The fit of the result: its start fitted again on the run's model with
+// the run's settings, quietly; or after an interrupt the best end point.
+Summary result_fit(RunChoice choice, const FitInput& input, Model& model,
+                   const MonitorSettings& settings, const FitSetup& setup,
+                   const StartOutcome& chosen, bool have_optimum,
+                   std::ostream& out) {
+  const std::size_t n = input.problem.parameters.size();
+  const bool interrupted =
+      settings.interrupt != nullptr && settings.interrupt->load() != 0;
+  if (interrupted && have_optimum) {
+    return interrupted_result(choice, chosen, settings, n);
+  }
+  MonitorSettings quiet = settings;
+  quiet.quiet = true;
+  Monitor monitor(quiet, out, n);
+  const std::atomic<int>* previous = model.stop_flag();
+  model.set_stop_flag(settings.interrupt);
+  Summary summary = fit_from(choice.method, input.problem, model, input.descent,
+                             theta_at(setup, chosen.start_x), monitor);
+  model.set_stop_flag(previous);
+  return summary;
+}
+
+StartsReport starts_report(const Options& opt, const FitProblem& problem,
+                           const FitSetup& setup,
+                           std::vector<StartOutcome> outcomes,
+                           std::vector<Optimum> optima) {
+  StartsReport report;
+  report.seed = static_cast<std::uint64_t>(opt.seed);
+  report.optima = std::move(optima);
+  for (int k : setup.free) {
+    report.names.push_back(problem.parameters[k].name);
+    report.scales.push_back(problem.parameters[k].scale);
+  }
+  report.outcomes = std::move(outcomes);
+  return report;
+}
+
+}  // namespace
+
+Summary fit_with_starts(const Options& opt, RunChoice choice,
+                        const FitInput& input, Model& model,
+                        const MonitorSettings& settings, std::ostream& out,
+                        SearchResults& results) {
+  if (choice.starts <= 1) {
+    Monitor monitor(settings, out, input.problem.parameters.size());
+    return solve(choice.method, input.problem, model, input.descent, monitor,
+                 out);
+  }
+  const auto started = std::chrono::steady_clock::now();
+  const FitSetup setup = worker_setup(choice, input, settings);
+  Objective base(input.problem, model, setup.free, setup.base);
+  std::vector<StartOutcome> outcomes =
+      run_all_starts(opt, choice, input.problem, setup,
+                     base.coordinates(setup.base), settings.quiet, out);
   const double floor = data_floor(input.problem);
   std::vector<Optimum> optima = distinct_optima(
       outcomes,
@@ -206,38 +254,16 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
       },
       floor);
   if (!settings.quiet) print_optima_line(out, optima, choice.starts);
-
-  Summary summary;
-  const bool interrupted =
-      settings.interrupt != nullptr && settings.interrupt->load() != 0;
   const StartOutcome& chosen =
       optima.empty() ? outcomes.front() : outcomes[optima.front().best_start];
-  if (interrupted && !optima.empty()) {
-    summary = interrupted_result(choice, chosen, settings, n);
-  } else {
-    MonitorSettings quiet = settings;
-    quiet.quiet = true;
-    Monitor monitor(quiet, out, n);
-    const std::atomic<int>* previous = model.stop_flag();
-    model.set_stop_flag(settings.interrupt);
-    summary = fit_from(choice.method, input.problem, model, input.descent,
-                       theta_at(setup, chosen.start_x), monitor);
-    model.set_stop_flag(previous);
-  }
+  Summary summary = result_fit(choice, input, model, settings, setup, chosen,
+                               !optima.empty(), out);
   const std::chrono::duration<double> seconds =
       std::chrono::steady_clock::now() - started;
   summary.seconds = seconds.count();
   print_iteration_count(out, summary.iterations);
-
-  StartsReport report;
-  report.seed = static_cast<std::uint64_t>(opt.seed);
-  report.optima = std::move(optima);
-  for (int k : setup.free) {
-    report.names.push_back(input.problem.parameters[k].name);
-    report.scales.push_back(input.problem.parameters[k].scale);
-  }
-  report.outcomes = std::move(outcomes);
-  results.starts = std::move(report);
+  results.starts = starts_report(opt, input.problem, setup, std::move(outcomes),
+                                 std::move(optima));
   return summary;
 }
 

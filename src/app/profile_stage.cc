@@ -155,6 +155,45 @@ Summary restart_fit(const FitSetup& setup, const FitInput& input, Model& model,
   return summary;
 }
 
+// The setup of the workers' re-fits: the profile method on the parameters
+// it fits, quietly, without history or trace, each on a model of its own.
+FitSetup profile_setup(RunChoice choice, const FitInput& input,
+                       const MonitorSettings& settings) {
+  FitSetup setup;
+  setup.problem = &input.problem;
+  setup.method = profile_method(choice);
+  setup.descent = input.descent;
+  setup.settings = settings;
+  setup.settings.quiet = true;
+  setup.settings.history = nullptr;
+  setup.settings.trace = nullptr;
+  setup.make_model = [&input, choice] {
+    return make_model(choice.model, input.problem);
+  };
+  setup.free = fitted_parameters(setup.method, input.problem);
+  return setup;
+}
+
+void print_profiles(const FitProblem& problem, const FitSetup& setup,
+                    const ProfileRun& run, std::ostream& out) {
+  for (const ParameterProfile& p : run.profiles) {
+    out << "profile of " << problem.parameters[setup.free[p.j]].name
+        << ": 95% interval " << side_words(p.lower) << " .. "
+        << side_words(p.upper) << '\n';
+  }
+  out << '\n';
+}
+
+void keep_results(const FitProblem& problem, const FitSetup& setup, Pass& pass,
+                  int restarts, SearchResults& results) {
+  results.profiles = report_of(problem, setup, pass, restarts);
+  results.curves = std::move(pass.run.profiles);
+  for (int k : setup.free) {
+    results.names.push_back(problem.parameters[k].name);
+    results.scales.push_back(problem.parameters[k].scale);
+  }
+}
+
 }  // namespace
 
 Method profile_method(RunChoice choice) {
@@ -191,21 +230,9 @@ void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
                     Summary& summary, SearchResults& results, std::ostream& out,
                     std::ostream& err) {
   const FitProblem& problem = input.problem;
-  FitSetup setup;
-  setup.problem = &problem;
-  setup.method = profile_method(choice);
-  setup.descent = input.descent;
-  setup.settings = settings;
-  setup.settings.quiet = true;
-  setup.settings.history = nullptr;
-  setup.settings.trace = nullptr;
-  setup.make_model = [&input, choice] {
-    return make_model(choice.model, input.problem);
-  };
-  setup.free = fitted_parameters(setup.method, problem);
+  FitSetup setup = profile_setup(choice, input, settings);
   const std::vector<int> js = profiled(opt, problem, setup.free);
-  int restarts = 0;
-  for (;;) {
+  for (int restarts = 0;; ++restarts) {
     setup.base = summary.theta;
     if (summary.termination == Termination::kInterrupted ||
         !std::isfinite(summary.norm)) {
@@ -222,31 +249,17 @@ void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
       return;
     }
     const std::optional<LowerPoint>& lower = pass.run.below_optimum;
-    if (lower && restarts < kProfileRestarts) {
-      err << "identify: profile of "
-          << problem.parameters[setup.free[lower->j]].name
-          << " found a lower objective " << number_text(lower->objective)
-          << " than the fit's result " << number_text(pass.threshold->optimum)
-          << ": the fit restarts there" << std::endl;
-      ++restarts;
-      summary = restart_fit(setup, input, model, lower->x, summary.seconds);
-      continue;
+    if (!lower || restarts == kProfileRestarts) {
+      if (!settings.quiet) print_profiles(problem, setup, pass.run, out);
+      keep_results(problem, setup, pass, restarts, results);
+      return;
     }
-    if (!settings.quiet) {
-      for (const ParameterProfile& p : pass.run.profiles) {
-        out << "profile of " << problem.parameters[setup.free[p.j]].name
-            << ": 95% interval " << side_words(p.lower) << " .. "
-            << side_words(p.upper) << '\n';
-      }
-      out << '\n';
-    }
-    results.profiles = report_of(problem, setup, pass, restarts);
-    results.curves = std::move(pass.run.profiles);
-    for (int k : setup.free) {
-      results.names.push_back(problem.parameters[k].name);
-      results.scales.push_back(problem.parameters[k].scale);
-    }
-    return;
+    err << "identify: profile of "
+        << problem.parameters[setup.free[lower->j]].name
+        << " found a lower objective " << number_text(lower->objective)
+        << " than the fit's result " << number_text(pass.threshold->optimum)
+        << ": the fit restarts there" << std::endl;
+    summary = restart_fit(setup, input, model, lower->x, summary.seconds);
   }
 }
 

@@ -137,6 +137,48 @@ class CrossingSearch {
   ProfilePoint inside_;
 };
 
+// The next coordinate: h further in `direction`, but not past `limit`.
+double next_x(double x, double h, int direction, double limit) {
+  const double next = x + direction * h;
+  return direction * (next - limit) >= 0.0 ? limit : next;
+}
+
+// The point at x, re-fitted from the others predicted there.
+ProfilePoint step_point(double x, const ProfilePoint& previous,
+                        const std::vector<double>& slope,
+                        const Reoptimise& reoptimise,
+                        std::vector<double>& start) {
+  ProfilePoint point;
+  point.x = x;
+  predict(previous, slope, x, start);
+  point.objective = reoptimise(x, start, point.others);
+  return point;
+}
+
+// Whether `point`, just added to the side, ends it: lower than the optimum,
+// past the threshold (then the crossing is located), or at the limit.
+bool side_ends_at(ProfilePoint& point, ProfilePoint& previous,
+                  const std::vector<double>& slope, double limit,
+                  SideEnd at_limit, const ProfileSettings& s,
+                  const Reoptimise& reoptimise, ProfileSide& side) {
+  if (lower_than_optimum(point.objective, s.optimum_objective)) {
+    side.below_optimum = point;
+    side.end = SideEnd::kBelowOptimum;
+    return true;
+  }
+  if (point.objective > s.threshold) {
+    CrossingSearch search(s, reoptimise, side, slope);
+    side.value = search.locate(std::move(previous), point);
+    side.end = side.below_optimum ? SideEnd::kBelowOptimum : SideEnd::kCrossed;
+    return true;
+  }
+  if (point.x == limit) {
+    side.end = at_limit;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 double search_limit(Scale scale, double x, int direction) {
@@ -189,12 +231,8 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
   double h = s.first_step;
   int not_finite = 0;
   for (int n = 0; n < s.max_points; ++n) {
-    ProfilePoint point;
-    point.x = direction * (previous.x + direction * h - limit) >= 0.0
-                  ? limit
-                  : previous.x + direction * h;
-    predict(previous, slope, point.x, start);
-    point.objective = reoptimise(point.x, start, point.others);
+    ProfilePoint point = step_point(next_x(previous.x, h, direction, limit),
+                                    previous, slope, reoptimise, start);
     if (!std::isfinite(point.objective)) {
       if (++not_finite > kNotFiniteRetries) {
         side.end = SideEnd::kNotFinite;
@@ -204,27 +242,16 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
       continue;
     }
     not_finite = 0;
-    const bool jump = point.objective - previous.objective > kJump * height;
-    if (jump && std::abs(point.x - previous.x) > s.first_step / kShortestStep) {
-      h = std::abs(point.x - previous.x) * kMaxShrink;
+    const double step = std::abs(point.x - previous.x);
+    if (point.objective - previous.objective > kJump * height &&
+        step > s.first_step / kShortestStep) {
+      h = step * kMaxShrink;
       continue;
     }
     side.points.push_back(point);
     side.value = from_scaled(s.scale, point.x);
-    if (lower_than_optimum(point.objective, s.optimum_objective)) {
-      side.below_optimum = point;
-      side.end = SideEnd::kBelowOptimum;
-      return side;
-    }
-    if (point.objective > s.threshold) {
-      CrossingSearch search(s, reoptimise, side, slope);
-      side.value = search.locate(std::move(previous), point);
-      side.end =
-          side.below_optimum ? SideEnd::kBelowOptimum : SideEnd::kCrossed;
-      return side;
-    }
-    if (point.x == limit) {
-      side.end = at_limit;
+    if (side_ends_at(point, previous, slope, limit, at_limit, s, reoptimise,
+                     side)) {
       return side;
     }
     h = next_step(h, std::abs(point.x - s.optimum_x),
