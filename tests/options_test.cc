@@ -36,6 +36,26 @@ TEST(Options, SettingsNoRunShows) {
   EXPECT_EQ(o.data, "b");
   EXPECT_EQ(o.min_improvement, 1e-6);
   EXPECT_TRUE(o.no_pause);
+  EXPECT_EQ(run_choice(o, InputKind::kLegacyFiles).starts, 1);
+  EXPECT_FALSE(o.profile);
+
+  Parse search({"--starts", "20", "--seed=0", "--threads", "2",
+                "--profile=ka,V", "--verbose", "--profiles", "p.tsv"});
+  ASSERT_TRUE(search.result.options) << search.err.str();
+  const Options& s = *search.result.options;
+  EXPECT_EQ(run_choice(s, InputKind::kLegacyFiles).starts, 20);
+  EXPECT_EQ(s.seed, 0);
+  EXPECT_EQ(s.threads, 2);
+  EXPECT_TRUE(s.profile);
+  EXPECT_EQ(s.profile_names, (std::vector<std::string>{"ka", "V"}));
+  EXPECT_TRUE(s.verbose);
+  EXPECT_EQ(s.profiles, "p.tsv");
+  // Without "=" --profile takes no names: what follows is an argument of
+  // its own.
+  Parse bare({"--profile", "--quiet"});
+  ASSERT_TRUE(bare.result.options) << bare.err.str();
+  EXPECT_TRUE(bare.result.options->profile);
+  EXPECT_TRUE(bare.result.options->profile_names.empty());
 }
 
 TEST(Options, ValuesThatLookOddButAreMeantAreTaken) {
@@ -97,6 +117,12 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
       {{"--patience", ""}, "a whole number from 0" + to_max},
       {{"--min-improvement", ""}, fraction},
       {{"--method", ""}, "one of descent, lm, lbfgsb"},
+      {{"--starts", "0"}, "a whole number from 1 to 1000000"},
+      {{"--starts", "1000001"}, "a whole number from 1 to 1000000"},
+      {{"--seed", "1.5"}, "a whole number from 0" + to_max},
+      {{"--threads", "0"}, "a whole number from 1 to 256"},
+      {{"--threads", "257"}, "a whole number from 1 to 256"},
+      {{"--profiles", ""}, name},
   };
   for (const auto& [args, expected] : cases) {
     const std::string message = std::string(args[args.size() - 2]) +
@@ -146,6 +172,15 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
       {{"--plot=plots/.PNG"},
        "--plot: expected a name before the extension .PNG, found "
        "\"plots/.PNG\""},
+      {{"--profile=ka,,V"},
+       "--profile: expected parameter names separated by commas, found "
+       "\"ka,,V\""},
+      {{"--profile="},
+       "--profile: expected parameter names separated by commas, found "
+       "\"\""},
+      {{"--profile=2V"},
+       "--profile: expected parameter names separated by commas, found "
+       "\"2V\""},
   };
   for (const auto& [args, message] : forms) {
     Parse p(args);

@@ -1,6 +1,7 @@
 // Plot files: the format chosen by the extension, complete files of each
 // format replaced atomically, failures reported instead of ending the
-// process, and degenerate data still drawn.
+// process, degenerate data still drawn, and the panels of a multi-start fit
+// and of profiles.
 #include "output/plot_file.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +224,41 @@ TEST(PlotFile, SeriesOnALogAxisAndTheResidualPanel) {
   EXPECT_LT(r.y_min, -0.5);
   EXPECT_GT(r.y_max, 1.5);
   EXPECT_EQ(page.panels[3].title, "residual norm");
+}
+
+TEST(PlotFile, WaterfallAndProfilePanelsFollowTheNormPanel) {
+  PlotData d = fit_data();
+  d.waterfall = {4.17, 4.17, 4.175, 46.5, 120.0};
+  d.profiles = {
+      {"ka", {1.0, 1.5, 1.78, 2.2, 2.6}, {9.0, 5.0, 4.29, 5.5, 7.5}, 7.13},
+      {"V", {kNaN}, {kNaN}, 7.13}};
+  const plot::Page page = plot::layout("svg", d);
+  ASSERT_EQ(page.panels.size(), 6u);
+  const plot::Panel& waterfall = page.panels[3];
+  EXPECT_EQ(waterfall.title, "starts: final objectives, sorted");
+  EXPECT_TRUE(waterfall.log_y);  // 4.17 to 120: more than a factor 10
+  EXPECT_EQ(waterfall.mark_x.size(), 5u);
+  EXPECT_EQ(waterfall.y_min, 0.0);
+  EXPECT_EQ(waterfall.y_max, 3.0);
+  const plot::Panel& ka = page.panels[4];
+  EXPECT_EQ(ka.title, "profile of ka");
+  EXPECT_FALSE(ka.log_y);
+  EXPECT_EQ(ka.level_y, (std::vector<double>{7.13, 7.13}));
+  EXPECT_EQ(ka.level_x, (std::vector<double>{ka.x_min, ka.x_max}));
+  EXPECT_LT(ka.y_min, 4.29);
+  EXPECT_GT(ka.y_max, 9.0);
+  EXPECT_EQ(page.panels[5].note, "no finite profile points");
+  // Objectives within a factor 10 stay on a linear axis.
+  d.waterfall = {4.17, 4.175};
+  EXPECT_FALSE(plot::layout("svg", d).panels[3].log_y);
+
+  testing::ScratchDir dir;
+  EXPECT_EQ(write_plot_file(dir.file("fit.svg"), d), "");
+  const std::string text = svg_text(dir.read("fit.svg"));
+  for (const char* label : {"starts: final objectives, sorted", "rank",
+                            "profile of ka", "profile of V"}) {
+    EXPECT_NE(text.find(label), std::string::npos) << label;
+  }
 }
 
 }  // namespace

@@ -108,7 +108,8 @@ std::string check_file_names(const Options& opt) {
                                {"--history", opt.history},
                                {"--report", opt.report},
                                {"--plot", opt.plot},
-                               {"--trajectory", opt.trajectory}});
+                               {"--trajectory", opt.trajectory},
+                               {"--profiles", opt.profiles}});
 }
 
 std::string check_problem_file_names(const Options& opt,
@@ -120,7 +121,8 @@ std::string check_problem_file_names(const Options& opt,
                                        {"--history", opt.history},
                                        {"--report", opt.report},
                                        {"--plot", opt.plot},
-                                       {"--trajectory", opt.trajectory}});
+                                       {"--trajectory", opt.trajectory},
+                                       {"--profiles", opt.profiles}});
 }
 
 void clear_stale_temps(const std::string& name, std::ostream& err) {

@@ -12,7 +12,8 @@
 namespace identify {
 
 // Checks the names of `opt`, relative to the working directory, after -C:
-// no output (--output, --history, --report, --plot, --trajectory; "-" for
+// no output (--output, --history, --report, --plot, --trajectory,
+// --profiles; "-" for
 // the report is standard error and not a file) may be the same file as an
 // input, as an output named before it, or as the regular file that standard
 // output or standard error already write to (it would destroy the console

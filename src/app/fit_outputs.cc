@@ -11,6 +11,8 @@
 #include "output/fit_report.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
+#include "output/profile_table.h"
+#include "output/search_report.h"
 #include "output/trajectory_file.h"
 
 namespace identify {
@@ -41,12 +43,36 @@ PlotData plot_data(const FitProblem& problem, std::vector<double> times,
   return data;
 }
 
+// The report's sections on the starts and the profiles, if there were any.
+std::string search_report_sections(const SearchResults& search) {
+  std::string text;
+  if (search.starts) text += format_starts_section(*search.starts);
+  if (search.profiles) text += format_profiles_section(*search.profiles);
+  return text;
+}
+
+// The waterfall of the starts and one panel per profile, values unscaled.
+void add_search_panels(const SearchResults& search, PlotData& data) {
+  if (search.starts) data.waterfall = waterfall(search.starts->outcomes);
+  if (!search.profiles) return;
+  for (const ParameterProfile& profile : search.curves) {
+    PlotData::Profile panel;
+    panel.name = search.names[profile.j];
+    panel.threshold = search.profiles->threshold.value;
+    for (const ProfilePoint& point : profile.points) {
+      panel.values.push_back(from_scaled(search.scales[profile.j], point.x));
+      panel.objectives.push_back(point.objective);
+    }
+    data.profiles.push_back(std::move(panel));
+  }
+}
+
 }  // namespace
 
 bool write_fit_outputs(const Options& opt, const FitInput& input,
                        RunChoice choice, Model& model, const Summary& summary,
-                       const NormTrace& trace, double seconds,
-                       std::ostream& err) {
+                       const NormTrace& trace, const SearchResults& search,
+                       double seconds, std::ostream& err) {
   bool ok = true;
   const auto check = [&](const std::string& path, const std::string& error) {
     if (error.empty()) return;
@@ -61,7 +87,8 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
         compute_fit_statistics(input.problem, model, summary.theta);
     const RunSummary run{method_name(choice.method), model_name(choice.model),
                          stop_text(summary), summary.iterations, seconds};
-    const std::string text = format_fit_report(stats, run);
+    const std::string text =
+        format_fit_report(stats, run) + search_report_sections(search);
     if (opt.report == "-") {
       // Standard error that fails has no room left for a message either.
       if (!(err << text << std::flush)) ok = false;
@@ -69,6 +96,11 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
       prepare(opt.report);
       check(opt.report, write_output_file(opt.report, text));
     }
+  }
+  if (!opt.profiles.empty() && search.profiles) {
+    prepare(opt.profiles);
+    check(opt.profiles, write_profile_table(opt.profiles, search.names,
+                                            search.scales, search.curves));
   }
   if (opt.trajectory.empty() && opt.plot.empty()) return ok;
   std::vector<double> times = input.trajectory_times;
@@ -80,9 +112,10 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
   }
   if (!opt.plot.empty()) {
     prepare(opt.plot);
-    check(opt.plot,
-          write_plot_file(opt.plot, plot_data(input.problem, std::move(times),
-                                              std::move(X), trace)));
+    PlotData data =
+        plot_data(input.problem, std::move(times), std::move(X), trace);
+    add_search_panels(search, data);
+    check(opt.plot, write_plot_file(opt.plot, data));
   }
   return ok;
 }

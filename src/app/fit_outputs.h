@@ -7,16 +7,19 @@
 
 #include "app/fit_input.h"
 #include "app/options.h"
+#include "app/search_results.h"
 #include "fit/norm_trace.h"
 #include "fit/summary.h"
 #include "model/model.h"
 
 namespace identify {
 
-// Writes what `opt` asks for (--report, --trajectory, --plot) for the
-// result θ of `summary`: the report from the statistics of θ (the model's
-// Jacobian), the trajectory and the plot from Model::states at the input's
-// trajectory times. `choice` names the model and method in the report, and
+// Writes what `opt` asks for (--report, --trajectory, --plot, --profiles)
+// for the result θ of `summary`: the report from the statistics of θ (the
+// model's Jacobian) and the sections of `search` (starts, profiles), the
+// trajectory and the plot from Model::states at the input's trajectory
+// times, the plot with the waterfall and profile panels of `search`, and
+// the profile points. `choice` names the model and method in the report, and
 // `seconds` is the run's wall time. A report named "-" goes to `err`. Stale
 // temporary files of each file are removed first (file_names.h). A file that
 // cannot be written gets "identify: cannot write FILE: reason" on `err` and
@@ -24,7 +27,7 @@ namespace identify {
 // report on `err` included.
 bool write_fit_outputs(const Options& opt, const FitInput& input,
                        RunChoice choice, Model& model, const Summary& summary,
-                       const NormTrace& trace, double seconds,
-                       std::ostream& err);
+                       const NormTrace& trace, const SearchResults& search,
+                       double seconds, std::ostream& err);
 
 }  // namespace identify

@@ -23,6 +23,7 @@
 #include "app/exit_codes.h"
 #include "app/input_arguments.h"
 #include "output/plot_file.h"
+#include "problem/parameter.h"
 
 namespace identify {
 
@@ -31,6 +32,11 @@ namespace {
 struct BadValue {
   std::string message;
 };
+
+// Upper ends of --starts and --threads: far beyond any use, low enough that
+// the storage per start or thread is never a question.
+constexpr std::int64_t kMaxStarts = 1000000;
+constexpr std::int64_t kMaxThreads = 256;
 
 // The text without one leading '+' before a digit or a point: "+5" is 5.
 std::string_view without_plus(const std::string& text) {
@@ -42,19 +48,52 @@ std::string_view without_plus(const std::string& text) {
   return v;
 }
 
-std::int64_t parse_count(const std::string& option, const std::string& text,
-                         std::int64_t lowest) {
+std::int64_t parse_count(
+    const std::string& option, const std::string& text, std::int64_t lowest,
+    std::int64_t highest = std::numeric_limits<std::int64_t>::max()) {
   const std::string_view digits = without_plus(text);
   std::int64_t v = 0;
   const char* end = digits.data() + digits.size();
   const auto [p, ec] = std::from_chars(digits.data(), end, v);
-  if (ec != std::errc() || p != end || v < lowest) {
+  if (ec != std::errc() || p != end || v < lowest || v > highest) {
     throw BadValue{option + ": expected a whole number from " +
-                   std::to_string(lowest) + " to " +
-                   std::to_string(std::numeric_limits<std::int64_t>::max()) +
+                   std::to_string(lowest) + " to " + std::to_string(highest) +
                    ", found \"" + text + "\""};
   }
   return v;
+}
+
+// "--profile=a,b": the names, each a valid parameter name.
+std::vector<std::string> parse_names(const std::string& text) {
+  std::vector<std::string> names;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', from);
+    names.push_back(text.substr(from, comma - from));
+    if (!is_valid_name(names.back())) {
+      throw BadValue{
+          "--profile: expected parameter names separated by commas, found "
+          "\"" +
+          text + "\""};
+    }
+    if (comma == std::string::npos) return names;
+    from = comma + 1;
+  }
+}
+
+// "--profile" takes its names only after "=" (a separate argument is never
+// its value, so that "--profile problem.yaml" profiles every parameter of
+// problem.yaml): "--profile=NAMES" becomes "--profile" with the names kept
+// in `names`. Arguments after "--" are left alone.
+std::vector<std::string> split_profile_names(std::vector<std::string> args,
+                                             std::string& names, bool& named) {
+  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i].rfind("--profile=", 0) != 0) continue;
+    names = args[i].substr(10);
+    named = true;
+    args[i] = "--profile";
+  }
+  return args;
 }
 
 // A number too small for a double reads as 0 (or a subnormal), as in the
@@ -143,8 +182,8 @@ void check_separate_value(const std::string& option, const std::string& value) {
 // The arguments for CLI11, checked as above; "--name=" becomes "--name" and
 // an empty argument, which CLI11 takes as the value.
 std::vector<std::string> checked_arguments(
-    int argc, const char* const* argv, const std::vector<OptionSpec>& specs) {
-  std::vector<std::string> args(argv, argv + argc);
+    const std::vector<std::string>& args,
+    const std::vector<OptionSpec>& specs) {
   std::vector<std::string> result;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -185,6 +224,8 @@ std::vector<std::string> checked_arguments(
 // The option texts that are checked as numbers after parsing.
 struct NumberTexts {
   std::string max_iter, patience, min_improvement, method, model;
+  std::string starts, seed, threads, profile_names;
+  bool profile_named = false;
 };
 
 // Every option, in the order of --help, bound to where its value goes.
@@ -250,6 +291,23 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "grid (default: RK4 on 3001 nodes) or exact (matrix exponential at "
        "the sample times)",
        &raw.model},
+      {"--starts", "N",
+       "Fit from N starts: the usual one and N - 1 Latin hypercube samples "
+       "in the bounds (default 1)",
+       &raw.starts},
+      {"--seed", "S", "Seed of the samples of --starts (default 1)", &raw.seed},
+      {"--threads", "N",
+       "Worker threads for --starts and --profile (default: the cores)",
+       &raw.threads},
+      {"--verbose", "",
+       "With --starts: every start's progress lines, not one line per start",
+       nullptr, &o.verbose},
+      {"--profile", "",
+       "Profile-likelihood intervals of every fitted parameter; "
+       "--profile=NAME,... for some",
+       nullptr, &o.profile},
+      {"--profiles", "FILE", "Write the profile points to FILE (TSV)",
+       &o.profiles},
   };
 }
 
@@ -275,6 +333,14 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
     o.model = parse_choice("--model", raw.model,
                            {ModelKind::kGrid, ModelKind::kExact}, model_name);
   }
+  if (app.count("--starts")) {
+    o.starts = parse_count("--starts", raw.starts, 1, kMaxStarts);
+  }
+  if (app.count("--seed")) o.seed = parse_count("--seed", raw.seed, 0);
+  if (app.count("--threads")) {
+    o.threads = parse_count("--threads", raw.threads, 1, kMaxThreads);
+  }
+  if (raw.profile_named) o.profile_names = parse_names(raw.profile_names);
   if (app.count("-C")) require_nonempty("-C", o.directory);
   require_nonempty("--input", o.input);
   require_nonempty("--data", o.data);
@@ -284,7 +350,8 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
         {"--report", &o.report},
         {"--trajectory", &o.trajectory},
         {"--parameters", &o.parameters},
-        {"--fit", &o.fit}}) {
+        {"--fit", &o.fit},
+        {"--profiles", &o.profiles}}) {
     if (app.count(option)) require_nonempty(option, *value);
   }
   if (app.count("--plot")) check_plot_name(o.plot);
@@ -316,7 +383,10 @@ ParsedOptions parse_options(int argc, const char* const* argv,
   app.add_option("PROBLEM.yaml", arguments,
                  "Problem file to fit (with --convert: the two legacy files)");
   try {
-    const std::vector<std::string> args = checked_arguments(argc, argv, specs);
+    const std::vector<std::string> args = checked_arguments(
+        split_profile_names({argv, argv + argc}, raw.profile_names,
+                            raw.profile_named),
+        specs);
     std::vector<const char*> pointers;
     for (const std::string& a : args) pointers.push_back(a.c_str());
     app.parse(static_cast<int>(pointers.size()), pointers.data());
@@ -346,14 +416,15 @@ RunChoice run_choice(const Options& options, InputKind input) {
   RunChoice choice;
   switch (input) {
     case InputKind::kLegacyFiles:
-      choice = {ModelKind::kGrid, Method::kDescent};
+      choice = {ModelKind::kGrid, Method::kDescent, 1};
       break;
     case InputKind::kProblemFile:
-      choice = {ModelKind::kExact, Method::kLm};
+      choice = {ModelKind::kExact, Method::kLm, 1};
       break;
   }
   if (options.model) choice.model = *options.model;
   if (options.method) choice.method = *options.method;
+  if (options.starts) choice.starts = *options.starts;
   return choice;
 }
 

@@ -11,6 +11,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fit/method.h"
 #include "model/model_kind.h"
@@ -43,6 +44,15 @@ struct Options {
   // As given; unset: the default of the input (run_choice).
   std::optional<Method> method;
   std::optional<ModelKind> model;
+  // Multi-start and profiles (search_options.h): unset starts take the
+  // input's default; threads 0 is the machine's cores.
+  std::optional<std::int64_t> starts;
+  std::int64_t seed = 1;
+  std::int64_t threads = 0;
+  bool verbose = false;  // every start's progress lines
+  bool profile = false;
+  std::vector<std::string> profile_names;  // empty: every fitted parameter
+  std::string profiles;                    // profile points (TSV); empty: none
 };
 
 // What a run reads: the two legacy files, or a problem file with its data
@@ -52,16 +62,17 @@ enum class InputKind { kLegacyFiles, kProblemFile };
 // The input of the run that `options` describe.
 InputKind input_kind(const Options& options);
 
-// The model and method of a run.
+// The model, method and number of starts of a run.
 struct RunChoice {
   ModelKind model = ModelKind::kGrid;
   Method method = Method::kDescent;
+  std::int64_t starts = 1;
 };
 
-// The model and method the options name, else the defaults of the input:
-// for the legacy files the grid model and the descent, the original
-// program; for a problem file the exact model and lm. The one place where
-// defaults are chosen.
+// The model, method and starts the options name, else the defaults of the
+// input: for the legacy files the grid model, the descent and one start,
+// the original program; for a problem file the exact model, lm and one
+// start. The one place where defaults are chosen.
 RunChoice run_choice(const Options& options, InputKind input);
 
 // Outcome of parsing: either options to run with, or an exit code (help or

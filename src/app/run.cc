@@ -22,8 +22,10 @@
 #include "app/file_names.h"
 #include "app/fit_input.h"
 #include "app/fit_outputs.h"
+#include "app/multistart_stage.h"
 #include "app/options.h"
 #include "app/problem_run.h"
+#include "app/profile_stage.h"
 #include "fit/constraint_check.h"
 #include "fit/method.h"
 #include "input/input_error.h"
@@ -69,14 +71,20 @@ Matrix matrix_at(const FitProblem& problem, std::span<const double> theta) {
   return A;
 }
 
-// The fit proper. Ctrl-C from the end of loading to the end of the fit
+// The fit proper, from one start or several, and the profiles asked for.
+// Ctrl-C from the end of loading to the end of the profiles
 // (load_legacy_input installs the handlers) abandons the model computation
 // under way and keeps the best θ of a finished iteration; before and after
 // (at the pauses) it ends the program.
-Summary fit(RunChoice choice, const FitInput& input, Model& model,
-            Monitor& monitor, std::ostream& out) {
+Summary fit(const Options& opt, RunChoice choice, const FitInput& input,
+            Model& model, const MonitorSettings& settings,
+            SearchResults& results, std::ostream& out, std::ostream& err) {
   Summary summary =
-      solve(choice.method, input.problem, model, input.descent, monitor, out);
+      fit_with_starts(opt, choice, input, model, settings, out, results);
+  if (opt.profile || !opt.profiles.empty()) {
+    profile_result(opt, choice, input, model, settings, summary, results, out,
+                   err);
+  }
   restore_interrupt_defaults();
   return summary;
 }
@@ -117,6 +125,11 @@ int identify_and_write(const Options& opt, Clock::time_point start,
         << std::endl;
     return kExitUsage;
   }
+  const std::string bad_names = check_profile_names(opt, choice, input.problem);
+  if (!bad_names.empty()) {
+    err << "identify: " << bad_names << std::endl;
+    return kExitUsage;
+  }
 
   std::optional<StreamedOutput> history;
   if (!opt.history.empty()) {
@@ -130,8 +143,9 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   NormTrace trace;
   const MonitorSettings settings =
       monitor_settings(opt, input.epsilon, trace, history);
-  Monitor monitor(settings, out, input.problem.parameters.size());
-  const Summary summary = fit(choice, input, *model, monitor, out);
+  SearchResults results;
+  const Summary summary =
+      fit(opt, choice, input, *model, settings, results, out, err);
 
   const std::chrono::duration<double> elapsed = Clock::now() - start;
   bool written = write_result(opt, input, summary, elapsed.count(), out, err);
@@ -144,7 +158,7 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   }
   // The optional outputs come after output.txt and the report, so that a
   // failure among them costs neither.
-  if (!write_fit_outputs(opt, input, choice, *model, summary, trace,
+  if (!write_fit_outputs(opt, input, choice, *model, summary, trace, results,
                          elapsed.count(), err)) {
     written = false;
   }

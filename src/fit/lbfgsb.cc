@@ -187,9 +187,9 @@ nlopt_result run_round(QnState& state, const std::vector<double>& stand_in,
 // relative to the residual that is left. A later round that ends without a
 // test of its own (its line search finds nothing lower than the point the
 // earlier round converged on) leaves that earlier convergence standing.
-Summary fit_lbfgsb(Objective& objective, Monitor& monitor) {
-  ScaledUnknowns unknowns(objective,
-                          objective.coordinates(objective.problem().values()));
+Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
+                   std::vector<double> start) {
+  ScaledUnknowns unknowns(objective, std::move(start));
   if (std::optional<Summary> over =
           start_library_run("lbfgsb", unknowns, monitor)) {
     return *over;

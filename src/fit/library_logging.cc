@@ -2,6 +2,8 @@
 // reaches any destination: standard error, the "logging before
 // InitGoogleLogging" notice, or a log file. Raising that level to FATAL
 // therefore silences Ceres without initialising glog and without a sink.
+// The flags are set once, whichever thread asks first: fits on several
+// worker threads all ask, and concurrent writes would race.
 #include "fit/library_logging.h"
 
 #include <glog/logging.h>
@@ -11,7 +13,6 @@
 namespace identify {
 
 void silence_library_logging() {
-  // Fits on several threads each call this; the flags are written once.
   static std::once_flag once;
   std::call_once(once, [] {
     FLAGS_minloglevel = google::GLOG_FATAL;

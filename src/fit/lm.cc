@@ -232,9 +232,9 @@ std::optional<bool> update_held(ScaledUnknowns& unknowns,
 // one that the gradient pulls away from its bound is freed, and the next
 // round starts from the same point. The rounds end when that set no longer
 // changes, or when a round fails to lower the best residual norm.
-Summary fit_lm(Objective& objective, Monitor& monitor) {
-  ScaledUnknowns unknowns(objective,
-                          objective.coordinates(objective.problem().values()));
+Summary fit_lm(Objective& objective, Monitor& monitor,
+               std::vector<double> start) {
+  ScaledUnknowns unknowns(objective, std::move(start));
   if (std::optional<Summary> over =
           start_library_run("lm", unknowns, monitor)) {
     return *over;

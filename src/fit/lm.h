@@ -1,6 +1,8 @@
 // Bounded Levenberg–Marquardt through Ceres Solver (method "lm").
 #pragma once
 
+#include <vector>
+
 #include "fit/monitor.h"
 #include "fit/objective.h"
 #include "fit/summary.h"
@@ -12,14 +14,15 @@ inline constexpr double kLmFunctionTolerance = 1e-12;   // |Δcost|/cost
 inline constexpr double kLmParameterTolerance = 1e-10;  // |Δy|/(|y| + tol)
 
 // Minimises the objective's S over its free parameters within their bounds,
-// from the coordinates of the problem's values, in the scaled unknowns of
-// scaled_unknowns.h and in rounds (see lm.cc). One monitor iteration per
+// from the coordinates `start` of the free parameters, in the scaled unknowns
+// of scaled_unknowns.h and in rounds (see lm.cc). One monitor iteration per
 // trust-region step, accepted or rejected, showing the norm of the current
 // iterate; each round starts with its start point. The run ends with the
 // monitor's stops, kDiverged for a start that is not finite, kOptimumReached
 // when Ceres' convergence test fires, and kLibraryFailure when Ceres gives
 // up without converging (said in the program's own words). Ceres' own
 // logging is turned off.
-Summary fit_lm(Objective& objective, Monitor& monitor);
+Summary fit_lm(Objective& objective, Monitor& monitor,
+               std::vector<double> start);
 
 }  // namespace identify

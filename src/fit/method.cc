@@ -1,7 +1,8 @@
 // Dispatch to the methods. The descent's Objective frees every estimated
 // parameter (its rules decide what a step may change); the library
 // methods' frees those that can move at all, so that a parameter confined to
-// one point is not an unknown to them.
+// one point is not an unknown to them. Each starts from a θ of the caller's,
+// which also gives the values of the parameters it does not move.
 #include "fit/method.h"
 
 #include <chrono>
@@ -33,7 +34,10 @@ class StopFlagScope {
   const std::atomic<int>* previous_;
 };
 
-std::vector<int> movable_parameters(const FitProblem& problem) {
+}  // namespace
+
+std::vector<int> fitted_parameters(Method method, const FitProblem& problem) {
+  if (method == Method::kDescent) return problem.estimated_parameters();
   std::vector<int> free;
   for (int k = 0; k < problem.parameter_count(); ++k) {
     const Parameter& p = problem.parameters[k];
@@ -42,7 +46,24 @@ std::vector<int> movable_parameters(const FitProblem& problem) {
   return free;
 }
 
-}  // namespace
+Summary fit_from(Method method, const FitProblem& problem, Model& model,
+                 const DescentSetup& descent, std::span<const double> start,
+                 Monitor& monitor) {
+  const std::vector<double> theta(start.begin(), start.end());
+  Objective objective(problem, model, fitted_parameters(method, problem),
+                      theta);
+  if (method == Method::kDescent) {
+    if (theta == descent.rules.start) {
+      return descend(objective, descent.rules, descent.step, monitor);
+    }
+    DescentRules rules = descent.rules;
+    rules.start = theta;
+    return descend(objective, rules, descent.step, monitor);
+  }
+  std::vector<double> x = objective.coordinates(theta);
+  return method == Method::kLm ? fit_lm(objective, monitor, std::move(x))
+                               : fit_lbfgsb(objective, monitor, std::move(x));
+}
 
 const char* method_name(Method method) {
   switch (method) {
@@ -68,17 +89,10 @@ Summary solve(Method method, const FitProblem& problem, Model& model,
               std::ostream& out) {
   const auto start = std::chrono::steady_clock::now();
   const StopFlagScope stop_scope(model, monitor.settings().interrupt);
-  Summary summary;
-  if (method == Method::kDescent) {
-    Objective objective(problem, model, problem.estimated_parameters(),
-                        descent.rules.start);
-    summary = descend(objective, descent.rules, descent.step, monitor);
-  } else {
-    Objective objective(problem, model, movable_parameters(problem),
-                        problem.values());
-    summary = method == Method::kLm ? fit_lm(objective, monitor)
-                                    : fit_lbfgsb(objective, monitor);
-  }
+  Summary summary = fit_from(
+      method, problem, model, descent,
+      method == Method::kDescent ? descent.rules.start : problem.values(),
+      monitor);
   const std::chrono::duration<double> seconds =
       std::chrono::steady_clock::now() - start;
   summary.seconds = seconds.count();

@@ -6,7 +6,9 @@
 
 #include <iosfwd>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "fit/monitor.h"
 #include "fit/summary.h"
@@ -42,5 +44,18 @@ struct DescentSetup {
 // carries the wall time of the fit.
 Summary solve(Method method, const FitProblem& problem, Model& model,
               const DescentSetup& descent, Monitor& monitor, std::ostream& out);
+
+// The parameters `method` moves: every estimated one for the descent (its
+// rules decide what a step may change), the estimated ones whose bounds
+// leave room (lower < upper) for the library methods. Ascending.
+std::vector<int> fitted_parameters(Method method, const FitProblem& problem);
+
+// The fit of solve() from θ `start` (one value per parameter) instead of the
+// problem's values (for the descent: instead of its rules' start), without
+// the timing, the stop-flag hand-over and the closing block: one start of a
+// multi-start fit.
+Summary fit_from(Method method, const FitProblem& problem, Model& model,
+                 const DescentSetup& descent, std::span<const double> start,
+                 Monitor& monitor);
 
 }  // namespace identify

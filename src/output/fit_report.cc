@@ -61,7 +61,9 @@ std::string combination(const FlatDirection& flat,
       s << (c < 0 ? " - " : " + ");
     else if (c < 0)
       s << "-";
-    if (size != 1.0) s << size << "*";
+    // A coefficient that shows as 1 at six digits is written as the name
+    // alone, as an exact 1 is.
+    if (number_text(size) != "1") s << size << "*";
     s << names[flat.parameters[t]].name;
   }
   if (shown < flat.parameters.size()) {

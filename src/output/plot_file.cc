@@ -49,9 +49,9 @@ using plot::Panel;
 constexpr PLINT kMaxPageSize = 14400;
 
 // The colour map, entry by entry of plot::Colour.
-constexpr PLINT kRed[kColourCount] = {255, 0, 222, 31, 255, 140, 117};
-constexpr PLINT kGreen[kColourCount] = {255, 0, 222, 94, 127, 45, 28};
-constexpr PLINT kBlue[kColourCount] = {255, 0, 222, 160, 14, 4, 132};
+constexpr PLINT kRed[kColourCount] = {255, 0, 222, 31, 255, 140, 117, 214};
+constexpr PLINT kGreen[kColourCount] = {255, 0, 222, 94, 127, 45, 28, 39};
+constexpr PLINT kBlue[kColourCount] = {255, 0, 222, 160, 14, 4, 132, 40};
 
 // ---------------------------------------------------------------------------
 // Drawing. Everything from here to run_guarded() may be left by a longjmp out
@@ -134,6 +134,18 @@ void draw_line(const Panel& p, int columns, int rows) {
   plwidth(1.0);
 }
 
+// The dashed reference line of a panel, if it has one.
+void draw_level(const Panel& p) {
+  if (p.level_x.size() < 2) return;
+  plcol0(plot::kThreshold);
+  plwidth(1.5);
+  pllsty(2);
+  plline(static_cast<PLINT>(p.level_x.size()), p.level_x.data(),
+         p.level_y.data());
+  pllsty(1);
+  plwidth(1.0);
+}
+
 // Labels of a log axis: "10^k" at every decade k that is a multiple of the
 // step `*data`, nothing at the others (PLplot puts a tick at every decade).
 extern "C" void label_decade(PLINT /*axis*/, PLFLT value, char* label,
@@ -213,6 +225,7 @@ void draw_panel(const Panel& p, int columns, int rows) {
     plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
   }
   pllab(p.x_label.c_str(), p.y_label.c_str(), p.title.c_str());
+  draw_level(p);
   draw_line(p, columns, rows);
   draw_markers(p, columns, rows);
   if (p.legend_corner != 0) draw_legend(p.legend_corner, columns, rows);

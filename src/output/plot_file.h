@@ -1,7 +1,9 @@
 // Pictures of a fit: one panel per observed component with the measured
-// samples as markers and the fitted model as a line over [0, T], and one
-// panel with the residual norm against the iteration on a log scale. Drawn
-// with PLplot; the format follows the file name's extension.
+// samples as markers and the fitted model as a line over [0, T], one panel
+// with the residual norm against the iteration on a log scale, and after a
+// multi-start fit or profiles, the waterfall of the starts' final
+// objectives and one panel per profile with its threshold. Drawn with
+// PLplot; the format follows the file name's extension.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +51,18 @@ struct PlotData {
   // time, when `residuals` is set.
   bool residuals = false;
   std::vector<double> residual_time, residual_value;
+  // The final objectives of the starts of a multi-start fit in ascending
+  // order; empty: no waterfall panel.
+  std::vector<double> waterfall;
+  // One panel per profiled parameter: the objective at each profile point
+  // (values ascending, unscaled) and the threshold of the interval.
+  struct Profile {
+    std::string name;
+    std::vector<double> values;
+    std::vector<double> objectives;
+    double threshold = 0.0;
+  };
+  std::vector<Profile> profiles;
 };
 
 // The PLplot device for a file name: "svg" for .svg, "pngcairo" for .png,

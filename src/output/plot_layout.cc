@@ -3,7 +3,8 @@
 // data (a flat series gets ±10% of its value), the norm panel works on
 // log10 of the norms with whole decades at its ends and a labelled step of
 // 1, 2 or 5 times a power of ten decades, and the key goes into the corner
-// of the first panel that covers the fewest points.
+// of the first panel that covers the fewest points. The waterfall and the
+// profile panels follow the norm panel.
 #include "output/plot_layout.h"
 
 #include <algorithm>
@@ -195,6 +196,26 @@ Panel component_panel(const PlotData& data, const PlotData::Panel& source) {
   return p;
 }
 
+// A log axis over the exponents `yr` (log10 of the data): whole decades at
+// its ends, and at most about six labelled ones, a step of 1, 2 or 5 times
+// a power of ten decades, so the labels never crowd.
+void decade_axis(const Range& yr, Panel& p) {
+  p.y_min = std::floor(yr.lo);
+  p.y_max = std::ceil(yr.hi);
+  if (p.y_max <= p.y_min) p.y_max = p.y_min + 1.0;
+  const double wanted = (p.y_max - p.y_min) / 6.0;
+  p.y_tick = 1.0;
+  for (double scale = 1.0; p.y_tick < wanted; scale *= 10.0) {
+    for (const double m : {1.0, 2.0, 5.0}) {
+      p.y_tick = m * scale;
+      if (p.y_tick >= wanted) break;
+    }
+  }
+  // The axis ends on labelled decades.
+  p.y_min = std::floor(p.y_min / p.y_tick) * p.y_tick;
+  p.y_max = std::ceil(p.y_max / p.y_tick) * p.y_tick;
+}
+
 Panel norm_panel(const PlotData& data) {
   Panel p("residual norm", "iteration", "norm");
   p.log_y = true;
@@ -223,23 +244,70 @@ Panel norm_panel(const PlotData& data) {
     p.x_min = xr.lo;
     p.x_max = xr.hi;
   }
-  // Whole decades, so that the axis is labelled at its ends.
-  p.y_min = std::floor(yr.lo);
-  p.y_max = std::ceil(yr.hi);
-  if (p.y_max <= p.y_min) p.y_max = p.y_min + 1.0;
-  // At most about six labelled decades, a step of 1, 2 or 5 times a power
-  // of ten, so the labels never crowd.
-  const double wanted = (p.y_max - p.y_min) / 6.0;
-  p.y_tick = 1.0;
-  for (double scale = 1.0; p.y_tick < wanted; scale *= 10.0) {
-    for (const double m : {1.0, 2.0, 5.0}) {
-      p.y_tick = m * scale;
-      if (p.y_tick >= wanted) break;
-    }
+  decade_axis(yr, p);
+  return p;
+}
+
+// The final objectives of the starts against their rank: a flat step at the
+// left is the optimum most starts found. On a log axis when every objective
+// is above 0 and they span more than a factor 10.
+Panel waterfall_panel(const std::vector<double>& objectives) {
+  Panel p("starts: final objectives, sorted", "rank", "objective");
+  const std::size_t n = objectives.size();
+  Range positive;
+  for (double v : objectives) {
+    if (std::isfinite(v)) positive.add(v);
   }
-  // The axis ends on labelled decades.
-  p.y_min = std::floor(p.y_min / p.y_tick) * p.y_tick;
-  p.y_max = std::ceil(p.y_max / p.y_tick) * p.y_tick;
+  p.log_y = !positive.empty() && positive.lo > 0.0 &&
+            positive.hi > 10.0 * positive.lo;
+  std::vector<double> x(n), y(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    x[k] = static_cast<double>(k + 1);
+    y[k] = p.log_y ? std::log10(objectives[k]) : objectives[k];
+  }
+  Range xr, yr;
+  append_line(p, x.data(), y.data(), n, xr, yr);
+  p.mark_x = p.line_x;
+  p.mark_y = p.line_y;
+  std::erase_if(p.mark_x, [](double v) { return std::isnan(v); });
+  std::erase_if(p.mark_y, [](double v) { return std::isnan(v); });
+  if (xr.empty()) {
+    p.note = "no start ended at a finite objective";
+    return p;
+  }
+  axis_range(xr, 0.04, p.x_min, p.x_max);
+  if (p.log_y) {
+    decade_axis(yr, p);
+  } else {
+    axis_range(yr, 0.06, p.y_min, p.y_max);
+  }
+  return p;
+}
+
+// The objective along a profile, its points marked, with the threshold as a
+// dashed line across the panel.
+Panel profile_panel(const PlotData::Profile& source) {
+  Panel p("profile of " + source.name, source.name, "objective");
+  const std::size_t n =
+      std::min(source.values.size(), source.objectives.size());
+  Range xr, yr;
+  append_line(p, source.values.data(), source.objectives.data(), n, xr, yr);
+  for (std::size_t k = 0; k < p.line_x.size(); ++k) {
+    if (std::isnan(p.line_x[k])) continue;
+    p.mark_x.push_back(p.line_x[k]);
+    p.mark_y.push_back(p.line_y[k]);
+  }
+  if (xr.empty()) {
+    p.note = "no finite profile points";
+    return p;
+  }
+  if (std::isfinite(source.threshold)) yr.add(source.threshold);
+  axis_range(xr, 0.04, p.x_min, p.x_max);
+  axis_range(yr, 0.06, p.y_min, p.y_max);
+  if (std::isfinite(source.threshold)) {
+    p.level_x = {p.x_min, p.x_max};
+    p.level_y = {source.threshold, source.threshold};
+  }
   return p;
 }
 
@@ -298,6 +366,12 @@ Page layout(const std::string& device, const PlotData& data) {
   }
   if (data.residuals) page.panels.push_back(residual_panel(data));
   page.panels.push_back(norm_panel(data));
+  if (!data.waterfall.empty()) {
+    page.panels.push_back(waterfall_panel(data.waterfall));
+  }
+  for (const PlotData::Profile& profile : data.profiles) {
+    page.panels.push_back(profile_panel(profile));
+  }
   const int count = static_cast<int>(page.panels.size());
   // One column of wide panels for up to three, two columns for up to ten
   // rows, and beyond that a grid about twice as tall as wide. A grid cell

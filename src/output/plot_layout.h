@@ -24,8 +24,9 @@ enum Colour : PLINT {
   kMeasured = 4,
   kMarkerEdge = 5,
   kNorm = 6,
+  kThreshold = 7,
 };
-inline constexpr PLINT kColourCount = 7;
+inline constexpr PLINT kColourCount = 8;
 
 // One panel, ready to draw. The line is a polyline whose runs of points are
 // separated by NaN in both coordinates; every other value is finite.
@@ -51,6 +52,8 @@ struct Panel {
   PLINT legend_corner = 0;
   std::vector<double> line_x, line_y;
   std::vector<double> mark_x, mark_y;
+  // A dashed reference line (a threshold), drawn under the others.
+  std::vector<double> level_x, level_y;
 };
 
 struct Page {
@@ -65,7 +68,8 @@ struct Page {
 // The panels of `data` for `device`: one per component panel of the data,
 // or per series when there are any (on log10 axes with data.log_y), the
 // first with something to draw carrying the key, then the residual panel
-// if asked for, then the norm panel;
+// if asked for, then the norm panel, the waterfall (if there is one) and
+// the profile panels;
 // in one column for up to three panels, two up to twenty, else a grid about
 // twice as tall as wide.
 Page layout(const std::string& device, const PlotData& data);

@@ -1,0 +1,266 @@
+// Profiles at the fit's result. The threshold is the likelihood ratio's when
+// the measurements carry their own σ (or σ is estimated), the profile-t's
+// with unit σ; its n is the counted measurements and its p the parameters
+// the profile method fits. The first step of each profile is a quarter of
+// the Wald standard error in the fitting coordinate (the standard error in
+// the parameter's units divided by dθ/dx), and the Wald interval is shown
+// beside the profile interval in the report.
+#include "app/profile_stage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ostream>
+
+#include "fit/fit_setup.h"
+#include "fit/fit_statistics.h"
+#include "fit/multistart/worker_pool.h"
+#include "fit/objective.h"
+#include "fit/profile/method_profile_runner.h"
+#include "fit/profile/profile_threshold.h"
+#include "fit/wording.h"
+#include "model/model_kind.h"
+
+namespace identify {
+
+namespace {
+
+constexpr std::size_t kNamesListed = 8;
+
+bool errors_known(const FitProblem& problem, const Objective& objective) {
+  if (objective.noise_is_estimated()) return true;
+  for (const Experiment& e : problem.experiments) {
+    for (const Measurement& m : e.measurements) {
+      if (!m.sigma.is_constant() || m.sigma.constant_value() != 1.0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// The free coordinates to profile: the named ones, or all.
+std::vector<int> profiled(const Options& opt, const FitProblem& problem,
+                          const std::vector<int>& free) {
+  std::vector<int> js;
+  for (std::size_t j = 0; j < free.size(); ++j) {
+    const std::string& name = problem.parameters[free[j]].name;
+    if (opt.profile_names.empty() ||
+        std::find(opt.profile_names.begin(), opt.profile_names.end(), name) !=
+            opt.profile_names.end()) {
+      js.push_back(static_cast<int>(j));
+    }
+  }
+  return js;
+}
+
+// The standard error in the fitting coordinate of a parameter at value v.
+double coordinate_error(const ParameterEstimate& e, Scale scale, double v) {
+  if (!e.determined) return std::nan("");
+  const double per = unscaled_per_scaled(scale, to_scaled(scale, v));
+  return e.standard_error / per;
+}
+
+std::string side_words(const ProfileSide& side) {
+  return side.end == SideEnd::kCrossed ? number_text(side.value) : "open";
+}
+
+// What one pass of profiles found.
+struct Pass {
+  std::optional<ProfileThreshold> threshold;
+  FitStatistics stats;
+  std::vector<double> x;
+  ProfileRun run;
+};
+
+Pass profile_pass(const Options& opt, const FitInput& input, Model& model,
+                  const FitSetup& setup, const std::vector<int>& js) {
+  const FitProblem& problem = input.problem;
+  Pass pass;
+  Objective objective(problem, model, setup.free, setup.base);
+  pass.x = objective.coordinates(setup.base);
+  const double optimum = objective.evaluate(pass.x);
+  pass.threshold = profile_threshold(
+      optimum, errors_known(problem, objective),
+      static_cast<std::int64_t>(problem.counted_measurement_count()),
+      static_cast<int>(setup.free.size()));
+  if (!pass.threshold) return pass;
+  pass.stats = compute_fit_statistics(problem, model, setup.base);
+  std::vector<ProfileTarget> targets;
+  for (int j : js) {
+    const int k = setup.free[j];
+    const Parameter& p = problem.parameters[k];
+    ProfileTarget t;
+    t.j = j;
+    t.scale = p.scale;
+    t.lower = objective.lower(j);
+    t.upper = objective.upper(j);
+    t.first_step = first_profile_step(
+        p.scale, pass.x[j],
+        coordinate_error(pass.stats.parameters[k], p.scale, setup.base[k]));
+    targets.push_back(t);
+  }
+  const int threads =
+      static_cast<int>(opt.threads > 0 ? opt.threads : default_thread_count());
+  pass.run = run_profiles(
+      targets, pass.x, optimum, pass.threshold->value, threads,
+      [&setup](int) { return std::make_unique<MethodProfileRunner>(setup); },
+      setup.settings.interrupt);
+  return pass;
+}
+
+ProfilesReport report_of(const FitProblem& problem, const FitSetup& setup,
+                         const Pass& pass, int restarts) {
+  ProfilesReport report;
+  report.threshold = *pass.threshold;
+  report.n = static_cast<std::int64_t>(problem.counted_measurement_count());
+  report.p = static_cast<int>(setup.free.size());
+  report.restarts = restarts;
+  for (const ParameterProfile& profile : pass.run.profiles) {
+    const int k = setup.free[profile.j];
+    const ParameterEstimate& e = pass.stats.parameters[k];
+    ProfileRow row;
+    row.name = problem.parameters[k].name;
+    row.estimate = setup.base[k];
+    row.lower_end = profile.lower.end;
+    row.lower = profile.lower.value;
+    row.upper_end = profile.upper.end;
+    row.upper = profile.upper.value;
+    row.wald_lower = e.determined ? e.lower95 : std::nan("");
+    row.wald_upper = e.determined ? e.upper95 : std::nan("");
+    if (!e.determined) row.wald_note = "not determined by the data";
+    report.rows.push_back(row);
+  }
+  return report;
+}
+
+// The fit from a lower point a profile met, by the profile method to its
+// end (no --max-iter: the run goes on by its own decision), quietly, with
+// the run's interrupt. The wall time adds to the first fit's.
+Summary restart_fit(const FitSetup& setup, const FitInput& input, Model& model,
+                    std::span<const double> x, double seconds_before) {
+  MonitorSettings settings = setup.settings;
+  settings.max_iter = 0;
+  std::ostream silent(nullptr);
+  Monitor monitor(settings, silent, setup.base.size());
+  const std::atomic<int>* previous = model.stop_flag();
+  model.set_stop_flag(settings.interrupt);
+  const auto started = std::chrono::steady_clock::now();
+  Summary summary = fit_from(setup.method, *setup.problem, model, input.descent,
+                             theta_at(setup, x), monitor);
+  model.set_stop_flag(previous);
+  const std::chrono::duration<double> seconds =
+      std::chrono::steady_clock::now() - started;
+  summary.seconds = seconds_before + seconds.count();
+  return summary;
+}
+
+// The setup of the workers' re-fits: the profile method on the parameters
+// it fits, quietly, without history or trace, each on a model of its own.
+FitSetup profile_setup(RunChoice choice, const FitInput& input,
+                       const MonitorSettings& settings) {
+  FitSetup setup;
+  setup.problem = &input.problem;
+  setup.method = profile_method(choice);
+  setup.descent = input.descent;
+  setup.settings = settings;
+  setup.settings.quiet = true;
+  setup.settings.history = nullptr;
+  setup.settings.trace = nullptr;
+  setup.make_model = [&input, choice] {
+    return make_model(choice.model, input.problem);
+  };
+  setup.free = fitted_parameters(setup.method, input.problem);
+  return setup;
+}
+
+void print_profiles(const FitProblem& problem, const FitSetup& setup,
+                    const ProfileRun& run, std::ostream& out) {
+  for (const ParameterProfile& p : run.profiles) {
+    out << "profile of " << problem.parameters[setup.free[p.j]].name
+        << ": 95% interval " << side_words(p.lower) << " .. "
+        << side_words(p.upper) << '\n';
+  }
+  out << '\n';
+}
+
+void keep_results(const FitProblem& problem, const FitSetup& setup, Pass& pass,
+                  int restarts, SearchResults& results) {
+  results.profiles = report_of(problem, setup, pass, restarts);
+  results.curves = std::move(pass.run.profiles);
+  for (int k : setup.free) {
+    results.names.push_back(problem.parameters[k].name);
+    results.scales.push_back(problem.parameters[k].scale);
+  }
+}
+
+}  // namespace
+
+Method profile_method(RunChoice choice) {
+  return choice.method == Method::kLbfgsb ? Method::kLbfgsb : Method::kLm;
+}
+
+std::string check_profile_names(const Options& opt, RunChoice choice,
+                                const FitProblem& problem) {
+  if (opt.profile_names.empty()) return "";
+  const std::vector<int> free =
+      fitted_parameters(profile_method(choice), problem);
+  // At most kNamesListed names in the message, as for data tables.
+  std::string list;
+  for (std::size_t q = 0; q < free.size() && q < kNamesListed; ++q) {
+    list += (q == 0 ? "" : ", ") + problem.parameters[free[q]].name;
+  }
+  if (free.size() > kNamesListed) {
+    list += ", ... " + std::to_string(free.size()) + " in all";
+  }
+  for (const std::string& name : opt.profile_names) {
+    const bool known = std::any_of(free.begin(), free.end(), [&](int k) {
+      return problem.parameters[k].name == name;
+    });
+    if (!known) {
+      return "--profile: expected a fitted parameter (" + list + "), found \"" +
+             name + "\"";
+    }
+  }
+  return "";
+}
+
+void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
+                    Model& model, const MonitorSettings& settings,
+                    Summary& summary, SearchResults& results, std::ostream& out,
+                    std::ostream& err) {
+  const FitProblem& problem = input.problem;
+  FitSetup setup = profile_setup(choice, input, settings);
+  const std::vector<int> js = profiled(opt, problem, setup.free);
+  for (int restarts = 0;; ++restarts) {
+    setup.base = summary.theta;
+    if (summary.termination == Termination::kInterrupted ||
+        !std::isfinite(summary.norm)) {
+      err << "identify: --profile: no profiles: the fit did not end at a "
+             "finite objective"
+          << std::endl;
+      return;
+    }
+    Pass pass = profile_pass(opt, input, model, setup, js);
+    if (!pass.threshold) {
+      err << "identify: --profile: no profiles: with unit sigma the "
+             "threshold needs more measurements than fitted parameters"
+          << std::endl;
+      return;
+    }
+    const std::optional<LowerPoint>& lower = pass.run.below_optimum;
+    if (!lower || restarts == kProfileRestarts) {
+      if (!settings.quiet) print_profiles(problem, setup, pass.run, out);
+      keep_results(problem, setup, pass, restarts, results);
+      return;
+    }
+    err << "identify: profile of "
+        << problem.parameters[setup.free[lower->j]].name
+        << " found a lower objective " << number_text(lower->objective)
+        << " than the fit's result " << number_text(pass.threshold->optimum)
+        << ": the fit restarts there" << std::endl;
+    summary = restart_fit(setup, input, model, lower->x, summary.seconds);
+  }
+}
+
+}  // namespace identify

@@ -1,0 +1,39 @@
+// The profile points as a table for other programs (PROBLEM.profiles.tsv):
+// tab-separated, a header "parameterId  value  objective" and one column
+// per estimated parameter, then one row per point of each profile in
+// ascending value: the profiled parameter, its value, the objective there
+// and every estimated parameter's value at that point (the profiled one's
+// included). Values unscaled, with 17 significant digits so that they read
+// back as the same doubles.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fit/profile/profiles.h"
+#include "output/search_report.h"
+#include "problem/parameter.h"
+
+namespace identify {
+
+// `names` and `scales`: the free parameters in the order of the coordinates.
+std::string format_profile_table(const std::vector<std::string>& names,
+                                 const std::vector<Scale>& scales,
+                                 const std::vector<ParameterProfile>& profiles);
+
+// Writes format_profile_table(...) to `path` as an OutputFile. Returns "" on
+// success, otherwise the reason.
+std::string write_profile_table(const std::string& path,
+                                const std::vector<std::string>& names,
+                                const std::vector<Scale>& scales,
+                                const std::vector<ParameterProfile>& profiles);
+
+// The fields profileLower and profileUpper of a parameter table for the
+// parameter `name`: each side's crossing with 17 significant digits, or an
+// empty field for a side that is open (or was not computed), and both empty
+// for a parameter that was not profiled.
+std::pair<std::string, std::string> profile_interval_fields(
+    const ProfilesReport& report, const std::string& name);
+
+}  // namespace identify
