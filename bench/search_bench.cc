@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fit_input.h"
 #include "app/multistart_stage.h"
 #include "app/profile_stage.h"
 #include "input/yaml_problem_file.h"
@@ -54,7 +55,7 @@ double fit_seconds(const FitInput& input, Model& model, int starts) {
   SearchResults results;
   const auto begin = std::chrono::steady_clock::now();
   const Summary s =
-      fit_with_starts(opt, choice, input, model, settings, out, results);
+      fit_with_starts(opt, choice, input.task(), model, settings, out, results);
   benchmark::DoNotOptimize(s.norm);
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - begin;
@@ -100,12 +101,12 @@ void Profiles(benchmark::State& state) {
   std::ostringstream out, err;
   SearchResults fitted;
   const Summary optimum =
-      fit_with_starts(opt, choice, input, *model, settings, out, fitted);
+      fit_with_starts(opt, choice, input.task(), *model, settings, out, fitted);
   for (auto _ : state) {
     Summary summary = optimum;
     SearchResults results;
-    profile_result(opt, choice, input, *model, settings, summary, results, out,
-                   err);
+    profile_result(opt, choice, input.task(), *model, settings, summary,
+                   results, out, err);
     benchmark::DoNotOptimize(results.curves.data());
   }
 }

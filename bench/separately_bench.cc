@@ -20,13 +20,16 @@ void Threads(benchmark::State& state) {
   settings.quiet = true;
   settings.epsilon = 0.0;
   const int threads = static_cast<int>(state.range(0));
+  Options opt;
+  opt.starts = 1;
+  const RunChoice choice{ModelKind::kExact, Method::kLm, 1};
   for (auto _ : state) {
     state.PauseTiming();
     std::vector<ProblemFit> fits =
         plan_fits(loaded.problem, ModelKind::kExact, true);
     std::ostringstream out;
     state.ResumeTiming();
-    run_fits(fits, Method::kLm, settings, false, threads, out);
+    run_fits(fits, opt, choice, settings, false, threads, out, out);
     benchmark::DoNotOptimize(fits.back().summary.norm);
   }
 }

@@ -212,10 +212,23 @@ TEST(Options, ProblemFileArgumentsAndTheirOptions) {
   EXPECT_EQ(input_kind(o), InputKind::kProblemFile);
   EXPECT_EQ(run_choice(o, input_kind(o)).model, ModelKind::kExact);
   EXPECT_EQ(run_choice(o, input_kind(o)).method, Method::kLm);
-  Parse named({"p.yaml", "--parameters", "a.tsv", "--fit=b.tsv"});
+  EXPECT_EQ(run_choice(o, input_kind(o)).starts, 20);
+  EXPECT_EQ(o.profiles, "");  // no --profile, no profile table
+  Parse named(
+      {"p.yaml", "--parameters", "a.tsv", "--fit=b.tsv", "--starts", "1"});
   ASSERT_TRUE(named.result.options);
   EXPECT_EQ(named.result.options->parameters, "a.tsv");
   EXPECT_EQ(named.result.options->fit, "b.tsv");
+  EXPECT_EQ(run_choice(*named.result.options, InputKind::kProblemFile).starts,
+            1);
+  // --profile puts the profile points beside the other tables, unless
+  // --profiles names their file.
+  Parse profiled({"dir/fit.yaml", "--profile=ka"});
+  ASSERT_TRUE(profiled.result.options);
+  EXPECT_EQ(profiled.result.options->profiles, "dir/fit.profiles.tsv");
+  Parse elsewhere({"dir/fit.yaml", "--profile", "--profiles", "p.tsv"});
+  ASSERT_TRUE(elsewhere.result.options);
+  EXPECT_EQ(elsewhere.result.options->profiles, "p.tsv");
   Parse convert({"--convert", "a.txt", "b.txt"});
   ASSERT_TRUE(convert.result.options);
   EXPECT_EQ(convert.result.options->input, "a.txt");

@@ -228,10 +228,10 @@ TEST(PlotFile, SeriesOnALogAxisAndTheResidualPanel) {
 
 TEST(PlotFile, WaterfallAndProfilePanelsFollowTheNormPanel) {
   PlotData d = fit_data();
-  d.waterfall = {4.17, 4.17, 4.175, 46.5, 120.0};
+  d.waterfalls = {{"", {4.17, 4.17, 4.175, 46.5, 120.0}}};
   d.profiles = {
-      {"ka", {1.0, 1.5, 1.78, 2.2, 2.6}, {9.0, 5.0, 4.29, 5.5, 7.5}, 7.13},
-      {"V", {kNaN}, {kNaN}, 7.13}};
+      {"ka", {1.0, 1.5, 1.78, 2.2, 2.6}, {9.0, 5.0, 4.29, 5.5, 7.5}, 7.13, ""},
+      {"V", {kNaN}, {kNaN}, 7.13, ""}};
   const plot::Page page = plot::layout("svg", d);
   ASSERT_EQ(page.panels.size(), 6u);
   const plot::Panel& waterfall = page.panels[3];
@@ -249,8 +249,19 @@ TEST(PlotFile, WaterfallAndProfilePanelsFollowTheNormPanel) {
   EXPECT_GT(ka.y_max, 9.0);
   EXPECT_EQ(page.panels[5].note, "no finite profile points");
   // Objectives within a factor 10 stay on a linear axis.
-  d.waterfall = {4.17, 4.175};
+  d.waterfalls = {{"", {4.17, 4.175}}};
   EXPECT_FALSE(plot::layout("svg", d).panels[3].log_y);
+  // Fits of single experiments: one waterfall each (an empty one is left
+  // out), titles ending in the experiment.
+  PlotData each = fit_data();
+  each.waterfalls = {{"s1", {1.0, 2.0}}, {"s2", {}}, {"s3", {3.0}}};
+  each.profiles = {{"ka", {1.0, 2.0}, {5.0, 6.0}, 7.0, "s3"}};
+  const plot::Page separate = plot::layout("svg", each);
+  ASSERT_EQ(separate.panels.size(), 6u);
+  EXPECT_EQ(separate.panels[3].title, "starts: final objectives, sorted, s1");
+  EXPECT_EQ(separate.panels[4].title, "starts: final objectives, sorted, s3");
+  EXPECT_EQ(separate.panels[5].title, "profile of ka, s3");
+  EXPECT_EQ(separate.panels[5].x_label, "ka");
 
   testing::ScratchDir dir;
   EXPECT_EQ(write_plot_file(dir.file("fit.svg"), d), "");

@@ -32,29 +32,56 @@ TEST(ProblemFits, AnExperimentAloneEstimatesOnlyWhatItUses) {
   EXPECT_EQ(used, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
+// One start each: the experiments in parallel. Five starts and profiles:
+// the experiments one after another, the threads inside each fit.
 TEST(ProblemFits, ResultsDoNotDependOnTheNumberOfThreads) {
   const FitProblem problem = example("theophylline_12").problem;
   MonitorSettings settings;
-  std::vector<ProblemFit> runs[3];
-  for (int threads = 1; threads <= 3; ++threads) {
-    std::vector<ProblemFit>& fits = runs[threads - 1];
-    fits = plan_fits(problem, ModelKind::kExact, true);
-    ASSERT_EQ(fits.size(), 12u);
-    std::ostringstream out;
-    run_fits(fits, Method::kLm, settings, true, threads, out);
-    EXPECT_EQ(out.str(), "");  // parallel fits keep their own lines
-  }
-  for (int threads = 2; threads <= 3; ++threads) {
+  Options single;
+  single.starts = 1;
+  Options search;
+  search.starts = 5;
+  search.profile = true;
+  for (const Options* base : {&single, &search}) {
+    SCOPED_TRACE(*base->starts);
+    std::vector<ProblemFit> runs[2];
+    for (int threads = 1; threads <= 2; ++threads) {
+      Options opt = *base;
+      opt.threads = threads;
+      const RunChoice choice{ModelKind::kExact, Method::kLm, *opt.starts};
+      std::vector<ProblemFit>& fits = runs[threads - 1];
+      fits = plan_fits(problem, ModelKind::kExact, true);
+      ASSERT_EQ(fits.size(), 12u);
+      std::ostringstream out, err;
+      run_fits(fits, opt, choice, settings, true, threads, out, err);
+      EXPECT_EQ(out.str(), "");  // several fits keep their own lines
+      EXPECT_EQ(err.str(), "");
+    }
     for (std::size_t f = 0; f < 12; ++f) {
       const ProblemFit& a = runs[0][f];
-      const ProblemFit& b = runs[threads - 1][f];
+      const ProblemFit& b = runs[1][f];
       EXPECT_EQ(b.experiment, "subject" + std::to_string(f + 1));
       EXPECT_EQ(a.summary.theta, b.summary.theta) << b.experiment;
       EXPECT_EQ(a.console, b.console) << b.experiment;
+      EXPECT_EQ(a.messages, b.messages) << b.experiment;
       EXPECT_EQ(a.summary.iterations, b.summary.iterations);
+      EXPECT_EQ(a.search.profiles.has_value(), base->profile);
+      EXPECT_EQ(a.search.starts.has_value(), *base->starts > 1);
+      if (!a.search.profiles) continue;
+      ASSERT_EQ(a.search.profiles->rows.size(), 3u);
+      for (std::size_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(a.search.profiles->rows[r].lower,
+                  b.search.profiles->rows[r].lower);
+        EXPECT_EQ(a.search.profiles->rows[r].upper,
+                  b.search.profiles->rows[r].upper);
+      }
     }
+    EXPECT_NE(runs[0][0].console.find(*base->starts == 1
+                                          ? ":   COUNT = 0\n"
+                                          : "\nstart 5 of 5: objective "),
+              std::string::npos)
+        << runs[0][0].console;
   }
-  EXPECT_NE(runs[0][0].console.find(":   COUNT = 0\n"), std::string::npos);
 }
 
 }  // namespace

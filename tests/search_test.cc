@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fit_input.h"
 #include "app/multistart_stage.h"
 #include "app/profile_stage.h"
 #include "fit/fit_statistics.h"
@@ -57,10 +58,10 @@ std::unique_ptr<Searched> search(FitProblem problem, const Options& opt) {
   MonitorSettings settings;
   settings.quiet = true;
   std::ostringstream out, err;
-  s->summary =
-      fit_with_starts(opt, choice, s->input, *model, settings, out, s->results);
+  s->summary = fit_with_starts(opt, choice, s->input.task(), *model, settings,
+                               out, s->results);
   if (opt.profile) {
-    profile_result(opt, choice, s->input, *model, settings, s->summary,
+    profile_result(opt, choice, s->input.task(), *model, settings, s->summary,
                    s->results, out, err);
   }
   s->err = err.str();

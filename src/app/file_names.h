@@ -42,7 +42,8 @@ std::string check_distinct_files(const std::vector<RunFile>& inputs,
 // check_file_names for a problem file run: the inputs are the problem file
 // and the data and dose tables it names (`tables`, as opened, labelled "a
 // data table" or "a dose table"), the outputs
-// --parameters, --fit, --history, --report, --plot and --trajectory; e.g.
+// --parameters, --fit, --history, --report, --plot, --trajectory and
+// --profiles (PROBLEM.profiles.tsv by default with --profile); e.g.
 // `--fit: expected a file other than a data table, found "data.csv"`.
 std::string check_problem_file_names(const Options& opt,
                                      const std::vector<RunFile>& tables);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fit_task.h"
 #include "app/options.h"
 #include "fit/method.h"
 #include "problem/fit_problem.h"
@@ -20,6 +21,9 @@ struct FitInput {
   DescentSetup descent;
   double epsilon = 0.0;  // tolerance on the residual norm
   std::vector<double> trajectory_times;
+
+  // The problem and descent set-up as the fit stages take them.
+  FitTask task() const { return {problem, descent}; }
 };
 
 // The two legacy files of `options`: reads input.txt and input_data.txt with

@@ -7,12 +7,11 @@
 #include <ostream>
 
 #include "app/file_names.h"
+#include "app/search_outputs.h"
 #include "fit/fit_statistics.h"
 #include "output/fit_report.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
-#include "output/profile_table.h"
-#include "output/search_report.h"
 #include "output/trajectory_file.h"
 
 namespace identify {
@@ -41,30 +40,6 @@ PlotData plot_data(const FitProblem& problem, std::vector<double> times,
   }
   trace.points(data.iterations, data.norms);
   return data;
-}
-
-// The report's sections on the starts and the profiles, if there were any.
-std::string search_report_sections(const SearchResults& search) {
-  std::string text;
-  if (search.starts) text += format_starts_section(*search.starts);
-  if (search.profiles) text += format_profiles_section(*search.profiles);
-  return text;
-}
-
-// The waterfall of the starts and one panel per profile, values unscaled.
-void add_search_panels(const SearchResults& search, PlotData& data) {
-  if (search.starts) data.waterfall = waterfall(search.starts->outcomes);
-  if (!search.profiles) return;
-  for (const ParameterProfile& profile : search.curves) {
-    PlotData::Profile panel;
-    panel.name = search.names[profile.j];
-    panel.threshold = search.profiles->threshold.value;
-    for (const ProfilePoint& point : profile.points) {
-      panel.values.push_back(from_scaled(search.scales[profile.j], point.x));
-      panel.objectives.push_back(point.objective);
-    }
-    data.profiles.push_back(std::move(panel));
-  }
 }
 
 }  // namespace
@@ -99,8 +74,8 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
   }
   if (!opt.profiles.empty() && search.profiles) {
     prepare(opt.profiles);
-    check(opt.profiles, write_profile_table(opt.profiles, search.names,
-                                            search.scales, search.curves));
+    check(opt.profiles,
+          write_output_file(opt.profiles, profile_table_text({{"", &search}})));
   }
   if (opt.trajectory.empty() && opt.plot.empty()) return ok;
   std::vector<double> times = input.trajectory_times;
@@ -114,7 +89,7 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
     prepare(opt.plot);
     PlotData data =
         plot_data(input.problem, std::move(times), std::move(X), trace);
-    add_search_panels(search, data);
+    add_search_panels(search, "", data);
     check(opt.plot, write_plot_file(opt.plot, data));
   }
   return ok;

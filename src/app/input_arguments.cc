@@ -104,6 +104,9 @@ std::string take_arguments(Options& o,
     o.parameters = result_table_name(o.problem, ".parameters.tsv");
   }
   if (o.fit.empty()) o.fit = result_table_name(o.problem, ".fit.tsv");
+  if (o.profile && o.profiles.empty()) {
+    o.profiles = result_table_name(o.problem, ".profiles.tsv");
+  }
   return "";
 }
 

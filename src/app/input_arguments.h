@@ -19,7 +19,8 @@ namespace identify {
 // --separately only with a problem file, --history not with --separately,
 // and with a problem file a method other than the descent (whose step
 // comes from input.txt). Sets the result tables of a problem file that are
-// not named to PROBLEM.parameters.tsv and PROBLEM.fit.tsv, PROBLEM the
+// not named to PROBLEM.parameters.tsv and PROBLEM.fit.tsv, and with
+// --profile the profile points to PROBLEM.profiles.tsv, PROBLEM the
 // problem file's name without its extension. Returns "" or the one-line
 // message, e.g. `expected a problem file ending in .yaml or .yml, found
 // "input.txt"`.

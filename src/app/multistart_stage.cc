@@ -33,22 +33,22 @@ namespace {
 // fraction of the data's own sum of squares: they count as equal.
 constexpr double kExactFitFloor = 1e-14;
 
-FitSetup worker_setup(RunChoice choice, const FitInput& input,
+FitSetup worker_setup(RunChoice choice, const FitTask& task,
                       const MonitorSettings& settings) {
   FitSetup s;
-  s.problem = &input.problem;
+  s.problem = &task.problem;
   s.method = choice.method;
-  s.descent = input.descent;
+  s.descent = task.descent;
   s.settings = settings;
   s.settings.quiet = true;
   s.settings.history = nullptr;
   s.settings.trace = nullptr;
-  s.make_model = [&input, choice] {
-    return make_model(choice.model, input.problem);
+  s.make_model = [&task, choice] {
+    return make_model(choice.model, task.problem);
   };
-  s.free = fitted_parameters(choice.method, input.problem);
-  s.base = choice.method == Method::kDescent ? input.descent.rules.start
-                                             : input.problem.values();
+  s.free = fitted_parameters(choice.method, task.problem);
+  s.base = choice.method == Method::kDescent ? task.descent.rules.start
+                                             : task.problem.values();
   return s;
 }
 
@@ -193,11 +193,11 @@ std::vector<StartOutcome> run_all_starts(const Options& opt, RunChoice choice,
 
 // The fit of the result: its start fitted again on the run's model with
 // the run's settings, quietly; or after an interrupt the best end point.
-Summary result_fit(RunChoice choice, const FitInput& input, Model& model,
+Summary result_fit(RunChoice choice, const FitTask& task, Model& model,
                    const MonitorSettings& settings, const FitSetup& setup,
                    const StartOutcome& chosen, bool have_optimum,
                    std::ostream& out) {
-  const std::size_t n = input.problem.parameters.size();
+  const std::size_t n = task.problem.parameters.size();
   const bool interrupted =
       settings.interrupt != nullptr && settings.interrupt->load() != 0;
   if (interrupted && have_optimum) {
@@ -208,7 +208,7 @@ Summary result_fit(RunChoice choice, const FitInput& input, Model& model,
   Monitor monitor(quiet, out, n);
   const std::atomic<int>* previous = model.stop_flag();
   model.set_stop_flag(settings.interrupt);
-  Summary summary = fit_from(choice.method, input.problem, model, input.descent,
+  Summary summary = fit_from(choice.method, task.problem, model, task.descent,
                              theta_at(setup, chosen.start_x), monitor);
   model.set_stop_flag(previous);
   return summary;
@@ -232,21 +232,21 @@ StartsReport starts_report(const Options& opt, const FitProblem& problem,
 }  // namespace
 
 Summary fit_with_starts(const Options& opt, RunChoice choice,
-                        const FitInput& input, Model& model,
+                        const FitTask& task, Model& model,
                         const MonitorSettings& settings, std::ostream& out,
                         SearchResults& results) {
   if (choice.starts <= 1) {
-    Monitor monitor(settings, out, input.problem.parameters.size());
-    return solve(choice.method, input.problem, model, input.descent, monitor,
+    Monitor monitor(settings, out, task.problem.parameters.size());
+    return solve(choice.method, task.problem, model, task.descent, monitor,
                  out);
   }
   const auto started = std::chrono::steady_clock::now();
-  const FitSetup setup = worker_setup(choice, input, settings);
-  Objective base(input.problem, model, setup.free, setup.base);
+  const FitSetup setup = worker_setup(choice, task, settings);
+  Objective base(task.problem, model, setup.free, setup.base);
   std::vector<StartOutcome> outcomes =
-      run_all_starts(opt, choice, input.problem, setup,
+      run_all_starts(opt, choice, task.problem, setup,
                      base.coordinates(setup.base), settings.quiet, out);
-  const double floor = data_floor(input.problem);
+  const double floor = data_floor(task.problem);
   std::vector<Optimum> optima = distinct_optima(
       outcomes,
       [&](const StartOutcome& a, const StartOutcome& b) {
@@ -256,13 +256,13 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
   if (!settings.quiet) print_optima_line(out, optima, choice.starts);
   const StartOutcome& chosen =
       optima.empty() ? outcomes.front() : outcomes[optima.front().best_start];
-  Summary summary = result_fit(choice, input, model, settings, setup, chosen,
+  Summary summary = result_fit(choice, task, model, settings, setup, chosen,
                                !optima.empty(), out);
   const std::chrono::duration<double> seconds =
       std::chrono::steady_clock::now() - started;
   summary.seconds = seconds.count();
   print_iteration_count(out, summary.iterations);
-  results.starts = starts_report(opt, input.problem, setup, std::move(outcomes),
+  results.starts = starts_report(opt, task.problem, setup, std::move(outcomes),
                                  std::move(optima));
   return summary;
 }

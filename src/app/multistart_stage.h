@@ -4,7 +4,7 @@
 
 #include <iosfwd>
 
-#include "app/fit_input.h"
+#include "app/fit_task.h"
 #include "app/options.h"
 #include "app/search_results.h"
 #include "fit/monitor.h"
@@ -13,18 +13,19 @@
 
 namespace identify {
 
-// One start (choice.starts == 1): solve() with a Monitor on `settings`, the
-// original run bit for bit. Several: the starts run on the worker threads
-// (each with its own model of choice.model), and `out` gets one line per
-// start in start order unless settings.quiet ("start 3 of 20: objective
-// 4.28601 after 17 iterations"), each start's progress lines before it with
+// The fit of `task`. One start (choice.starts == 1): solve() with a
+// Monitor on `settings`, the original run bit for bit. Several: the starts run
+// on the worker threads (each with its own model of choice.model), and `out`
+// gets one line per start in start order unless settings.quiet ("start 3 of 20:
+// objective 4.28601 after 17 iterations"), each start's progress lines before
+// it with
 // --verbose, then a line on the distinct optima. The start of the result
 // (distinct_optima's first) is then fitted again on `model` with
 // `settings` (its history and trace are the result's), quietly, and the
 // ITERATION NUMBER block closes the fit. After an interrupt the result is
 // the best end point so far. `results.starts` gets the report's data.
 Summary fit_with_starts(const Options& opt, RunChoice choice,
-                        const FitInput& input, Model& model,
+                        const FitTask& task, Model& model,
                         const MonitorSettings& settings, std::ostream& out,
                         SearchResults& results);
 

@@ -419,7 +419,7 @@ RunChoice run_choice(const Options& options, InputKind input) {
       choice = {ModelKind::kGrid, Method::kDescent, 1};
       break;
     case InputKind::kProblemFile:
-      choice = {ModelKind::kExact, Method::kLm, 1};
+      choice = {ModelKind::kExact, Method::kLm, kProblemFileStarts};
       break;
   }
   if (options.model) choice.model = *options.model;

@@ -30,7 +30,8 @@ struct Options {
   // The problem file (a .yaml or .yml argument); empty: the legacy files.
   std::string problem;
   // Result tables of a problem file; set to PROBLEM.parameters.tsv and
-  // PROBLEM.fit.tsv when not given.
+  // PROBLEM.fit.tsv when not given (and --profiles, with --profile, to
+  // PROBLEM.profiles.tsv).
   std::string parameters;
   std::string fit;
   bool separately = false;  // fit every experiment on its own
@@ -71,9 +72,14 @@ struct RunChoice {
 
 // The model, method and starts the options name, else the defaults of the
 // input: for the legacy files the grid model, the descent and one start,
-// the original program; for a problem file the exact model, lm and one
-// start. The one place where defaults are chosen.
+// the original program; for a problem file the exact model, lm and
+// kProblemFileStarts starts. The one place where defaults are chosen.
 RunChoice run_choice(const Options& options, InputKind input);
+
+// Starts of a problem file run without --starts: enough to meet the mirror
+// optimum of a two-rate model most of the time, at the cost of a few
+// milliseconds with the exact model.
+inline constexpr std::int64_t kProblemFileStarts = 20;
 
 // Outcome of parsing: either options to run with, or an exit code (help or
 // version printed: 0; a bad option: the usage code, message on `err`).

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <thread>
 
+#include "app/multistart_stage.h"
+#include "app/profile_stage.h"
 #include "fit/library_logging.h"
 
 namespace identify {
@@ -46,13 +48,29 @@ std::set<int> parameters_of(const Experiment& e) {
   return used;
 }
 
-// One fit under its own copy of the settings, its console text kept.
-void run_one(ProblemFit& fit, Method method, MonitorSettings settings,
-             bool keep_trace, std::ostream& out) {
+// One fit under its own copy of the settings: its starts, then its
+// profiles if asked for.
+void run_one(ProblemFit& fit, const Options& opt, RunChoice choice,
+             MonitorSettings settings, bool keep_trace, std::ostream& out,
+             std::ostream& err) {
   if (keep_trace) settings.trace = &fit.trace;
-  Monitor monitor(settings, out, fit.problem.parameters.size());
+  const DescentSetup no_descent;
+  const FitTask task{fit.problem, no_descent};
   fit.summary =
-      solve(method, fit.problem, *fit.model, DescentSetup{}, monitor, out);
+      fit_with_starts(opt, choice, task, *fit.model, settings, out, fit.search);
+  if (opt.profile || !opt.profiles.empty()) {
+    profile_result(opt, choice, task, *fit.model, settings, fit.summary,
+                   fit.search, out, err);
+  }
+}
+
+// One fit of several, its console text and messages kept.
+void run_kept(ProblemFit& fit, const Options& opt, RunChoice choice,
+              const MonitorSettings& settings, bool keep_trace) {
+  std::ostringstream console, messages;
+  run_one(fit, opt, choice, settings, keep_trace, console, messages);
+  fit.console = console.str();
+  fit.messages = messages.str();
 }
 
 }  // namespace
@@ -103,23 +121,31 @@ int usable_cores() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-void run_fits(std::vector<ProblemFit>& fits, Method method,
-              const MonitorSettings& settings, bool keep_trace, int threads,
-              std::ostream& out) {
+bool searches(const Options& opt, RunChoice choice) {
+  return choice.starts > 1 || opt.profile || !opt.profiles.empty();
+}
+
+void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
+              RunChoice choice, const MonitorSettings& settings,
+              bool keep_trace, int threads, std::ostream& out,
+              std::ostream& err) {
   if (fits.size() == 1) {
-    run_one(fits[0], method, settings, keep_trace, out);
+    run_one(fits[0], opt, choice, settings, keep_trace, out, err);
     return;
   }
   // The libraries' logging is set once, before any thread starts.
   silence_library_logging();
+  if (searches(opt, choice)) {
+    for (ProblemFit& fit : fits)
+      run_kept(fit, opt, choice, settings, keep_trace);
+    return;
+  }
   std::vector<std::exception_ptr> errors(fits.size());
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     for (std::size_t f; (f = next.fetch_add(1)) < fits.size();) {
       try {
-        std::ostringstream console;
-        run_one(fits[f], method, settings, keep_trace, console);
-        fits[f].console = console.str();
+        run_kept(fits[f], opt, choice, settings, keep_trace);
       } catch (...) {
         errors[f] = std::current_exception();
       }

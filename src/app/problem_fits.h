@@ -1,8 +1,12 @@
 // The fits of a problem file run: one fit of the whole problem, or with
 // --separately one fit per experiment, each on the problem of that
 // experiment alone, so that every experiment has its own copy of every
-// parameter. Fits of several experiments run in parallel, each on its own
-// model, and their results do not depend on how many threads there are.
+// parameter. Each fit goes through the run's fit stages (one start or
+// several, then the profiles asked for). Fits of one start without
+// profiles run in parallel, one experiment per thread; fits that search
+// run one after another, each with the worker threads for its starts and
+// profiles. Either way the results do not depend on how many threads
+// there are.
 #pragma once
 
 #include <iosfwd>
@@ -10,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
+#include "app/search_results.h"
 #include "fit/method.h"
 #include "fit/monitor.h"
 #include "fit/norm_trace.h"
@@ -30,9 +36,13 @@ struct ProblemFit {
   std::unique_ptr<Model> model;
   NormTrace trace;
   // The progress lines and the "ITERATION NUMBER" block of a fit that ran
-  // beside others (a fit alone writes them to the console as it goes).
+  // beside others (a fit alone writes them to the console as it goes), and
+  // the lines it had for stderr (each "identify: ...\n").
   std::string console;
+  std::string messages;
   Summary summary;
+  // What its starts and profiles found, for the outputs.
+  SearchResults search;
 };
 
 // The problem of experiment `experiment` alone: the same parameters, those
@@ -47,15 +57,21 @@ FitProblem experiment_problem(const FitProblem& problem, int experiment,
 std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
                                   bool separately);
 
-// Runs `method` on every fit under `settings`, each keeping its norms in its
-// own trace when `keep_trace` (for the plot). A single fit
-// writes its progress lines and --history as it goes to `out`; several run
-// on min(fits, threads) threads and keep theirs in `console`. An
-// exception thrown by a fit (out of memory) is thrown here after every
-// thread has ended.
-void run_fits(std::vector<ProblemFit>& fits, Method method,
-              const MonitorSettings& settings, bool keep_trace, int threads,
-              std::ostream& out);
+// Whether the fits of a run search: several starts, or profiles.
+bool searches(const Options& opt, RunChoice choice);
+
+// Fits every fit by the method and starts of `choice` under `settings`
+// (fit_with_starts), then profiles it if `opt` asks (profile_result), each
+// keeping its norms in its own trace when `keep_trace` (for the plot). A
+// single fit writes its progress lines and --history as it goes to `out`
+// and its messages to `err`; several keep theirs in `console` and
+// `messages`, and run on min(fits, threads) threads when they do not
+// search, one after another when they do. An exception thrown by a fit
+// (out of memory) is thrown here after every thread has ended.
+void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
+              RunChoice choice, const MonitorSettings& settings,
+              bool keep_trace, int threads, std::ostream& out,
+              std::ostream& err);
 
 // The cores this process may run on (its CPU affinity), at least 1.
 int usable_cores();

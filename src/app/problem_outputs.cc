@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "app/file_names.h"
+#include "app/search_outputs.h"
 #include "fit/fit_statistics.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
@@ -43,6 +44,7 @@ Results results_of(std::vector<ProblemFit>& fits) {
     view.problem = &fit.problem;
     view.stats = &r.stats.back();
     view.parameters = fit.parameters;
+    if (fit.search.profiles) view.profiles = &*fit.search.profiles;
     Evaluation at;
     fit.model->evaluate(theta, at);
     view.simulation = at.y;
@@ -147,6 +149,9 @@ PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
                            iterations.end());
     data.norms.insert(data.norms.end(), norms.begin(), norms.end());
   }
+  for (const ProblemFit& fit : fits) {
+    add_search_panels(fit.search, fit.experiment, data);
+  }
   return data;
 }
 
@@ -159,12 +164,14 @@ std::string report_text(const Options& opt, const ProblemRunInfo& info,
   report.model = model_name(info.choice.model);
   report.seconds = info.seconds;
   report.threads = info.threads;
+  report.one_after_another = info.one_after_another;
   for (const TableRead& t : info.loaded->data_files) {
     report.tables.push_back({t.path, t.rows_used, t.missing});
   }
   for (std::size_t f = 0; f < fits.size(); ++f) {
     report.fits.push_back({&results.views[f], stop_text(fits[f].summary),
-                           fits[f].summary.iterations});
+                           fits[f].summary.iterations,
+                           search_report_sections(fits[f].search)});
   }
   return format_problem_report(report);
 }
@@ -193,6 +200,14 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
     } else {
       write(opt.report, text);
     }
+  }
+  if (!opt.profiles.empty()) {
+    std::vector<FitProfiles> profiled;
+    for (const ProblemFit& fit : fits) {
+      if (fit.search.profiles)
+        profiled.push_back({fit.experiment, &fit.search});
+    }
+    if (!profiled.empty()) write(opt.profiles, profile_table_text(profiled));
   }
   if (opt.trajectory.empty() && opt.plot.empty()) return ok;
   const std::vector<ExperimentTrajectory> curves = trajectories(fits);

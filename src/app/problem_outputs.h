@@ -18,16 +18,17 @@ struct ProblemRunInfo {
   const LoadedProblem* loaded = nullptr;
   RunChoice choice;
   double seconds = 0.0;  // wall time of the run so far
-  int threads = 1;       // the fits ran on
+  int threads = 1;       // the fits ran on (each, when one after another)
+  bool one_after_another = false;  // several fits, each searching
 };
 
 // Writes --parameters and --fit, prints the parameter table on `out`, and
-// writes --report, --trajectory and --plot if asked for, for the results of
-// `fits` (the statistics of each computed here, intervals cut at the
-// bounds). Each file goes through an OutputFile, its stale temporary files
-// removed first; one that cannot be written gets "identify: cannot write
-// FILE: reason" on `err` and the others are still written. Returns false if
-// any of them failed.
+// writes --report, --trajectory, --plot and --profiles if asked for, for
+// the results of `fits` (the statistics of each computed here, intervals
+// cut at the bounds; the starts and profiles of each from its search). Each
+// file goes through an OutputFile, its stale temporary files removed first; one
+// that cannot be written gets "identify: cannot write FILE: reason" on `err`
+// and the others are still written. Returns false if any of them failed.
 bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
                            std::vector<ProblemFit>& fits, std::ostream& out,
                            std::ostream& err);

@@ -1,7 +1,7 @@
 // A problem file from load to exit code. The fits' verdicts go to stderr
-// after their progress lines (with --separately, each fit's lines and its
-// verdict named by its experiment, in experiment order, once all have
-// run), then the parameter table to the console.
+// after their progress lines (with --separately, each fit's lines, its
+// messages and its verdict named by its experiment, in experiment order,
+// once all have run), then the parameter table to the console.
 #include "app/problem_run.h"
 
 #include <algorithm>
@@ -13,6 +13,8 @@
 #include "app/file_names.h"
 #include "app/problem_fits.h"
 #include "app/problem_outputs.h"
+#include "app/profile_stage.h"
+#include "fit/multistart/worker_pool.h"
 #include "input/yaml_problem_file.h"
 #include "output/fd_stream.h"
 
@@ -52,12 +54,31 @@ void name_subject(std::vector<ProblemFit>& fits) {
   }
 }
 
-// The console text of parallel fits and every verdict, in order.
+// The kept messages of one experiment's fit, each line named by it:
+// "identify: subject2: profile of ka ...".
+void print_messages(const ProblemFit& fit, std::ostream& err) {
+  const std::string prefix = "identify: ";
+  std::size_t from = 0;
+  for (std::size_t end;
+       (end = fit.messages.find('\n', from)) != std::string::npos;
+       from = end + 1) {
+    std::string line = fit.messages.substr(from, end - from);
+    if (line.rfind(prefix, 0) == 0) {
+      line.insert(prefix.size(), fit.experiment + ": ");
+    }
+    err << line << '\n';
+  }
+  err.flush();
+}
+
+// The console text and messages of fits that ran beside others, then every
+// verdict, in order.
 void print_fits(const std::vector<ProblemFit>& fits, std::ostream& out,
                 std::ostream& err) {
   for (std::size_t f = 0; f < fits.size() && fits.size() > 1; ++f) {
     out << "experiment " << fits[f].experiment << std::endl
         << fits[f].console << std::flush;
+    print_messages(fits[f], err);
   }
   for (const ProblemFit& fit : fits) {
     const std::string line = verdict(fit.summary);
@@ -89,6 +110,12 @@ int run_problem_file(const Options& opt,
     return kExitUsage;
   }
   const RunChoice choice = run_choice(opt, InputKind::kProblemFile);
+  const std::string bad_names =
+      check_profile_names(opt, choice, loaded.problem);
+  if (!bad_names.empty()) {
+    err << "identify: " << bad_names << std::endl;
+    return kExitUsage;
+  }
   std::vector<ProblemFit> fits;
   try {
     fits = plan_fits(loaded.problem, choice.model, opt.separately);
@@ -110,10 +137,14 @@ int run_problem_file(const Options& opt,
   const MonitorSettings settings =
       settings_of(opt, history ? &history->stream() : nullptr);
 
+  // Parallel experiments, or the worker threads of each fit's search.
   const int threads =
-      std::min<int>(static_cast<int>(fits.size()), usable_cores());
+      searches(opt, choice)
+          ? static_cast<int>(opt.threads > 0 ? opt.threads
+                                             : default_thread_count())
+          : std::min<int>(static_cast<int>(fits.size()), usable_cores());
   install_interrupt_handlers();
-  run_fits(fits, choice.method, settings, !opt.plot.empty(), threads, out);
+  run_fits(fits, opt, choice, settings, !opt.plot.empty(), threads, out, err);
   restore_interrupt_defaults();
   name_subject(fits);
   print_fits(fits, out, err);
@@ -131,6 +162,7 @@ int run_problem_file(const Options& opt,
   info.loaded = &loaded;
   info.choice = choice;
   info.threads = threads;
+  info.one_after_another = fits.size() > 1 && searches(opt, choice);
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();

@@ -73,9 +73,8 @@ struct Pass {
   ProfileRun run;
 };
 
-Pass profile_pass(const Options& opt, const FitInput& input, Model& model,
+Pass profile_pass(const Options& opt, const FitProblem& problem, Model& model,
                   const FitSetup& setup, const std::vector<int>& js) {
-  const FitProblem& problem = input.problem;
   Pass pass;
   Objective objective(problem, model, setup.free, setup.base);
   pass.x = objective.coordinates(setup.base);
@@ -137,7 +136,7 @@ ProfilesReport report_of(const FitProblem& problem, const FitSetup& setup,
 // The fit from a lower point a profile met, by the profile method to its
 // end (no --max-iter: the run goes on by its own decision), quietly, with
 // the run's interrupt. The wall time adds to the first fit's.
-Summary restart_fit(const FitSetup& setup, const FitInput& input, Model& model,
+Summary restart_fit(const FitSetup& setup, const FitTask& task, Model& model,
                     std::span<const double> x, double seconds_before) {
   MonitorSettings settings = setup.settings;
   settings.max_iter = 0;
@@ -146,7 +145,7 @@ Summary restart_fit(const FitSetup& setup, const FitInput& input, Model& model,
   const std::atomic<int>* previous = model.stop_flag();
   model.set_stop_flag(settings.interrupt);
   const auto started = std::chrono::steady_clock::now();
-  Summary summary = fit_from(setup.method, *setup.problem, model, input.descent,
+  Summary summary = fit_from(setup.method, task.problem, model, task.descent,
                              theta_at(setup, x), monitor);
   model.set_stop_flag(previous);
   const std::chrono::duration<double> seconds =
@@ -157,20 +156,20 @@ Summary restart_fit(const FitSetup& setup, const FitInput& input, Model& model,
 
 // The setup of the workers' re-fits: the profile method on the parameters
 // it fits, quietly, without history or trace, each on a model of its own.
-FitSetup profile_setup(RunChoice choice, const FitInput& input,
+FitSetup profile_setup(RunChoice choice, const FitTask& task,
                        const MonitorSettings& settings) {
   FitSetup setup;
-  setup.problem = &input.problem;
+  setup.problem = &task.problem;
   setup.method = profile_method(choice);
-  setup.descent = input.descent;
+  setup.descent = task.descent;
   setup.settings = settings;
   setup.settings.quiet = true;
   setup.settings.history = nullptr;
   setup.settings.trace = nullptr;
-  setup.make_model = [&input, choice] {
-    return make_model(choice.model, input.problem);
+  setup.make_model = [&task, choice] {
+    return make_model(choice.model, task.problem);
   };
-  setup.free = fitted_parameters(setup.method, input.problem);
+  setup.free = fitted_parameters(setup.method, task.problem);
   return setup;
 }
 
@@ -225,12 +224,12 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
   return "";
 }
 
-void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
+void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
                     Model& model, const MonitorSettings& settings,
                     Summary& summary, SearchResults& results, std::ostream& out,
                     std::ostream& err) {
-  const FitProblem& problem = input.problem;
-  FitSetup setup = profile_setup(choice, input, settings);
+  const FitProblem& problem = task.problem;
+  FitSetup setup = profile_setup(choice, task, settings);
   const std::vector<int> js = profiled(opt, problem, setup.free);
   for (int restarts = 0;; ++restarts) {
     setup.base = summary.theta;
@@ -241,7 +240,7 @@ void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
           << std::endl;
       return;
     }
-    Pass pass = profile_pass(opt, input, model, setup, js);
+    Pass pass = profile_pass(opt, problem, model, setup, js);
     if (!pass.threshold) {
       err << "identify: --profile: no profiles: with unit sigma the "
              "threshold needs more measurements than fitted parameters"
@@ -259,7 +258,7 @@ void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
         << " found a lower objective " << number_text(lower->objective)
         << " than the fit's result " << number_text(pass.threshold->optimum)
         << ": the fit restarts there" << std::endl;
-    summary = restart_fit(setup, input, model, lower->x, summary.seconds);
+    summary = restart_fit(setup, task, model, lower->x, summary.seconds);
   }
 }
 

@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/fit_input.h"
+#include "app/fit_task.h"
 #include "app/options.h"
 #include "app/search_results.h"
 #include "fit/monitor.h"
@@ -25,7 +25,8 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
                                 const FitProblem& problem);
 
 // With --profile (or --profiles): the profiles of the named parameters
-// (every fitted one if none is named) at the result θ of `summary`, each
+// of `task` (every fitted one if none is named) at the result θ of
+// `summary`, each
 // side on the worker threads, every re-fit on a model of its own; one line
 // per profile on `out` unless settings.quiet. A profile that meets a lower
 // objective than the optimum is said on `err`; the fit then restarts there
@@ -35,7 +36,7 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
 // end at a finite objective, or a threshold that cannot be set (unit errors
 // and no degrees of freedom), gets one line on `err` and no profiles.
 // `results` gets the report's data and the profile points.
-void profile_result(const Options& opt, RunChoice choice, const FitInput& input,
+void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
                     Model& model, const MonitorSettings& settings,
                     Summary& summary, SearchResults& results, std::ostream& out,
                     std::ostream& err);

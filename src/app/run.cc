@@ -79,10 +79,11 @@ Matrix matrix_at(const FitProblem& problem, std::span<const double> theta) {
 Summary fit(const Options& opt, RunChoice choice, const FitInput& input,
             Model& model, const MonitorSettings& settings,
             SearchResults& results, std::ostream& out, std::ostream& err) {
+  const FitTask task = input.task();
   Summary summary =
-      fit_with_starts(opt, choice, input, model, settings, out, results);
+      fit_with_starts(opt, choice, task, model, settings, out, results);
   if (opt.profile || !opt.profiles.empty()) {
-    profile_result(opt, choice, input, model, settings, summary, results, out,
+    profile_result(opt, choice, task, model, settings, summary, results, out,
                    err);
   }
   restore_interrupt_defaults();

@@ -51,16 +51,23 @@ struct PlotData {
   // time, when `residuals` is set.
   bool residuals = false;
   std::vector<double> residual_time, residual_value;
-  // The final objectives of the starts of a multi-start fit in ascending
-  // order; empty: no waterfall panel.
-  std::vector<double> waterfall;
+  // One panel per multi-start fit: the final objectives of its starts in
+  // ascending order, and the experiment it fitted (with --separately; its
+  // id ends the title).
+  struct Waterfall {
+    std::string experiment;
+    std::vector<double> objectives;
+  };
+  std::vector<Waterfall> waterfalls;
   // One panel per profiled parameter: the objective at each profile point
-  // (values ascending, unscaled) and the threshold of the interval.
+  // (values ascending, unscaled) and the threshold of the interval; the
+  // experiment as for a waterfall.
   struct Profile {
     std::string name;
     std::vector<double> values;
     std::vector<double> objectives;
     double threshold = 0.0;
+    std::string experiment;
   };
   std::vector<Profile> profiles;
 };

@@ -248,11 +248,19 @@ Panel norm_panel(const PlotData& data) {
   return p;
 }
 
+// ", subject1" after the title of a panel of one experiment's fit.
+std::string experiment_suffix(const std::string& experiment) {
+  return experiment.empty() ? "" : ", " + experiment;
+}
+
 // The final objectives of the starts against their rank: a flat step at the
 // left is the optimum most starts found. On a log axis when every objective
 // is above 0 and they span more than a factor 10.
-Panel waterfall_panel(const std::vector<double>& objectives) {
-  Panel p("starts: final objectives, sorted", "rank", "objective");
+Panel waterfall_panel(const PlotData::Waterfall& source) {
+  const std::vector<double>& objectives = source.objectives;
+  Panel p(
+      "starts: final objectives, sorted" + experiment_suffix(source.experiment),
+      "rank", "objective");
   const std::size_t n = objectives.size();
   Range positive;
   for (double v : objectives) {
@@ -287,7 +295,8 @@ Panel waterfall_panel(const std::vector<double>& objectives) {
 // The objective along a profile, its points marked, with the threshold as a
 // dashed line across the panel.
 Panel profile_panel(const PlotData::Profile& source) {
-  Panel p("profile of " + source.name, source.name, "objective");
+  Panel p("profile of " + source.name + experiment_suffix(source.experiment),
+          source.name, "objective");
   const std::size_t n =
       std::min(source.values.size(), source.objectives.size());
   Range xr, yr;
@@ -366,8 +375,10 @@ Page layout(const std::string& device, const PlotData& data) {
   }
   if (data.residuals) page.panels.push_back(residual_panel(data));
   page.panels.push_back(norm_panel(data));
-  if (!data.waterfall.empty()) {
-    page.panels.push_back(waterfall_panel(data.waterfall));
+  for (const PlotData::Waterfall& waterfall : data.waterfalls) {
+    if (!waterfall.objectives.empty()) {
+      page.panels.push_back(waterfall_panel(waterfall));
+    }
   }
   for (const PlotData::Profile& profile : data.profiles) {
     page.panels.push_back(profile_panel(profile));

@@ -31,9 +31,11 @@ void run_section(std::ostream& out, const ProblemReport& r) {
   report_line(out, "method", r.method);
   report_line(out, "model", r.model);
   if (r.fits.size() > 1) {
+    const std::string threads = count_text(r.threads, "thread", "threads");
     report_line(out, "fits",
                 std::to_string(r.fits.size()) + ", one per experiment",
-                "on " + count_text(r.threads, "thread", "threads"));
+                r.one_after_another ? "one after another, each on " + threads
+                                    : "on " + threads);
   }
   report_line(out, "time", number(r.seconds) + " s");
   out << "\nData\n";
@@ -174,6 +176,7 @@ void fit_sections(std::ostream& out, const ProblemReport::Fit& fit) {
   residual_section(out, *view.stats);
   parameter_section(out, view);
   report_identifiability(out, *view.stats, kParameterNouns);
+  out << fit.search_sections;
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ struct ProblemReport {
   std::string method;  // "lm", "lbfgsb"
   std::string model;   // "exact", "grid"
   double seconds = 0.0;
-  int threads = 1;  // that the fits ran on
+  int threads = 1;  // that the fits ran on (each, one after another)
+  bool one_after_another = false;  // several fits, each on `threads`
   struct Table {
     std::string path;
     std::size_t measurements = 0;
@@ -32,6 +33,8 @@ struct ProblemReport {
     const FitResultView* view = nullptr;
     std::string stop;  // why the fit stopped (stop_text)
     std::int64_t iterations = 0;
+    // The sections on its starts and profiles, after its own; may be "".
+    std::string search_sections;
   };
   std::vector<Fit> fits;
 };

@@ -22,6 +22,23 @@ std::string format_profile_table(const std::vector<std::string>& names,
                                  const std::vector<Scale>& scales,
                                  const std::vector<ParameterProfile>& profiles);
 
+// The profile points of one fit: `experiment` empty for the fit of the
+// whole problem, else the id of the experiment it fitted alone; the
+// pointers as for format_profile_table and outliving the call.
+struct ProfileTableRows {
+  std::string experiment;
+  const std::vector<std::string>* names = nullptr;
+  const std::vector<Scale>* scales = nullptr;
+  const std::vector<ParameterProfile>* profiles = nullptr;
+};
+
+// The profile points of several fits in one table. Without experiments
+// (every `experiment` empty) the columns are those of the first fit's
+// names, as format_profile_table gives them; otherwise a first column
+// `experiment`, and one column per name of any fit in order of first
+// appearance, empty in the rows of a fit without that parameter.
+std::string format_profile_table(const std::vector<ProfileTableRows>& fits);
+
 // Writes format_profile_table(...) to `path` as an OutputFile. Returns "" on
 // success, otherwise the reason.
 std::string write_profile_table(const std::string& path,

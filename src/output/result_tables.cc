@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "fit/wording.h"
+#include "output/profile_table.h"
 
 namespace identify {
 
@@ -61,14 +62,18 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
   const bool experiments = any_experiment(fits);
   std::string text;
   std::vector<std::string> header = {
-      "parameterId", "estimate",   "standardError", "lower95", "upper95",
-      "scale",       "lowerBound", "upperBound",    "status"};
+      "parameterId", "estimate",     "standardError", "lower95",
+      "upper95",     "scale",        "lowerBound",    "upperBound",
+      "status",      "profileLower", "profileUpper"};
   if (experiments) header.insert(header.begin(), "experiment");
   add_row(text, header);
   for (const FitResultView& f : fits) {
     for (int k : f.parameters) {
       const Parameter& p = f.problem->parameters[k];
       const ParameterEstimate& e = f.stats->parameters[k];
+      const auto [profile_lower, profile_upper] =
+          f.profiles == nullptr ? std::pair<std::string, std::string>()
+                                : profile_interval_fields(*f.profiles, p.name);
       std::vector<std::string> row = {p.name,
                                       full(e.value),
                                       optional_full(e.standard_error),
@@ -77,7 +82,9 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
                                       scale_name(p.scale),
                                       full(p.lower),
                                       full(p.upper),
-                                      status_word(*f.stats, k)};
+                                      status_word(*f.stats, k),
+                                      profile_lower,
+                                      profile_upper};
       if (experiments) row.insert(row.begin(), f.experiment);
       add_row(text, row);
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/fit_statistics.h"
+#include "output/search_report.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -28,6 +29,8 @@ struct FitResultView {
   // sigma at the result.
   std::vector<double> simulation;
   std::vector<double> sigma;
+  // The profile intervals of the fit; null when no profile ran.
+  const ProfilesReport* profiles = nullptr;
 };
 
 // "estimated", "fixed", "at lower bound", "at upper bound" or "not
@@ -36,9 +39,12 @@ struct FitResultView {
 std::string status_word(const FitStatistics& stats, int parameter);
 
 // Header parameterId, estimate, standardError, lower95, upper95, scale,
-// lowerBound, upperBound, status, preceded by `experiment` when any fit is
-// of one experiment; one row per parameter of each fit, fit after fit.
-// An interval cut at a bound (cut_at_bounds) shows the bound.
+// lowerBound, upperBound, status, profileLower, profileUpper, preceded by
+// `experiment` when any fit is of one experiment; one row per parameter of
+// each fit, fit after fit. An interval cut at a bound (cut_at_bounds) shows
+// the bound. The profile columns are always there, each side of the
+// profile interval (profile_interval_fields), empty for an open side, a
+// parameter not profiled, or a run without --profile.
 std::string format_parameter_table(const std::vector<FitResultView>& fits);
 
 // Header experiment, observable, time, measurement, simulation, sigma,
