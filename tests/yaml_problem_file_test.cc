@@ -92,6 +92,12 @@ TEST(ProblemFile, RefusesEveryKindOfFaultWithItsPlace) {
       {"YAML syntax error", edit(kProblem, "{gut: -ka}", "{gut: -ka"), kData,
        "problem.yaml:10:10: expected valid YAML, found a syntax error: end of "
        "map flow not found"},
+      {"a control byte after a backslash stays escaped in the message",
+       edit(kProblem, "states: [gut, central]",
+            "states: [\"g\\\x01\", central]"),
+       kData,
+       "problem.yaml:1:14: expected valid YAML, found a syntax error: unknown "
+       "escape character: \\x01"},
       {"tab in the indentation",
        edit(kProblem, "  gut:     {gut", "\tgut: {gut"), kData,
        "problem.yaml:9:1: expected blanks for indentation, found a tab"},

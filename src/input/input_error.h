@@ -41,4 +41,9 @@ InputError input_error(const SourcePos& pos, const std::string& reason);
 // line ("\"", "\\", "\t", "\r", "\n", "\xHH").
 std::string quote_text(std::string_view text, std::size_t limit = 20);
 
+// `text` with its control bytes and bytes outside ASCII escaped as in
+// quote_text, no quotes added: for a library's message that may carry a
+// byte of the input ("unknown escape character: \n").
+std::string printable_text(std::string_view text);
+
 }  // namespace identify

@@ -60,7 +60,8 @@ YamlDocument::YamlDocument(const TextFile& file) : file_(file) {
         e.mark.is_null()
             ? file.end()
             : SourcePos{file.name(), e.mark.line + 1, e.mark.column + 1};
-    throw input_error(at, "valid YAML", "a syntax error: " + e.msg);
+    throw input_error(at, "valid YAML",
+                      "a syntax error: " + printable_text(e.msg));
   }
 }
 
