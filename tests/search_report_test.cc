@@ -126,5 +126,30 @@ TEST(SearchReport, ProfileTableHasEveryPointWithAllValues) {
             "05000000000000001\t0.37\n");
 }
 
+// Fits of single experiments with different parameters: one column per
+// name of any fit, in order of first appearance, empty where a fit does
+// not have it; a fit without profiles adds no rows.
+TEST(SearchReport, ProfileTableOfExperimentsJoinsTheirColumns) {
+  const std::vector<std::string> one_names = {"k1", "k2"};
+  const std::vector<std::string> two_names = {"k1", "x0", "k2"};
+  const std::vector<Scale> one_scales(2, Scale::kLin);
+  const std::vector<Scale> two_scales(3, Scale::kLin);
+  ParameterProfile k2;
+  k2.j = 1;
+  k2.points = {{0.5, 2.0, {0.25}}};
+  ParameterProfile x0;
+  x0.j = 1;
+  x0.points = {{3.0, 1.0, {0.75, 0.125}}};
+  const std::vector<ParameterProfile> one = {k2}, two = {x0}, none;
+  const std::string text = format_profile_table(
+      std::vector<ProfileTableRows>{{"a", &one_names, &one_scales, &one},
+                                    {"b", &two_names, &two_scales, &none},
+                                    {"c", &two_names, &two_scales, &two}});
+  EXPECT_EQ(text,
+            "experiment\tparameterId\tvalue\tobjective\tk1\tk2\tx0\n"
+            "a\tk2\t0.5\t2\t0.25\t0.5\t\n"
+            "c\tx0\t3\t1\t0.75\t0.125\t3\n");
+}
+
 }  // namespace
 }  // namespace identify
