@@ -98,6 +98,11 @@ TEST(ProblemFile, RefusesEveryKindOfFaultWithItsPlace) {
        kData,
        "problem.yaml:1:14: expected valid YAML, found a syntax error: unknown "
        "escape character: \\x01"},
+      {"a name folded over lines is shown on one line",
+       edit(kProblem, "states: [gut, central]", "states: [gut, cen\n\n tral]"),
+       kData,
+       "problem.yaml:1:15: expected a state name (letters, digits and "
+       "underscores, not starting with a digit), found \"cen\\ntral\""},
       {"tab in the indentation",
        edit(kProblem, "  gut:     {gut", "\tgut: {gut"), kData,
        "problem.yaml:9:1: expected blanks for indentation, found a tab"},

@@ -24,46 +24,4 @@ InputError input_error(const SourcePos& pos, const std::string& reason) {
   return InputError(format_pos(pos) + reason);
 }
 
-namespace {
-
-// Appends byte `c` so that it prints as itself or as an escape: "\t",
-// "\r", "\n", "\xHH" for other control bytes and bytes outside ASCII, and
-// with `quotes` also "\"" and "\\".
-void append_escaped(std::string& out, char c, bool quotes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  const auto byte = static_cast<unsigned char>(c);
-  if (quotes && (c == '"' || c == '\\')) {
-    out += '\\';
-    out += c;
-  } else if (c == '\t') {
-    out += "\\t";
-  } else if (c == '\n') {
-    out += "\\n";
-  } else if (c == '\r') {
-    out += "\\r";
-  } else if (byte < 0x20 || byte >= 0x7F) {
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0xF];
-  } else {
-    out += c;
-  }
-}
-
-}  // namespace
-
-std::string quote_text(std::string_view text, std::size_t limit) {
-  std::string out = "\"";
-  for (const char c : text.substr(0, limit)) append_escaped(out, c, true);
-  out += '"';
-  if (text.size() > limit) out += "...";
-  return out;
-}
-
-std::string printable_text(std::string_view text) {
-  std::string out;
-  for (const char c : text) append_escaped(out, c, false);
-  return out;
-}
-
 }  // namespace identify

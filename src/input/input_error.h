@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/quoted_text.h"
+
 namespace identify {
 
 // A place in an input file: 1-based line and column (column in bytes).
@@ -34,16 +36,5 @@ InputError input_error(const SourcePos& pos, const std::string& expected,
 
 // A free-form reason at a place: "file:line:col: REASON".
 InputError input_error(const SourcePos& pos, const std::string& reason);
-
-// `text` in double quotes for a message, cut after `limit` bytes (marked by
-// "..." after the closing quote); quotes, backslashes, control bytes and
-// bytes outside ASCII are escaped so that the message stays one printable
-// line ("\"", "\\", "\t", "\r", "\n", "\xHH").
-std::string quote_text(std::string_view text, std::size_t limit = 20);
-
-// `text` with its control bytes and bytes outside ASCII escaped as in
-// quote_text, no quotes added: for a library's message that may carry a
-// byte of the input ("unknown escape character: \n").
-std::string printable_text(std::string_view text);
 
 }  // namespace identify

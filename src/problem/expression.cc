@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/quoted_text.h"
+
 namespace identify {
 
 namespace {
@@ -33,21 +35,7 @@ std::string found_at(std::string_view text, std::size_t offset) {
   if (word(text[offset])) {
     while (end < text.size() && word(text[end])) ++end;
   }
-  std::string quoted = "\"";
-  for (std::size_t i = offset; i < end; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      quoted += hex;
-    } else {
-      quoted += static_cast<char>(c);
-    }
-  }
-  return quoted + "\"";
+  return quote_text(text.substr(offset, end - offset));
 }
 
 class Parser {

@@ -9,13 +9,11 @@
 #include <cmath>
 #include <sstream>
 
+#include "core/quoted_text.h"
+
 namespace identify {
 
 namespace {
-
-std::string quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
 
 std::string number_text(double v) {
   std::ostringstream s;
@@ -32,12 +30,12 @@ void check_new_name(const std::vector<std::string>& taken,
                     const std::string& name, const char* what) {
   if (!is_valid_name(name)) {
     throw ProblemError(std::string("expected ") + what + " (" + kNameRule +
-                       "), found " + quoted(name));
+                       "), found " + quote_text(name));
   }
   for (const std::string& t : taken) {
     if (t == name) {
       throw ProblemError(std::string("expected ") + what +
-                         " not used before, found " + quoted(name));
+                         " not used before, found " + quote_text(name));
     }
   }
 }
@@ -141,7 +139,7 @@ Expression ProblemBuilder::checked(std::string_view text) const {
     for (const Parameter& p : parameters_) declared |= p.name == name;
     if (!declared) {
       throw ExpressionError(std::string(text), name_offset(text, name),
-                            "a declared parameter", quoted(name));
+                            "a declared parameter", quote_text(name));
     }
   }
   return e;
@@ -182,7 +180,7 @@ int require_index(int index, std::string_view name,
   std::string list;
   for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
   throw ProblemError(std::string("expected ") + what + " (" + list +
-                     "), found " + quoted(name));
+                     "), found " + quote_text(name));
 }
 
 }  // namespace
@@ -225,7 +223,7 @@ int ProblemBuilder::add_observable(
     for (const auto& [taken, e] : o.coefficients) {
       if (taken == i) {
         throw ProblemError("expected a state not named before in observable " +
-                           name + ", found " + quoted(state));
+                           name + ", found " + quote_text(state));
       }
     }
     o.coefficients.emplace_back(i, checked(text));
@@ -270,14 +268,14 @@ void ProblemBuilder::add_override(int experiment, const std::string& name,
   if (!declared(name)) {
     throw ProblemError("experiment " + e.id +
                        ": expected a declared parameter to override, found " +
-                       quoted(name));
+                       quote_text(name));
   }
   for (const auto& [taken, target] : e.overrides) {
     if (taken == name) {
       throw ProblemError("experiment " + e.id +
                          ": expected a parameter not overridden before, "
                          "found " +
-                         quoted(name));
+                         quote_text(name));
     }
   }
   double number = 0.0;
@@ -287,7 +285,7 @@ void ProblemBuilder::add_override(int experiment, const std::string& name,
   if (!is_number && !declared(stands_for)) {
     throw ProblemError("experiment " + e.id +
                        ": expected a declared parameter or a number for " +
-                       name + ", found " + quoted(stands_for));
+                       name + ", found " + quote_text(stands_for));
   }
   e.overrides.emplace_back(name, stands_for);
 }

@@ -17,7 +17,7 @@ constexpr std::size_t kBudget = std::size_t{1} << 17;  // doubles
 }  // namespace
 
 IntervalCache::IntervalCache(int m, int directions, int steps)
-    : m_(m), directions_(directions), steps_(steps), scaled_(m, m) {
+    : directions_(directions), steps_(steps), scaled_(m, m) {
   const std::size_t square = std::max<std::size_t>(1, std::size_t(m) * m);
   const int slots =
       static_cast<int>(std::min<std::size_t>(steps / 2, kBudget / square));

@@ -69,7 +69,7 @@ class IntervalCache {
  private:
   enum State : char { kEmpty, kPropagator, kDirections };
 
-  int m_ = 0, directions_ = 0;
+  int directions_ = 0;
   std::vector<std::pair<double, int>> steps_;  // (length, cost) of a pass
   int step_count_ = 0;
   // The kept lengths ascending, and per slot its state, its set of
