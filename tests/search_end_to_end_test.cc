@@ -41,7 +41,7 @@ TEST(SearchRun, TheophyllineMirrorOptimaOnBothModels) {
                         "earliest start (start 1)"),
             std::string::npos)
       << report;
-  EXPECT_NE(report.find("  a11         -1.77741      -0.0539546"),
+  EXPECT_NE(report.find("  a11         -1.77741      -0.0539545"),
             std::string::npos)
       << report;
 

@@ -1,7 +1,11 @@
 // Grouping of end points: in ascending order of objective (ties by start),
 // each end point joins the first optimum whose best point the caller calls
 // the same place, or opens a new one. Since the points come in ascending
-// order, an optimum's objective is that of its first member.
+// order, an optimum's lowest objective is that of its first member. The
+// optimum then keeps the point of its earliest start among those within
+// kTiedObjective of that lowest objective: ends that differ only by the
+// method's tolerance are the same answer, and the earliest (the usual start
+// when it got there) makes the result that of a single start.
 #include "fit/multistart/optima.h"
 
 #include <algorithm>
@@ -38,24 +42,34 @@ std::vector<Optimum> distinct_optima(std::span<const StartOutcome> outcomes,
                                      const SamePlace& same_place,
                                      double floor) {
   std::vector<Optimum> optima;
-  std::vector<const StartOutcome*> best;  // per optimum
+  std::vector<const StartOutcome*> best;  // per optimum: its lowest point
+  std::vector<const StartOutcome*> kept;  // per optimum: the point it keeps
   for (const StartOutcome* o : finished_by_objective(outcomes)) {
     std::size_t home = 0;
     while (home < optima.size() && !same_place(*best[home], *o)) ++home;
     if (home == optima.size()) {
       Optimum fresh;
       fresh.objective = o->objective;
-      fresh.best_start = o->start;
-      fresh.x = o->x;
-      fresh.theta = o->theta;
       optima.push_back(std::move(fresh));
       best.push_back(o);
+      kept.push_back(o);
     }
     optima[home].starts.push_back(o->start);
     optima[home].within += objectives_agree(
         optima[home].objective, o->objective, kSameObjective, floor);
+    if (o->start < kept[home]->start &&
+        objectives_agree(best[home]->objective, o->objective, kTiedObjective,
+                         floor)) {
+      kept[home] = o;
+    }
   }
   if (optima.empty()) return optima;
+  for (std::size_t q = 0; q < optima.size(); ++q) {
+    optima[q].objective = kept[q]->objective;
+    optima[q].best_start = kept[q]->start;
+    optima[q].x = kept[q]->x;
+    optima[q].theta = kept[q]->theta;
+  }
   std::size_t result = 0;
   for (std::size_t q = 0; q < optima.size(); ++q) {
     std::sort(optima[q].starts.begin(), optima[q].starts.end());

@@ -1,12 +1,13 @@
 // The distinct optima that the starts of a multi-start fit reached. The
 // caller decides when two end points are one optimum (same_place: their
 // objectives agree, or the points are close, and no ridge lies between
-// them); an optimum keeps the lowest objective of its starts and that
-// start's point, and counts the starts whose objectives agree with its own
-// to kSameObjective relative. The result is the lowest optimum, except that
-// among optima whose objectives agree with the lowest to kTiedObjective
-// relative (the data cannot tell them apart) it is the one reached from
-// the earliest start.
+// them); an optimum keeps the point and objective of its earliest start
+// among those whose objectives agree with its lowest to kTiedObjective
+// relative (so the usual start's end, when it got there), and counts the
+// starts whose objectives agree with its lowest to kSameObjective relative. The
+// result is the lowest optimum, except that among optima whose objectives agree
+// with the lowest to kTiedObjective relative (the data cannot tell them apart)
+// it is the one reached from the earliest start.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,8 @@ struct StartOutcome {
 };
 
 struct Optimum {
-  double objective = 0.0;   // the lowest of its starts
-  int best_start = 0;       // the start that reached it
+  double objective = 0.0;   // best_start's, within kTiedObjective of the lowest
+  int best_start = 0;       // the start whose end point it keeps
   std::vector<int> starts;  // every start that ended here, ascending
   // Of those, the starts whose objectives agree with `objective` to
   // kSameObjective relative.
