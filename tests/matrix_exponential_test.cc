@@ -41,10 +41,11 @@ Eigen::MatrixXd reference_derivative(const Eigen::MatrixXd& X,
 
 // One 1-norm inside each Padé degree's band of exp and of the pair (exp, L)
 // (the bands differ), then scaling and squaring: exp from both entry points
-// and L against Eigen, for n = 4 (on matrices of fixed size) and n = 6.
+// and L against Eigen, for n = 4 (padded to 4×4), 5 and 6 (padded to
+// 6×6) and 9 (run-time size).
 TEST(MatrixExponentialTest, MatchesEigenInEveryDegreeBand) {
   std::mt19937 rng(7);
-  for (const int n : {4, 6}) {
+  for (const int n : {4, 5, 6, 9}) {
     Eigen::MatrixXd base = random_matrix(n, rng);
     base /= one_norm(base);
     Eigen::MatrixXd E = random_matrix(n, rng);

@@ -243,7 +243,7 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
       EXPECT_EQ(optima[q].starts, c.starts[q]) << c.what << " " << q;
       EXPECT_EQ(optima[q].within, c.within[q]) << c.what << " " << q;
       EXPECT_EQ(optima[q].tied, c.tied[q]) << c.what << " " << q;
-      // The optimum keeps its lowest member's objective and point.
+      // The optimum's objective and point are those of the start it keeps.
       const StartOutcome& best = c.outcomes[optima[q].best_start];
       EXPECT_EQ(optima[q].objective, best.objective) << c.what;
       EXPECT_EQ(optima[q].x, best.x) << c.what;
@@ -253,6 +253,25 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
   EXPECT_EQ(waterfall(mirror.outcomes),
             (std::vector<double>{4.2860090000000, 4.2860090000001,
                                  4.2860090000001, 4.286009000002, 9.5}));
+}
+
+// Within one optimum the end point kept is the earliest start's among those
+// tied to the lowest objective (so a single start's result when start 0 got
+// there), and the lowest's when no earlier one ties.
+TEST(DistinctOptima, KeepsTheEarliestStartTiedToTheLowest) {
+  const std::vector<StartOutcome> outcomes = {
+      outcome(0, 2.0000000001, {1, 1}), outcome(1, 2.0, {1.001, 1}),
+      outcome(2, 7.00001, {5, 5}), outcome(3, 7.0, {5, 5.001})};
+  const std::vector<Optimum> optima = distinct_optima(
+      outcomes,
+      [](const StartOutcome& a, const StartOutcome& b) { return near(a, b); });
+  ASSERT_EQ(optima.size(), 2u);
+  EXPECT_EQ(optima[0].best_start, 0);
+  EXPECT_EQ(optima[0].objective, 2.0000000001);
+  EXPECT_EQ(optima[0].x, (std::vector<double>{1, 1}));
+  EXPECT_EQ(optima[0].starts, (std::vector<int>{0, 1}));
+  EXPECT_EQ(optima[1].best_start, 3);  // 7.00001 is not within 1e-9 of 7
+  EXPECT_EQ(optima[1].objective, 7.0);
 }
 
 // f(x, y) = (x² − 1)² + (y − x/2)² + 0.3·x: two wells near x = ±1, the
@@ -266,7 +285,7 @@ class TwoWells : public StartRunner {
     return a * a + b * b + 0.3 * p[0];
   }
   double objective_at(std::span<const double> x) override { return f(x); }
-  StartOutcome fit_from(std::span<const double> x) override {
+  StartOutcome fit_from(std::span<const double> x, bool) override {
     std::vector<double> p(x.begin(), x.end());
     for (int k = 0; k < 2000; ++k) {
       const double a = p[0] * p[0] - 1, b = p[1] - p[0] / 2;

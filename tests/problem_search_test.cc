@@ -104,6 +104,33 @@ TEST(ProblemSearch, TheophyllineMirrorOptimaUnderTheDefaultStarts) {
   EXPECT_EQ(dir.read("r.txt").find("\nStarts\n"), std::string::npos);
 }
 
+// A drawn start still crawling after 100 iterations is stopped there and
+// counted apart; --max-iter lifts the bound (every start then runs to the
+// run's own limit), and the result does not change.
+TEST(ProblemSearch, DrawnStartsThatCrawlStopAtTheirBound) {
+  ScratchDir dir("infusion");
+  RunResult r = dir.run("problem.yaml --no-pause --report r.txt");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("start 15 of 20: objective "), std::string::npos);
+  EXPECT_NE(r.out.find(" after 100 iterations (not converged: not counted as "
+                       "an optimum)\n"),
+            std::string::npos)
+      << r.out;
+  const std::string report = dir.read("r.txt");
+  EXPECT_NE(report.find("  starts not converged        3   drawn starts "
+                        "still improving after 100 iterations: not counted "
+                        "as optima\n"),
+            std::string::npos)
+      << report;
+  const std::string table = dir.read("problem.parameters.tsv");
+  r = dir.run("problem.yaml --no-pause -q --max-iter 100000");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(dir.read("problem.parameters.tsv"), table);
+  r = dir.run("problem.yaml --no-pause --max-iter 100000 --report r.txt");
+  EXPECT_EQ(r.out.find("not converged"), std::string::npos) << r.out;
+  EXPECT_EQ(dir.read("r.txt").find("starts not converged"), std::string::npos);
+}
+
 // SciPy's least_squares and brentq on the same model
 // (tools/reference/theophylline_profiles.txt).
 TEST(ProblemSearch, TheophyllineProfilesAgreeWithTheReference) {

@@ -242,7 +242,9 @@ TEST(Search, StartsWhereTheModelOverflowsAreRedrawn) {
   const auto s = search(problem, opt);
   int redraws = 0;
   for (const StartOutcome& o : s->results.starts->outcomes) {
-    EXPECT_TRUE(o.finished) << o.start;
+    // From k near 35 (a sum of squares near 1e300) lm takes a few hundred
+    // iterations down: such starts stop at the bound of a drawn start.
+    EXPECT_TRUE(o.finished || (o.capped && o.iterations == 100)) << o.start;
     EXPECT_LT(o.start_x[0], 36.0) << o.start;
     redraws += o.redraws;
   }

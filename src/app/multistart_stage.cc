@@ -33,6 +33,19 @@ namespace {
 // fraction of the data's own sum of squares: they count as equal.
 constexpr double kExactFitFloor = 1e-14;
 
+double data_floor(const FitProblem& problem) {
+  std::vector<double> scratch;
+  const std::vector<double> theta = problem.values();
+  double sum = 0.0;
+  for (const Experiment& e : problem.experiments) {
+    for (const Measurement& m : e.measurements) {
+      const double v = m.value / m.sigma.value(theta, scratch);
+      if (std::isfinite(v)) sum = v * v + sum;
+    }
+  }
+  return kExactFitFloor * sum;
+}
+
 FitSetup worker_setup(RunChoice choice, const FitTask& task,
                       const MonitorSettings& settings) {
   FitSetup s;
@@ -49,20 +62,8 @@ FitSetup worker_setup(RunChoice choice, const FitTask& task,
   s.free = fitted_parameters(choice.method, task.problem);
   s.base = choice.method == Method::kDescent ? task.descent.rules.start
                                              : task.problem.values();
+  s.exact_fit_floor = data_floor(task.problem);
   return s;
-}
-
-double data_floor(const FitProblem& problem) {
-  std::vector<double> scratch;
-  const std::vector<double> theta = problem.values();
-  double sum = 0.0;
-  for (const Experiment& e : problem.experiments) {
-    for (const Measurement& m : e.measurements) {
-      const double v = m.value / m.sigma.value(theta, scratch);
-      if (std::isfinite(v)) sum = v * v + sum;
-    }
-  }
-  return kExactFitFloor * sum;
 }
 
 // End points whose coordinates differ by at most this, relative to their
@@ -116,6 +117,10 @@ void print_start_line(std::ostream& out, const StartOutcome& o,
     out << "not run (interrupted)";
   } else if (o.redraws == kMaxStartDraws) {
     out << "no start with a finite objective in " << kMaxStartDraws << " draws";
+  } else if (o.capped) {
+    out << "objective " << number_text(o.objective) << " after "
+        << count_text(o.iterations, "iteration", "iterations")
+        << " (not converged: not counted as an optimum)";
   } else if (!o.finished) {
     out << "no finite objective at its end"
         << (o.ending.empty() ? "" : " (" + o.ending + ")");
@@ -246,7 +251,7 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
   std::vector<StartOutcome> outcomes =
       run_all_starts(opt, choice, task.problem, setup,
                      base.coordinates(setup.base), settings.quiet, out);
-  const double floor = data_floor(task.problem);
+  const double floor = setup.exact_fit_floor;
   std::vector<Optimum> optima = distinct_optima(
       outcomes,
       [&](const StartOutcome& a, const StartOutcome& b) {

@@ -26,6 +26,9 @@ struct FitSetup {
   std::vector<int> free;
   // θ of the usual start: the value of every parameter outside `free`.
   std::vector<double> base;
+  // An objective at or below this is at the optimum of exact data, as far
+  // as rounding goes: a fit stopped there by an iteration bound converged.
+  double exact_fit_floor = 0.0;
 };
 
 // θ: `base` with the free parameters at coordinates x (unscaled); a

@@ -49,11 +49,12 @@ void row(std::ostream& out, const std::vector<std::string>& cells,
 
 void start_counts(std::ostream& out, const StartsReport& r) {
   const auto starts = static_cast<std::int64_t>(r.outcomes.size());
-  int redraws = 0, unfinished = 0, skipped = 0;
+  int redraws = 0, unfinished = 0, skipped = 0, capped = 0;
   for (const StartOutcome& o : r.outcomes) {
     redraws += o.redraws;
     skipped += o.skipped;
-    unfinished += !o.finished && !o.skipped;
+    capped += o.capped;
+    unfinished += !o.finished && !o.skipped && !o.capped;
   }
   line(out, "starts", std::to_string(starts),
        starts == 1 ? "the usual start"
@@ -69,6 +70,12 @@ void start_counts(std::ostream& out, const StartsReport& r) {
     line(out, "starts without a result", std::to_string(unfinished),
          "no finite start in " + std::to_string(kMaxStartDraws) +
              " draws, or the fit did not end at a finite objective");
+  }
+  if (capped > 0) {
+    line(out, "starts not converged", std::to_string(capped),
+         "drawn starts still improving after " +
+             std::to_string(kDrawnStartIterations) +
+             " iterations: not counted as optima");
   }
   if (skipped > 0) {
     line(out, "starts not run", std::to_string(skipped),

@@ -43,9 +43,13 @@ double MethodStartRunner::objective_at(std::span<const double> x) {
   return objective_->stop_requested() ? std::nan("") : s;
 }
 
-StartOutcome MethodStartRunner::fit_from(std::span<const double> x) {
+StartOutcome MethodStartRunner::fit_from(std::span<const double> x,
+                                         bool drawn) {
   MonitorSettings settings = setup_.settings;
   settings.quiet = !verbose_;
+  const bool bounded =
+      drawn && setup_.method != Method::kDescent && settings.max_iter == 0;
+  if (bounded) settings.max_iter = kDrawnStartIterations;
   std::ostringstream log;
   Monitor monitor(settings, log, setup_.base.size());
   const Summary summary =
@@ -60,6 +64,14 @@ StartOutcome MethodStartRunner::fit_from(std::span<const double> x) {
                summary.termination != Termination::kInterrupted;
   o.iterations = summary.iterations;
   o.ending = ending_words(summary.termination);
+  if (bounded && summary.termination == Termination::kIterationLimit) {
+    if (o.objective <= setup_.exact_fit_floor) {
+      o.ending = "";
+    } else {
+      o.capped = true;
+      o.finished = false;
+    }
+  }
   o.log = log.str();
   return o;
 }

@@ -20,8 +20,12 @@ class MethodStartRunner : public StartRunner {
   double objective_at(std::span<const double> x) override;
   // Objective and end point are those of the fit's result θ (its best, or
   // the one that reached the tolerance); `ending` names a stop other than
-  // the method's convergence.
-  StartOutcome fit_from(std::span<const double> x) override;
+  // the method's convergence. A drawn start of lm or lbfgsb runs at most
+  // kDrawnStartIterations iterations unless the run sets its own limit
+  // (--max-iter, then for every start); one stopped by that bound is
+  // `capped`, not finished, unless its objective is down to the exact fit
+  // floor of the setup.
+  StartOutcome fit_from(std::span<const double> x, bool drawn) override;
 
  private:
   const FitSetup& setup_;

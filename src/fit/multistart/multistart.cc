@@ -19,7 +19,7 @@ StartOutcome run_one(int start, std::span<const double> first,
                      const StartSampler& sampler, StartRunner& runner,
                      std::vector<double>& x) {
   if (start == 0) {
-    StartOutcome o = runner.fit_from(first);
+    StartOutcome o = runner.fit_from(first, false);
     o.start = 0;
     o.start_x.assign(first.begin(), first.end());
     return o;
@@ -30,7 +30,7 @@ StartOutcome run_one(int start, std::span<const double> first,
     if (std::isfinite(runner.objective_at(x))) break;
   }
   StartOutcome o;
-  if (draw < kMaxStartDraws) o = runner.fit_from(x);
+  if (draw < kMaxStartDraws) o = runner.fit_from(x, true);
   o.start = start;
   o.redraws = draw;
   o.start_x = x;

@@ -27,8 +27,9 @@ class StartRunner {
   // The objective at coordinates x (not finite where the model is not).
   virtual double objective_at(std::span<const double> x) = 0;
   // The local fit from x: finished, objective, end point and iterations;
-  // the caller fills in the start number and the re-draws.
-  virtual StartOutcome fit_from(std::span<const double> x) = 0;
+  // the caller fills in the start number and the re-draws. `drawn`: x is a
+  // drawn start, not the usual one (a runner may bound its work).
+  virtual StartOutcome fit_from(std::span<const double> x, bool drawn) = 0;
 };
 
 struct MultiStartSettings {

@@ -22,6 +22,14 @@ namespace identify {
 inline constexpr double kSameObjective = 1e-6;
 inline constexpr double kTiedObjective = 1e-9;
 
+// Iterations of lm or lbfgsb from a drawn start. Such a fit converges in
+// tens of iterations where it converges well; one still crawling along a
+// flat valley after this many can cost more than all the others together
+// (thousands of iterations). Its end is reported, not counted as an
+// optimum. The usual start and the descent are not bounded, nor is any
+// start of a run that sets its own iteration limit.
+inline constexpr std::int64_t kDrawnStartIterations = 100;
+
 // What one start of a multi-start fit ended with.
 struct StartOutcome {
   int start = 0;  // 0-based; start 0 is the usual start
@@ -35,8 +43,11 @@ struct StartOutcome {
   std::int64_t iterations = 0;
   int redraws = 0;       // draws rejected because the objective was not finite
   bool skipped = false;  // not run: the run was interrupted first
-  std::string ending;    // how the fit ended, if not at an optimum
-  std::string log;       // the fit's progress lines, when they are kept
+  // A drawn start stopped at kDrawnStartIterations before converging: its
+  // end is no optimum (finished is false), only a place on the way to one.
+  bool capped = false;
+  std::string ending;  // how the fit ended, if not at an optimum
+  std::string log;     // the fit's progress lines, when they are kept
 };
 
 struct Optimum {

@@ -318,22 +318,41 @@ void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
   result.diagonal().array() += 1.0;
 }
 
-MatrixExponential::MatrixExponential(int n)
-    : n_(n), general_(n), padded_(n >= 1 && n <= 4), small_(4) {
-  x4_.setZero();
-  e4_.setZero();
+template <int Size>
+MatrixExponential::Padded<Size>::Padded() : pade(Size) {
+  x.setZero();
+  e.setZero();
 }
+
+template <int Size>
+void MatrixExponential::Padded<Size>::exponential(const Eigen::MatrixXd& X,
+                                                  Eigen::MatrixXd& out) {
+  const Eigen::Index n = X.rows();
+  x.topLeftCorner(n, n) = X;
+  pade.exponential(x, result);
+  out = result.topLeftCorner(n, n);
+}
+
+template <int Size>
+void MatrixExponential::Padded<Size>::exponential_with_derivative(
+    const Eigen::MatrixXd& X, const Eigen::MatrixXd& E, Eigen::MatrixXd& out,
+    Eigen::MatrixXd& out_derivative) {
+  const Eigen::Index n = X.rows();
+  x.topLeftCorner(n, n) = X;
+  e.topLeftCorner(n, n) = E;
+  pade.exponential_with_derivative(x, e, result, derivative);
+  out = result.topLeftCorner(n, n);
+  out_derivative = derivative.topLeftCorner(n, n);
+}
+
+MatrixExponential::MatrixExponential(int n) : n_(n), general_(n) {}
 
 void MatrixExponential::compute(const Eigen::MatrixXd& X,
                                 Eigen::MatrixXd& result) {
   if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
   if (n_ == 0) return;
-  if (padded_) {
-    x4_.topLeftCorner(n_, n_) = X;
-    small_.exponential(x4_, result4_);
-    result = result4_.topLeftCorner(n_, n_);
-    return;
-  }
+  if (n_ <= 4) return small_.exponential(X, result);
+  if (n_ <= 6) return medium_.exponential(X, result);
   general_.exponential(X, result);
 }
 
@@ -346,13 +365,11 @@ void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
     derivative.resize(n_, n_);
   }
   if (n_ == 0) return;
-  if (padded_) {
-    x4_.topLeftCorner(n_, n_) = X;
-    e4_.topLeftCorner(n_, n_) = E;
-    small_.exponential_with_derivative(x4_, e4_, result4_, derivative4_);
-    result = result4_.topLeftCorner(n_, n_);
-    derivative = derivative4_.topLeftCorner(n_, n_);
-    return;
+  if (n_ <= 4) {
+    return small_.exponential_with_derivative(X, E, result, derivative);
+  }
+  if (n_ <= 6) {
+    return medium_.exponential_with_derivative(X, E, result, derivative);
   }
   general_.exponential_with_derivative(X, E, result, derivative);
 }

@@ -32,8 +32,9 @@ namespace identify {
 // exp(X), and L(X, E) with it, of square matrices by scaling and squaring
 // with a diagonal Padé approximant of degree 3, 5, 7, 9 or 13 chosen from
 // the 1-norm of X. The work matrices are kept: repeated calls at one size
-// allocate nothing. Sizes up to 4 (compartment models with an input or
-// two) run on matrices of fixed size, about twice as fast.
+// allocate nothing. Sizes up to 6 (compartment models with an input or
+// two, small reaction networks) run on matrices of fixed size, about twice
+// as fast.
 class MatrixExponential {
  public:
   // Work matrices for n×n arguments (n >= 0).
@@ -88,18 +89,29 @@ class MatrixExponential {
     Matrix scaled_e_, m2_, m4_, m6_, w1_, z1_, lw_, lu_d_, lv_;
     Eigen::PartialPivLU<Matrix> lu_;
   };
-  using Matrix4 = Eigen::Matrix<double, 4, 4>;
+  // The same steps on X in the top left corner of a Size×Size matrix of
+  // fixed size, zero elsewhere. Its exponential is exp(X) beside I, its
+  // Fréchet derivative L(X, E) beside zeros, and every added term from the
+  // padding is an exact zero; the products of fixed size cost a fraction of
+  // those of run-time size.
+  template <int Size>
+  struct Padded {
+    using Matrix = Eigen::Matrix<double, Size, Size>;
+    Padded();
+    void exponential(const Eigen::MatrixXd& X, Eigen::MatrixXd& result);
+    void exponential_with_derivative(const Eigen::MatrixXd& X,
+                                     const Eigen::MatrixXd& E,
+                                     Eigen::MatrixXd& result,
+                                     Eigen::MatrixXd& derivative);
+    Pade<Matrix> pade;
+    Matrix x, e, result, derivative;
+  };
 
   int n_;
   Pade<Eigen::MatrixXd> general_;
-  // For 1 <= n <= 4: the same steps on X in the
-  // top left corner of a 4×4 matrix of fixed size, zero elsewhere. Its
-  // exponential is exp(X) beside I, its Fréchet derivative L(X, E) beside
-  // zeros, and every added term from the padding is an exact zero; the
-  // products of fixed size cost a fraction of those of run-time size.
-  bool padded_;
-  Pade<Matrix4> small_;
-  Matrix4 x4_, e4_, result4_, derivative4_;
+  // Padded steps for 1 <= n <= 4 and for 5 <= n <= 6.
+  Padded<4> small_;
+  Padded<6> medium_;
 };
 
 }  // namespace identify
