@@ -17,6 +17,8 @@
 namespace identify {
 namespace {
 
+using testing::svg_text;
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -44,18 +46,6 @@ PlotData fit_data() {
     d.norms.push_back(10.0 * std::exp(-0.03 * i));
   }
   return d;
-}
-
-// The text of an SVG file's labels: PLplot writes each character as an
-// entity (&#x41;).
-std::string svg_text(const std::string& svg) {
-  std::string text;
-  static const std::regex entity("&#x([0-9A-Fa-f]+);");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), entity);
-       it != std::sregex_iterator(); ++it) {
-    text += static_cast<char>(std::stoi((*it)[1].str(), nullptr, 16));
-  }
-  return text;
 }
 
 // The plain names are drawn in their formats below; these are the names

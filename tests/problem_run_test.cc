@@ -60,17 +60,6 @@ std::map<std::string, double> column_of(const std::vector<Row>& rows,
   return values;
 }
 
-// The labels of an SVG file: PLplot writes each character as an entity.
-std::string svg_text(const std::string& svg) {
-  std::string text;
-  static const std::regex entity("&#x([0-9A-Fa-f]+);");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), entity);
-       it != std::sregex_iterator(); ++it) {
-    text += static_cast<char>(std::stoi((*it)[1].str(), nullptr, 16));
-  }
-  return text;
-}
-
 // The sum of squared weighted residuals of a fit table.
 double chi_square(const std::string& fit_table) {
   double sum = 0.0;

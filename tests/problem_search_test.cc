@@ -49,17 +49,6 @@ std::string cell(const std::string& table, const std::string& name,
   return "";
 }
 
-// The labels of an SVG file: PLplot writes each character as an entity.
-std::string svg_text(const std::string& svg) {
-  std::string text;
-  static const std::regex entity("&#x([0-9A-Fa-f]+);");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), entity);
-       it != std::sregex_iterator(); ++it) {
-    text += static_cast<char>(std::stoi((*it)[1].str(), nullptr, 16));
-  }
-  return text;
-}
-
 // Wall times and the thread count, which differ from run to run.
 std::string mask_run(const std::string& text) {
   std::string masked =

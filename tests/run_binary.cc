@@ -225,4 +225,14 @@ std::string with_file_size_limit(std::size_t bytes,
   return result;
 }
 
+std::string svg_text(const std::string& svg) {
+  std::string text;
+  static const std::regex entity("&#x([0-9A-Fa-f]+);");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), entity);
+       it != std::sregex_iterator(); ++it) {
+    text += static_cast<char>(std::stoi((*it)[1].str(), nullptr, 16));
+  }
+  return text;
+}
+
 }  // namespace identify::testing

@@ -87,4 +87,8 @@ std::string with_file_size_limit(std::size_t bytes,
 // The console text with the elapsed seconds of the time line replaced by *.
 std::string mask_time(const std::string& console);
 
+// The text of an SVG file's labels: PLplot writes each character as an
+// entity (&#x41;).
+std::string svg_text(const std::string& svg);
+
 }  // namespace identify::testing

@@ -4,7 +4,10 @@
 // it) with no descent set-up.
 #pragma once
 
+#include "app/options.h"
+#include "fit/fit_setup.h"
 #include "fit/method.h"
+#include "fit/monitor.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -14,5 +17,14 @@ struct FitTask {
   const FitProblem& problem;
   const DescentSetup& descent;
 };
+
+// What the worker threads of a stage need to fit `task` by `method` on
+// models of choice.model: the run's stops without its console, history or
+// trace (a worker's fit is not the run's), the parameters `method` fits,
+// and the values of the others at the usual start (the descent's start
+// for the descent, the parameters' values otherwise). `task` must outlive
+// the setup.
+FitSetup worker_setup(RunChoice choice, Method method, const FitTask& task,
+                      const MonitorSettings& settings);
 
 }  // namespace identify

@@ -46,26 +46,6 @@ double data_floor(const FitProblem& problem) {
   return kExactFitFloor * sum;
 }
 
-FitSetup worker_setup(RunChoice choice, const FitTask& task,
-                      const MonitorSettings& settings) {
-  FitSetup s;
-  s.problem = &task.problem;
-  s.method = choice.method;
-  s.descent = task.descent;
-  s.settings = settings;
-  s.settings.quiet = true;
-  s.settings.history = nullptr;
-  s.settings.trace = nullptr;
-  s.make_model = [&task, choice] {
-    return make_model(choice.model, task.problem);
-  };
-  s.free = fitted_parameters(choice.method, task.problem);
-  s.base = choice.method == Method::kDescent ? task.descent.rules.start
-                                             : task.problem.values();
-  s.exact_fit_floor = data_floor(task.problem);
-  return s;
-}
-
 // End points whose coordinates differ by at most this, relative to their
 // size (at least 1), are near: a model whose derivatives are not exact (the
 // grid model) leaves its fits this close to each other but with objectives
@@ -246,7 +226,8 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
                  out);
   }
   const auto started = std::chrono::steady_clock::now();
-  const FitSetup setup = worker_setup(choice, task, settings);
+  FitSetup setup = worker_setup(choice, choice.method, task, settings);
+  setup.exact_fit_floor = data_floor(task.problem);
   Objective base(task.problem, model, setup.free, setup.base);
   std::vector<StartOutcome> outcomes =
       run_all_starts(opt, choice, task.problem, setup,

@@ -154,25 +154,6 @@ Summary restart_fit(const FitSetup& setup, const FitTask& task, Model& model,
   return summary;
 }
 
-// The setup of the workers' re-fits: the profile method on the parameters
-// it fits, quietly, without history or trace, each on a model of its own.
-FitSetup profile_setup(RunChoice choice, const FitTask& task,
-                       const MonitorSettings& settings) {
-  FitSetup setup;
-  setup.problem = &task.problem;
-  setup.method = profile_method(choice);
-  setup.descent = task.descent;
-  setup.settings = settings;
-  setup.settings.quiet = true;
-  setup.settings.history = nullptr;
-  setup.settings.trace = nullptr;
-  setup.make_model = [&task, choice] {
-    return make_model(choice.model, task.problem);
-  };
-  setup.free = fitted_parameters(setup.method, task.problem);
-  return setup;
-}
-
 void print_profiles(const FitProblem& problem, const FitSetup& setup,
                     const ProfileRun& run, std::ostream& out) {
   for (const ParameterProfile& p : run.profiles) {
@@ -229,7 +210,7 @@ void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
                     Summary& summary, SearchResults& results, std::ostream& out,
                     std::ostream& err) {
   const FitProblem& problem = task.problem;
-  FitSetup setup = profile_setup(choice, task, settings);
+  FitSetup setup = worker_setup(choice, profile_method(choice), task, settings);
   const std::vector<int> js = profiled(opt, problem, setup.free);
   for (int restarts = 0;; ++restarts) {
     setup.base = summary.theta;
