@@ -87,20 +87,22 @@ void append_marks(Panel& p, const std::vector<double>& x,
   }
 }
 
-// Whole decades at the ends of a log axis over the exponents `yr`, each
-// labelled while there are at most six, else every second, fifth, tenth...
-void decade_range(const Range& yr, Panel& p) {
+// A log axis over the exponents `yr` (log10 of the data): whole decades at
+// its ends, and at most about six labelled ones, a step of 1, 2 or 5 times
+// a power of ten decades, so the labels never crowd.
+void decade_axis(const Range& yr, Panel& p) {
   p.y_min = std::floor(yr.lo);
   p.y_max = std::ceil(yr.hi);
   if (p.y_max <= p.y_min) p.y_max = p.y_min + 1.0;
-  p.y_tick = 1.0;
   const double wanted = (p.y_max - p.y_min) / 6.0;
+  p.y_tick = 1.0;
   for (double scale = 1.0; p.y_tick < wanted; scale *= 10.0) {
     for (const double m : {1.0, 2.0, 5.0}) {
       p.y_tick = m * scale;
       if (p.y_tick >= wanted) break;
     }
   }
+  // The axis ends on labelled decades.
   p.y_min = std::floor(p.y_min / p.y_tick) * p.y_tick;
   p.y_max = std::ceil(p.y_max / p.y_tick) * p.y_tick;
 }
@@ -127,7 +129,7 @@ void to_log_y(Panel& p) {
     p.note = "no values above 0 for a logarithmic axis";
     return;
   }
-  decade_range(yr, p);
+  decade_axis(yr, p);
 }
 
 // The model of one observable in one experiment as a line, its
@@ -194,26 +196,6 @@ Panel component_panel(const PlotData& data, const PlotData::Panel& source) {
   axis_range(xr, 0.02, p.x_min, p.x_max);
   axis_range(yr, 0.06, p.y_min, p.y_max);
   return p;
-}
-
-// A log axis over the exponents `yr` (log10 of the data): whole decades at
-// its ends, and at most about six labelled ones, a step of 1, 2 or 5 times
-// a power of ten decades, so the labels never crowd.
-void decade_axis(const Range& yr, Panel& p) {
-  p.y_min = std::floor(yr.lo);
-  p.y_max = std::ceil(yr.hi);
-  if (p.y_max <= p.y_min) p.y_max = p.y_min + 1.0;
-  const double wanted = (p.y_max - p.y_min) / 6.0;
-  p.y_tick = 1.0;
-  for (double scale = 1.0; p.y_tick < wanted; scale *= 10.0) {
-    for (const double m : {1.0, 2.0, 5.0}) {
-      p.y_tick = m * scale;
-      if (p.y_tick >= wanted) break;
-    }
-  }
-  // The axis ends on labelled decades.
-  p.y_min = std::floor(p.y_min / p.y_tick) * p.y_tick;
-  p.y_max = std::ceil(p.y_max / p.y_tick) * p.y_tick;
 }
 
 Panel norm_panel(const PlotData& data) {
