@@ -129,6 +129,21 @@ TEST(EndToEnd, EachEndHasItsVerdictAndExitCode) {
   }
 }
 
+// dim 0 is a valid if empty system: nothing to fit, an empty result. The
+// sanitizer build checks that no empty buffer reaches a copy as a null
+// pointer on the way.
+TEST(EndToEnd, ASystemOfNoComponentsEndsWithAnEmptyResult) {
+  ScratchDir dir;
+  dir.write("input.txt", "1e-4\n5\n0.02\n0\n0\n0\n");
+  dir.write("input_data.txt", "0 0\n");
+  for (const char* args : {"--max-iter 2", "--method lm", "--model exact"}) {
+    const RunResult r = dir.run(std::string(args) + " --no-pause -q");
+    EXPECT_EQ(r.exit_code, 0) << args << r.err;
+    EXPECT_EQ(r.err, "") << args;
+    EXPECT_EQ(dir.read("output.txt"), "") << args;
+  }
+}
+
 TEST(EndToEnd, InterruptFinishesTheIterationAndWritesTheBestMatrix) {
   const int null_fd = open("/dev/null", O_RDONLY);
   for (const auto& [sig, code] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {

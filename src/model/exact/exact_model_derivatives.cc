@@ -184,7 +184,6 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
                                   int end, const Evaluation& at, Table& J) {
   const int m = p.system.size();
   const SampleSchedule& sch = p.schedule;
-  const std::size_t bytes = sizeof(double) * parameters_;
   const Eigen::Map<const Eigen::VectorXd> ze(
       at.cache.data() + p.cache_offset + e * m, m);
   for (int i = begin; i < end; ++i) {
@@ -204,7 +203,7 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
           jacobian_row(p, ws, e, p.offset[i], o, ze, x,
                        std::span<double>(row, parameters_));
         } else {
-          std::memcpy(row, first, bytes);
+          std::copy_n(first, parameters_, row);
         }
       }
     }

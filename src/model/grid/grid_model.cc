@@ -120,7 +120,8 @@ GridModel::GridModel(const FitProblem& problem, Kernels kernels)
 }
 
 void GridModel::load_matrix(std::span<const double> theta) {
-  std::memcpy(A_.data(), constant_matrix_.data(), A_.size() * sizeof(double));
+  // copy_n, not memcpy: the buffers of an empty system may be null.
+  std::copy_n(constant_matrix_.data(), A_.size(), A_.data());
   for (const auto& [q, k] : entry_parameter_) A_.data()[q] = theta[k];
 }
 
@@ -135,8 +136,11 @@ void GridModel::sweep_forward(Trajectory& X) {
 
 void GridModel::ensure_forward(std::span<const double> theta) {
   load_matrix(theta);
-  if (has_x_ && std::memcmp(theta.data(), theta_of_x_.data(),
-                            theta_of_x_.size() * sizeof(double)) == 0) {
+  // Same bits, not ==: a −0 for a 0 may change the sweep's bits. An empty
+  // θ has no buffer to compare.
+  if (has_x_ && (theta_of_x_.empty() ||
+                 std::memcmp(theta.data(), theta_of_x_.data(),
+                             theta_of_x_.size() * sizeof(double)) == 0)) {
     return;
   }
   sweep_forward(X_);
