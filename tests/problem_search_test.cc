@@ -94,8 +94,8 @@ TEST(ProblemSearch, TheophyllineMirrorOptimaUnderTheDefaultStarts) {
 }
 
 // A drawn start still crawling after 100 iterations is stopped there and
-// counted apart; --max-iter lifts the bound (every start then runs to the
-// run's own limit), and the result does not change.
+// counted apart; --max-iter takes the bound's place (every start then runs
+// to the run's own limit), and the result does not change.
 TEST(ProblemSearch, DrawnStartsThatCrawlStopAtTheirBound) {
   ScratchDir dir("infusion");
   RunResult r = dir.run("problem.yaml --no-pause --report r.txt");
@@ -112,10 +112,17 @@ TEST(ProblemSearch, DrawnStartsThatCrawlStopAtTheirBound) {
             std::string::npos)
       << report;
   const std::string table = dir.read("problem.parameters.tsv");
-  r = dir.run("problem.yaml --no-pause -q --max-iter 100000");
+  r = dir.run("problem.yaml --no-pause --max-iter 1000 --report r.txt");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(dir.read("problem.parameters.tsv"), table);
-  r = dir.run("problem.yaml --no-pause --max-iter 100000 --report r.txt");
+  EXPECT_NE(r.out.find("start 18 of 20: objective 14.324 after 809 "
+                       "iterations\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("start 15 of 20: objective 68873.6 after 1000 "
+                       "iterations (iteration limit)\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_EQ(r.out.find("not converged"), std::string::npos) << r.out;
   EXPECT_EQ(dir.read("r.txt").find("starts not converged"), std::string::npos);
 }
