@@ -125,6 +125,12 @@ bool searches(const Options& opt, RunChoice choice) {
   return choice.starts > 1 || opt.profile || !opt.profiles.empty();
 }
 
+bool one_after_another(std::size_t fits, const Options& opt, RunChoice choice,
+                       int threads) {
+  return fits > 1 && searches(opt, choice) &&
+         fits < static_cast<std::size_t>(threads);
+}
+
 void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
               RunChoice choice, const MonitorSettings& settings,
               bool keep_trace, int threads, std::ostream& out,
@@ -135,17 +141,19 @@ void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
   }
   // The libraries' logging is set once, before any thread starts.
   silence_library_logging();
-  if (searches(opt, choice)) {
+  if (one_after_another(fits.size(), opt, choice, threads)) {
     for (ProblemFit& fit : fits)
       run_kept(fit, opt, choice, settings, keep_trace);
     return;
   }
+  Options one_thread = opt;
+  one_thread.threads = 1;
   std::vector<std::exception_ptr> errors(fits.size());
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     for (std::size_t f; (f = next.fetch_add(1)) < fits.size();) {
       try {
-        run_kept(fits[f], opt, choice, settings, keep_trace);
+        run_kept(fits[f], one_thread, choice, settings, keep_trace);
       } catch (...) {
         errors[f] = std::current_exception();
       }

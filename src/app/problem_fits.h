@@ -2,11 +2,11 @@
 // --separately one fit per experiment, each on the problem of that
 // experiment alone, so that every experiment has its own copy of every
 // parameter. Each fit goes through the run's fit stages (one start or
-// several, then the profiles asked for). Fits of one start without
-// profiles run in parallel, one experiment per thread; fits that search
-// run one after another, each with the worker threads for its starts and
-// profiles. Either way the results do not depend on how many threads
-// there are.
+// several, then the profiles asked for). The fits run in parallel, one
+// experiment per thread, each with its starts and profiles on that thread;
+// only fewer experiments than threads that search run one after another,
+// each with all the worker threads for its starts and profiles. Either way
+// the results do not depend on how many threads there are.
 #pragma once
 
 #include <iosfwd>
@@ -60,13 +60,21 @@ std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
 // Whether the fits of a run search: several starts, or profiles.
 bool searches(const Options& opt, RunChoice choice);
 
+// Whether `fits` fits that search run one after another, each with
+// `threads` worker threads for its starts and profiles: when there are
+// fewer fits than threads. Otherwise (and always for fits that do not
+// search) the fits run in parallel, one per thread, each searching on its
+// own thread.
+bool one_after_another(std::size_t fits, const Options& opt, RunChoice choice,
+                       int threads);
+
 // Fits every fit by the method and starts of `choice` under `settings`
 // (fit_with_starts), then profiles it if `opt` asks (profile_result), each
 // keeping its norms in its own trace when `keep_trace` (for the plot). A
 // single fit writes its progress lines and --history as it goes to `out`
 // and its messages to `err`; several keep theirs in `console` and
-// `messages`, and run on min(fits, threads) threads when they do not
-// search, one after another when they do. An exception thrown by a fit
+// `messages`, and run one after another or on min(fits, threads) threads
+// as one_after_another says. An exception thrown by a fit
 // (out of memory) is thrown here after every thread has ended.
 void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
               RunChoice choice, const MonitorSettings& settings,

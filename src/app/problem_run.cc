@@ -162,7 +162,7 @@ int run_problem_file(const Options& opt,
   info.loaded = &loaded;
   info.choice = choice;
   info.threads = threads;
-  info.one_after_another = fits.size() > 1 && searches(opt, choice);
+  info.one_after_another = one_after_another(fits.size(), opt, choice, threads);
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();
