@@ -19,6 +19,8 @@
 namespace identify {
 namespace {
 
+using testing::parameter;
+
 std::unique_ptr<Model> make_exact(const FitProblem& problem) {
   return std::make_unique<ExactModel>(problem);
 }
@@ -87,10 +89,7 @@ FitProblem reference_problem() {
                                                    {"Q", 1.1},
                                                    {"V2", 15.0},
                                                    {"tlag", 0.37}}) {
-    Parameter p;
-    p.name = name;
-    p.value = value;
-    b.add_parameter(p);
+    b.add_parameter(parameter(name, value));
   }
   b.set_entry("gut", "gut", "-ka");
   b.set_entry("central", "gut", "ka");
@@ -147,10 +146,7 @@ FitProblem absorption(
                                                    {"amt", 4.0},
                                                    {"tlag", 0.1},
                                                    {"dur", 0.5}}) {
-    Parameter p;
-    p.name = name;
-    p.value = value;
-    b.add_parameter(p);
+    b.add_parameter(parameter(name, value));
   }
   b.set_entry("gut", "gut", "-ka");
   b.set_entry("central", "gut", "ka");

@@ -21,6 +21,8 @@
 namespace identify {
 namespace {
 
+using testing::parameter;
+
 std::unique_ptr<Model> make_exact(const FitProblem& problem) {
   return std::make_unique<ExactModel>(problem);
 }
@@ -64,10 +66,7 @@ FitProblem stiff_problem() {
                                                    {"rate", -0.5},
                                                    {"x10", 5.0},
                                                    {"x20", 0.5}}) {
-    Parameter p;
-    p.name = name;
-    p.value = value;
-    b.add_parameter(p);
+    b.add_parameter(parameter(name, value));
   }
   b.set_entry("gut", "gut", "-ka");
   b.set_entry("central", "gut", "ka");

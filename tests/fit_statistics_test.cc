@@ -20,6 +20,8 @@
 namespace identify {
 namespace {
 
+using testing::parameter;
+
 using testing::bound_entry;
 using testing::fix_entry;
 using testing::legacy_fit;
@@ -231,13 +233,7 @@ TEST(FitStatistics, LogScaledParametersGetErrorsInTheirOwnUnits) {
   const auto posed = [](Scale scale) {
     ProblemBuilder b({"x"});
     for (const auto& [name, value] : {std::pair("A", 2.0), {"k", 0.3}}) {
-      Parameter p;
-      p.name = name;
-      p.value = value;
-      p.lower = 1e-3;
-      p.upper = 100.0;
-      p.scale = scale;
-      b.add_parameter(p);
+      b.add_parameter(parameter(name, value, 1e-3, 100.0, scale));
     }
     b.set_entry("x", "x", "-k");
     b.add_observable("y", {{"x", "1"}}, "0", "0.5");
@@ -279,12 +275,8 @@ TEST(FitStatistics, GivenSigmaIsTakenAsKnownAndIntervalsStopAtBounds) {
   const auto posed = [](const char* sigma, int n, double upper) {
     ProblemBuilder b({"x"});
     for (const auto& [name, value] : {std::pair("A", 2.0), {"k", 0.3}}) {
-      Parameter p;
-      p.name = name;
-      p.value = value;
-      p.lower = 0.0;
-      p.upper = p.name == "k" ? upper : 100.0;
-      b.add_parameter(p);
+      b.add_parameter(parameter(name, value, 0.0,
+                                std::string(name) == "k" ? upper : 100.0));
     }
     b.set_entry("x", "x", "-k");
     b.add_observable("y", {{"x", "1"}}, "0", sigma);

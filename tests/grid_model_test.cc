@@ -18,6 +18,8 @@
 namespace identify {
 namespace {
 
+using testing::parameter;
+
 using testing::kLayouts;
 using testing::Layout;
 using testing::RandomCase;
@@ -137,10 +139,7 @@ TEST(GridModel, KeepsTheModelContractWithinTheGridsAccuracy) {
     // them.
     ProblemBuilder b({"x", "y"});
     for (const auto& [name, value] : {std::pair("k", 0.4), {"d", -0.7}}) {
-      Parameter p;
-      p.name = name;
-      p.value = value;
-      b.add_parameter(p);
+      b.add_parameter(parameter(name, value));
     }
     b.set_entry("x", "y", "k");
     b.set_entry("y", "x", "k");

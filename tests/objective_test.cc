@@ -21,6 +21,8 @@
 namespace identify {
 namespace {
 
+using testing::parameter;
+
 // y(t) = A·exp(−k·t) + c with θ = (A, k, c, s): analytic derivatives.
 class DecayModel : public Model {
  public:
@@ -58,24 +60,13 @@ class DecayModel : public Model {
   std::vector<double> times_;
 };
 
-Parameter param(const char* name, double value, double lower, double upper,
-                Scale scale) {
-  Parameter p;
-  p.name = name;
-  p.value = value;
-  p.lower = lower;
-  p.upper = upper;
-  p.scale = scale;
-  return p;
-}
-
 struct Case {
   Case() {
     ProblemBuilder b({"x"});
-    b.add_parameter(param("A", 3.0, 0.1, 100.0, Scale::kLog10));
-    b.add_parameter(param("k", 0.4, 0.0, INFINITY, Scale::kLog));
-    b.add_parameter(param("c", 0.2, -INFINITY, INFINITY, Scale::kLin));
-    b.add_parameter(param("s", 0.3, 0.01, 10.0, Scale::kLin));
+    b.add_parameter(parameter("A", 3.0, 0.1, 100.0, Scale::kLog10));
+    b.add_parameter(parameter("k", 0.4, 0.0, INFINITY, Scale::kLog));
+    b.add_parameter(parameter("c", 0.2, -INFINITY, INFINITY, Scale::kLin));
+    b.add_parameter(parameter("s", 0.3, 0.01, 10.0, Scale::kLin));
     b.add_observable("y", {{"x", "1"}}, "0", "s * 2");
     b.add_experiment("e");
     const double t[] = {0.0, 0.5, 1.0, 2.0, 4.0, 7.0};
@@ -173,7 +164,7 @@ TEST(Objective, BoundsBaseValuesAndReuseOfTheLastEvaluation) {
 TEST(Objective, UnitSigmaGivesThePlainSumOfSquaresToTheLastBit) {
   ProblemBuilder b({"x"});
   for (const char* name : {"A", "k", "c", "s"}) {
-    b.add_parameter(param(name, 0.7, -INFINITY, INFINITY, Scale::kLin));
+    b.add_parameter(parameter(name, 0.7, -INFINITY, INFINITY, Scale::kLin));
   }
   b.add_observable("y", {{"x", "1"}});
   b.add_experiment("e");

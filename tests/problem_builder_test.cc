@@ -7,25 +7,18 @@
 #include <cmath>
 #include <functional>
 
+#include "test_problems.h"
+
 namespace identify {
 namespace {
 
-Parameter param(const std::string& name, double value, double lower = -INFINITY,
-                double upper = INFINITY, Scale scale = Scale::kLin) {
-  Parameter p;
-  p.name = name;
-  p.value = value;
-  p.lower = lower;
-  p.upper = upper;
-  p.scale = scale;
-  return p;
-}
+using testing::parameter;
 
 // Two states, parameters ka and ke, one observable, one experiment.
 ProblemBuilder base() {
   ProblemBuilder b({"gut", "central"});
-  b.add_parameter(param("ka", 1.0, 0.01, 20.0, Scale::kLog10));
-  b.add_parameter(param("ke", 0.1));
+  b.add_parameter(parameter("ka", 1.0, 0.01, 20.0, Scale::kLog10));
+  b.add_parameter(parameter("ke", 0.1));
   b.add_observable("conc", {{"central", "1"}});
   b.add_experiment("s1");
   return b;
@@ -46,28 +39,28 @@ TEST(ProblemBuilder, RefusesWhatCannotBePosedWithItsReason) {
          ProblemBuilder({"x", "x"});
        },
        "expected a state name not used before, found \"x\""},
-      {[](ProblemBuilder& b) { b.add_parameter(param("ka", 1)); },
+      {[](ProblemBuilder& b) { b.add_parameter(parameter("ka", 1)); },
        "expected a parameter name not used before, found \"ka\""},
-      {[](ProblemBuilder& b) { b.add_parameter(param("k-1", 1)); },
+      {[](ProblemBuilder& b) { b.add_parameter(parameter("k-1", 1)); },
        "expected a parameter name (letters, digits and underscores, not "
        "starting with a digit), found \"k-1\""},
-      {[](ProblemBuilder& b) { b.add_parameter(param("V", 1, 10, 5)); },
+      {[](ProblemBuilder& b) { b.add_parameter(parameter("V", 1, 10, 5)); },
        "parameter V: expected a lower bound not above the upper bound 5, "
        "found 10"},
       {[](ProblemBuilder& b) {
-         b.add_parameter(param("V", 1, 0, 5, Scale::kLog));
-         b.add_parameter(param("W", 1, -1, 5, Scale::kLog));
+         b.add_parameter(parameter("V", 1, 0, 5, Scale::kLog));
+         b.add_parameter(parameter("W", 1, -1, 5, Scale::kLog));
        },
        "parameter W: expected a lower bound above 0 for a log-scaled "
        "parameter, found -1"},
       {[](ProblemBuilder& b) {
-         b.add_parameter(param("V", 0.5, -INFINITY, 0, Scale::kLog10));
+         b.add_parameter(parameter("V", 0.5, -INFINITY, 0, Scale::kLog10));
        },
        "parameter V: expected an upper bound above 0 for a log10-scaled "
        "parameter, found 0"},
-      {[](ProblemBuilder& b) { b.add_parameter(param("V", 30, 0.01, 20)); },
+      {[](ProblemBuilder& b) { b.add_parameter(parameter("V", 30, 0.01, 20)); },
        "parameter V: expected a value from 0.01 to 20, found 30"},
-      {[](ProblemBuilder& b) { b.add_parameter(param("V", NAN)); },
+      {[](ProblemBuilder& b) { b.add_parameter(parameter("V", NAN)); },
        "parameter V: expected a finite value, found nan"},
       {[](ProblemBuilder& b) { b.set_entry("gut", "blood", "-ka"); },
        "expected a state (gut, central), found \"blood\""},
@@ -129,11 +122,11 @@ TEST(ProblemBuilder, RefusesWhatCannotBePosedWithItsReason) {
 
 TEST(ProblemBuilder, EachExperimentBindsTheSharedDefinitionsItsOwnWay) {
   ProblemBuilder b({"gut", "central"});
-  const int ka = b.add_parameter(param("ka", 1.5));
-  const int ka2 = b.add_parameter(param("ka_2", 2.5));
-  const int ke = b.add_parameter(param("ke", 0.1));
-  const int V = b.add_parameter(param("V", 0.5));
-  b.add_parameter(param("F", 1.0));
+  const int ka = b.add_parameter(parameter("ka", 1.5));
+  const int ka2 = b.add_parameter(parameter("ka_2", 2.5));
+  const int ke = b.add_parameter(parameter("ke", 0.1));
+  const int V = b.add_parameter(parameter("V", 0.5));
+  b.add_parameter(parameter("F", 1.0));
   b.set_entry("gut", "gut", "-ka");
   b.set_entry("central", "gut", "ka");
   b.set_entry("central", "central", "-ke");

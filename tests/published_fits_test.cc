@@ -16,20 +16,12 @@
 #include "fit/method.h"
 #include "model/exact/exact_model.h"
 #include "problem/problem_builder.h"
+#include "test_problems.h"
 
 namespace identify {
 namespace {
 
-Parameter parameter(const std::string& name, double value, double lower,
-                    double upper, Scale scale = Scale::kLin) {
-  Parameter p;
-  p.name = name;
-  p.value = value;
-  p.lower = lower;
-  p.upper = upper;
-  p.scale = scale;
-  return p;
-}
+using testing::parameter;
 
 // The problem fitted by `method` from its values; the summary.
 Summary fit(const FitProblem& problem, Method method) {

@@ -1,9 +1,9 @@
 // Multi-start fits and profiles on real problems, through the stages the
-// program runs (the exact model, lm): theophylline's mirror-image optima,
-// its profile intervals against an independent SciPy computation, the
-// same result on one or two threads, a profile that meets a bound, two
-// rates that only enter as their sum, and starts re-drawn where the model
-// overflows.
+// program runs (the exact model, lm): theophylline's profile intervals
+// against an independent SciPy computation on either scale, a profile that
+// meets a bound, and starts re-drawn where the model overflows. The mirror
+// optima, determinism and the sum-only pair go through the program in
+// problem_search_test.cc.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,10 +15,8 @@
 #include "app/fit_input.h"
 #include "app/multistart_stage.h"
 #include "app/profile_stage.h"
-#include "fit/fit_statistics.h"
 #include "input/yaml_problem_file.h"
 #include "model/model_kind.h"
-#include "output/fit_report.h"
 #include "problem/descent_rules.h"
 #include "run_binary.h"
 
@@ -66,61 +64,6 @@ std::unique_ptr<Searched> search(FitProblem problem, const Options& opt) {
   }
   s->err = err.str();
   return s;
-}
-
-double value_of(const FitProblem& p, std::span<const double> theta,
-                const std::string& name) {
-  return theta[p.parameter_index(name)];
-}
-
-TEST(Search, TheophyllineMirrorOptimaTieAndTheFirstStartIsKept) {
-  Options opt;
-  opt.starts = 20;
-  opt.threads = 2;
-  const auto two = search(example("theophylline_pk"), opt);
-  const FitProblem& p = two->input.problem;
-  ASSERT_TRUE(two->results.starts);
-  const std::vector<Optimum>& optima = two->results.starts->optima;
-  ASSERT_GE(optima.size(), 2u);
-  EXPECT_TRUE(optima[0].tied);
-  EXPECT_TRUE(optima[1].tied);
-  EXPECT_NEAR(optima[1].objective, optima[0].objective,
-              1e-9 * optima[0].objective);
-  EXPECT_EQ(optima[0].starts.front(), 0);
-  // The published branch (fast absorption), and its mirror with V scaled by
-  // ke/ka so that ka/V stays.
-  const struct {
-    double ka, ke, V;
-  } branches[] = {{1.777414, 0.05395455, 0.3692642},
-                  {0.05395455, 1.777414, 0.3692642 * 0.05395455 / 1.777414}};
-  for (int q = 0; q < 2; ++q) {
-    EXPECT_NEAR(value_of(p, optima[q].theta, "ka"), branches[q].ka,
-                1e-5 * branches[q].ka);
-    EXPECT_NEAR(value_of(p, optima[q].theta, "ke"), branches[q].ke,
-                1e-5 * branches[q].ke);
-    EXPECT_NEAR(value_of(p, optima[q].theta, "V"), branches[q].V,
-                1e-5 * branches[q].V);
-  }
-  // The result is the fit of the first optimum's start, to the last bit.
-  EXPECT_EQ(two->summary.theta, optima[0].theta);
-
-  // One thread, same seed: the same starts, end points and optima.
-  opt.threads = 1;
-  const auto one = search(example("theophylline_pk"), opt);
-  const auto& a = two->results.starts->outcomes;
-  const auto& b = one->results.starts->outcomes;
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(a[i].start_x, b[i].start_x) << i;
-    EXPECT_EQ(a[i].theta, b[i].theta) << i;
-    EXPECT_EQ(a[i].objective, b[i].objective) << i;
-  }
-  EXPECT_EQ(one->results.starts->optima.size(), optima.size());
-  EXPECT_EQ(one->summary.theta, two->summary.theta);
-  // Another seed draws other starts.
-  opt.seed = 2;
-  const auto other = search(example("theophylline_pk"), opt);
-  EXPECT_NE(other->results.starts->outcomes[1].start_x, a[1].start_x);
 }
 
 // ka, ke and V: tools/theophylline_profiles.py (SciPy least_squares and
@@ -185,41 +128,6 @@ TEST(Search, ProfileThatMeetsABoundIsOpenThere) {
   EXPECT_NEAR(std::exp(curve.points.back().x), 0.07, 1e-15);
   EXPECT_LT(curve.points.back().objective,
             s->results.profiles->threshold.value);
-}
-
-TEST(Search, RatesThatOnlyEnterAsTheirSumHaveFlatOpenProfiles) {
-  // x' = -(k1 + k2)·x from x(0) = 2; data of k1 + k2 = 0.5 with a little
-  // noise. Only the sum is determined.
-  const FitProblem problem = written(
-      "states: [x]\n"
-      "parameters:\n"
-      "  k1: {value: 0.1}\n"
-      "  k2: {value: 0.1}\n"
-      "matrix:\n"
-      "  x: {x: -(k1 + k2)}\n"
-      "observables:\n"
-      "  y: {states: {x: 1}}\n"
-      "experiments:\n"
-      "  - {id: e, x0: {x: 2}}\n"
-      "data: data.csv\n",
-      "time,y\n1,1.22\n2,0.72\n3,0.45\n4,0.27\n5,0.17\n6,0.09\n7,0.06\n");
-  Options opt;
-  opt.profile = true;
-  const auto s = search(problem, opt);
-  ASSERT_TRUE(s->results.profiles) << s->err;
-  for (const ProfileRow& row : s->results.profiles->rows) {
-    EXPECT_EQ(row.lower_end, SideEnd::kSearchLimit) << row.name;
-    EXPECT_EQ(row.upper_end, SideEnd::kSearchLimit) << row.name;
-    EXPECT_FALSE(std::isfinite(row.wald_lower)) << row.name;
-    EXPECT_EQ(row.wald_note, "not determined by the data");
-  }
-  const double sum = s->summary.theta[0] + s->summary.theta[1];
-  EXPECT_NEAR(sum, 0.5, 0.02);
-  // The report names the flat combination, as for any fit.
-  std::unique_ptr<Model> model = make_model(ModelKind::kExact, problem);
-  const std::string report = format_fit_report(
-      compute_fit_statistics(problem, *model, s->summary.theta), RunSummary{});
-  EXPECT_NE(report.find("k1 - k2"), std::string::npos) << report;
 }
 
 TEST(Search, StartsWhereTheModelOverflowsAreRedrawn) {

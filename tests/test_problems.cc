@@ -217,18 +217,6 @@ void RandomCase::make_observations(Layout layout) {
 }  // namespace identify::testing
 
 namespace identify::testing {
-namespace {
-
-Parameter parameter(const std::string& name, double value,
-                    bool estimated = true) {
-  Parameter p;
-  p.name = name;
-  p.value = value;
-  p.estimated = estimated;
-  return p;
-}
-
-}  // namespace
 
 FitProblem random_fit_problem(unsigned seed) {
   std::mt19937_64 rng(seed);
@@ -248,7 +236,9 @@ FitProblem random_fit_problem(unsigned seed) {
                                                    {"r", 0.6}}) {
     b.add_parameter(parameter(name, near(value)));
   }
-  b.add_parameter(parameter("k4", near(0.05), false));
+  Parameter k4 = parameter("k4", near(0.05));
+  k4.estimated = false;
+  b.add_parameter(k4);
   b.set_entry("a", "a", "-(k1 + k2)");
   b.set_entry("b", "a", "k1");
   b.set_entry("c", "a", "k2");
@@ -407,6 +397,21 @@ PosedRecords pose_records(const ProblemRecord& problem,
   }
   posed.problem = b.build();
   return posed;
+}
+
+}  // namespace identify::testing
+
+namespace identify::testing {
+
+Parameter parameter(const std::string& name, double value, double lower,
+                    double upper, Scale scale) {
+  Parameter p;
+  p.name = name;
+  p.value = value;
+  p.lower = lower;
+  p.upper = upper;
+  p.scale = scale;
+  return p;
 }
 
 }  // namespace identify::testing

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "problem/fit_problem.h"
 
 namespace identify::testing {
+
+inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // epsilon 0, T = 10, opt_par 1, no fixed or bounded entries.
 ProblemRecord make_problem(const Vector& x0, const Vector& amp,
@@ -146,5 +149,11 @@ struct PosedRecords {
 };
 PosedRecords pose_records(const ProblemRecord& problem,
                           const ObservationRecord& obs, const Matrix& A);
+
+// A parameter for a test problem: estimated, with a start value, bounds
+// (none by default) and a scale.
+Parameter parameter(const std::string& name, double value,
+                    double lower = -kInfinity, double upper = kInfinity,
+                    Scale scale = Scale::kLin);
 
 }  // namespace identify::testing
