@@ -21,23 +21,6 @@
 namespace identify::fuzz {
 namespace {
 
-const std::string& scratch_dir() {
-  static const std::string dir = [] {
-    std::string path =
-        (std::filesystem::temp_directory_path() / "identify-yaml-XXXXXX")
-            .string();
-    check(mkdtemp(path.data()) != nullptr, "a scratch directory");
-    return path;
-  }();
-  return dir;
-}
-
-void write_file(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  check(static_cast<bool>(out), "the input file is written");
-}
-
 void check_problem(const FitProblem& p) {
   check(!p.experiments.empty(), "at least one experiment");
   for (const Parameter& q : p.parameters) {
@@ -67,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   using namespace identify;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::size_t split = bytes.find("\n=====\n");
-  const std::string dir = fuzz::scratch_dir();
+  const std::string dir = fuzz::scratch_dir("identify-yaml");
   fuzz::write_file(dir + "/problem.yaml", bytes.substr(0, split));
   fuzz::write_file(dir + "/data.csv", split == std::string_view::npos
                                           ? std::string_view()

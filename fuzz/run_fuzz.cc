@@ -35,23 +35,6 @@ class NullBuffer : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-const std::string& scratch_dir() {
-  static const std::string dir = [] {
-    std::string path =
-        (std::filesystem::temp_directory_path() / "identify-fuzz-XXXXXX")
-            .string();
-    check(mkdtemp(path.data()) != nullptr, "a scratch directory");
-    return path;
-  }();
-  return dir;
-}
-
-void write_file(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  check(static_cast<bool>(out), "the input file is written");
-}
-
 constexpr std::int32_t kMaxDim = 12;
 
 // Whether the problem file reads as a system too large to run here.
@@ -75,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   constexpr std::string_view kSplit = "\n=====\n";
   const std::size_t split = bytes.find(kSplit);
   if (fuzz::too_large(bytes.substr(0, split))) return 0;
-  const std::string& dir = fuzz::scratch_dir();
+  const std::string& dir = fuzz::scratch_dir("identify-fuzz");
   fuzz::write_file(dir + "/input.txt", bytes.substr(0, split));
   fuzz::write_file(dir + "/input_data.txt",
                    split == std::string_view::npos
