@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace identify {
@@ -24,53 +25,36 @@ BoundExpression bind_to(const std::string& text,
 }
 
 TEST(Expression, ParseErrorsNameThePlaceAndWhatWasExpected) {
+  // Each message follows "in \"TEXT\": column OFFSET+1: ".
+  const std::string kOperator =
+      "expected an operator (+, -, *, /) or the end of the expression, found ";
   const struct {
     const char* text;
     std::size_t offset;
-    const char* message;
+    std::string message;
   } cases[] = {
-      {"", 0,
-       "in \"\": column 1: expected a number, a name or \"(\", found end of "
-       "expression"},
-      {"ka*", 3,
-       "in \"ka*\": column 4: expected a number, a name or \"(\", found end "
-       "of expression"},
-      {"ka ke", 3,
-       "in \"ka ke\": column 4: expected an operator (+, -, *, /) or the end "
-       "of the expression, found \"ke\""},
-      {"(ka", 3,
-       "in \"(ka\": column 4: expected \")\", found end of expression"},
-      {"exp(1", 5,
-       "in \"exp(1\": column 6: expected \")\", found end of expression"},
+      {"", 0, "expected a number, a name or \"(\", found end of expression"},
+      {"ka*", 3, "expected a number, a name or \"(\", found end of expression"},
+      {"ka ke", 3, kOperator + "\"ke\""},
+      {"(ka", 3, "expected \")\", found end of expression"},
+      {"exp(1", 5, "expected \")\", found end of expression"},
       {"foo(1)", 0,
-       "in \"foo(1)\": column 1: expected a function (exp, log or sqrt) "
-       "before \"(\", found \"foo\""},
-      {"2*1e", 2,
-       "in \"2*1e\": column 3: expected a number, a name or \"(\", found "
-       "\"1e\""},
-      {"1e999", 0,
-       "in \"1e999\": column 1: expected a finite number, found \"1e999\""},
-      {"ka^2", 2,
-       "in \"ka^2\": column 3: expected an operator (+, -, *, /) or the end "
-       "of the expression, found \"^\""},
-      {"0,74", 1,
-       "in \"0,74\": column 2: expected an operator (+, -, *, /) or the end "
-       "of the expression, found \",\""},
-      {"k\xC3\xA9", 1,
-       "in \"k\xC3\xA9\": column 2: expected an operator (+, -, *, /) or the "
-       "end of the expression, found \"\\xC3\""},
-      {".", 0,
-       "in \".\": column 1: expected a number, a name or \"(\", found \".\""},
-      {"1 +* 2", 3,
-       "in \"1 +* 2\": column 4: expected a number, a name or \"(\", found "
-       "\"*\""},
+       "expected a function (exp, log or sqrt) before \"(\", found \"foo\""},
+      {"2*1e", 2, "expected a number, a name or \"(\", found \"1e\""},
+      {"1e999", 0, "expected a finite number, found \"1e999\""},
+      {"ka^2", 2, kOperator + "\"^\""},
+      {"0,74", 1, kOperator + "\",\""},
+      {"k\xC3\xA9", 1, kOperator + "\"\\xC3\""},
+      {".", 0, "expected a number, a name or \"(\", found \".\""},
+      {"1 +* 2", 3, "expected a number, a name or \"(\", found \"*\""},
   };
   for (const auto& c : cases) {
     try {
       Expression::parse(c.text);
       ADD_FAILURE() << "no error for \"" << c.text << "\"";
     } catch (const ExpressionError& e) {
-      EXPECT_EQ(e.what(), std::string(c.message));
+      EXPECT_EQ(e.what(), "in \"" + std::string(c.text) + "\": column " +
+                              std::to_string(c.offset + 1) + ": " + c.message);
       EXPECT_EQ(e.offset(), c.offset) << c.text;
     }
   }

@@ -20,14 +20,12 @@
 namespace identify {
 namespace {
 
-using testing::parameter;
-
 using testing::bound_entry;
 using testing::fix_entry;
 using testing::legacy_fit;
 using testing::make_observations;
 using testing::make_problem;
-using testing::theta_of;
+using testing::parameter;
 
 // The model's values at θ, in measurement order.
 std::vector<double> values_at(const FitProblem& problem,
@@ -225,29 +223,33 @@ TEST(FitStatistics, FewerResidualsThanEntriesLeaveNoDegreesOfFreedom) {
   }
 }
 
-// y = A·exp(−k·t) with A on a log10 scale and k on a log scale, sigma 0.5:
+// y = A·exp(−k·t) with x0 = A, measured at t = 1..n near A = 2, k = 0.3;
+// A and k in [lower, 100] (k in [lower, k_upper]) on `scale`.
+FitProblem decay(Scale scale, const char* sigma, int n, double lower,
+                 double k_upper = 100.0) {
+  ProblemBuilder b({"x"});
+  b.add_parameter(parameter("A", 2.0, lower, 100.0, scale));
+  b.add_parameter(parameter("k", 0.3, lower, k_upper, scale));
+  b.set_entry("x", "x", "-k");
+  b.add_observable("y", {{"x", "1"}}, "0", sigma);
+  const int e = b.add_experiment("e");
+  b.set_x0(e, "x", "A");
+  for (int q = 1; q <= n; ++q) {
+    b.add_measurement(e, 0, q, 2.0 * std::exp(-0.3 * q) + 0.02 * std::sin(q));
+  }
+  return b.build();
+}
+
+// The decay with A and k on a log or log10 scale, sigma 0.5:
 // the standard errors come in the parameters' own units, equal to those of
 // the same fit posed on a linear scale, and the intervals are the
 // log-scale ones mapped back (positive, and wider above than below).
 TEST(FitStatistics, LogScaledParametersGetErrorsInTheirOwnUnits) {
-  const auto posed = [](Scale scale) {
-    ProblemBuilder b({"x"});
-    for (const auto& [name, value] : {std::pair("A", 2.0), {"k", 0.3}}) {
-      b.add_parameter(parameter(name, value, 1e-3, 100.0, scale));
-    }
-    b.set_entry("x", "x", "-k");
-    b.add_observable("y", {{"x", "1"}}, "0", "0.5");
-    const int e = b.add_experiment("e");
-    b.set_x0(e, "x", "A");
-    for (int q = 1; q <= 8; ++q) {
-      b.add_measurement(e, 0, q, 2.0 * std::exp(-0.3 * q) + 0.02 * std::sin(q));
-    }
-    return b.build();
-  };
   const std::vector<double> theta = {2.0, 0.3};
-  const FitStatistics lin = statistics(posed(Scale::kLin), theta);
+  const FitStatistics lin =
+      statistics(decay(Scale::kLin, "0.5", 8, 1e-3), theta);
   for (const Scale scale : {Scale::kLog, Scale::kLog10}) {
-    const FitStatistics st = statistics(posed(scale), theta);
+    const FitStatistics st = statistics(decay(scale, "0.5", 8, 1e-3), theta);
     EXPECT_NEAR(st.ssr, lin.ssr, 1e-15);
     for (int k = 0; k < 2; ++k) {
       const ParameterEstimate& e = st.parameters[k];
@@ -271,25 +273,10 @@ TEST(FitStatistics, LogScaledParametersGetErrorsInTheirOwnUnits) {
 // standard errors exist without degrees of freedom; and an interval beyond
 // a bound is cut there and marked.
 TEST(FitStatistics, GivenSigmaIsTakenAsKnownAndIntervalsStopAtBounds) {
-  // `upper`: the upper bound of k.
-  const auto posed = [](const char* sigma, int n, double upper) {
-    ProblemBuilder b({"x"});
-    for (const auto& [name, value] : {std::pair("A", 2.0), {"k", 0.3}}) {
-      b.add_parameter(parameter(name, value, 0.0,
-                                std::string(name) == "k" ? upper : 100.0));
-    }
-    b.set_entry("x", "x", "-k");
-    b.add_observable("y", {{"x", "1"}}, "0", sigma);
-    const int e = b.add_experiment("e");
-    b.set_x0(e, "x", "A");
-    for (int q = 1; q <= n; ++q) {
-      b.add_measurement(e, 0, q, 2.0 * std::exp(-0.3 * q) + 0.02 * std::sin(q));
-    }
-    return b.build();
-  };
   const std::vector<double> theta = {2.0, 0.3};
-  const FitStatistics unit = statistics(posed("1", 8, 100.0), theta);
-  const FitStatistics given = statistics(posed("0.05", 8, 100.0), theta);
+  const FitStatistics unit = statistics(decay(Scale::kLin, "1", 8, 0.0), theta);
+  const FitStatistics given =
+      statistics(decay(Scale::kLin, "0.05", 8, 0.0), theta);
   EXPECT_FALSE(unit.sigma_given);
   ASSERT_TRUE(given.sigma_given);
   EXPECT_NEAR(given.ssr, unit.ssr / 0.0025, 1e-14);
@@ -307,12 +294,13 @@ TEST(FitStatistics, GivenSigmaIsTakenAsKnownAndIntervalsStopAtBounds) {
               given.ssr + 8.0 * std::log(2.0 * std::numbers::pi * 0.0025) + 4.0,
               1e-12);
 
-  const FitStatistics two = statistics(posed("0.05", 2, 100.0), theta);
+  const FitStatistics two =
+      statistics(decay(Scale::kLin, "0.05", 2, 0.0), theta);
   EXPECT_EQ(two.dof, 0);
   EXPECT_TRUE(std::isnan(two.chi_square_p));
   EXPECT_GT(two.parameters[1].standard_error, 0.0);
 
-  const FitProblem tight = posed("0.05", 8, 0.3001);
+  const FitProblem tight = decay(Scale::kLin, "0.05", 8, 0.0, 0.3001);
   FitStatistics cut = statistics(tight, theta);
   ASSERT_GT(cut.parameters[1].upper95, 0.3001);
   cut_at_bounds(tight, cut);

@@ -204,7 +204,6 @@ TEST(LibraryMethods, EpsilonIterationLimitAndInterruptStops) {
       settings.interrupt = &flag;
       const Summary r = c.fit(ModelKind::kExact, method, settings);
       EXPECT_EQ(r.termination, Termination::kInterrupted);
-      EXPECT_EQ(r.signal, SIGINT);
       EXPECT_EQ(r.iterations, 0);
       EXPECT_EQ(verdict(r), name +
                                 ": interrupted by signal 2 before the first "

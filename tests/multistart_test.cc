@@ -60,6 +60,7 @@ TEST(StartSampler, EveryCellOnceReproducibleAndRedrawsInTheBox) {
   const StartSampler other(box, m, 43);
   std::vector<double> x(3), y(3);
   std::vector<std::vector<int>> hits(3, std::vector<int>(m, 0));
+  std::vector<int> cells[2];
   int differ = 0;
   for (int i = 0; i < m; ++i) {
     a.draw(i, 0, x);
@@ -71,7 +72,9 @@ TEST(StartSampler, EveryCellOnceReproducibleAndRedrawsInTheBox) {
       ASSERT_GE(x[j], box[j].lower);
       ASSERT_LE(x[j], box[j].upper);
       const double f = (x[j] - box[j].lower) / (box[j].upper - box[j].lower);
-      ++hits[j][std::min(m - 1, static_cast<int>(f * m))];
+      const int cell = std::min(m - 1, static_cast<int>(f * m));
+      ++hits[j][cell];
+      if (j < 2) cells[j].push_back(cell);
     }
     // Later draws are elsewhere in the box, each the same on every call.
     for (int draw = 1; draw < 4; ++draw) {
@@ -90,14 +93,6 @@ TEST(StartSampler, EveryCellOnceReproducibleAndRedrawsInTheBox) {
     EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](int n) { return n == 1; }));
   }
   // The parameters' cells are shuffled independently, not in step.
-  std::vector<int> cells[2];
-  for (int i = 0; i < m; ++i) {
-    a.draw(i, 0, x);
-    for (int j = 0; j < 2; ++j) {
-      cells[j].push_back(static_cast<int>((x[j] - box[j].lower) /
-                                          (box[j].upper - box[j].lower) * m));
-    }
-  }
   EXPECT_NE(cells[0], cells[1]);
   EXPECT_FALSE(std::is_sorted(cells[0].begin(), cells[0].end()));
   EXPECT_EQ(differ, m);
@@ -177,6 +172,9 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
     std::vector<std::vector<int>> starts;
     std::vector<int> within;
     std::vector<bool> tied;
+    // The start whose end point each keeps: the earliest of those tied to
+    // its lowest objective.
+    std::vector<int> best;
   };
   const Case cases[] = {
       {"mirror images tie: the one of start 0 is the result",
@@ -189,7 +187,8 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
        false,
        {{0, 2}, {1, 5}, {3}},
        {2, 2, 1},
-       {true, true, false}},
+       {true, true, false},
+       {0, 1, 3}},
       {"close objectives at different places, not tied: the lowest wins",
        {outcome(0, 1.0000005, {1, 1}), outcome(1, 1.0, {2, 2}),
         outcome(2, 1.0000001, {2, 2})},
@@ -197,14 +196,16 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
        false,
        {{1, 2}, {0}},
        {2, 1},
-       {true, false}},
+       {true, false},
+       {1, 0}},
       {"objectives far apart at one place are two optima",
        {outcome(0, 1.0, {1, 1}), outcome(1, 1.1, {1, 1})},
        0.0,
        false,
        {{0}, {1}},
        {1, 1},
-       {true, false}},
+       {true, false},
+       {0, 1}},
       {"a start that stopped short in an optimum's valley joins it, not "
        "within 1e-6",
        {outcome(0, 1.1, {1, 1}), outcome(1, 1.0, {1, 1})},
@@ -212,7 +213,17 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
        true,
        {{0, 1}},
        {1},
-       {true}},
+       {true},
+       {1}},
+      {"the earliest start tied to the lowest is kept, not one only near it",
+       {outcome(0, 2.0000000001, {1, 1}), outcome(1, 2.0, {1.001, 1}),
+        outcome(2, 7.00001, {5, 5}), outcome(3, 7.0, {5, 5.001})},
+       0.0,
+       true,
+       {{0, 1}, {2, 3}},
+       {2, 1},
+       {true, false},
+       {0, 3}},
       {"exact fits agree below the floor",
        {outcome(0, 1e-25, {1, 1}), outcome(1, 3e-21, {1, 1}),
         outcome(2, 2e-9, {1, 1})},
@@ -220,11 +231,13 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
        false,
        {{0, 1}, {2}},
        {2, 1},
-       {true, false}},
+       {true, false},
+       {0, 2}},
       {"nothing finished",
        {outcome(0, std::nan(""), {})},
        0.0,
        false,
+       {},
        {},
        {},
        {}},
@@ -243,6 +256,7 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
       EXPECT_EQ(optima[q].starts, c.starts[q]) << c.what << " " << q;
       EXPECT_EQ(optima[q].within, c.within[q]) << c.what << " " << q;
       EXPECT_EQ(optima[q].tied, c.tied[q]) << c.what << " " << q;
+      EXPECT_EQ(optima[q].best_start, c.best[q]) << c.what << " " << q;
       // The optimum's objective and point are those of the start it keeps.
       const StartOutcome& best = c.outcomes[optima[q].best_start];
       EXPECT_EQ(optima[q].objective, best.objective) << c.what;
@@ -253,25 +267,6 @@ TEST(DistinctOptima, GroupsByObjectiveAndPlaceAndPrefersTheEarliestTie) {
   EXPECT_EQ(waterfall(mirror.outcomes),
             (std::vector<double>{4.2860090000000, 4.2860090000001,
                                  4.2860090000001, 4.286009000002, 9.5}));
-}
-
-// Within one optimum the end point kept is the earliest start's among those
-// tied to the lowest objective (so a single start's result when start 0 got
-// there), and the lowest's when no earlier one ties.
-TEST(DistinctOptima, KeepsTheEarliestStartTiedToTheLowest) {
-  const std::vector<StartOutcome> outcomes = {
-      outcome(0, 2.0000000001, {1, 1}), outcome(1, 2.0, {1.001, 1}),
-      outcome(2, 7.00001, {5, 5}), outcome(3, 7.0, {5, 5.001})};
-  const std::vector<Optimum> optima = distinct_optima(
-      outcomes,
-      [](const StartOutcome& a, const StartOutcome& b) { return near(a, b); });
-  ASSERT_EQ(optima.size(), 2u);
-  EXPECT_EQ(optima[0].best_start, 0);
-  EXPECT_EQ(optima[0].objective, 2.0000000001);
-  EXPECT_EQ(optima[0].x, (std::vector<double>{1, 1}));
-  EXPECT_EQ(optima[0].starts, (std::vector<int>{0, 1}));
-  EXPECT_EQ(optima[1].best_start, 3);  // 7.00001 is not within 1e-9 of 7
-  EXPECT_EQ(optima[1].objective, 7.0);
 }
 
 // f(x, y) = (x² − 1)² + (y − x/2)² + 0.3·x: two wells near x = ±1, the

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "run_binary.h"
@@ -22,6 +23,15 @@ struct Parse {
   std::ostringstream out, err;
   ParsedOptions result;
 };
+
+// The usage error: no options, exit code 2 and the one-line message.
+void ExpectUsageError(const std::vector<const char*>& args,
+                      const std::string& message) {
+  Parse p(args);
+  EXPECT_FALSE(p.result.options) << message;
+  EXPECT_EQ(p.result.exit_code, 2) << message;
+  EXPECT_EQ(p.err.str(), "identify: " + message + "\n");
+}
 
 // The settings that no run of the binary in the other tests shows.
 TEST(Options, SettingsNoRunShows) {
@@ -87,12 +97,14 @@ TEST(Options, ValuesThatLookOddButAreMeantAreTaken) {
 }
 
 TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
-  // The offending option is the next-to-last argument, its value the last;
-  // the message is "OPTION: expected WHAT, found \"VALUE\"".
+  // The offending option is the next-to-last argument and its value the
+  // last, or both are the last one, "OPTION=VALUE"; the message is
+  // "OPTION: expected WHAT, found \"VALUE\"".
   const std::string to_max = " to 9223372036854775807";
   const std::string fraction = "a number from 0 up to (not including) 1";
   const std::string name = "a file or directory name";
   const std::string plot = "a file name ending in .svg, .png or .pdf";
+  const std::string profile = "parameter names separated by commas";
   const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
       {{"--max-iter", "0"}, "a whole number from 1" + to_max},
       {{"--max-iter", "ten"}, "a whole number from 1" + to_max},
@@ -123,15 +135,29 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
       {{"--threads", "0"}, "a whole number from 1 to 256"},
       {{"--threads", "257"}, "a whole number from 1 to 256"},
       {{"--profiles", ""}, name},
+      // Values written with "=", which may begin with "-".
+      {{"--max-iter="}, "a whole number from 1" + to_max},
+      {{"--max-iter=-5"}, "a whole number from 1" + to_max},
+      {{"--patience=-1"}, "a whole number from 0" + to_max},
+      {{"--min-improvement=-1e-9"}, fraction},
+      // A name needs a stem before its extension.
+      {{"--plot", ".svg"}, "a name before the extension .svg"},
+      {{"--plot=plots/.PNG"}, "a name before the extension .PNG"},
+      {{"--profile=ka,,V"}, profile},
+      {{"--profile="}, profile},
+      {{"--profile=2V"}, profile},
   };
   for (const auto& [args, expected] : cases) {
-    const std::string message = std::string(args[args.size() - 2]) +
-                                ": expected " + expected + ", found \"" +
-                                args.back() + "\"";
-    Parse p(args);
-    EXPECT_FALSE(p.result.options) << message;
-    EXPECT_EQ(p.result.exit_code, 2) << message;
-    EXPECT_EQ(p.err.str(), "identify: " + message + "\n");
+    std::string option = args.back(), value;
+    if (const auto eq = option.find('='); eq != std::string::npos) {
+      value = option.substr(eq + 1);
+      option.resize(eq);
+    } else {
+      option = args[args.size() - 2];
+      value = args.back();
+    }
+    ExpectUsageError(
+        args, option + ": expected " + expected + ", found \"" + value + "\"");
   }
   // Values written with "=" or in one argument with their option, and
   // separate values that begin with "-", which are never taken as values.
@@ -141,52 +167,18 @@ TEST(Options, BadValuesNameTheOptionTheValueAndTheRange) {
        "--output: expected a file or directory name, found \"\""},
       {{"--trajectory=", "--no-pause"},
        "--trajectory: expected a file or directory name, found \"\""},
-      {{"--max-iter="},
-       "--max-iter: expected a whole number from 1" + to_max + ", found \"\""},
-      {{"--output", "-q"},
-       "--output: expected a value, found \"-q\" (write --output=-q" + dash},
-      {{"--input", "--no-pause"},
-       "--input: expected a value, found \"--no-pause\" (write "
-       "--input=--no-pause" +
-           dash},
-      {{"--min-improvement", "-1e-9"},
-       "--min-improvement: expected a value, found \"-1e-9\" (write "
-       "--min-improvement=-1e-9" +
-           dash},
       {{"-C", "-x"},
        "-C: expected a value, found \"-x\" (write -C ./-x" + dash},
       {{"-qC", "-x"},
        "-C: expected a value, found \"-x\" (write -C ./-x" + dash},
-      {{"--max-iter=-5"},
-       "--max-iter: expected a whole number from 1" + to_max +
-           ", found \"-5\""},
-      {{"--patience=-1"},
-       "--patience: expected a whole number from 0" + to_max +
-           ", found \"-1\""},
-      {{"--min-improvement=-1e-9"},
-       "--min-improvement: expected " + fraction + ", found \"-1e-9\""},
-      // A name needs a stem before its extension.
-      {{"--plot", ".svg"},
-       "--plot: expected a name before the extension .svg, found "
-       "\".svg\""},
-      {{"--plot=plots/.PNG"},
-       "--plot: expected a name before the extension .PNG, found "
-       "\"plots/.PNG\""},
-      {{"--profile=ka,,V"},
-       "--profile: expected parameter names separated by commas, found "
-       "\"ka,,V\""},
-      {{"--profile="},
-       "--profile: expected parameter names separated by commas, found "
-       "\"\""},
-      {{"--profile=2V"},
-       "--profile: expected parameter names separated by commas, found "
-       "\"2V\""},
   };
-  for (const auto& [args, message] : forms) {
-    Parse p(args);
-    EXPECT_FALSE(p.result.options) << message;
-    EXPECT_EQ(p.result.exit_code, 2) << message;
-    EXPECT_EQ(p.err.str(), "identify: " + message + "\n");
+  for (const auto& [args, message] : forms) ExpectUsageError(args, message);
+  for (const auto& [option, value] : {std::pair{"--output", "-q"},
+                                      {"--input", "--no-pause"},
+                                      {"--min-improvement", "-1e-9"}}) {
+    ExpectUsageError({option, value},
+                     std::string(option) + ": expected a value, found \"" +
+                         value + "\" (write " + option + "=" + value + dash);
   }
   {  // Unknown options and missing values come from the parser itself.
     Parse p({"--frobnicate"});
@@ -210,9 +202,10 @@ TEST(Options, ProblemFileArgumentsAndTheirOptions) {
   EXPECT_EQ(o.fit, "dir/fit.fit.tsv");
   EXPECT_TRUE(o.separately && o.plot_log_y);
   EXPECT_EQ(input_kind(o), InputKind::kProblemFile);
-  EXPECT_EQ(run_choice(o, input_kind(o)).model, ModelKind::kExact);
-  EXPECT_EQ(run_choice(o, input_kind(o)).method, Method::kLm);
-  EXPECT_EQ(run_choice(o, input_kind(o)).starts, 20);
+  const auto choice = run_choice(o, input_kind(o));
+  EXPECT_EQ(choice.model, ModelKind::kExact);
+  EXPECT_EQ(choice.method, Method::kLm);
+  EXPECT_EQ(choice.starts, 20);
   EXPECT_EQ(o.profiles, "");  // no --profile, no profile table
   Parse named(
       {"p.yaml", "--parameters", "a.tsv", "--fit=b.tsv", "--starts", "1"});
@@ -260,12 +253,7 @@ TEST(Options, ProblemFileArgumentsAndTheirOptions) {
        "--convert: expected the problem file and the measurement file "
        "(input.txt input_data.txt) or nothing, found 1 file name"},
   };
-  for (const auto& [args, message] : cases) {
-    Parse q(args);
-    EXPECT_FALSE(q.result.options) << message;
-    EXPECT_EQ(q.result.exit_code, 2) << message;
-    EXPECT_EQ(q.err.str(), "identify: " + message + "\n");
-  }
+  for (const auto& [args, message] : cases) ExpectUsageError(args, message);
 }
 
 TEST(Options, HelpVersionAndWorkingDirectoryThroughTheBinary) {

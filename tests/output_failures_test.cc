@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "run_binary.h"
 
@@ -25,54 +28,31 @@ TEST(OutputFailures, ResultFileIsWrittenWhateverHappensToTheConsole) {
   const std::string result = example_file("worked", "expected_output.txt");
   const struct {
     const char* name;
-    std::vector<std::string> args;
+    const char* args;  // split at blanks; FULL is a copy of /dev/full
     bool stdout_closed;
     std::string stdout_file, stderr_file, err;
     bool console_kept;
   } cases[] = {
       // `identify | head -1` once head has gone.
-      {"closed pipe",
-       {},
-       true,
-       "",
-       "",
-       "identify: cannot write standard output: Broken pipe\n",
-       false},
-      {"full standard output",
-       {},
-       false,
-       "/dev/full",
-       "",
+      {"closed pipe", "", true, "", "",
+       "identify: cannot write standard output: Broken pipe\n", false},
+      {"full standard output", "", false, "/dev/full", "",
        "identify: cannot write standard output: No space left on device\n",
        false},
       // Standard error is full, so nothing can be said: the code says it.
-      {"full report stream",
-       {"--report", "-"},
-       false,
-       "",
-       "/dev/full",
-       "",
-       true},
-      // FULL is a copy of /dev/full (device_copy).
-      {"full history",
-       {"--history", "FULL"},
-       false,
-       "",
-       "",
-       "identify: cannot write FULL: No space left on device\n",
-       true},
+      {"full report stream", "--report -", false, "", "/dev/full", "", true},
+      {"full history", "--history FULL", false, "", "",
+       "identify: cannot write FULL: No space left on device\n", true},
   };
   for (const auto& c : cases) {
     ScratchDir dir("worked");
     const std::string full = device_copy(dir, "full", "/dev/full");
-    std::vector<std::string> args = c.args;
-    for (std::string& a : args) {
-      if (a == "FULL") a = full;
-    }
+    std::vector<std::string> args;
+    std::istringstream words(c.args);
+    for (std::string a; words >> a;) args.push_back(a == "FULL" ? full : a);
     std::string err = c.err;
-    if (err.find("FULL") != std::string::npos) {
-      err.replace(err.find("FULL"), 4, full);
-    }
+    if (const auto at = err.find("FULL"); at != err.npos)
+      err.replace(at, 4, full);
     RunSetup setup;
     setup.stdout_closed = c.stdout_closed;
     setup.stdout_file = c.stdout_file;
@@ -150,15 +130,15 @@ TEST(OutputFailures, StaleTemporaryFilesOfKilledRunsAreRemoved) {
   ScratchDir dir("worked");
   const std::string dead = std::to_string(dead_pid());
   const std::string alive = std::to_string(getpid());
-  for (const std::string& name :
-       {"output.txt.tmp." + dead + ".a1B2c3",
-        "output.txt.tmp." + dead + ".Zz9Zz9", "fit.txt.tmp." + dead + ".q8Q8q8",
-        // Kept: a live writer, and names that are not temporary files.
-        "output.txt.tmp." + alive + ".a1B2c3", "output.txt.tmp." + dead,
-        "output.txt.tmp." + dead + ".a1B2c",
-        "input.txt.tmp." + dead + ".a1B2c3"}) {
-    dir.write(name, "partial");
-  }
+  const std::vector<std::string> removed = {
+      "output.txt.tmp." + dead + ".a1B2c3",
+      "output.txt.tmp." + dead + ".Zz9Zz9", "fit.txt.tmp." + dead + ".q8Q8q8"};
+  // Kept: a live writer, and names that are not temporary files.
+  const std::vector<std::string> kept = {
+      "output.txt.tmp." + alive + ".a1B2c3", "output.txt.tmp." + dead,
+      "output.txt.tmp." + dead + ".a1B2c", "input.txt.tmp." + dead + ".a1B2c3"};
+  for (const auto& name : removed) dir.write(name, "partial");
+  for (const auto& name : kept) dir.write(name, "partial");
   const RunResult r = dir.run("-q --report fit.txt");
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err,
@@ -166,13 +146,10 @@ TEST(OutputFailures, StaleTemporaryFilesOfKilledRunsAreRemoved) {
             "a run that ended while writing it\n"
             "identify: removed 1 stale temporary file of fit.txt left by a "
             "run that ended while writing it\n");
-  for (const std::string& kept :
-       {"output.txt.tmp." + alive + ".a1B2c3", "output.txt.tmp." + dead,
-        "output.txt.tmp." + dead + ".a1B2c",
-        "input.txt.tmp." + dead + ".a1B2c3"}) {
-    EXPECT_TRUE(fs::exists(dir.path() / kept)) << kept;
-  }
-  EXPECT_FALSE(fs::exists(dir.path() / ("output.txt.tmp." + dead + ".a1B2c3")));
+  for (const auto& name : kept)
+    EXPECT_TRUE(fs::exists(dir.path() / name)) << name;
+  for (const auto& name : removed)
+    EXPECT_FALSE(fs::exists(dir.path() / name)) << name;
   EXPECT_EQ(dir.read("output.txt"),
             example_file("worked", "expected_output.txt"));
 }

@@ -117,37 +117,36 @@ TEST(ProfileLikelihood, FlatSidesAreOpenAndBoundsEndSides) {
   };
   const std::vector<double> others = {0.5};
   ProfileSettings s = settings_for(Scale::kLin, 0.5, 1.0, 3.84);
-  ProfileSide low = profile_side(-1, others, s, flat);
-  ProfileSide high = profile_side(1, others, s, flat);
-  EXPECT_EQ(low.end, SideEnd::kSearchLimit);
-  EXPECT_EQ(high.end, SideEnd::kSearchLimit);
-  EXPECT_DOUBLE_EQ(low.value, 0.5 - 1000);
-  EXPECT_DOUBLE_EQ(high.value, 0.5 + 1000);
-  EXPECT_LE(high.points.size(), 12u);
-
+  for (int d : {-1, 1}) {
+    const ProfileSide side = profile_side(d, others, s, flat);
+    EXPECT_EQ(side.end, SideEnd::kSearchLimit) << d;
+    EXPECT_DOUBLE_EQ(side.value, 0.5 + d * 1000);
+    EXPECT_LE(side.points.size(), 12u);
+  }
   s.lower = -3;
   s.upper = 2;
-  low = profile_side(-1, others, s, flat);
-  high = profile_side(1, others, s, flat);
-  EXPECT_EQ(low.end, SideEnd::kBound);
-  EXPECT_EQ(low.value, -3);
-  EXPECT_EQ(high.end, SideEnd::kBound);
-  EXPECT_EQ(high.value, 2);
-  EXPECT_EQ(high.points.back().x, 2);
+  for (int d : {-1, 1}) {
+    const ProfileSide side = profile_side(d, others, s, flat);
+    EXPECT_EQ(side.end, SideEnd::kBound) << d;
+    EXPECT_EQ(side.value, d < 0 ? -3 : 2);
+    EXPECT_EQ(side.points.back().x, side.value);
+  }
 
   // A quadratic whose upper crossing (x0 + 1.13) lies beyond its bound.
   Quadratic q;
   s = settings_for(Scale::kLin, q.x0, q.s0, 3.84);
   s.upper = q.x0 + 0.5;
-  high = profile_side(1, std::vector<double>{q.y0}, s, q.callback());
+  const auto side = [&](int d) {
+    return profile_side(d, std::vector<double>{q.y0}, s, q.callback());
+  };
+  ProfileSide high = side(1);
   EXPECT_EQ(high.end, SideEnd::kBound);
   EXPECT_EQ(high.value, q.x0 + 0.5);
   EXPECT_LT(high.points.back().objective, s.threshold);
-  low = profile_side(-1, std::vector<double>{q.y0}, s, q.callback());
-  EXPECT_EQ(low.end, SideEnd::kCrossed);
+  EXPECT_EQ(side(-1).end, SideEnd::kCrossed);
   // A parameter that starts on its bound has nothing to search there.
   s.upper = q.x0;
-  high = profile_side(1, std::vector<double>{q.y0}, s, q.callback());
+  high = side(1);
   EXPECT_EQ(high.end, SideEnd::kBound);
   EXPECT_TRUE(high.points.empty());
 }
