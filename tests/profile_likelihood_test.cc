@@ -20,8 +20,6 @@
 namespace identify {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
 TEST(ProfileThreshold, LikelihoodRatioAndProfileT) {
   // t(0.975, 8) and the level as tools/theophylline_profiles.py computes
   // them (tools/reference/theophylline_profiles.txt; R's qt agrees).
