@@ -10,7 +10,9 @@
 
 #include <Eigen/Dense>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <vector>
 
@@ -104,6 +106,41 @@ TEST(ProfileLikelihood, QuadraticSidesCloseWhereTheoryPuts) {
       EXPECT_GE(stepping, 3u);
     }
   }
+}
+
+// An interrupt at any re-fit of a side, stepping or locating the crossing:
+// the re-fit under way returns NaN, as a re-fit cut short does, and the side
+// ends as interrupted (never open, never at a crossing narrowed with cut
+// re-fits), keeping the points computed before.
+TEST(ProfileLikelihood, AnInterruptAtAnyRefitEndsTheSideAsInterrupted) {
+  Quadratic q;
+  ProfileSettings s = settings_for(Scale::kLin, q.x0, q.s0, 3.84);
+  const std::vector<double> others = {q.y0};
+  const ProfileSide whole = profile_side(1, others, s, q.callback());
+  const int calls = static_cast<int>(q.starts.size());
+  std::atomic<int> flag{0};
+  s.interrupt = &flag;
+  for (int at = 0; at < calls; ++at) {
+    flag = 0;
+    int call = 0;
+    const Reoptimise cut = [&](double x, std::span<const double> start,
+                               std::vector<double>& rest) {
+      if (call++ == at) flag = SIGINT;
+      return flag != 0 ? std::nan("") : q.callback()(x, start, rest);
+    };
+    const ProfileSide side = profile_side(1, others, s, cut);
+    EXPECT_EQ(side.end, SideEnd::kInterrupted) << at;
+    // The points before the interrupt: the first of the whole side's.
+    ASSERT_LE(side.points.size(), whole.points.size()) << at;
+    for (std::size_t k = 0; k < side.points.size(); ++k) {
+      EXPECT_EQ(side.points[k].x, whole.points[k].x) << at;
+      EXPECT_EQ(side.points[k].objective, whole.points[k].objective) << at;
+    }
+    const double reached = side.points.empty() ? q.x0 : side.points.back().x;
+    EXPECT_LE(side.value, reached) << at;
+  }
+  flag = 0;
+  EXPECT_EQ(profile_side(1, others, s, q.callback()).end, SideEnd::kCrossed);
 }
 
 TEST(ProfileLikelihood, FlatSidesAreOpenAndBoundsEndSides) {

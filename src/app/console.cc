@@ -1,5 +1,5 @@
-// Pauses and interrupt handling. The handler only stores to a lock-free
-// atomic or restores the default action and re-raises, both safe in a signal
+// Pauses and interrupt handling. The handlers only store to lock-free
+// atomics or restore the default action and re-raise, all safe in a signal
 // handler.
 #include "app/console.h"
 
@@ -33,23 +33,37 @@ extern "C" void on_interrupt(int sig) {
   g_interrupt.store(sig);
 }
 
-}  // namespace
+std::atomic<int> g_writing{0};
 
-std::atomic<int>& interrupt_flag() { return g_interrupt; }
+extern "C" void on_writing_interrupt(int sig) {
+  int none = 0;
+  g_interrupt.compare_exchange_strong(none, sig);
+  g_writing.store(sig);
+}
 
-void install_interrupt_handlers() {
+void install(void (*handler)(int)) {
 #ifdef _WIN32
-  std::signal(SIGINT, on_interrupt);
-  std::signal(SIGTERM, on_interrupt);
+  std::signal(SIGINT, handler);
+  std::signal(SIGTERM, handler);
 #else
   struct sigaction action {};
-  action.sa_handler = on_interrupt;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 #endif
 }
+
+}  // namespace
+
+std::atomic<int>& interrupt_flag() { return g_interrupt; }
+
+std::atomic<int>& writing_signal() { return g_writing; }
+
+void install_interrupt_handlers() { install(on_interrupt); }
+
+void install_writing_handlers() { install(on_writing_interrupt); }
 
 void restore_interrupt_defaults() {
   std::signal(SIGINT, SIG_DFL);

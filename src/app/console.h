@@ -21,6 +21,16 @@ std::atomic<int>& interrupt_flag();
 // the program at once with the signal's default action.
 void install_interrupt_handlers();
 
+// The signal number of the last SIGINT or SIGTERM received while the
+// writing handlers were installed, 0 if none.
+std::atomic<int>& writing_signal();
+
+// Installs the handlers of the writing phase: every SIGINT or SIGTERM is
+// noted in writing_signal() (and in interrupt_flag() if it is the run's
+// first) and none ends the program, so that the file being written is
+// finished and the run can say which outputs it did not write.
+void install_writing_handlers();
+
 // Gives SIGINT and SIGTERM back their default action (end the program at
 // once), for the stretches where there is no iteration to finish.
 void restore_interrupt_defaults();

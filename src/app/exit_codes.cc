@@ -23,9 +23,13 @@ int exit_code(const Summary& summary) {
     case Termination::kLibraryFailure:
       return kExitLibraryFailure;
     case Termination::kInterrupted:
-      return summary.signal == SIGTERM ? kExitSigterm : kExitSigint;
+      return interrupted_exit_code(summary.signal);
   }
   return kExitInternal;
+}
+
+int interrupted_exit_code(int signal) {
+  return signal == SIGTERM ? kExitSigterm : kExitSigint;
 }
 
 int with_output_failure(int code) {

@@ -25,6 +25,10 @@ inline constexpr int kExitSigterm = 143;       // interrupted by SIGTERM
 // The exit code of a fit that ended as `summary` says.
 int exit_code(const Summary& summary);
 
+// The exit code of a run interrupted by `signal` (SIGINT or SIGTERM): the
+// shell's 128 + signal.
+int interrupted_exit_code(int signal);
+
 // An output that could not be written replaces the code of a fit that ran
 // (converged, not converged, interrupted); the codes of runs that never got
 // to their outputs stay.

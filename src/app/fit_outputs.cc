@@ -47,17 +47,23 @@ PlotData plot_data(const FitProblem& problem, std::vector<double> times,
 bool write_fit_outputs(const Options& opt, const FitInput& input,
                        RunChoice choice, Model& model, const Summary& summary,
                        const NormTrace& trace, const SearchResults& search,
-                       double seconds, std::ostream& err) {
+                       double seconds, WritingPhase& writing,
+                       std::ostream& err) {
   bool ok = true;
   const auto check = [&](const std::string& path, const std::string& error) {
     if (error.empty()) return;
     err << "identify: cannot write " << path << ": " << error << std::endl;
     ok = false;
   };
+  // Whether to write `path` now; its stale temporary files are removed.
   const auto prepare = [&](const std::string& path) {
-    if (!path.empty() && path != "-") clear_stale_temps(path, err);
+    if (!writing.admit(path == "-" ? "the report on standard error" : path)) {
+      return false;
+    }
+    if (path != "-") clear_stale_temps(path, err);
+    return true;
   };
-  if (!opt.report.empty()) {
+  if (!opt.report.empty() && prepare(opt.report)) {
     const FitStatistics stats =
         compute_fit_statistics(input.problem, model, summary.theta);
     const RunSummary run{method_name(choice.method), model_name(choice.model),
@@ -68,12 +74,10 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
       // Standard error that fails has no room left for a message either.
       if (!(err << text << std::flush)) ok = false;
     } else {
-      prepare(opt.report);
       check(opt.report, write_output_file(opt.report, text));
     }
   }
-  if (!opt.profiles.empty() && search.profiles) {
-    prepare(opt.profiles);
+  if (!opt.profiles.empty() && search.profiles && prepare(opt.profiles)) {
     check(opt.profiles,
           write_output_file(opt.profiles, profile_table_text({{"", &search}})));
   }
@@ -81,12 +85,10 @@ bool write_fit_outputs(const Options& opt, const FitInput& input,
   std::vector<double> times = input.trajectory_times;
   Table X;
   model.states(summary.theta, 0, times, X);
-  if (!opt.trajectory.empty()) {
-    prepare(opt.trajectory);
+  if (!opt.trajectory.empty() && prepare(opt.trajectory)) {
     check(opt.trajectory, write_trajectory_file(opt.trajectory, times, X));
   }
-  if (!opt.plot.empty()) {
-    prepare(opt.plot);
+  if (!opt.plot.empty() && prepare(opt.plot)) {
     PlotData data =
         plot_data(input.problem, std::move(times), std::move(X), trace);
     add_search_panels(search, "", data);

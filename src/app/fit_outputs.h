@@ -8,6 +8,7 @@
 #include "app/fit_input.h"
 #include "app/options.h"
 #include "app/search_results.h"
+#include "app/writing_phase.h"
 #include "fit/norm_trace.h"
 #include "fit/summary.h"
 #include "model/model.h"
@@ -24,10 +25,12 @@ namespace identify {
 // temporary files of each file are removed first (file_names.h). A file that
 // cannot be written gets "identify: cannot write FILE: reason" on `err` and
 // the others are still written. Returns false if any of them failed, the
-// report on `err` included.
+// report on `err` included. Each output is begun only if `writing` admits
+// it.
 bool write_fit_outputs(const Options& opt, const FitInput& input,
                        RunChoice choice, Model& model, const Summary& summary,
                        const NormTrace& trace, const SearchResults& search,
-                       double seconds, std::ostream& err);
+                       double seconds, WritingPhase& writing,
+                       std::ostream& err);
 
 }  // namespace identify

@@ -240,8 +240,11 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
       },
       floor);
   if (!settings.quiet) print_optima_line(out, optima, choice.starts);
-  const StartOutcome& chosen =
+  // Without an optimum the result is fitted again from the usual start,
+  // whose point is known even when an interrupt skipped it.
+  StartOutcome chosen =
       optima.empty() ? outcomes.front() : outcomes[optima.front().best_start];
+  if (chosen.start_x.empty()) chosen.start_x = base.coordinates(setup.base);
   Summary summary = result_fit(choice, task, model, settings, setup, chosen,
                                !optima.empty(), out);
   const std::chrono::duration<double> seconds =

@@ -179,10 +179,11 @@ std::string report_text(const Options& opt, const ProblemRunInfo& info,
 }  // namespace
 
 bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
-                           std::vector<ProblemFit>& fits, std::ostream& out,
-                           std::ostream& err) {
+                           std::vector<ProblemFit>& fits, WritingPhase& writing,
+                           std::ostream& out, std::ostream& err) {
   bool ok = true;
   const auto write = [&](const std::string& path, const std::string& text) {
+    if (!writing.admit(path)) return;
     clear_stale_temps(path, err);
     const std::string error = write_output_file(path, text);
     if (error.empty()) return;
@@ -196,7 +197,10 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
   if (!opt.report.empty()) {
     const std::string text = report_text(opt, info, fits, results);
     if (opt.report == "-") {
-      if (!(err << text << std::flush)) ok = false;
+      if (writing.admit("the report on standard error") &&
+          !(err << text << std::flush)) {
+        ok = false;
+      }
     } else {
       write(opt.report, text);
     }
@@ -216,7 +220,7 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
           format_problem_trajectory(fits[0].problem.states,
                                     fits[0].problem.observables, curves));
   }
-  if (!opt.plot.empty()) {
+  if (!opt.plot.empty() && writing.admit(opt.plot)) {
     clear_stale_temps(opt.plot, err);
     const std::string error =
         write_plot_file(opt.plot, plot_data(opt, fits, results, curves));

@@ -9,6 +9,7 @@
 
 #include "app/options.h"
 #include "app/problem_fits.h"
+#include "app/writing_phase.h"
 #include "input/yaml_problem_file.h"
 
 namespace identify {
@@ -28,9 +29,10 @@ struct ProblemRunInfo {
 // cut at the bounds; the starts and profiles of each from its search). Each
 // file goes through an OutputFile, its stale temporary files removed first; one
 // that cannot be written gets "identify: cannot write FILE: reason" on `err`
-// and the others are still written. Returns false if any of them failed.
+// and the others are still written. Each file is begun only if `writing`
+// admits it. Returns false if any of them failed.
 bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
-                           std::vector<ProblemFit>& fits, std::ostream& out,
-                           std::ostream& err);
+                           std::vector<ProblemFit>& fits, WritingPhase& writing,
+                           std::ostream& out, std::ostream& err);
 
 }  // namespace identify

@@ -11,9 +11,11 @@
 #include "app/console.h"
 #include "app/exit_codes.h"
 #include "app/file_names.h"
+#include "app/interrupted_fits.h"
 #include "app/problem_fits.h"
 #include "app/problem_outputs.h"
 #include "app/profile_stage.h"
+#include "app/writing_phase.h"
 #include "fit/multistart/worker_pool.h"
 #include "input/yaml_problem_file.h"
 #include "output/fd_stream.h"
@@ -72,30 +74,70 @@ void print_messages(const ProblemFit& fit, std::ostream& err) {
 }
 
 // The console text and messages of fits that ran beside others, then every
-// verdict, in order.
+// verdict, in order. Of several fits, one that an interrupt left without a
+// result of its own shows no console text and says so in its verdict.
 void print_fits(const std::vector<ProblemFit>& fits, std::ostream& out,
                 std::ostream& err) {
-  for (std::size_t f = 0; f < fits.size() && fits.size() > 1; ++f) {
+  const bool several = fits.size() > 1;
+  for (std::size_t f = 0; f < fits.size() && several; ++f) {
+    if (!has_result(fits[f])) continue;
     out << "experiment " << fits[f].experiment << std::endl
         << fits[f].console << std::flush;
     print_messages(fits[f], err);
   }
   for (const ProblemFit& fit : fits) {
-    const std::string line = verdict(fit.summary);
+    const std::string line =
+        several && !has_result(fit)
+            ? "not fitted: interrupted before its first iteration finished"
+            : verdict(fit.summary);
     if (line.empty()) continue;
     err << "identify: " << (fit.experiment.empty() ? "" : fit.experiment + ": ")
         << line << std::endl;
   }
 }
 
-int exit_code_of(const std::vector<ProblemFit>& fits) {
+// The code of the fits; an interrupt at any stage (a profile of a fit that
+// converged included) makes it 130 or 143.
+int exit_code_of(const std::vector<ProblemFit>& fits, int signal) {
+  if (signal != 0) return interrupted_exit_code(signal);
   int code = kExitSuccess;
   for (const ProblemFit& fit : fits) {
-    const int c = exit_code(fit.summary);
-    if (c == kExitSigint || c == kExitSigterm) return c;
-    if (code == kExitSuccess) code = c;
+    if (code == kExitSuccess) code = exit_code(fit.summary);
   }
   return code;
+}
+
+bool finish_history(const Options& opt, std::optional<StreamedOutput>& history,
+                    std::ostream& err) {
+  if (!history) return true;
+  const std::string error = history->finish();
+  if (error.empty()) return true;
+  err << "identify: cannot write " << opt.history << ": " << error << std::endl;
+  return false;
+}
+
+// The verdicts, then the outputs of the fits that have a result (after an
+// interrupt `signal` of several fits, those that got a point of their own).
+// Returns false if an output could not be written.
+bool write_run(const Options& opt, const ProblemRunInfo& info,
+               std::vector<ProblemFit>& fits, int signal,
+               std::optional<StreamedOutput>& history, WritingPhase& writing,
+               std::ostream& out, std::ostream& err) {
+  name_subject(fits);
+  print_fits(fits, out, err);
+  if (fits.size() > 1 && signal != 0) {
+    err << "identify: " << interrupted_fits_line(fits, signal) << std::endl;
+    fits = fits_with_results(fits);
+  }
+  bool written = finish_history(opt, history, err);
+  if (fits.empty()) {
+    err << "identify: no experiment has a result: the outputs are not written"
+        << std::endl;
+  } else if (!write_problem_outputs(opt, info, fits, writing, out, err)) {
+    written = false;
+  }
+  writing.report(err);
+  return written;
 }
 
 }  // namespace
@@ -145,19 +187,8 @@ int run_problem_file(const Options& opt,
           : std::min<int>(static_cast<int>(fits.size()), usable_cores());
   install_interrupt_handlers();
   run_fits(fits, opt, choice, settings, !opt.plot.empty(), threads, out, err);
-  restore_interrupt_defaults();
-  name_subject(fits);
-  print_fits(fits, out, err);
-
-  bool written = true;
-  if (history) {
-    const std::string error = history->finish();
-    if (!error.empty()) {
-      err << "identify: cannot write " << opt.history << ": " << error
-          << std::endl;
-      written = false;
-    }
-  }
+  const int signal = interrupt_flag().load();
+  WritingPhase writing;
   ProblemRunInfo info;
   info.loaded = &loaded;
   info.choice = choice;
@@ -166,8 +197,9 @@ int run_problem_file(const Options& opt,
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();
-  if (!write_problem_outputs(opt, info, fits, out, err)) written = false;
-  const int code = exit_code_of(fits);
+  const bool written =
+      write_run(opt, info, fits, signal, history, writing, out, err);
+  const int code = exit_code_of(fits, interrupt_flag().load());
   return written ? code : with_output_failure(code);
 }
 

@@ -62,7 +62,31 @@ double coordinate_error(const ParameterEstimate& e, Scale scale, double v) {
 }
 
 std::string side_words(const ProfileSide& side) {
-  return side.end == SideEnd::kCrossed ? number_text(side.value) : "open";
+  switch (side.end) {
+    case SideEnd::kCrossed:
+      return number_text(side.value);
+    case SideEnd::kInterrupted:
+      return "interrupted";
+    default:
+      return "open";
+  }
+}
+
+int signal_of(const MonitorSettings& settings) {
+  return settings.interrupt == nullptr ? 0 : settings.interrupt->load();
+}
+
+// Why there are no profiles at all, or "" when they can begin.
+std::string no_profiles_reason(const Summary& summary,
+                               const MonitorSettings& settings) {
+  if (summary.termination == Termination::kInterrupted) {
+    return "the fit was interrupted";
+  }
+  if (signal_of(settings) != 0) return "the run was interrupted before them";
+  if (!std::isfinite(summary.norm)) {
+    return "the fit did not end at a finite objective";
+  }
+  return "";
 }
 
 // What one pass of profiles found.
@@ -214,11 +238,9 @@ void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
   const std::vector<int> js = profiled(opt, problem, setup.free);
   for (int restarts = 0;; ++restarts) {
     setup.base = summary.theta;
-    if (summary.termination == Termination::kInterrupted ||
-        !std::isfinite(summary.norm)) {
-      err << "identify: --profile: no profiles: the fit did not end at a "
-             "finite objective"
-          << std::endl;
+    const std::string none = no_profiles_reason(summary, settings);
+    if (!none.empty()) {
+      err << "identify: --profile: no profiles: " << none << std::endl;
       return;
     }
     Pass pass = profile_pass(opt, problem, model, setup, js);
@@ -229,9 +251,14 @@ void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
       return;
     }
     const std::optional<LowerPoint>& lower = pass.run.below_optimum;
-    if (!lower || restarts == kProfileRestarts) {
+    const int signal = signal_of(settings);
+    if (!lower || restarts == kProfileRestarts || signal != 0) {
       if (!settings.quiet) print_profiles(problem, setup, pass.run, out);
       keep_results(problem, setup, pass, restarts, results);
+      if (signal != 0) {
+        err << "identify: --profile: interrupted by signal " << signal
+            << ": the sides not finished are marked interrupted" << std::endl;
+      }
       return;
     }
     err << "identify: profile of "

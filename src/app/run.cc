@@ -26,6 +26,7 @@
 #include "app/options.h"
 #include "app/problem_run.h"
 #include "app/profile_stage.h"
+#include "app/writing_phase.h"
 #include "fit/constraint_check.h"
 #include "fit/method.h"
 #include "input/input_error.h"
@@ -74,8 +75,9 @@ Matrix matrix_at(const FitProblem& problem, std::span<const double> theta) {
 // The fit proper, from one start or several, and the profiles asked for.
 // Ctrl-C from the end of loading to the end of the profiles
 // (load_legacy_input installs the handlers) abandons the model computation
-// under way and keeps the best θ of a finished iteration; before and after
-// (at the pauses) it ends the program.
+// under way and keeps the best θ of a finished iteration; before (at the
+// pauses) it ends the program, and after it stops the writing between two
+// outputs (WritingPhase).
 Summary fit(const Options& opt, RunChoice choice, const FitInput& input,
             Model& model, const MonitorSettings& settings,
             SearchResults& results, std::ostream& out, std::ostream& err) {
@@ -86,19 +88,22 @@ Summary fit(const Options& opt, RunChoice choice, const FitInput& input,
     profile_result(opt, choice, task, model, settings, summary, results, out,
                    err);
   }
-  restore_interrupt_defaults();
   return summary;
 }
 
-// The result of the legacy files: output.txt, the console report, the time
-// line, the verdict and the warnings of entries off their fixed values or
-// bounds. Returns false if output.txt could not be written.
+// The result of the legacy files: output.txt (if `writing` admits it), the
+// console report, the time line, the verdict and the warnings of entries off
+// their fixed values or bounds. Returns false if output.txt could not be
+// written.
 bool write_result(const Options& opt, const FitInput& input,
-                  const Summary& summary, double seconds, std::ostream& out,
-                  std::ostream& err) {
+                  const Summary& summary, double seconds, WritingPhase& writing,
+                  std::ostream& out, std::ostream& err) {
   const Matrix A = matrix_at(input.problem, summary.theta);
-  clear_stale_temps(opt.output, err);
-  const std::string write_error = write_result_file(opt.output, A);
+  std::string write_error;
+  if (writing.admit(opt.output)) {
+    clear_stale_temps(opt.output, err);
+    write_error = write_result_file(opt.output, A);
+  }
   if (!write_error.empty()) report_write_error(err, opt.output, write_error);
   print_matrix_report(out, A);
   print_time_line(out, seconds);
@@ -109,6 +114,34 @@ bool write_result(const Options& opt, const FitInput& input,
     err << "identify: warning: " << warning << std::endl;
   }
   return write_error.empty();
+}
+
+// Every output of the fit, in the writing phase: output.txt and the console
+// report, the end of --history, then the optional outputs. Returns false if
+// any could not be written.
+bool write_outputs(const Options& opt, const FitInput& input, RunChoice choice,
+                   Model& model, const Summary& summary, const NormTrace& trace,
+                   const SearchResults& results,
+                   std::optional<StreamedOutput>& history, double seconds,
+                   std::ostream& out, std::ostream& err) {
+  WritingPhase writing;
+  bool written = write_result(opt, input, summary, seconds, writing, out, err);
+  if (history) {
+    // Written as the fit went: only its last bytes and its name are left.
+    const std::string history_error = history->finish();
+    if (!history_error.empty()) {
+      report_write_error(err, opt.history, history_error);
+      written = false;
+    }
+  }
+  // The optional outputs come after output.txt and the report, so that a
+  // failure among them costs neither.
+  if (!write_fit_outputs(opt, input, choice, model, summary, trace, results,
+                         seconds, writing, err)) {
+    written = false;
+  }
+  writing.report(err);
+  return written;
 }
 
 // Everything after the options: load, model, solve, write. Throws
@@ -149,22 +182,17 @@ int identify_and_write(const Options& opt, Clock::time_point start,
       fit(opt, choice, input, *model, settings, results, out, err);
 
   const std::chrono::duration<double> elapsed = Clock::now() - start;
-  bool written = write_result(opt, input, summary, elapsed.count(), out, err);
-  if (history) {
-    const std::string history_error = history->finish();
-    if (!history_error.empty()) {
-      report_write_error(err, opt.history, history_error);
-      written = false;
-    }
-  }
-  // The optional outputs come after output.txt and the report, so that a
-  // failure among them costs neither.
-  if (!write_fit_outputs(opt, input, choice, *model, summary, trace, results,
-                         elapsed.count(), err)) {
-    written = false;
-  }
+  const bool written =
+      write_outputs(opt, input, choice, *model, summary, trace, results,
+                    history, elapsed.count(), out, err);
+  // Ctrl-C at the pause ends the program.
+  restore_interrupt_defaults();
   pause_for_user(!opt.no_pause, out);
-  const int code = exit_code(summary);
+  // An interrupt during the profiles leaves a converged fit as it is but
+  // still ends the run as interrupted.
+  const int signal = interrupt_flag().load();
+  const int code =
+      signal != 0 ? interrupted_exit_code(signal) : exit_code(summary);
   return written ? code : with_output_failure(code);
 }
 

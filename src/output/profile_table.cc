@@ -97,6 +97,7 @@ std::pair<std::string, std::string> profile_interval_fields(
                    [&](const ProfileRow& r) { return r.name == name; });
   if (row == report.rows.end()) return {};
   const auto field = [](SideEnd end, double value) {
+    if (end == SideEnd::kInterrupted) return std::string("interrupted");
     if (end != SideEnd::kCrossed) return std::string();
     char number[32];
     std::snprintf(number, sizeof number, "%.17g", value);

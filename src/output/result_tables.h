@@ -44,7 +44,8 @@ std::string status_word(const FitStatistics& stats, int parameter);
 // each fit, fit after fit. An interval cut at a bound (cut_at_bounds) shows
 // the bound. The profile columns are always there, each side of the
 // profile interval (profile_interval_fields), empty for an open side, a
-// parameter not profiled, or a run without --profile.
+// parameter not profiled, or a run without --profile, "interrupted" for a
+// side an interrupt cut short.
 std::string format_parameter_table(const std::vector<FitResultView>& fits);
 
 // Header experiment, observable, time, measurement, simulation, sigma,

@@ -185,6 +185,9 @@ std::string open_side_note(const std::string& name, const char* side,
     case SideEnd::kBelowOptimum:
       return where + "the profile still found a lower objective at " +
              number(value);
+    case SideEnd::kInterrupted:
+      return where + "interrupted; the profile stays below the threshold " +
+             along + number(value) + ", as far as it was followed";
     default:
       return "";
   }

@@ -67,6 +67,10 @@ void secant(const ProfilePoint& a, const ProfilePoint& b,
   }
 }
 
+bool interrupted(const ProfileSettings& s) {
+  return s.interrupt != nullptr && s.interrupt->load() != 0;
+}
+
 bool lower_than_optimum(double objective, double optimum) {
   return objective < optimum - kLowerThanOptimum * std::abs(optimum);
 }
@@ -101,6 +105,7 @@ class CrossingSearch {
       return value;
     };
     auto done = [&](double a, double b) {
+      if (interrupted(s_)) return true;
       const double va = from_scaled(s_.scale, a);
       const double vb = from_scaled(s_.scale, b);
       return std::abs(va - vb) <=
@@ -167,9 +172,15 @@ bool side_ends_at(ProfilePoint& point, ProfilePoint& previous,
     return true;
   }
   if (point.objective > s.threshold) {
+    const double inside = from_scaled(s.scale, previous.x);
     CrossingSearch search(s, reoptimise, side, slope);
     side.value = search.locate(std::move(previous), point);
     side.end = side.below_optimum ? SideEnd::kBelowOptimum : SideEnd::kCrossed;
+    if (interrupted(s)) {
+      // The bracket was narrowed with re-fits cut short: no crossing.
+      side.end = SideEnd::kInterrupted;
+      side.value = inside;
+    }
     return true;
   }
   if (point.x == limit) {
@@ -233,6 +244,10 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
   for (int n = 0; n < s.max_points; ++n) {
     ProfilePoint point = step_point(next_x(previous.x, h, direction, limit),
                                     previous, slope, reoptimise, start);
+    if (interrupted(s)) {
+      side.end = SideEnd::kInterrupted;
+      return side;
+    }
     if (!std::isfinite(point.objective)) {
       if (++not_finite > kNotFiniteRetries) {
         side.end = SideEnd::kNotFinite;

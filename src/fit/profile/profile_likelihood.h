@@ -13,6 +13,7 @@
 // algorithm runs on any objective.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -41,6 +42,10 @@ struct ProfileSettings {
   double first_step = 0.1;  // > 0, in the coordinate
   int max_points = 100;     // re-optimisations per side while stepping
   double tolerance = 1e-7;  // relative accuracy of a crossing, in the value
+  // Nonzero once the run is interrupted: the side ends as kInterrupted at
+  // the first re-optimisation that returns after that, keeping the points
+  // found before it.
+  const std::atomic<int>* interrupt = nullptr;
 };
 
 // How a side of the profile ended.
@@ -50,7 +55,7 @@ enum class SideEnd {
   kSearchLimit,   // no crossing within the range searched (no bound)
   kNotFinite,     // beyond `value` the objective is not finite
   kBelowOptimum,  // a point lower than the optimum was found
-  kInterrupted    // not computed: the run was interrupted first
+  kInterrupted    // cut short or not begun: the run was interrupted
 };
 
 struct ProfilePoint {
@@ -62,7 +67,8 @@ struct ProfilePoint {
 struct ProfileSide {
   SideEnd end = SideEnd::kCrossed;
   // The parameter's value (unscaled) where the side ends: the crossing, the
-  // bound, the farthest point searched or the last finite one.
+  // bound, the farthest point searched or the last finite one (interrupted:
+  // the farthest point found, or the optimum).
   double value = 0.0;
   // Every re-optimised point, in the order computed.
   std::vector<ProfilePoint> points;

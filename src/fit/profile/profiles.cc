@@ -19,8 +19,10 @@ std::vector<double> without(std::span<const double> x, int j) {
 }
 
 ProfileSettings settings_of(const ProfileTarget& t, std::span<const double> x,
-                            double objective, double threshold) {
+                            double objective, double threshold,
+                            const std::atomic<int>* interrupt) {
   ProfileSettings s;
+  s.interrupt = interrupt;
   s.scale = t.scale;
   s.optimum_x = x[t.j];
   s.optimum_objective = objective;
@@ -84,9 +86,9 @@ ProfileRun run_profiles(
                                       std::vector<double>& others) {
       return runner.reoptimise(t.j, v, start, others);
     };
-    sides[task] =
-        profile_side(task % 2 == 0 ? -1 : 1, without(x, t.j),
-                     settings_of(t, x, objective, threshold), reoptimise);
+    sides[task] = profile_side(
+        task % 2 == 0 ? -1 : 1, without(x, t.j),
+        settings_of(t, x, objective, threshold, interrupt), reoptimise);
   });
   ProfileRun run;
   for (std::size_t q = 0; q < targets.size(); ++q) {

@@ -59,8 +59,9 @@ struct ProfileRun {
 
 // Profiles of `targets` at the optimum `x` (every free coordinate) of
 // objective `objective`, up to `threshold`. `make_runner(worker)` is called
-// once per worker, on its thread. Sides not begun when *interrupt becomes
-// nonzero are left out (empty, with end kInterrupted).
+// once per worker, on its thread. Once *interrupt is nonzero, sides not
+// begun are left out (empty, with end kInterrupted) and the sides under way
+// end as kInterrupted with the points found so far.
 ProfileRun run_profiles(
     const std::vector<ProfileTarget>& targets, std::span<const double> x,
     double objective, double threshold, int threads,
