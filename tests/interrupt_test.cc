@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <regex>
@@ -254,6 +255,76 @@ TEST(Interrupt, ProfileSidesCutShortSayInterrupted) {
   }
   close(null_fd);
   std::printf("%d profile lines with a side interrupted\n", cut);
+}
+
+// A signal while the outputs are written, held at a known file: the
+// trajectory goes to a FIFO that this test reads only after the signal, so
+// the program is inside that file when the signal comes. The file is
+// finished (all of it arrives), the plot after it is not begun, the run
+// says so and ends with the signal's code; for the legacy files and for a
+// problem file.
+TEST(Interrupt, ASignalWhileWritingFinishesTheFileAndNamesTheRest) {
+  const struct {
+    const char* example;
+    std::vector<const char*> args;
+    int signal;
+    int code;
+  } cases[] = {
+      {"worked", {"--no-pause"}, SIGINT, 130},
+      {"theophylline_pk", {"problem.yaml", "--no-pause"}, SIGTERM, 143},
+  };
+  const int null_fd = open("/dev/null", O_RDONLY);
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> delay_us(0, 50000);
+  for (const auto& c : cases) {
+    std::vector<const char*> args = c.args;
+    for (const char* a : {"--report", "r.txt", "--plot", "p.svg"}) {
+      args.push_back(a);
+    }
+    ScratchDir reference(c.example);
+    std::vector<const char*> to_file = args;
+    to_file.insert(to_file.end(), {"--trajectory", "t.csv"});
+    ASSERT_EQ(
+        wait_for_end(start_identify(reference.path(), to_file, null_fd)).value,
+        0);
+
+    ScratchDir dir(c.example);
+    ASSERT_EQ(mkfifo(dir.file("t.fifo").c_str(), 0600), 0);
+    const int fifo = open(dir.file("t.fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    args.insert(args.end(), {"--trajectory", "t.fifo"});
+    const pid_t pid = start_identify(dir.path(), args, null_fd);
+    // The report comes before the trajectory; the program then fills the
+    // FIFO's buffer and waits.
+    for (int i = 0; i < 20000 && !std::filesystem::exists(dir.file("r.txt"));
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    const int after = delay_us(random);
+    SCOPED_TRACE(std::string(c.example) + ", seed " + std::to_string(seed) +
+                 ", signal " + std::to_string(after) + " us after the report");
+    std::this_thread::sleep_for(std::chrono::microseconds(after));
+    kill(pid, c.signal);
+    fcntl(fifo, F_SETFL, 0);
+    std::string trajectory;
+    char buffer[65536];
+    for (ssize_t got; (got = read(fifo, buffer, sizeof buffer)) > 0;) {
+      trajectory.append(buffer, got);
+    }
+    close(fifo);
+    const Ending end = wait_for_end(pid);
+    const std::string err = dir.read("err");
+    ASSERT_FALSE(end.signalled) << end.value;
+    EXPECT_EQ(end.value, c.code) << err;
+    EXPECT_EQ(trajectory, reference.read("t.csv"));
+    EXPECT_NE(err.find("interrupted by signal " + std::to_string(c.signal) +
+                       " while the outputs were written; not written: p.svg"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("p.svg")));
+    EXPECT_EQ(temp_files(dir), std::vector<std::string>{});
+  }
+  close(null_fd);
 }
 
 }  // namespace
