@@ -1,6 +1,8 @@
 // SIGINT and SIGTERM at random moments of a run of the built program: the
 // run ends with 130 or 143 (or 0 when it had finished), never by a crash,
-// and what it writes is either this run's result or marked as cut short.
+// and what it writes is either this run's result or marked as cut short;
+// and a fit too large to be interrupted in time is refused before it
+// begins.
 // Each test runs the program once without a signal for the reference, then
 // a few times with a signal after a random delay; the seed of the delays
 // is in the failure messages.
@@ -325,6 +327,47 @@ TEST(Interrupt, ASignalWhileWritingFinishesTheFileAndNamesTheRest) {
     EXPECT_EQ(temp_files(dir), std::vector<std::string>{});
   }
   close(null_fd);
+}
+
+// n parameters, each the offset of an observable measured once: a problem
+// whose Jacobian is n × n.
+void write_wide_problem(const ScratchDir& dir, int n) {
+  std::string yaml = "states: [x]\nparameters:\n";
+  std::string observables, data = "experiment,observable,time,measurement\n";
+  for (int k = 0; k < n; ++k) {
+    const std::string p = "p" + std::to_string(k);
+    const std::string o = "o" + std::to_string(k);
+    yaml += "  " + p + ": {value: 0}\n";
+    observables += "  " + o + ": {states: {x: 1}, offset: " + p + "}\n";
+    data += "e," + o + ",1," + std::to_string(k % 7) + "\n";
+  }
+  yaml += "matrix:\n  x: {x: -1}\nobservables:\n" + observables +
+          "experiments:\n  - {id: e, x0: {x: 1}}\ndata: data.csv\n";
+  dir.write("problem.yaml", yaml);
+  dir.write("data.csv", data);
+}
+
+// A dense solve cannot be interrupted once begun, so a problem whose dense
+// Jacobians do not fit in the memory the process may use is refused before
+// any fit, with the memory it would need: 1000 × 1000 on four threads
+// under a 300 MiB address-space limit.
+TEST(Interrupt, AFitTooLargeForMemoryIsRefusedUpFront) {
+  ScratchDir dir;
+  write_wide_problem(dir, 1000);
+  RunSetup setup;
+  setup.address_space_limit = std::size_t{300} << 20;
+  const RunResult r =
+      dir.run_with({"problem.yaml", "--no-pause", "--threads", "4"}, setup);
+  EXPECT_EQ(r.exit_code, 3) << r.err;
+  EXPECT_TRUE(std::regex_match(
+      r.err,
+      std::regex("identify: problem.yaml: 1000 fitted parameters and 1000 "
+                 "measurements: the dense Jacobians of the fit \\(4 threads\\) "
+                 "need about 0.358 GiB of memory, more than this process may "
+                 "use \\(0.293 GiB\\)\n")))
+      << r.err;
+  EXPECT_EQ(dir.names(),
+            (std::vector<std::string>{"data.csv", "problem.yaml"}));
 }
 
 }  // namespace

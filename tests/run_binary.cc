@@ -141,6 +141,10 @@ RunResult ScratchDir::run_with(const std::vector<std::string>& args,
       const rlimit limit{setup.file_size_limit, setup.file_size_limit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (setup.address_space_limit > 0) {
+      const rlimit limit{setup.address_space_limit, setup.address_space_limit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     execv(IDENTIFY_BINARY, const_cast<char* const*>(argv.data()));
     _exit(97);
   }

@@ -23,12 +23,13 @@ struct RunResult {
 // The child starts with SIGPIPE and SIGXFSZ at their default action (ending
 // the process), as from a shell.
 struct RunSetup {
-  std::string stdout_file;          // e.g. "/dev/full"; empty: captured
-  std::string stderr_file;          // the same for standard error
-  bool stdout_closed = false;       // standard output: a pipe nobody reads
-  bool stdout_absent = false;       // descriptor 1 closed, as by `>&-`
-  bool stderr_absent = false;       // descriptor 2 closed, as by `2>&-`
-  std::size_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
+  std::string stdout_file;              // e.g. "/dev/full"; empty: captured
+  std::string stderr_file;              // the same for standard error
+  bool stdout_closed = false;           // standard output: a pipe nobody reads
+  bool stdout_absent = false;           // descriptor 1 closed, as by `>&-`
+  bool stderr_absent = false;           // descriptor 2 closed, as by `2>&-`
+  std::size_t file_size_limit = 0;      // RLIMIT_FSIZE in bytes; 0: none
+  std::size_t address_space_limit = 0;  // RLIMIT_AS in bytes; 0: none
 };
 
 // A fresh directory under the system's temporary directory, removed when the

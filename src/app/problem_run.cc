@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <optional>
 #include <ostream>
+#include <sstream>
+#include <tuple>
 
 #include "app/console.h"
 #include "app/exit_codes.h"
@@ -16,7 +18,10 @@
 #include "app/problem_outputs.h"
 #include "app/profile_stage.h"
 #include "app/writing_phase.h"
+#include "fit/dense_memory.h"
 #include "fit/multistart/worker_pool.h"
+#include "fit/wording.h"
+#include "input/input_error.h"
 #include "input/yaml_problem_file.h"
 #include "output/fd_stream.h"
 
@@ -46,6 +51,33 @@ MonitorSettings settings_of(const Options& opt, std::ostream* history) {
   s.interrupt = &interrupt_flag();
   s.history = history;
   return s;
+}
+
+// Refuses, as an input error, fits whose dense Jacobians need more memory
+// than the process may use: the fits' factorisations could not be
+// interrupted once begun.
+void check_fit_memory(const Options& opt, RunChoice choice,
+                      const std::vector<ProblemFit>& fits, int threads) {
+  const int workers = choice.method == Method::kLm ? threads : 0;
+  double need = 0.0;
+  std::size_t m = 0, n = 0;
+  for (const ProblemFit& fit : fits) {
+    const std::size_t fm = fit.problem.counted_measurement_count();
+    const std::size_t fn = fitted_parameters(choice.method, fit.problem).size();
+    const double bytes = dense_fit_bytes(
+        static_cast<std::int64_t>(fm), static_cast<std::int64_t>(fn), workers);
+    if (bytes > need) std::tie(need, m, n) = std::tuple(bytes, fm, fn);
+  }
+  const double have = usable_memory_bytes();
+  if (have <= 0.0 || need <= have) return;
+  std::ostringstream s;
+  s.precision(3);
+  s << opt.problem << ": " << n << " fitted parameters and " << m
+    << " measurements: the dense Jacobians of the fit ("
+    << count_text(std::max(workers, 1), "thread", "threads") << ") need about "
+    << need / (1u << 30) << " GiB of memory, more than this process may use ("
+    << have / (1u << 30) << " GiB)";
+  throw InputError(s.str());
 }
 
 // What the verdicts call the fitted point.
@@ -185,6 +217,7 @@ int run_problem_file(const Options& opt,
           ? static_cast<int>(opt.threads > 0 ? opt.threads
                                              : default_thread_count())
           : std::min<int>(static_cast<int>(fits.size()), usable_cores());
+  check_fit_memory(opt, choice, fits, threads);
   install_interrupt_handlers();
   run_fits(fits, opt, choice, settings, !opt.plot.empty(), threads, out, err);
   const int signal = interrupt_flag().load();
