@@ -8,6 +8,7 @@
 // is in the failure messages.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -296,15 +297,14 @@ TEST(Interrupt, ASignalWhileWritingFinishesTheFileAndNamesTheRest) {
     const int fifo = open(dir.file("t.fifo").c_str(), O_RDONLY | O_NONBLOCK);
     args.insert(args.end(), {"--trajectory", "t.fifo"});
     const pid_t pid = start_identify(dir.path(), args, null_fd);
-    // The report comes before the trajectory; the program then fills the
-    // FIFO's buffer and waits.
-    for (int i = 0; i < 20000 && !std::filesystem::exists(dir.file("r.txt"));
-         ++i) {
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
+    // Once the first bytes of the trajectory are there, the program is
+    // inside that file: it fills the FIFO's buffer and waits.
+    pollfd ready{fifo, POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 60000), 1);
     const int after = delay_us(random);
     SCOPED_TRACE(std::string(c.example) + ", seed " + std::to_string(seed) +
-                 ", signal " + std::to_string(after) + " us after the report");
+                 ", signal " + std::to_string(after) +
+                 " us into the trajectory");
     std::this_thread::sleep_for(std::chrono::microseconds(after));
     kill(pid, c.signal);
     fcntl(fifo, F_SETFL, 0);
