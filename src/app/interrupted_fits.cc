@@ -52,6 +52,25 @@ std::string interrupted_fits_line(const std::vector<ProblemFit>& fits,
   return line;
 }
 
+bool cut_short(const Summary& summary, const SearchResults& search) {
+  if (summary.termination == Termination::kInterrupted) return true;
+  if (!search.profiles) return false;
+  for (const ProfileRow& row : search.profiles->rows) {
+    if (row.lower_end == SideEnd::kInterrupted ||
+        row.upper_end == SideEnd::kInterrupted) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool any_cut_short(const std::vector<ProblemFit>& fits) {
+  for (const ProblemFit& fit : fits) {
+    if (cut_short(fit.summary, fit.search)) return true;
+  }
+  return false;
+}
+
 std::vector<ProblemFit> fits_with_results(std::vector<ProblemFit>& fits) {
   std::vector<ProblemFit> kept;
   for (ProblemFit& fit : fits) {

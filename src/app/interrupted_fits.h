@@ -23,6 +23,13 @@ bool has_result(const ProblemFit& fit);
 std::string interrupted_fits_line(const std::vector<ProblemFit>& fits,
                                   int signal);
 
+// Whether an interrupt cut a fit that ended as `summary` short, or a side
+// of the profiles in `search`.
+bool cut_short(const Summary& summary, const SearchResults& search);
+
+// Whether an interrupt cut any of `fits` short (cut_short).
+bool any_cut_short(const std::vector<ProblemFit>& fits);
+
 // The fits of `fits` that have a result, moved out in their order.
 std::vector<ProblemFit> fits_with_results(std::vector<ProblemFit>& fits);
 

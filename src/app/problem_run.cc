@@ -150,13 +150,19 @@ bool finish_history(const Options& opt, std::optional<StreamedOutput>& history,
 
 // The verdicts, then the outputs of the fits that have a result (after an
 // interrupt `signal` of several fits, those that got a point of their own).
-// Returns false if an output could not be written.
+// `writing_signal` gets the signal that came while the outputs were
+// written (0: none). Returns false if an output could not be written.
 bool write_run(const Options& opt, const ProblemRunInfo& info,
                std::vector<ProblemFit>& fits, int signal,
                std::optional<StreamedOutput>& history, WritingPhase& writing,
-               std::ostream& out, std::ostream& err) {
+               int& writing_signal, std::ostream& out, std::ostream& err) {
   name_subject(fits);
   print_fits(fits, out, err);
+  if (signal != 0 && !any_cut_short(fits)) {
+    // It came after the last iteration: the results are whole.
+    err << "identify: interrupted by signal " << signal
+        << " after the fits ended" << std::endl;
+  }
   if (fits.size() > 1 && signal != 0) {
     err << "identify: " << interrupted_fits_line(fits, signal) << std::endl;
     fits = fits_with_results(fits);
@@ -168,7 +174,7 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
   } else if (!write_problem_outputs(opt, info, fits, writing, out, err)) {
     written = false;
   }
-  writing.report(err);
+  writing_signal = writing.report(err);
   return written;
 }
 
@@ -230,9 +236,10 @@ int run_problem_file(const Options& opt,
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();
-  const bool written =
-      write_run(opt, info, fits, signal, history, writing, out, err);
-  const int code = exit_code_of(fits, interrupt_flag().load());
+  int writing_signal = 0;
+  const bool written = write_run(opt, info, fits, signal, history, writing,
+                                 writing_signal, out, err);
+  const int code = exit_code_of(fits, signal != 0 ? signal : writing_signal);
   return written ? code : with_output_failure(code);
 }
 

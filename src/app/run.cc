@@ -22,6 +22,7 @@
 #include "app/file_names.h"
 #include "app/fit_input.h"
 #include "app/fit_outputs.h"
+#include "app/interrupted_fits.h"
 #include "app/multistart_stage.h"
 #include "app/options.h"
 #include "app/problem_run.h"
@@ -117,13 +118,14 @@ bool write_result(const Options& opt, const FitInput& input,
 }
 
 // Every output of the fit, in the writing phase: output.txt and the console
-// report, the end of --history, then the optional outputs. Returns false if
-// any could not be written.
+// report, the end of --history, then the optional outputs. `writing_signal`
+// gets the signal that came meanwhile (0: none). Returns false if any could
+// not be written.
 bool write_outputs(const Options& opt, const FitInput& input, RunChoice choice,
                    Model& model, const Summary& summary, const NormTrace& trace,
                    const SearchResults& results,
                    std::optional<StreamedOutput>& history, double seconds,
-                   std::ostream& out, std::ostream& err) {
+                   int& writing_signal, std::ostream& out, std::ostream& err) {
   WritingPhase writing;
   bool written = write_result(opt, input, summary, seconds, writing, out, err);
   if (history) {
@@ -140,7 +142,7 @@ bool write_outputs(const Options& opt, const FitInput& input, RunChoice choice,
                          seconds, writing, err)) {
     written = false;
   }
-  writing.report(err);
+  writing_signal = writing.report(err);
   return written;
 }
 
@@ -180,17 +182,24 @@ int identify_and_write(const Options& opt, Clock::time_point start,
   SearchResults results;
   const Summary summary =
       fit(opt, choice, input, *model, settings, results, out, err);
+  const int fit_signal = interrupt_flag().load();
+  if (fit_signal != 0 && !cut_short(summary, results)) {
+    // It came after the last iteration: the result is whole.
+    err << "identify: interrupted by signal " << fit_signal
+        << " after the fit ended" << std::endl;
+  }
 
   const std::chrono::duration<double> elapsed = Clock::now() - start;
+  int writing_signal = 0;
   const bool written =
       write_outputs(opt, input, choice, *model, summary, trace, results,
-                    history, elapsed.count(), out, err);
+                    history, elapsed.count(), writing_signal, out, err);
   // Ctrl-C at the pause ends the program.
   restore_interrupt_defaults();
   pause_for_user(!opt.no_pause, out);
   // An interrupt during the profiles leaves a converged fit as it is but
   // still ends the run as interrupted.
-  const int signal = interrupt_flag().load();
+  const int signal = fit_signal != 0 ? fit_signal : writing_signal;
   const int code =
       signal != 0 ? interrupted_exit_code(signal) : exit_code(summary);
   return written ? code : with_output_failure(code);

@@ -22,20 +22,21 @@ bool WritingPhase::admit(const std::string& name) {
 
 int WritingPhase::signal() const { return writing_signal().load(); }
 
-void WritingPhase::report(std::ostream& err) const {
+int WritingPhase::report(std::ostream& err) const {
   const int sig = signal();
-  if (sig == 0) return;
+  if (sig == 0) return 0;
   err << "identify: interrupted by signal " << sig
       << " while the outputs were written; ";
   if (skipped_.empty()) {
     err << "every output was written" << std::endl;
-    return;
+    return sig;
   }
   err << "not written: ";
   for (std::size_t k = 0; k < skipped_.size(); ++k) {
     err << (k == 0 ? "" : ", ") << skipped_[k];
   }
   err << " (an older file of that name is left as it was)" << std::endl;
+  return sig;
 }
 
 }  // namespace identify

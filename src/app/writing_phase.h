@@ -27,8 +27,9 @@ class WritingPhase {
   // The signal received in this phase, 0 if none.
   int signal() const;
   // Says on `err` which outputs were not written, or that every one was,
-  // when a signal came in this phase; nothing otherwise.
-  void report(std::ostream& err) const;
+  // when a signal came in this phase; nothing otherwise. Returns that
+  // signal (0: none): a signal after this call changes nothing.
+  int report(std::ostream& err) const;
 
  private:
   std::vector<std::string> skipped_;
