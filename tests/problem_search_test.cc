@@ -82,7 +82,7 @@ TEST(ProblemSearch, TheophyllineMirrorOptimaUnderTheDefaultStarts) {
         "data cannot tell them apart; the result is optimum 1, the one "
         "reached from the earliest start (start 1)",
         // The mirror: ka and ke swapped, V = 0.369264 · ke / ka.
-        "  ka          1.77741       0.0539546\n",
+        "  ka          1.77741       0.0539545\n",
         "  V           0.369264      0.0112093\n"}) {
     EXPECT_NE(report.find(text), std::string::npos) << text << report;
   }
