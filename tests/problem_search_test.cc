@@ -283,6 +283,39 @@ TEST(ProblemSearch, RatesThatOnlyEnterAsTheirSumAreOpenOnBothSides) {
   EXPECT_NE(report.find("k1 - k2"), std::string::npos) << report;
 }
 
+// V's lower bound above its free optimum: V ends on it. The Wald part and
+// the profiles count p alike (V as fixed: p = 2, 9 degrees of freedom), and
+// V's lower side ends at the bound in the console, the report and the
+// table, not "not identifiable".
+TEST(ProblemSearch, EstimateOnABoundIsOneConventionEverywhere) {
+  ScratchDir dir("theophylline_pk");
+  std::string problem = dir.read("problem.yaml");
+  const std::string from = "V:  {lower: 0.01,";
+  ASSERT_NE(problem.find(from), std::string::npos);
+  problem.replace(problem.find(from), from.size(), "V:  {lower: 0.4,");
+  dir.write("problem.yaml", problem);
+  const RunResult r =
+      dir.run("problem.yaml --starts 1 --profile --report r.txt");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("profile of V: 95% interval 0.4 (bound) .. 0.43"),
+            std::string::npos)
+      << r.out;
+  const std::string report = dir.read("r.txt");
+  for (const char* text :
+       {"  degrees of freedom n - p    9\n", "^2/9): profile-t",
+        "n = 11, p = 2\n", "  V           0.4           0.4 (bound) .. 0.43",
+        "at lower bound\n",
+        "  V, below: the estimate rests on its lower bound 0.4, so the "
+        "interval ends there; it counts as fixed in p"}) {
+    EXPECT_NE(report.find(text), std::string::npos) << text << report;
+  }
+  EXPECT_EQ(report.find("not identifiable"), std::string::npos) << report;
+  const std::string table = dir.read("problem.parameters.tsv");
+  EXPECT_EQ(cell(table, "V", "status"), "at lower bound");
+  EXPECT_EQ(cell(table, "V", "profileLower"), cell(table, "V", "lowerBound"));
+  EXPECT_NEAR(std::stod(cell(table, "V", "profileUpper")), 0.432, 1e-3);
+}
+
 TEST(ProblemSearch, RefusalsBeforeTheFit) {
   ScratchDir dir("theophylline_pk");
   RunResult r = dir.run("problem.yaml --profile=CL");
