@@ -316,6 +316,35 @@ TEST(ProblemSearch, EstimateOnABoundIsOneConventionEverywhere) {
   EXPECT_NEAR(std::stod(cell(table, "V", "profileUpper")), 0.432, 1e-3);
 }
 
+// A slow decay rate in [-1, 1], a range its starts are drawn from
+// linearly: its estimate, 2e-4, is closer to 0 than 1e-3 of the width, and
+// the run warns. With one start nothing is drawn and nothing is said.
+TEST(ProblemSearch, SmallResultOnALinearStartRangeWarns) {
+  ScratchDir dir;
+  dir.write("slow.yaml",
+            "states: [x]\n"
+            "parameters:\n"
+            "  k: {lower: -1, upper: 1}\n"
+            "matrix:\n"
+            "  x: {x: -k}\n"
+            "observables:\n"
+            "  y: {states: {x: 1}}\n"
+            "experiments:\n"
+            "  - {id: e, x0: {x: 10}}\n"
+            "data: data.csv\n");
+  dir.write("data.csv", "time,y\n1,10.01\n2,9.98\n3,9.995\n4,9.99\n");
+  RunResult r = dir.run("slow.yaml -q");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("identify: warning: k = "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" is closer to 0 than 0.001 of the width of its start "
+                       "range [-1, 1], drawn on a linear scale"),
+            std::string::npos)
+      << r.err;
+  r = dir.run("slow.yaml -q --starts 1");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
 TEST(ProblemSearch, RefusalsBeforeTheFit) {
   ScratchDir dir("theophylline_pk");
   RunResult r = dir.run("problem.yaml --profile=CL");
