@@ -35,8 +35,8 @@ double missing_bound_reach(Scale scale, double scaled_value) {
 }  // namespace
 
 SampleRange sample_range(const Parameter& p, double value) {
-  if (p.scale == Scale::kLin && std::isfinite(p.upper) && p.lower >= 0.0 &&
-      p.lower < p.upper &&
+  if (p.drawn_by_decades && p.scale == Scale::kLin && std::isfinite(p.upper) &&
+      p.lower >= 0.0 && p.lower < p.upper &&
       (p.lower == 0.0 || p.upper >= kDecadesRatio * p.lower)) {
     return {std::max(p.lower, kDecadesFloor * p.upper), p.upper, true};
   }

@@ -5,7 +5,8 @@
 // whose bounds span decades (0 <= lower < upper, with lower = 0 or
 // upper >= 1000·lower) is drawn on a log scale instead, between
 // max(lower, 1e-8·upper) and upper: drawn linearly in [0, 1], a start
-// almost never comes near a rate of 1e-5.
+// almost never comes near a rate of 1e-5. (Not the legacy matrix entries:
+// Parameter::drawn_by_decades.)
 //
 // With d parameters and m drawn starts, each parameter's range is cut into m
 // equal cells and every cell holds exactly one start: start i lies in cell
