@@ -52,6 +52,41 @@ TEST(StartSampler, RangesFollowBoundsAndScales) {
   }
 }
 
+// Linear bounds from 0, or spanning a factor 1000 or more, are drawn by
+// decades: each of the eight decades below 1 gets as many Latin hypercube
+// starts. Narrower, negative or half-open ranges stay linear.
+TEST(StartSampler, BoundsSpanningDecadesAreDrawnOnALogScale) {
+  struct Case {
+    double lower, upper;
+    bool logarithmic;
+    double want_lower;
+  };
+  const Case cases[] = {{0, 1, true, 1e-8},       {1e-3, 10, true, 1e-3},
+                        {1e-3, 0.5, false, 1e-3}, {-1, 1, false, -1},
+                        {0, kInf, false, 0},      {2, 2, false, 2}};
+  for (const Case& c : cases) {
+    Parameter p;
+    p.lower = c.lower;
+    p.upper = c.upper;
+    const SampleRange r = sample_range(p, c.lower);
+    EXPECT_EQ(r.logarithmic, c.logarithmic) << c.lower << " " << c.upper;
+    EXPECT_DOUBLE_EQ(r.lower, c.want_lower) << c.lower << " " << c.upper;
+  }
+  Parameter rate;
+  rate.lower = 0;
+  rate.upper = 1;
+  const StartSampler sampler({sample_range(rate, 0.5)}, 40, 9);
+  std::vector<int> per_decade(8, 0);
+  std::vector<double> x(1);
+  for (int i = 0; i < 40; ++i) {
+    sampler.draw(i, 0, x);
+    ASSERT_GE(x[0], 1e-8);
+    ASSERT_LE(x[0], 1.0);
+    ++per_decade[std::min(7, static_cast<int>(std::floor(-std::log10(x[0]))))];
+  }
+  EXPECT_EQ(per_decade, std::vector<int>(8, 5));
+}
+
 TEST(StartSampler, EveryCellOnceReproducibleAndRedrawsInTheBox) {
   const std::vector<SampleRange> box = {{-1, 1}, {std::log(0.01), 3}, {5, 5.5}};
   const int m = 37;

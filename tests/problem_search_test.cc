@@ -82,7 +82,7 @@ TEST(ProblemSearch, TheophyllineMirrorOptimaUnderTheDefaultStarts) {
         "data cannot tell them apart; the result is optimum 1, the one "
         "reached from the earliest start (start 1)",
         // The mirror: ka and ke swapped, V = 0.369264 · ke / ka.
-        "  ka          1.77741       0.0539546\n",
+        "  ka          1.77741       0.0539545\n",
         "  V           0.369264      0.0112093\n"}) {
     EXPECT_NE(report.find(text), std::string::npos) << text << report;
   }
@@ -281,6 +281,68 @@ TEST(ProblemSearch, RatesThatOnlyEnterAsTheirSumAreOpenOnBothSides) {
   const std::string report = dir.read("r.txt");
   EXPECT_NE(report.find("not identifiable on this side"), std::string::npos);
   EXPECT_NE(report.find("k1 - k2"), std::string::npos) << report;
+}
+
+// V's lower bound above its free optimum: V ends on it. The Wald part and
+// the profiles count p alike (V as fixed: p = 2, 9 degrees of freedom), and
+// V's lower side ends at the bound in the console, the report and the
+// table, not "not identifiable".
+TEST(ProblemSearch, EstimateOnABoundIsOneConventionEverywhere) {
+  ScratchDir dir("theophylline_pk");
+  std::string problem = dir.read("problem.yaml");
+  const std::string from = "V:  {lower: 0.01,";
+  ASSERT_NE(problem.find(from), std::string::npos);
+  problem.replace(problem.find(from), from.size(), "V:  {lower: 0.4,");
+  dir.write("problem.yaml", problem);
+  const RunResult r =
+      dir.run("problem.yaml --starts 1 --profile --report r.txt");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("profile of V: 95% interval 0.4 (bound) .. 0.43"),
+            std::string::npos)
+      << r.out;
+  const std::string report = dir.read("r.txt");
+  for (const char* text :
+       {"  degrees of freedom n - p    9\n", "^2/9): profile-t",
+        "n = 11, p = 2\n", "  V           0.4           0.4 (bound) .. 0.43",
+        "at lower bound\n",
+        "  V, below: the estimate rests on its lower bound 0.4, so the "
+        "interval ends there; it counts as fixed in p"}) {
+    EXPECT_NE(report.find(text), std::string::npos) << text << report;
+  }
+  EXPECT_EQ(report.find("not identifiable"), std::string::npos) << report;
+  const std::string table = dir.read("problem.parameters.tsv");
+  EXPECT_EQ(cell(table, "V", "status"), "at lower bound");
+  EXPECT_EQ(cell(table, "V", "profileLower"), cell(table, "V", "lowerBound"));
+  EXPECT_NEAR(std::stod(cell(table, "V", "profileUpper")), 0.432, 1e-3);
+}
+
+// A slow decay rate in [-1, 1], a range its starts are drawn from
+// linearly: its estimate, 2e-4, is closer to 0 than 1e-3 of the width, and
+// the run warns. With one start nothing is drawn and nothing is said.
+TEST(ProblemSearch, SmallResultOnALinearStartRangeWarns) {
+  ScratchDir dir;
+  dir.write("slow.yaml",
+            "states: [x]\n"
+            "parameters:\n"
+            "  k: {lower: -1, upper: 1}\n"
+            "matrix:\n"
+            "  x: {x: -k}\n"
+            "observables:\n"
+            "  y: {states: {x: 1}}\n"
+            "experiments:\n"
+            "  - {id: e, x0: {x: 10}}\n"
+            "data: data.csv\n");
+  dir.write("data.csv", "time,y\n1,10.01\n2,9.98\n3,9.995\n4,9.99\n");
+  RunResult r = dir.run("slow.yaml -q");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("identify: warning: k = "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" is closer to 0 than 0.001 of the width of its start "
+                       "range [-1, 1], drawn on a linear scale"),
+            std::string::npos)
+      << r.err;
+  r = dir.run("slow.yaml -q --starts 1");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
 }
 
 TEST(ProblemSearch, RefusalsBeforeTheFit) {

@@ -186,6 +186,27 @@ TEST(ProfileLikelihood, FlatSidesAreOpenAndBoundsEndSides) {
   EXPECT_TRUE(high.points.empty());
 }
 
+// A first step below the coordinate's rounding, and a re-fit that comes
+// back above the threshold however close to the optimum: the side still
+// steps away from the optimum, and the crossing lies next to it.
+TEST(ProfileLikelihood, StepBelowRoundingStillMoves) {
+  const double x0 = 0.15, s0 = 1e-30;
+  const Reoptimise above = [](double, std::span<const double>,
+                              std::vector<double>& others) {
+    others.assign(1, 0.0);
+    return 3e-30;
+  };
+  ProfileSettings s = settings_for(Scale::kLin, x0, s0, 1e-30);
+  s.first_step = 1e-22;
+  for (int d : {-1, 1}) {
+    const ProfileSide side =
+        profile_side(d, std::vector<double>{0.0}, s, above);
+    EXPECT_EQ(side.end, SideEnd::kCrossed) << d;
+    EXPECT_NEAR(side.value, x0, 1e-7 * x0) << d;
+    for (const ProfilePoint& p : side.points) EXPECT_NE(p.x, x0) << d;
+  }
+}
+
 TEST(ProfileLikelihood, LowerOptimumAndNonFiniteObjectivesEndTheSide) {
   // S_p(x) = 1 + x²·((x − 2)² − 0.5): a local minimum at 0 (S = 1) and a
   // deeper one near 2 (S ≈ −1) behind a barrier below the threshold.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/fit_statistics.h"
 #include "fit/method.h"
 #include "model/exact/exact_model.h"
 #include "problem/problem_builder.h"
@@ -117,6 +118,53 @@ TEST(PublishedFits, TheophyllineSubjectOne) {
     EXPECT_NEAR(std::log(ke), -2.9196, 1e-4);
     EXPECT_NEAR(std::log(ke * V), -3.9159, 1e-4);
   }
+}
+
+// The optimum to 50 digits (tools/theophylline_optimum.py, kept in
+// tools/reference/theophylline_optimum.txt): the estimates and their
+// standard errors to 1e-9 relative, which the cost test alone misses by
+// 1.6e-7.
+TEST(PublishedFits, TheophyllineToTheLastDigits) {
+  const FitProblem problem = theophylline();
+  const Summary s = fit(problem, Method::kLm);
+  ASSERT_EQ(s.termination, Termination::kOptimumReached) << verdict(s);
+  EXPECT_NE(verdict(s).find("Gauss–Newton"), std::string::npos) << verdict(s);
+  ExactModel model(problem);
+  const FitStatistics st = compute_fit_statistics(problem, model, s.theta);
+  const double estimate[] = {1.7774137460847517116, 0.053954546961929354528,
+                             0.36926424635769143942};
+  const double error[] = {0.30716472622332014743, 0.0092201735703724247184,
+                          0.022238089678025854446};
+  for (int k = 0; k < 3; ++k) {
+    SCOPED_TRACE(problem.parameters[k].name);
+    EXPECT_NEAR(s.theta[k], estimate[k], 1e-9 * estimate[k]);
+    EXPECT_NEAR(st.parameters[k].standard_error, error[k], 1e-9 * error[k]);
+  }
+  EXPECT_NEAR(st.ssr, 4.2860090242986159503, 1e-12);
+}
+
+// x' = −(k1 + k2)·x: only the sum is determined, and the Jacobian has rank
+// 1. The polish takes no step there and says why.
+TEST(PublishedFits, RankDeficientStopsOnTheNoise) {
+  ProblemBuilder b({"x"});
+  b.add_parameter(parameter("k1", 0.2, 0.0, 10.0));
+  b.add_parameter(parameter("k2", 0.1, 0.0, 10.0));
+  b.set_entry("x", "x", "-(k1 + k2)");
+  b.add_observable("y", {{"x", "1"}});
+  const int e = b.add_experiment("decay");
+  b.set_x0(e, "x", "10");
+  const double noise[] = {0.05, -0.08, 0.02, 0.07, -0.04, -0.03, 0.06, -0.01};
+  for (int q = 0; q < 8; ++q) {
+    b.add_measurement(e, 0, q + 1.0,
+                      10.0 * std::exp(-0.5 * (q + 1)) + noise[q]);
+  }
+  const Summary s = fit(b.build(), Method::kLm);
+  ASSERT_EQ(s.termination, Termination::kOptimumReached) << verdict(s);
+  EXPECT_NE(verdict(s).find(", the Jacobian has rank 1 of 2: stopped where a "
+                            "Gauss–Newton step would lower the objective by "),
+            std::string::npos)
+      << verdict(s);
+  EXPECT_NEAR(s.theta[0] + s.theta[1], 0.5, 0.01);
 }
 
 // x1' = −k1·x1 + k2·x2, x2' = k1·x1 − (k2 + k3)·x2, x3' = k3·x2 − k4·x3,

@@ -26,7 +26,7 @@ TEST(SearchRun, TheophyllineMirrorOptimaOnBothModels) {
   EXPECT_NE(r.out.find("2 distinct optima; the result: objective 4.28601"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("-1.77741   0   \n4.81339   -0.0539546   \n"),
+  EXPECT_NE(r.out.find("-1.77741   0   \n4.81339   -0.0539545   \n"),
             std::string::npos);
   std::string report = dir.read("r.txt");
   EXPECT_NE(report.find("  optima 1 and 2 have objectives that agree to 1e-09 "
@@ -96,7 +96,7 @@ TEST(SearchRun, ProfilesOfTheophyllineAndTheirTable) {
                         "fit restarts there\n")))
       << r.err;
   EXPECT_EQ(dir.read("output.txt"),
-            "-1.77741    0    \n4.81339    -0.0539546    \n");
+            "-1.77741    0    \n4.81339    -0.0539545    \n");
 }
 
 }  // namespace

@@ -147,6 +147,32 @@ Summary interrupted_result(const RunChoice& choice, const StartOutcome& best,
   return s;
 }
 
+// Where the starts of each fitted parameter are drawn.
+std::vector<SampleRange> start_ranges(const FitProblem& problem,
+                                      const FitSetup& setup) {
+  std::vector<SampleRange> ranges;
+  for (int k : setup.free) {
+    ranges.push_back(sample_range(problem.parameters[k], setup.base[k]));
+  }
+  return ranges;
+}
+
+// The warnings on a result that drawn starts rarely come near.
+std::vector<std::string> small_result_warnings(const FitProblem& problem,
+                                               const FitSetup& setup,
+                                               const Summary& summary) {
+  std::vector<std::string> warnings;
+  if (summary.termination == Termination::kInterrupted) return warnings;
+  const std::vector<SampleRange> ranges = start_ranges(problem, setup);
+  for (std::size_t j = 0; j < setup.free.size(); ++j) {
+    const int k = setup.free[j];
+    std::string w = small_result_warning(problem.parameters[k].name, ranges[j],
+                                         summary.theta[k]);
+    if (!w.empty()) warnings.push_back(std::move(w));
+  }
+  return warnings;
+}
+
 // The starts on the worker pool, each line printed in start order unless
 // `quiet`.
 std::vector<StartOutcome> run_all_starts(const Options& opt, RunChoice choice,
@@ -154,10 +180,7 @@ std::vector<StartOutcome> run_all_starts(const Options& opt, RunChoice choice,
                                          const FitSetup& setup,
                                          std::span<const double> first,
                                          bool quiet, std::ostream& out) {
-  std::vector<SampleRange> ranges;
-  for (int k : setup.free) {
-    ranges.push_back(sample_range(problem.parameters[k], setup.base[k]));
-  }
+  const std::vector<SampleRange> ranges = start_ranges(problem, setup);
   MultiStartSettings ms;
   ms.starts = static_cast<int>(choice.starts);
   ms.seed = static_cast<std::uint64_t>(opt.seed);
@@ -253,6 +276,7 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
   print_iteration_count(out, summary.iterations);
   results.starts = starts_report(opt, task.problem, setup, std::move(outcomes),
                                  std::move(optima));
+  results.warnings = small_result_warnings(task.problem, setup, summary);
   return summary;
 }
 

@@ -58,6 +58,9 @@ void run_one(ProblemFit& fit, const Options& opt, RunChoice choice,
   const FitTask task{fit.problem, no_descent};
   fit.summary =
       fit_with_starts(opt, choice, task, *fit.model, settings, out, fit.search);
+  for (const std::string& warning : fit.search.warnings) {
+    err << "identify: warning: " << warning << std::endl;
+  }
   if (opt.profile || !opt.profiles.empty()) {
     profile_result(opt, choice, task, *fit.model, settings, fit.summary,
                    fit.search, out, err);

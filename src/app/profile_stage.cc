@@ -1,10 +1,12 @@
 // Profiles at the fit's result. The threshold is the likelihood ratio's when
 // the measurements carry their own σ (or σ is estimated), the profile-t's
-// with unit σ; its n is the counted measurements and its p the parameters
-// the profile method fits. The first step of each profile is a quarter of
-// the Wald standard error in the fitting coordinate (the standard error in
-// the parameter's units divided by dθ/dx), and the Wald interval is shown
-// beside the profile interval in the report.
+// with unit σ; its n is the counted measurements and its p the estimated
+// parameters as the residual statistics count them: a parameter whose
+// estimate rests on a bound counts as fixed, everywhere in the report. The
+// first step of each profile is a quarter of the Wald standard error in the
+// fitting coordinate (the standard error in the parameter's units divided by
+// dθ/dx), and the Wald interval is shown beside the profile interval in the
+// report.
 #include "app/profile_stage.h"
 
 #include <algorithm>
@@ -20,6 +22,8 @@
 #include "fit/profile/profile_threshold.h"
 #include "fit/wording.h"
 #include "model/model_kind.h"
+#include "output/result_tables.h"
+#include "output/search_report.h"
 
 namespace identify {
 
@@ -61,17 +65,6 @@ double coordinate_error(const ParameterEstimate& e, Scale scale, double v) {
   return e.standard_error / per;
 }
 
-std::string side_words(const ProfileSide& side) {
-  switch (side.end) {
-    case SideEnd::kCrossed:
-      return number_text(side.value);
-    case SideEnd::kInterrupted:
-      return "interrupted";
-    default:
-      return "open";
-  }
-}
-
 int signal_of(const MonitorSettings& settings) {
   return settings.interrupt == nullptr ? 0 : settings.interrupt->load();
 }
@@ -103,12 +96,12 @@ Pass profile_pass(const Options& opt, const FitProblem& problem, Model& model,
   Objective objective(problem, model, setup.free, setup.base);
   pass.x = objective.coordinates(setup.base);
   const double optimum = objective.evaluate(pass.x);
+  pass.stats = compute_fit_statistics(problem, model, setup.base);
   pass.threshold = profile_threshold(
       optimum, errors_known(problem, objective),
       static_cast<std::int64_t>(problem.counted_measurement_count()),
-      static_cast<int>(setup.free.size()));
+      pass.stats.free_parameters);
   if (!pass.threshold) return pass;
-  pass.stats = compute_fit_statistics(problem, model, setup.base);
   std::vector<ProfileTarget> targets;
   for (int j : js) {
     const int k = setup.free[j];
@@ -137,7 +130,7 @@ ProfilesReport report_of(const FitProblem& problem, const FitSetup& setup,
   ProfilesReport report;
   report.threshold = *pass.threshold;
   report.n = static_cast<std::int64_t>(problem.counted_measurement_count());
-  report.p = static_cast<int>(setup.free.size());
+  report.p = pass.stats.free_parameters;
   report.restarts = restarts;
   for (const ParameterProfile& profile : pass.run.profiles) {
     const int k = setup.free[profile.j];
@@ -151,7 +144,18 @@ ProfilesReport report_of(const FitProblem& problem, const FitSetup& setup,
     row.upper = profile.upper.value;
     row.wald_lower = e.determined ? e.lower95 : std::nan("");
     row.wald_upper = e.determined ? e.upper95 : std::nan("");
-    if (!e.determined) row.wald_note = "not determined by the data";
+    row.on_lower_bound = e.status == ParameterStatus::kOnLowerBound;
+    row.on_upper_bound = e.status == ParameterStatus::kOnUpperBound;
+    // A side held by the bound ends on it exactly (not on its coordinate
+    // mapped back).
+    const Parameter& p = problem.parameters[k];
+    if (held_by_bound(row, -1)) row.lower = p.lower;
+    if (held_by_bound(row, 1)) row.upper = p.upper;
+    if (!e.determined) {
+      row.wald_note = row.on_lower_bound || row.on_upper_bound
+                          ? status_word(pass.stats, k)
+                          : "not determined by the data";
+    }
     report.rows.push_back(row);
   }
   return report;
@@ -178,12 +182,11 @@ Summary restart_fit(const FitSetup& setup, const FitTask& task, Model& model,
   return summary;
 }
 
-void print_profiles(const FitProblem& problem, const FitSetup& setup,
-                    const ProfileRun& run, std::ostream& out) {
-  for (const ParameterProfile& p : run.profiles) {
-    out << "profile of " << problem.parameters[setup.free[p.j]].name
-        << ": 95% interval " << side_words(p.lower) << " .. "
-        << side_words(p.upper) << '\n';
+void print_profiles(const ProfilesReport& report, std::ostream& out) {
+  for (const ProfileRow& row : report.rows) {
+    out << "profile of " << row.name << ": 95% interval "
+        << profile_side_text(row, -1) << " .. " << profile_side_text(row, 1)
+        << '\n';
   }
   out << '\n';
 }
@@ -253,8 +256,8 @@ void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
     const std::optional<LowerPoint>& lower = pass.run.below_optimum;
     const int signal = signal_of(settings);
     if (!lower || restarts == kProfileRestarts || signal != 0) {
-      if (!settings.quiet) print_profiles(problem, setup, pass.run, out);
       keep_results(problem, setup, pass, restarts, results);
+      if (!settings.quiet) print_profiles(*results.profiles, out);
       if (signal != 0) {
         err << "identify: --profile: interrupted by signal " << signal
             << ": the sides not finished are marked interrupted" << std::endl;

@@ -21,6 +21,9 @@ struct SearchResults {
   std::vector<ParameterProfile> curves;
   std::vector<std::string> names;  // the re-fitted parameters, in order
   std::vector<Scale> scales;
+  // Warnings on the result of the starts, for stderr (without the
+  // "identify: warning: " prefix): see small_result_warning.
+  std::vector<std::string> warnings;
 };
 
 }  // namespace identify

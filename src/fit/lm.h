@@ -19,9 +19,10 @@ inline constexpr double kLmParameterTolerance = 1e-10;  // |Δy|/(|y| + tol)
 // trust-region step, accepted or rejected, showing the norm of the current
 // iterate; each round starts with its start point. The run ends with the
 // monitor's stops, kDiverged for a start that is not finite, kOptimumReached
-// when Ceres' convergence test fires, and kLibraryFailure when Ceres gives
-// up without converging (said in the program's own words). Ceres' own
-// logging is turned off.
+// when Ceres' convergence test fires (the estimates then polished by
+// Gauss–Newton steps, gauss_newton_polish.h, which are not iterations), and
+// kLibraryFailure when Ceres gives up without converging (said in the program's
+// own words). Ceres' own logging is turned off.
 Summary fit_lm(Objective& objective, Monitor& monitor,
                std::vector<double> start);
 

@@ -30,7 +30,10 @@ std::vector<Parameter> entry_parameters(const ProblemRecord& record) {
     p.lower = record.par_borders_val[b].lower;
     p.upper = record.par_borders_val[b].upper;
   }
-  for (Parameter& p : params) p.value = std::clamp(0.0, p.lower, p.upper);
+  for (Parameter& p : params) {
+    p.value = std::clamp(0.0, p.lower, p.upper);
+    p.drawn_by_decades = false;
+  }
   for (std::size_t f = 0; f < record.fix_par_num.size(); ++f) {
     const EntryIndex& at = record.fix_par_num[f];
     Parameter& p = params[static_cast<std::size_t>(at.row) * n + at.col];

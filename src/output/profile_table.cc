@@ -96,14 +96,18 @@ std::pair<std::string, std::string> profile_interval_fields(
       std::find_if(report.rows.begin(), report.rows.end(),
                    [&](const ProfileRow& r) { return r.name == name; });
   if (row == report.rows.end()) return {};
-  const auto field = [](SideEnd end, double value) {
+  const auto field = [&](int direction) {
+    const SideEnd end = direction < 0 ? row->lower_end : row->upper_end;
     if (end == SideEnd::kInterrupted) return std::string("interrupted");
-    if (end != SideEnd::kCrossed) return std::string();
+    if (end != SideEnd::kCrossed && !held_by_bound(*row, direction)) {
+      return std::string();
+    }
     char number[32];
-    std::snprintf(number, sizeof number, "%.17g", value);
+    std::snprintf(number, sizeof number, "%.17g",
+                  direction < 0 ? row->lower : row->upper);
     return std::string(number);
   };
-  return {field(row->lower_end, row->lower), field(row->upper_end, row->upper)};
+  return {field(-1), field(1)};
 }
 
 }  // namespace identify

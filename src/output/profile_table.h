@@ -47,10 +47,11 @@ std::string write_profile_table(const std::string& path,
                                 const std::vector<ParameterProfile>& profiles);
 
 // The fields profileLower and profileUpper of a parameter table for the
-// parameter `name`: each side's crossing with 17 significant digits,
-// "interrupted" for a side that an interrupt cut short or left out, or an
-// empty field for a side that is open, and both empty for a parameter that
-// was not profiled.
+// parameter `name`: each side's crossing with 17 significant digits, the
+// bound for a side that ends on the bound the estimate rests on (the status
+// column says "at lower bound"), "interrupted" for a side that an interrupt
+// cut short or left out, or an empty field for a side that is open, and both
+// empty for a parameter that was not profiled.
 std::pair<std::string, std::string> profile_interval_fields(
     const ProfilesReport& report, const std::string& name);
 

@@ -154,23 +154,19 @@ std::string threshold_formula(const ProfileThreshold& t, std::int64_t n,
          std::to_string(n) + ", p = " + std::to_string(p);
 }
 
-std::string side_text(SideEnd end, double value) {
-  switch (end) {
-    case SideEnd::kCrossed:
-      return number(value);
-    case SideEnd::kInterrupted:
-      return "interrupted";
-    default:
-      return "open";
+// Why a side is not closed by the threshold, or nothing for a closed one.
+std::string open_side_note(const ProfileRow& r, int direction) {
+  const char* side = direction < 0 ? "below" : "above";
+  const SideEnd end = direction < 0 ? r.lower_end : r.upper_end;
+  const double value = direction < 0 ? r.lower : r.upper;
+  const std::string where = r.name + ", " + side + ": ";
+  const std::string along = direction < 0 ? "down to " : "up to ";
+  if (held_by_bound(r, direction)) {
+    return where + "the estimate rests on its " +
+           (direction < 0 ? "lower" : "upper") + " bound " + number(value) +
+           ", so the interval ends there; it counts as fixed in p, as in the "
+           "residual statistics";
   }
-}
-
-// Why an open side is open, or nothing for a closed one.
-std::string open_side_note(const std::string& name, const char* side,
-                           SideEnd end, double value) {
-  const std::string where = name + ", " + side + ": ";
-  const std::string along =
-      std::string(side) == "below" ? "down to " : "up to ";
   switch (end) {
     case SideEnd::kBound:
       return where + "the profile stays below the threshold " + along +
@@ -234,19 +230,35 @@ std::string format_profiles_section(const ProfilesReport& report) {
             : number(r.wald_lower) + " .. " + number(r.wald_upper);
     row(out,
         {r.name, number(r.estimate),
-         side_text(r.lower_end, r.lower) + " .. " +
-             side_text(r.upper_end, r.upper),
-         wald},
+         profile_side_text(r, -1) + " .. " + profile_side_text(r, 1), wald},
         widths);
     for (const std::string& note :
-         {open_side_note(r.name, "below", r.lower_end, r.lower),
-          open_side_note(r.name, "above", r.upper_end, r.upper)}) {
+         {open_side_note(r, -1), open_side_note(r, 1)}) {
       if (!note.empty()) notes.push_back(note);
     }
   }
   if (!notes.empty()) out << '\n';
   for (const std::string& note : notes) out << "  " << note << '\n';
   return out.str();
+}
+
+bool held_by_bound(const ProfileRow& r, int direction) {
+  return direction < 0 ? r.lower_end == SideEnd::kBound && r.on_lower_bound
+                       : r.upper_end == SideEnd::kBound && r.on_upper_bound;
+}
+
+std::string profile_side_text(const ProfileRow& row, int direction) {
+  const SideEnd end = direction < 0 ? row.lower_end : row.upper_end;
+  const double value = direction < 0 ? row.lower : row.upper;
+  if (held_by_bound(row, direction)) return number(value) + " (bound)";
+  switch (end) {
+    case SideEnd::kCrossed:
+      return number(value);
+    case SideEnd::kInterrupted:
+      return "interrupted";
+    default:
+      return "open";
+  }
 }
 
 }  // namespace identify

@@ -40,12 +40,18 @@ struct ProfileRow {
   double wald_lower = 0.0;
   double wald_upper = 0.0;
   std::string wald_note;
+  // The estimate rests on that bound (the parameter table's "at lower
+  // bound"): the side towards it ends there (kBound) before it starts.
+  bool on_lower_bound = false;
+  bool on_upper_bound = false;
 };
 
 struct ProfilesReport {
   ProfileThreshold threshold;
   std::int64_t n = 0;  // measurements
-  int p = 0;           // estimated parameters
+  // Estimated parameters, as the residual statistics count them: neither
+  // fixed nor on a bound.
+  int p = 0;
   // Times a profile met a lower objective and the fit restarted there.
   int restarts = 0;
   std::vector<ProfileRow> rows;
@@ -65,8 +71,19 @@ std::string format_starts_section(const StartsReport& report);
 
 // "Profile likelihood" section: the threshold with its formula and numbers,
 // then a table of value, profile interval and Wald interval per parameter,
-// and one line per open side saying where the profile stays below the
-// threshold ("not identifiable on this side").
+// and one line per side that the threshold does not close: where the
+// profile stays below it ("not identifiable on this side"), or that the
+// estimate rests on the bound there.
 std::string format_profiles_section(const ProfilesReport& report);
+
+// Whether side `direction` (−1 lower, +1 upper) ends on the bound that the
+// estimate rests on: the interval ends there, at the bound.
+bool held_by_bound(const ProfileRow& row, int direction);
+
+// One side of a profile interval (direction −1 the lower, +1 the upper) as
+// the report's table and the console show it: the crossing; "0.4 (bound)"
+// for a side that ends on the bound the estimate rests on; "interrupted";
+// "open" for the others.
+std::string profile_side_text(const ProfileRow& row, int direction);
 
 }  // namespace identify

@@ -28,6 +28,11 @@ struct Parameter {
   double lower = -std::numeric_limits<double>::infinity();
   double upper = std::numeric_limits<double>::infinity();
   Scale scale = Scale::kLin;
+  // Whether the starts of a multi-start fit may be drawn by decades when
+  // the scale is linear and the bounds span decades (start_sampler.h).
+  // False for the legacy matrix entries: a bounded entry there is a box for
+  // an entry of either sign, and its starts are drawn linearly.
+  bool drawn_by_decades = true;
 };
 
 // s = scale(v): v, ln v or log10 v. ln 0 is -inf; a negative v under a log

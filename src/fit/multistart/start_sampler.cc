@@ -2,8 +2,10 @@
 // (a Fisher–Yates shuffle per parameter); start i takes its places inside
 // the cells from stream i + 1, d uniform numbers per draw, so that draw k of
 // start i is the same numbers whichever thread asks and in whatever order.
-// A place u in [0, 1) of cell c of m maps to lower + (c + u)/m·(upper −
-// lower); a later draw maps u to lower + u·(upper − lower).
+// A place u in [0, 1) of cell c of m maps to the fraction f = (c + u)/m
+// of the range, a later draw to f = u; the fraction is taken of
+// [lower, upper], or of [ln lower, ln upper] for a range drawn on a log
+// scale (then x = exp of it), so that each decade gets as many starts.
 #include "fit/multistart/start_sampler.h"
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <utility>
 
 #include "fit/multistart/random_stream.h"
+#include "fit/wording.h"
 
 namespace identify {
 
@@ -32,6 +35,11 @@ double missing_bound_reach(Scale scale, double scaled_value) {
 }  // namespace
 
 SampleRange sample_range(const Parameter& p, double value) {
+  if (p.drawn_by_decades && p.scale == Scale::kLin && std::isfinite(p.upper) &&
+      p.lower >= 0.0 && p.lower < p.upper &&
+      (p.lower == 0.0 || p.upper >= kDecadesRatio * p.lower)) {
+    return {std::max(p.lower, kDecadesFloor * p.upper), p.upper, true};
+  }
   const double lower = to_scaled(p.scale, p.lower);
   const double upper = to_scaled(p.scale, p.upper);
   const double v = std::clamp(to_scaled(p.scale, value), lower, upper);
@@ -69,8 +77,29 @@ void StartSampler::draw(int i, int draw, std::span<double> x) const {
     const double u = stream.uniform();
     const double fraction =
         draw == 0 ? (cells_[j * count_ + i] + u) / count_ : u;
-    x[j] = std::min(r.lower + fraction * (r.upper - r.lower), r.upper);
+    if (r.logarithmic) {
+      const double low = std::log(r.lower), high = std::log(r.upper);
+      x[j] =
+          std::clamp(std::exp(low + fraction * (high - low)), r.lower, r.upper);
+    } else {
+      x[j] = std::min(r.lower + fraction * (r.upper - r.lower), r.upper);
+    }
   }
+}
+
+std::string small_result_warning(const std::string& name,
+                                 const SampleRange& range, double value) {
+  const double width = range.upper - range.lower;
+  if (range.logarithmic || value == 0.0 ||
+      !(std::abs(value) < kSmallOnLinear * width)) {
+    return "";
+  }
+  return name + " = " + number_text(value) + " is closer to 0 than " +
+         number_text(kSmallOnLinear) + " of the width of its start range [" +
+         number_text(range.lower) + ", " + number_text(range.upper) +
+         "], drawn on a linear scale: few starts come near such values, and "
+         "an optimum among them may have been missed (scale: log, or bounds "
+         "from 0, draw the starts by decades)";
 }
 
 }  // namespace identify

@@ -242,6 +242,11 @@ ProfileSide profile_side(int direction, std::span<const double> optimum_others,
   double h = s.first_step;
   int not_finite = 0;
   for (int n = 0; n < s.max_points; ++n) {
+    // A step below the coordinate's rounding (a standard error near 0, as
+    // on data without noise) would re-fit the same point: lengthen it.
+    while (next_x(previous.x, h, direction, limit) == previous.x) {
+      h = std::max(2.0 * h, std::numeric_limits<double>::denorm_min());
+    }
     ProfilePoint point = step_point(next_x(previous.x, h, direction, limit),
                                     previous, slope, reoptimise, start);
     if (interrupted(s)) {

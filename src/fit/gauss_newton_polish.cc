@@ -1,0 +1,188 @@
+// Gauss–Newton polish. With r the residuals at y, J = ∂r/∂y scaled to
+// unit-norm columns, Js = J·D⁻¹ = U Σ Vᵀ, the step over the k directions
+// kept (σ_i ≥ σ₁/kIllConditioned) is δ = −D⁻¹ Σ_{i≤k} v_i (u_iᵀr)/σ_i, and
+// the decrease of S = |r|² it predicts is P = Σ_{i≤k} (u_iᵀr)². With
+// v = S/(n − k) the noise variance, P/v is the step's squared length in the
+// metric JᵀJ/v: no estimate moves by more than sqrt(P/v) of its standard
+// error. A relative cost test ends a fit where S has stopped changing, which
+// is where the estimates are still about sqrt(ε) of a standard error away;
+// near the optimum Gauss–Newton converges linearly at the rate set by the
+// residuals' curvature, so a few steps bring the estimates to rounding. S
+// has standard deviation v·sqrt(2(n − k)) over repeated data sets; on a
+// Jacobian with flat directions, a predicted decrease far below that buys
+// nothing that the data could tell, and the polish stops there.
+#include "fit/gauss_newton_polish.h"
+
+#include <Eigen/Core>
+#include <Eigen/SVD>
+#include <cmath>
+#include <limits>
+
+#include "fit/fit_statistics.h"
+#include "fit/wording.h"
+
+namespace identify {
+
+namespace {
+
+using RowMajor =
+    Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// A rise of S by this fraction or less is rounding.
+constexpr double kRoundingRise = 64.0 * std::numeric_limits<double>::epsilon();
+
+// A step longer than this fraction of the one before is taken to be set by
+// rounding: Gauss–Newton no longer converges there.
+constexpr double kRoundingFloor = 0.8;
+
+struct StepFound {
+  Eigen::VectorXd delta;
+  int rank = 0;
+  double predicted = 0.0;
+};
+
+StepFound gauss_newton_step(const std::vector<double>& jacobian,
+                            const std::vector<double>& r, int n, int q) {
+  const Eigen::Map<const RowMajor> J(jacobian.data(), n, q);
+  const Eigen::VectorXd norms = J.colwise().norm().transpose();
+  Eigen::MatrixXd Js = Eigen::MatrixXd::Zero(n, q);
+  for (int c = 0; c < q; ++c) {
+    if (norms[c] > 0.0) Js.col(c) = J.col(c) / norms[c];
+  }
+  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(
+      Js, Eigen::ComputeThinU | Eigen::ComputeThinV);
+  const Eigen::VectorXd& sigma = svd.singularValues();
+  StepFound s;
+  for (Eigen::Index i = 0; i < sigma.size(); ++i) {
+    if (sigma[i] > 0.0 && sigma[0] / sigma[i] <= kIllConditioned) ++s.rank;
+  }
+  const Eigen::Map<const Eigen::VectorXd> residuals(r.data(), n);
+  const Eigen::VectorXd c =
+      svd.matrixU().leftCols(s.rank).transpose() * residuals;
+  s.predicted = c.squaredNorm();
+  const Eigen::VectorXd scaled =
+      -svd.matrixV().leftCols(s.rank) * c.cwiseQuotient(sigma.head(s.rank));
+  s.delta = Eigen::VectorXd::Zero(q);
+  for (int j = 0; j < q; ++j) {
+    if (norms[j] > 0.0) s.delta[j] = scaled[j] / norms[j];
+  }
+  return s;
+}
+
+double sum_of_squares(const std::vector<double>& r) {
+  double s = 0.0;
+  for (double v : r) s = v * v + s;
+  return s;
+}
+
+// The statistics of the step found at a point with sum of squares `S`.
+void describe(PolishEnd& end, const StepFound& step, double S, int n) {
+  end.rank = step.rank;
+  end.predicted = step.predicted;
+  const int dof = n - step.rank;
+  const double v = dof > 0 ? S / dof : std::numeric_limits<double>::quiet_NaN();
+  end.spread = v * std::sqrt(2.0 * dof);
+  end.length = step.predicted == 0.0 ? 0.0 : std::sqrt(step.predicted / v);
+}
+
+bool inside(const std::vector<double>& y, const std::vector<double>& lower,
+            const std::vector<double>& upper) {
+  for (std::size_t j = 0; j < y.size(); ++j) {
+    if (!(y[j] >= lower[j] && y[j] <= upper[j])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PolishEnd polish(const ResidualFunction& f, int residuals,
+                 std::vector<double>& y, const std::vector<double>& lower,
+                 const std::vector<double>& upper, const StepTaken& taken) {
+  const int q = static_cast<int>(y.size());
+  PolishEnd end;
+  end.unknowns = q;
+  if (q == 0 || residuals == 0) return end;
+  end.stop = PolishStop::kFailed;
+  std::vector<double> r(residuals), jacobian(residuals * q), trial_r(residuals);
+  if (!f(y.data(), r.data(), jacobian.data())) return end;
+  double S = sum_of_squares(r);
+  double previous = std::numeric_limits<double>::infinity();
+  for (;;) {
+    const StepFound step = gauss_newton_step(jacobian, r, residuals, q);
+    describe(end, step, S, residuals);
+    if (step.rank < q && step.predicted <= kFarBelowNoise * end.spread) {
+      end.stop = PolishStop::kStatistical;
+      return end;
+    }
+    if (end.length <= kPolishTarget) {
+      end.stop = PolishStop::kConverged;
+      return end;
+    }
+    if (step.predicted > kRoundingFloor * kRoundingFloor * previous) {
+      end.stop = PolishStop::kRounding;
+      return end;
+    }
+    if (end.steps == kPolishMaxSteps) {
+      end.stop = PolishStop::kStepLimit;
+      return end;
+    }
+    std::vector<double> trial(y);
+    for (int j = 0; j < q; ++j) trial[j] += step.delta[j];
+    if (!inside(trial, lower, upper)) {
+      end.stop = PolishStop::kBounds;
+      return end;
+    }
+    if (!f(trial.data(), trial_r.data(), nullptr)) return end;
+    const double trial_S = sum_of_squares(trial_r);
+    if (!(trial_S <= S + kRoundingRise * S)) {
+      end.stop = PolishStop::kRise;
+      return end;
+    }
+    if (!f(trial.data(), r.data(), jacobian.data())) return end;
+    y = trial;
+    S = trial_S;
+    previous = step.predicted;
+    ++end.steps;
+    if (!taken()) return end;
+  }
+}
+
+std::string polish_text(const PolishEnd& end) {
+  if (end.stop == PolishStop::kNothing || end.stop == PolishStop::kFailed) {
+    return "";
+  }
+  const std::string steps =
+      count_text(end.steps, "Gauss–Newton step", "Gauss–Newton steps");
+  if (end.stop == PolishStop::kStatistical) {
+    std::string text = ", the Jacobian has rank " + std::to_string(end.rank) +
+                       " of " + std::to_string(end.unknowns) + ": stopped";
+    if (end.steps > 0) text += " after " + steps;
+    return text + " where a Gauss–Newton step would lower the objective by " +
+           number_text(end.predicted) + ", far below its noise spread " +
+           number_text(end.spread);
+  }
+  const std::string size =
+      std::isfinite(end.length)
+          ? " of " + number_text(end.length) + " standard errors"
+          : " (predicted to lower the objective by " +
+                number_text(end.predicted) + ")";
+  std::string text = end.steps > 0 ? ", then " + steps + ":" : ",";
+  switch (end.stop) {
+    case PolishStop::kRise:
+      return text + " a further Gauss–Newton step" + size +
+             " did not lower the objective";
+    case PolishStop::kBounds:
+      return text + " a further Gauss–Newton step" + size +
+             " would leave the bounds";
+    default:
+      break;
+  }
+  if (!std::isfinite(end.length)) {
+    return text + " a further step would lower the objective by " +
+           number_text(end.predicted);
+  }
+  return text + " the estimates lie within " + number_text(end.length) +
+         " standard errors of the optimum";
+}
+
+}  // namespace identify
