@@ -262,6 +262,21 @@ Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
   return p;
 }
 
+// The polish over the unknowns not held on a bound; an interrupt during it
+// stops the monitor.
+Polished polish_unheld(ScaledUnknowns& unknowns, Monitor& monitor,
+                       LmRound& round, const std::vector<char>& held) {
+  round.free.clear();
+  for (int j = 0; j < unknowns.size(); ++j) {
+    if (!held[j]) round.free.push_back(j);
+  }
+  Polished polished = polish_round(unknowns, round);
+  if (unknowns.objective().stop_requested()) {
+    monitor.stop(Termination::kInterrupted);
+  }
+  return polished;
+}
+
 }  // namespace
 
 // A projected LM step stalls where the unconstrained step points out of the
@@ -325,17 +340,12 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   // The cost test leaves the estimates short of the optimum: polish them.
   Polished polished;
   if (end == Termination::kOptimumReached && !monitor.stopped()) {
-    round.free.clear();
-    for (int j = 0; j < m; ++j) {
-      if (!held[j]) round.free.push_back(j);
-    }
-    polished = polish_round(unknowns, round);
-    if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
+    polished = polish_unheld(unknowns, monitor, round, held);
     text += polish_text(polished.end);
   }
   Summary summary = finish_library_run("lm", end, text, monitor, objective);
   // A step that lowered S by less than rounding is still the better point.
-  if (polished.end.steps > 0 &&
+  if (polished.end.steps > 0 && std::isfinite(polished.norm) &&
       summary.termination == Termination::kOptimumReached) {
     summary.theta = polished.theta;
     summary.norm = polished.norm;
