@@ -21,6 +21,13 @@
 // L_U = x·L_w + e·w. exp(X) = r(X/2^s)^(2^s), and each squaring
 // R ← R² carries L ← R·L + L·R (the product rule). The degree bounds ℓ_m
 // (their Table 6.1) keep the backward error of both below double rounding.
+//
+// For upper triangular x, q = V − U is upper triangular and is solved by
+// back substitution, and the squarings carry R = I + F with the diagonal
+// and first superdiagonal of exp(2^(k−s)·X) put back after the k-th
+// (triangular_form.h): a decayed diagonal entry e^{−44} then keeps full
+// relative accuracy, which I + F, rounding against 1, would lose, and a
+// slow mode keeps it through the exact band rather than through F.
 #include "model/exact/matrix_exponential.h"
 
 #include <algorithm>
@@ -79,6 +86,7 @@ MatrixExponential::Pade<Matrix>::Pade(int n)
       a6_(n, n),
       u_(n, n),
       v_(n, n),
+      q_(n, n),
       tmp_(n, n),
       scaled_e_(n, n),
       m2_(n, n),
@@ -142,7 +150,9 @@ void MatrixExponential::Pade<Matrix>::pade(const Matrix& x, int degree) {
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
-                                                  Matrix& result) {
+                                                  Matrix& result,
+                                                  bool triangular) {
+  triangular_ = triangular;
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -164,16 +174,45 @@ void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
     pade(scaled_, 13);
   }
   solve_difference(result);
+  if (triangular_) return square_triangular(X, squarings, result, nullptr);
   for (int s = 0; s < squarings; ++s) square_difference(result);
   result.diagonal().array() += 1.0;
 }
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::solve_difference(Matrix& difference) {
-  tmp_ = v_ - u_;
-  lu_.compute(tmp_);
+  q_ = v_ - u_;
+  if (!triangular_) lu_.compute(q_);
   u_ *= 2.0;
-  difference = lu_.solve(u_);
+  solve(u_, difference);
+}
+
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::solve(const Matrix& rhs, Matrix& out) {
+  if (triangular_) {
+    out = q_.template triangularView<Eigen::Upper>().solve(rhs);
+  } else {
+    out = lu_.solve(rhs);
+  }
+}
+
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::square_triangular(const Matrix& x,
+                                                        int squarings,
+                                                        Matrix& result,
+                                                        Matrix* derivative) {
+  result.diagonal().array() += 1.0;
+  TriangularForm::set_exact_band(x, std::ldexp(1.0, -squarings), result);
+  for (int s = 1; s <= squarings; ++s) {
+    if (derivative != nullptr) {
+      tmp_.noalias() = result * *derivative;
+      tmp_.noalias() += *derivative * result;
+      derivative->swap(tmp_);
+    }
+    tmp_.noalias() = result * result;
+    result.swap(tmp_);
+    TriangularForm::set_exact_band(x, std::ldexp(1.0, s - squarings), result);
+  }
 }
 
 template <typename Matrix>
@@ -276,7 +315,9 @@ void MatrixExponential::Pade<Matrix>::pade13_with_derivative(const Matrix& x,
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
-    const Matrix& X, const Matrix& E, Matrix& result, Matrix& derivative) {
+    const Matrix& X, const Matrix& E, Matrix& result, Matrix& derivative,
+    bool triangular) {
+  triangular_ = triangular;
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -306,7 +347,10 @@ void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
   tmp_ = 2.0 * lu_d_;
   lv_ = lu_d_ - lv_;
   tmp_.noalias() += lv_ * result;
-  derivative = lu_.solve(tmp_);
+  solve(tmp_, derivative);
+  if (triangular_) {
+    return square_triangular(X, squarings, result, &derivative);
+  }
   for (int s = 0; s < squarings; ++s) {
     // (I + F)·L + L·(I + F) = 2L + F·L + L·F.
     tmp_.noalias() = result * derivative;
@@ -318,60 +362,9 @@ void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
   result.diagonal().array() += 1.0;
 }
 
-template <int Size>
-MatrixExponential::Padded<Size>::Padded() : pade(Size) {
-  x.setZero();
-  e.setZero();
-}
-
-template <int Size>
-void MatrixExponential::Padded<Size>::exponential(const Eigen::MatrixXd& X,
-                                                  Eigen::MatrixXd& out) {
-  const Eigen::Index n = X.rows();
-  x.topLeftCorner(n, n) = X;
-  pade.exponential(x, result);
-  out = result.topLeftCorner(n, n);
-}
-
-template <int Size>
-void MatrixExponential::Padded<Size>::exponential_with_derivative(
-    const Eigen::MatrixXd& X, const Eigen::MatrixXd& E, Eigen::MatrixXd& out,
-    Eigen::MatrixXd& out_derivative) {
-  const Eigen::Index n = X.rows();
-  x.topLeftCorner(n, n) = X;
-  e.topLeftCorner(n, n) = E;
-  pade.exponential_with_derivative(x, e, result, derivative);
-  out = result.topLeftCorner(n, n);
-  out_derivative = derivative.topLeftCorner(n, n);
-}
-
-MatrixExponential::MatrixExponential(int n) : n_(n), general_(n) {}
-
-void MatrixExponential::compute(const Eigen::MatrixXd& X,
-                                Eigen::MatrixXd& result) {
-  if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
-  if (n_ == 0) return;
-  if (n_ <= 4) return small_.exponential(X, result);
-  if (n_ <= 6) return medium_.exponential(X, result);
-  general_.exponential(X, result);
-}
-
-void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
-                                                const Eigen::MatrixXd& E,
-                                                Eigen::MatrixXd& result,
-                                                Eigen::MatrixXd& derivative) {
-  if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
-  if (derivative.rows() != n_ || derivative.cols() != n_) {
-    derivative.resize(n_, n_);
-  }
-  if (n_ == 0) return;
-  if (n_ <= 4) {
-    return small_.exponential_with_derivative(X, E, result, derivative);
-  }
-  if (n_ <= 6) {
-    return medium_.exponential_with_derivative(X, E, result, derivative);
-  }
-  general_.exponential_with_derivative(X, E, result, derivative);
-}
+// The three kinds of matrix the steps run on (matrix_exponential_forms.cc).
+template class MatrixExponential::Pade<Eigen::MatrixXd>;
+template class MatrixExponential::Pade<Eigen::Matrix<double, 4, 4>>;
+template class MatrixExponential::Pade<Eigen::Matrix<double, 6, 6>>;
 
 }  // namespace identify
