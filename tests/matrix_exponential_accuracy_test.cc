@@ -7,7 +7,8 @@
 // digits, checked at 90), the derivative from the block matrix
 // [[A, E], [0, A]]; both for the matrix as given, for a symmetric
 // permutation of it (the same chain with its states in another order) and
-// for its transpose.
+// for its transpose. Then matrices with a cycle whose entries decay by up
+// to 1e-226, where I + (r − I) would keep only their difference from 1.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -230,6 +231,80 @@ TEST(MatrixExponentialAccuracyTest, PermutedTriangularDerivativeIsExact) {
       const Eigen::MatrixXd difference = (up - down) / (2.0 * h);
       EXPECT_LE((derivative - difference).norm(), 1e-7 * difference.norm());
     }
+  }
+}
+
+// exp(t·M) of matrices with a cycle, whose entries decay by many orders:
+// M = [[−1, 0.5], [0.8, −0.9]] at t = 45, 300 and 650, gut → central ⇄
+// peripheral at t = 400 (the gut at 1e-226 beside the others at 1e-6), and
+// a stiff one (eigenvalues near −1e4, −0.1 and −0.01) at t = 8; every entry
+// row by row, from the same script.
+constexpr double kCycle45[] = {
+    3.133522716623346038652244e-7,
+    2.680841792578668846704089e-7,
+    4.289346868125870154726542e-7,
+    3.669691075139079807993062e-7,
+};
+constexpr double kCycle300[] = {
+    3.532478452533911779313226e-42,
+    3.022162825467348870478613e-42,
+    4.835460520747758192765781e-42,
+    4.136911017627381553408948e-42,
+};
+constexpr double kCycle650[] = {
+    3.804525036455263880788486e-90,
+    3.254908497881213619636163e-90,
+    5.20785359660994179141786e-90,
+    4.455506736031506604715719e-90,
+};
+constexpr double kPeripheral400[] = {
+    1.468484646909508464440658e-226,
+    0.0,
+    0.0,
+    2.451004752134376968014796e-6,
+    2.398370066153315783215929e-6,
+    3.873722441541405539084284e-6,
+    7.426004041721892175834633e-6,
+    7.266532547229786156508058e-6,
+    1.173652498321151973094566e-5,
+};
+constexpr double kStiffCycle8[] = {
+    3.468621284655107938989125e-6, 3.468607004342831058779579e-6,
+    6.125502610202983560421013e-7, 6.937214008685661732466423e-1,
+    6.937185448261031629908198e-1, 1.225111946267569934207877e-1,
+    3.062751305101491716454187e-1, 3.062779865668924941781215e-1,
+    8.774881928229819862808563e-1,
+};
+
+TEST(MatrixExponentialAccuracyTest, DecayedEntriesOfCyclesKeepTheirAccuracy) {
+  const Eigen::Matrix2d cycle{{-1.0, 0.5}, {0.8, -0.9}};
+  const Eigen::Matrix3d peripheral{
+      {-1.3, 0.0, 0.0}, {1.3, -0.25, 0.0733}, {0.0, 0.1375, -0.0733}};
+  const Eigen::Matrix3d stiff{
+      {-1e4, 0.05, 0.0}, {1e4, -0.1, 0.02}, {0.0, 0.05, -0.02}};
+  const struct {
+    Eigen::MatrixXd M;
+    double t;
+    const double* want;
+  } cases[] = {{cycle, 45.0, kCycle45},
+               {cycle, 300.0, kCycle300},
+               {cycle, 650.0, kCycle650},
+               {peripheral, 400.0, kPeripheral400},
+               {stiff, 8.0, kStiffCycle8}};
+  for (const auto& c : cases) {
+    const int n = static_cast<int>(c.M.rows());
+    SCOPED_TRACE(::testing::Message() << "n = " << n << ", t = " << c.t);
+    const Eigen::MatrixXd X = c.t * c.M;
+    MatrixExponential expm(n);
+    Eigen::MatrixXd result, paired, derivative;
+    expm.compute(X, result);
+    expm.compute_with_derivative(X, Eigen::MatrixXd::Identity(n, n), paired,
+                                 derivative);
+    const auto ref = [&](int i, int j) { return c.want[i * n + j]; };
+    expect_entrywise(result, n, ref, 2e-13);
+    expect_entrywise(paired, n, ref, 2e-13);
+    // L(X, I) = exp(X): X commutes with I.
+    expect_entrywise(derivative, n, ref, 2e-13);
   }
 }
 

@@ -12,7 +12,15 @@
    mpmath's expm of the block matrix [[A, E], [0, A]]. Computed at 60 and
    at 90 digits, which must agree to 1e-45.
 
-2. Gut -> central with ka = ke = k = 0.7, boluses of D = 4 into the gut at
+2. Matrices with a cycle, whose exponentials decay by many orders:
+     [[-1, 0.5], [0.8, -0.9]]*t at t = 45, 300 and 650 (entries near 1e-7,
+     1e-42 and 1e-90), gut -> central <-> peripheral
+     [[-1.3, 0, 0], [1.3, -0.25, 0.0733], [0, 0.1375, -0.0733]]*400 (the gut
+     at 1e-226), and a stiff one,
+     [[-1e4, 0.05, 0], [1e4, -0.1, 0.02], [0, 0.05, -0.02]]*8.
+   Printed: every entry of exp, row by row.
+
+3. Gut -> central with ka = ke = k = 0.7, boluses of D = 4 into the gut at
    t = 0 (and, in the second experiment, again at t = 20), concentration
    C = central/V with V = 0.5. For one bolus at 0,
      C(t)       = D*k*t*e^{-kt}/V,
@@ -64,6 +72,22 @@ def chain_values(n, sub, diag):
     return lower, derivative
 
 
+CYCLES = [([["-1", "0.5"], ["0.8", "-0.9"]], t) for t in ("45", "300", "650")]
+CYCLES += [([["-1.3", "0", "0"], ["1.3", "-0.25", "0.0733"],
+             ["0", "0.1375", "-0.0733"]], "400"),
+           ([["-1e4", "0.05", "0"], ["1e4", "-0.1", "0.02"],
+             ["0", "0.05", "-0.02"]], "8")]
+
+
+def cycle_values(rows, t):
+    # The argument as the test forms it: each entry times t, rounded.
+    n = len(rows)
+    X = mp.matrix([[mp.mpf(float(rows[i][j]) * float(t)) for j in range(n)]
+                   for i in range(n)])
+    E = mp.expm(X)
+    return [E[i, j] for i in range(n) for j in range(n)]
+
+
 def one_bolus(t):
     e = mp.exp(-K * t)
     c = DOSE * K * t * e / VOLUME
@@ -83,6 +107,14 @@ def main():
         print(",\n".join(fmt(x) for x in lower))
         print("// first column of L(A, e_2 e_1^T)")
         print(",\n".join(fmt(x) for x in derivative))
+    for rows, t in CYCLES:
+        mp.mp.dps = 60
+        values = cycle_values(rows, t)
+        mp.mp.dps = 90
+        for a, b in zip(values, cycle_values(rows, t)):
+            assert abs(a - b) <= mp.mpf("1e-45") * abs(b)
+        print("// exp(%s * %s)" % (rows, t))
+        print(",\n".join(fmt(x) for x in values))
     mp.mp.dps = 60
     for second in (False, True):
         print("// boluses at 0%s" % (" and 20" if second else ""))

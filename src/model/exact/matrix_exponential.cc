@@ -10,7 +10,10 @@
 // whose r(x/2^s) lies within 2^−s of 1, keeps its difference from 1 to full
 // relative accuracy; squaring r itself would round that difference against
 // 1 and each squaring double the error, about 2^s·u in all (2e-12 for
-// eigenvalues −1e4 and −0.1 at t = 8).
+// eigenvalues −1e4 and −0.1 at t = 8). But I + F holds a value decayed far
+// below 1 only to u absolute, so the last ten squarings carry r: a slow
+// mode loses at most 2^10·u, and a value e^{−λ} is rounded at
+// e^{−λ/2^10} instead of at e^{−λ} (see kSquaringsOfR).
 //
 // L(X, E) alongside (Al-Mohy and Higham, SIAM J. Matrix Anal. Appl. 30
 // (2009) 1639-1657, Algorithm 6.4): differentiating r = q⁻¹p with
@@ -51,6 +54,14 @@ constexpr double kEll5 = 2.00e-1;
 constexpr double kEll7 = 7.83e-1;
 constexpr double kEll9 = 1.78e0;
 constexpr double kEll13 = 4.74e0;
+
+// The last squarings carry r itself rather than F = r − I. Squaring r
+// doubles its relative error each time: 2^10·u = 2.3e-13 for a slow mode
+// at most. Squaring F keeps a slow mode to u but holds r = I + F only to u
+// absolute, which a value decayed to e^{−690} would lose entirely; carried
+// as r for the last 10 squarings, such a value is rounded at r^(2^−10) =
+// e^{−0.67} and keeps 2^10·e^{0.67}·u = 4.4e-13 of relative accuracy.
+constexpr int kSquaringsOfR = 10;
 
 // Coefficients b_0 .. b_m of the Padé numerator p_m(x) = sum b_j x^j (the
 // denominator is p_m(−x)), each list scaled to integers.
@@ -175,8 +186,7 @@ void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
   }
   solve_difference(result);
   if (triangular_) return square_triangular(X, squarings, result, nullptr);
-  for (int s = 0; s < squarings; ++s) square_difference(result);
-  result.diagonal().array() += 1.0;
+  square(squarings, result, nullptr);
 }
 
 template <typename Matrix>
@@ -351,15 +361,33 @@ void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
   if (triangular_) {
     return square_triangular(X, squarings, result, &derivative);
   }
-  for (int s = 0; s < squarings; ++s) {
-    // (I + F)·L + L·(I + F) = 2L + F·L + L·F.
-    tmp_.noalias() = result * derivative;
-    tmp_.noalias() += derivative * result;
-    tmp_ += 2.0 * derivative;
-    derivative.swap(tmp_);
+  square(squarings, result, &derivative);
+}
+
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::square(int squarings, Matrix& result,
+                                             Matrix* derivative) {
+  const int of_difference = std::max(0, squarings - kSquaringsOfR);
+  for (int s = 0; s < of_difference; ++s) {
+    if (derivative != nullptr) {
+      // (I + F)·L + L·(I + F) = 2L + F·L + L·F.
+      tmp_.noalias() = result * *derivative;
+      tmp_.noalias() += *derivative * result;
+      tmp_ += 2.0 * *derivative;
+      derivative->swap(tmp_);
+    }
     square_difference(result);
   }
   result.diagonal().array() += 1.0;
+  for (int s = of_difference; s < squarings; ++s) {
+    if (derivative != nullptr) {
+      tmp_.noalias() = result * *derivative;
+      tmp_.noalias() += *derivative * result;
+      derivative->swap(tmp_);
+    }
+    tmp_.noalias() = result * result;
+    result.swap(tmp_);
+  }
 }
 
 // The three kinds of matrix the steps run on (matrix_exponential_forms.cc).

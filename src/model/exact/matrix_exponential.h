@@ -5,7 +5,8 @@
 // from the 1-norm of X so that the backward error of the approximation
 // stays below the unit roundoff u = 2^-53 (Higham 2005). The squarings act
 // on exp − I, so that slow modes next to fast ones (stiff systems) keep
-// full relative accuracy.
+// their relative accuracy, except for the last ten, which act on exp
+// itself, so that values decayed by many orders keep theirs too.
 //
 // L(X, E), the Fréchet derivative (d/dh exp(X + h·E) at h = 0), together
 // with exp(X): the Padé approximant r_m(X) and its own Fréchet derivative
@@ -101,6 +102,10 @@ class MatrixExponential {
     // difference = 2·difference + difference²: the difference of the
     // square.
     void square_difference(Matrix& difference);
+    // result = r^(2^squarings) from result = F = r − I (and with
+    // L ← r·L + L·r when derivative is not null): F squared as F, the last
+    // squarings on r itself.
+    void square(int squarings, Matrix& result, Matrix* derivative);
     // For triangular x scaled by 2^-squarings into the approximant: the
     // difference turned into r = I + difference with its exact band, and
     // squared `squarings` times (with L ← r·L + L·r when derivative is not
