@@ -182,9 +182,37 @@ TEST(MatrixExponentialAccuracyTest, ChainsKeepEveryEntryToItsOwnAccuracy) {
   }
 }
 
-// A chain with an absorption source and an infusion input beside it, the
-// states in mixed order (a symmetric permutation of a triangular matrix,
-// not itself triangular): exp and L(X, E) in random directions against
+// t·T for T lower triangular (diagonal −0.5 − 0.3·i, entries below it in
+// [1, 3]) whose last state is a constant input into the first, with its
+// states in mixed order: index (i + 2) mod n holds state i. A symmetric
+// permutation of a triangular matrix, not itself triangular.
+Eigen::MatrixXd mixed_chain(int n, double t, std::mt19937& rng) {
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  Eigen::MatrixXd T = Eigen::MatrixXd::Zero(n, n);
+  for (int i = 0; i + 1 < n; ++i) {
+    T(i, i) = -0.5 - 0.3 * i;
+    for (int j = 0; j < i; ++j) T(i, j) = 2.0 + unit(rng);
+  }
+  T(0, n - 1) = 1.0;
+  Eigen::MatrixXd X(n, n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) X((i + 2) % n, (j + 2) % n) = t * T(i, j);
+  }
+  return X;
+}
+
+// L(X, E) as the upper-right block of Eigen's exp of [[X, E], [0, X]].
+Eigen::MatrixXd block_derivative(const Eigen::MatrixXd& X,
+                                 const Eigen::MatrixXd& E) {
+  const Eigen::Index n = X.rows();
+  Eigen::MatrixXd block = Eigen::MatrixXd::Zero(2 * n, 2 * n);
+  block.topLeftCorner(n, n) = X;
+  block.bottomRightCorner(n, n) = X;
+  block.topRightCorner(n, n) = E;
+  return block.exp().topRightCorner(n, n);
+}
+
+// exp and L(X, E) in random directions in the triangular form against
 // Eigen (exp, and the block matrix for L) and against central differences
 // of exp.
 TEST(MatrixExponentialAccuracyTest, PermutedTriangularDerivativeIsExact) {
@@ -193,19 +221,7 @@ TEST(MatrixExponentialAccuracyTest, PermutedTriangularDerivativeIsExact) {
   for (const int n : {3, 6, 8}) {
     for (const double t : {0.01, 1.0, 40.0}) {
       SCOPED_TRACE(::testing::Message() << "n = " << n << ", t = " << t);
-      // Triangular first, then permuted: index (i + 2) mod n holds state i.
-      Eigen::MatrixXd T = Eigen::MatrixXd::Zero(n, n);
-      for (int i = 0; i < n; ++i) {
-        T(i, i) = -0.5 - 0.3 * i;
-        for (int j = 0; j < i; ++j) T(i, j) = 2.0 + unit(rng);
-      }
-      // The last state is a constant input into the first.
-      T.row(n - 1).setZero();
-      T(0, n - 1) = 1.0;
-      Eigen::MatrixXd X(n, n);
-      for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) X((i + 2) % n, (j + 2) % n) = t * T(i, j);
-      }
+      const Eigen::MatrixXd X = mixed_chain(n, t, rng);
       Eigen::MatrixXd E(n, n);
       for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) E(i, j) = unit(rng);
@@ -215,15 +231,10 @@ TEST(MatrixExponentialAccuracyTest, PermutedTriangularDerivativeIsExact) {
       expm.compute_with_derivative(X, E, result, derivative);
       const Eigen::MatrixXd reference = X.exp();
       EXPECT_LE((result - reference).norm(), 1e-13 * reference.norm());
-      Eigen::MatrixXd block = Eigen::MatrixXd::Zero(2 * n, 2 * n);
-      block.topLeftCorner(n, n) = X;
-      block.bottomRightCorner(n, n) = X;
-      block.topRightCorner(n, n) = E;
-      const Eigen::MatrixXd want = block.exp().topRightCorner(n, n);
+      const Eigen::MatrixXd want = block_derivative(X, E);
       EXPECT_LE((derivative - want).norm(), 1e-12 * want.norm());
-      // Differences of exp(X ± h·E), in whose direction X has a cycle, carry
-      // the rounding of the transient hump of exp(s·X) (1e8 at t = 40):
-      // they are compared only at the smaller t.
+      // X ± h·E has a cycle, and exp(s·X) a transient hump whose rounding
+      // swamps the differences at t = 40: compared at the smaller t only.
       if (t > 1.0) continue;
       const double h = 1e-5 * std::max(1.0, X.norm());
       expm.compute(X + h * E, up);
