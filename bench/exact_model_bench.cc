@@ -5,7 +5,9 @@
 // observable)), and ExactTheta/Evaluate/N one evaluation (one m×m
 // exponential per time). The counter per_pair is the real time per (time,
 // observable) pair: it grows like N³ (×8 per doubling of N), the cost of
-// one Fréchet derivative.
+// one Fréchet derivative. ExactChain/… is the same on a chain x1 -> x2 ->
+// ... -> xN (rates k_i out of x_i, N parameters): a matrix without a
+// cycle, exponentiated in triangular form.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -74,6 +76,32 @@ FitProblem theta_problem(int n) {
   return b.build();
 }
 
+// x1 -> x2 -> ... -> xN, dx_i/dt = k_{i−1}·x_{i−1} − k_i·x_i, the rates
+// 0.5 + 0.1·i, x0 = (1, 0, ..., 0), the three states of theta_problem
+// observed at its 20 times.
+FitProblem chain_problem(int n) {
+  std::vector<std::string> states;
+  for (int i = 1; i <= n; ++i) states.push_back(numbered("x", i));
+  ProblemBuilder b(states);
+  for (int i = 0; i < n; ++i) {
+    Parameter p;
+    p.name = numbered("k", i);
+    p.value = 0.5 + 0.1 * i;
+    b.add_parameter(p);
+    b.set_entry(i, i, "-" + p.name);
+    if (i + 1 < n) b.set_entry(i + 1, i, p.name);
+  }
+  const int e = b.add_experiment("bench");
+  b.set_x0(e, states[0], "1");
+  for (const int c : observed_states(n)) {
+    const int o = b.add_observable(numbered("y", c), {{states[c], "1"}});
+    for (int q = 1; q <= kTimes; ++q) {
+      b.add_measurement(e, o, kEnd * q / kTimes, 0.0);
+    }
+  }
+  return b.build();
+}
+
 void set_counters(benchmark::State& state) {
   const double pairs = 3.0 * kTimes;
   state.counters["per_pair"] =
@@ -81,8 +109,9 @@ void set_counters(benchmark::State& state) {
                                     benchmark::Counter::kInvert);
 }
 
+template <FitProblem (*Make)(int)>
 void theta_jacobian(benchmark::State& state) {
-  const FitProblem problem = theta_problem(static_cast<int>(state.range(0)));
+  const FitProblem problem = Make(static_cast<int>(state.range(0)));
   ExactModel model(problem);
   Evaluation at;
   model.evaluate(problem.values(), at);
@@ -94,8 +123,9 @@ void theta_jacobian(benchmark::State& state) {
   set_counters(state);
 }
 
+template <FitProblem (*Make)(int)>
 void theta_evaluate(benchmark::State& state) {
-  const FitProblem problem = theta_problem(static_cast<int>(state.range(0)));
+  const FitProblem problem = Make(static_cast<int>(state.range(0)));
   ExactModel model(problem);
   Evaluation at;
   const std::vector<double> theta = problem.values();
@@ -105,7 +135,7 @@ void theta_evaluate(benchmark::State& state) {
   }
 }
 
-BENCHMARK(theta_jacobian)
+BENCHMARK(theta_jacobian<theta_problem>)
     ->Name("ExactTheta/Jacobian")
     ->Arg(5)
     ->Arg(10)
@@ -114,12 +144,28 @@ BENCHMARK(theta_jacobian)
     ->Arg(80)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(theta_evaluate)
+BENCHMARK(theta_evaluate<theta_problem>)
     ->Name("ExactTheta/Evaluate")
     ->Arg(5)
     ->Arg(10)
     ->Arg(20)
     ->Arg(40)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(theta_jacobian<chain_problem>)
+    ->Name("ExactChain/Jacobian")
+    ->Arg(3)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(theta_evaluate<chain_problem>)
+    ->Name("ExactChain/Evaluate")
+    ->Arg(3)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 

@@ -10,7 +10,10 @@
 // whose r(x/2^s) lies within 2^−s of 1, keeps its difference from 1 to full
 // relative accuracy; squaring r itself would round that difference against
 // 1 and each squaring double the error, about 2^s·u in all (2e-12 for
-// eigenvalues −1e4 and −0.1 at t = 8).
+// eigenvalues −1e4 and −0.1 at t = 8). But I + F holds a value decayed far
+// below 1 only to u absolute, so the last ten squarings carry r: a slow
+// mode loses at most 2^10·u, and a value e^{−λ} is rounded at
+// e^{−λ/2^10} instead of at e^{−λ} (see kSquaringsOfR).
 //
 // L(X, E) alongside (Al-Mohy and Higham, SIAM J. Matrix Anal. Appl. 30
 // (2009) 1639-1657, Algorithm 6.4): differentiating r = q⁻¹p with
@@ -21,6 +24,13 @@
 // L_U = x·L_w + e·w. exp(X) = r(X/2^s)^(2^s), and each squaring
 // R ← R² carries L ← R·L + L·R (the product rule). The degree bounds ℓ_m
 // (their Table 6.1) keep the backward error of both below double rounding.
+//
+// For upper triangular x, q = V − U is upper triangular and is solved by
+// back substitution, and the squarings carry R = I + F with the diagonal
+// and first superdiagonal of exp(2^(k−s)·X) put back after the k-th
+// (triangular_form.h): a decayed diagonal entry e^{−44} then keeps full
+// relative accuracy, which I + F, rounding against 1, would lose, and a
+// slow mode keeps it through the exact band rather than through F.
 #include "model/exact/matrix_exponential.h"
 
 #include <algorithm>
@@ -44,6 +54,14 @@ constexpr double kEll5 = 2.00e-1;
 constexpr double kEll7 = 7.83e-1;
 constexpr double kEll9 = 1.78e0;
 constexpr double kEll13 = 4.74e0;
+
+// The last squarings carry r itself rather than F = r − I. Squaring r
+// doubles its relative error each time: 2^10·u = 2.3e-13 for a slow mode
+// at most. Squaring F keeps a slow mode to u but holds r = I + F only to u
+// absolute, which a value decayed to e^{−690} would lose entirely; carried
+// as r for the last 10 squarings, such a value is rounded at r^(2^−10) =
+// e^{−0.67} and keeps 2^10·e^{0.67}·u = 4.4e-13 of relative accuracy.
+constexpr int kSquaringsOfR = 10;
 
 // Coefficients b_0 .. b_m of the Padé numerator p_m(x) = sum b_j x^j (the
 // denominator is p_m(−x)), each list scaled to integers.
@@ -79,6 +97,7 @@ MatrixExponential::Pade<Matrix>::Pade(int n)
       a6_(n, n),
       u_(n, n),
       v_(n, n),
+      q_(n, n),
       tmp_(n, n),
       scaled_e_(n, n),
       m2_(n, n),
@@ -142,7 +161,9 @@ void MatrixExponential::Pade<Matrix>::pade(const Matrix& x, int degree) {
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
-                                                  Matrix& result) {
+                                                  Matrix& result,
+                                                  bool triangular) {
+  triangular_ = triangular;
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -164,16 +185,44 @@ void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
     pade(scaled_, 13);
   }
   solve_difference(result);
-  for (int s = 0; s < squarings; ++s) square_difference(result);
-  result.diagonal().array() += 1.0;
+  if (triangular_) return square_triangular(X, squarings, result, nullptr);
+  square(squarings, result, nullptr);
 }
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::solve_difference(Matrix& difference) {
-  tmp_ = v_ - u_;
-  lu_.compute(tmp_);
+  q_ = v_ - u_;
+  if (!triangular_) lu_.compute(q_);
   u_ *= 2.0;
-  difference = lu_.solve(u_);
+  solve(u_, difference);
+}
+
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::solve(const Matrix& rhs, Matrix& out) {
+  if (triangular_) {
+    out = q_.template triangularView<Eigen::Upper>().solve(rhs);
+  } else {
+    out = lu_.solve(rhs);
+  }
+}
+
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::square_triangular(const Matrix& x,
+                                                        int squarings,
+                                                        Matrix& result,
+                                                        Matrix* derivative) {
+  result.diagonal().array() += 1.0;
+  TriangularForm::set_exact_band(x, std::ldexp(1.0, -squarings), result);
+  for (int s = 1; s <= squarings; ++s) {
+    if (derivative != nullptr) {
+      tmp_.noalias() = result * *derivative;
+      tmp_.noalias() += *derivative * result;
+      derivative->swap(tmp_);
+    }
+    tmp_.noalias() = result * result;
+    result.swap(tmp_);
+    TriangularForm::set_exact_band(x, std::ldexp(1.0, s - squarings), result);
+  }
 }
 
 template <typename Matrix>
@@ -276,7 +325,9 @@ void MatrixExponential::Pade<Matrix>::pade13_with_derivative(const Matrix& x,
 
 template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
-    const Matrix& X, const Matrix& E, Matrix& result, Matrix& derivative) {
+    const Matrix& X, const Matrix& E, Matrix& result, Matrix& derivative,
+    bool triangular) {
+  triangular_ = triangular;
   const double norm = X.cwiseAbs().colwise().sum().maxCoeff();
   if (!std::isfinite(norm)) {
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
@@ -306,72 +357,42 @@ void MatrixExponential::Pade<Matrix>::exponential_with_derivative(
   tmp_ = 2.0 * lu_d_;
   lv_ = lu_d_ - lv_;
   tmp_.noalias() += lv_ * result;
-  derivative = lu_.solve(tmp_);
-  for (int s = 0; s < squarings; ++s) {
-    // (I + F)·L + L·(I + F) = 2L + F·L + L·F.
-    tmp_.noalias() = result * derivative;
-    tmp_.noalias() += derivative * result;
-    tmp_ += 2.0 * derivative;
-    derivative.swap(tmp_);
+  solve(tmp_, derivative);
+  if (triangular_) {
+    return square_triangular(X, squarings, result, &derivative);
+  }
+  square(squarings, result, &derivative);
+}
+
+template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::square(int squarings, Matrix& result,
+                                             Matrix* derivative) {
+  const int of_difference = std::max(0, squarings - kSquaringsOfR);
+  for (int s = 0; s < of_difference; ++s) {
+    if (derivative != nullptr) {
+      // (I + F)·L + L·(I + F) = 2L + F·L + L·F.
+      tmp_.noalias() = result * *derivative;
+      tmp_.noalias() += *derivative * result;
+      tmp_ += 2.0 * *derivative;
+      derivative->swap(tmp_);
+    }
     square_difference(result);
   }
   result.diagonal().array() += 1.0;
-}
-
-template <int Size>
-MatrixExponential::Padded<Size>::Padded() : pade(Size) {
-  x.setZero();
-  e.setZero();
-}
-
-template <int Size>
-void MatrixExponential::Padded<Size>::exponential(const Eigen::MatrixXd& X,
-                                                  Eigen::MatrixXd& out) {
-  const Eigen::Index n = X.rows();
-  x.topLeftCorner(n, n) = X;
-  pade.exponential(x, result);
-  out = result.topLeftCorner(n, n);
-}
-
-template <int Size>
-void MatrixExponential::Padded<Size>::exponential_with_derivative(
-    const Eigen::MatrixXd& X, const Eigen::MatrixXd& E, Eigen::MatrixXd& out,
-    Eigen::MatrixXd& out_derivative) {
-  const Eigen::Index n = X.rows();
-  x.topLeftCorner(n, n) = X;
-  e.topLeftCorner(n, n) = E;
-  pade.exponential_with_derivative(x, e, result, derivative);
-  out = result.topLeftCorner(n, n);
-  out_derivative = derivative.topLeftCorner(n, n);
-}
-
-MatrixExponential::MatrixExponential(int n) : n_(n), general_(n) {}
-
-void MatrixExponential::compute(const Eigen::MatrixXd& X,
-                                Eigen::MatrixXd& result) {
-  if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
-  if (n_ == 0) return;
-  if (n_ <= 4) return small_.exponential(X, result);
-  if (n_ <= 6) return medium_.exponential(X, result);
-  general_.exponential(X, result);
-}
-
-void MatrixExponential::compute_with_derivative(const Eigen::MatrixXd& X,
-                                                const Eigen::MatrixXd& E,
-                                                Eigen::MatrixXd& result,
-                                                Eigen::MatrixXd& derivative) {
-  if (result.rows() != n_ || result.cols() != n_) result.resize(n_, n_);
-  if (derivative.rows() != n_ || derivative.cols() != n_) {
-    derivative.resize(n_, n_);
+  for (int s = of_difference; s < squarings; ++s) {
+    if (derivative != nullptr) {
+      tmp_.noalias() = result * *derivative;
+      tmp_.noalias() += *derivative * result;
+      derivative->swap(tmp_);
+    }
+    tmp_.noalias() = result * result;
+    result.swap(tmp_);
   }
-  if (n_ == 0) return;
-  if (n_ <= 4) {
-    return small_.exponential_with_derivative(X, E, result, derivative);
-  }
-  if (n_ <= 6) {
-    return medium_.exponential_with_derivative(X, E, result, derivative);
-  }
-  general_.exponential_with_derivative(X, E, result, derivative);
 }
+
+// The three kinds of matrix the steps run on (matrix_exponential_forms.cc).
+template class MatrixExponential::Pade<Eigen::MatrixXd>;
+template class MatrixExponential::Pade<Eigen::Matrix<double, 4, 4>>;
+template class MatrixExponential::Pade<Eigen::Matrix<double, 6, 6>>;
 
 }  // namespace identify
