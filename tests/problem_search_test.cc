@@ -236,7 +236,9 @@ TEST(ProblemSearch, SeparatelyEachExperimentSearchesOnItsOwn) {
     }
   }
   EXPECT_EQ(profiled.size(), 3u);  // k1 twice, x3_0 only in from_x2
-  EXPECT_GT(profiled["from_x2 x3_0"], 2);
+  // The data are exact: the profile's points lie within the rounding of the
+  // optimum, and how many there are depends on the last bits of the re-fits.
+  EXPECT_GE(profiled["from_x2 x3_0"], 2);
   const std::string table = dir.read("problem.parameters.tsv");
   EXPECT_NE(table.find("from_x2\tx3_0\t"), std::string::npos);
   const std::string svg = svg_text(dir.read("p.svg"));

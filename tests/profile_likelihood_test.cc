@@ -241,26 +241,6 @@ TEST(ProfileLikelihood, LowerOptimumAndNonFiniteObjectivesEndTheSide) {
   EXPECT_LE(broken.value, 2.0);
 }
 
-// A fit to exact data: a standard error so small that the first step does
-// not move x off its optimum, and a re-fit there whose rounding lands above
-// a threshold just as small. The side ends crossed at x itself; there is
-// no interval to search for the crossing.
-TEST(ProfileLikelihood, AStepTooSmallToMoveEndsTheSideWhereItIs) {
-  const Reoptimise noisy = [](double, std::span<const double>,
-                              std::vector<double>& others) {
-    others.assign(1, 0.0);
-    return 3e-30;
-  };
-  ProfileSettings s = settings_for(Scale::kLin, 0.3, 1e-30, 1e-30);
-  s.first_step = 1e-18;
-  for (int d : {-1, 1}) {
-    const ProfileSide side =
-        profile_side(d, std::vector<double>{0.0}, s, noisy);
-    EXPECT_EQ(side.end, SideEnd::kCrossed) << d;
-    EXPECT_EQ(side.value, 0.3) << d;
-  }
-}
-
 // S(x) = 1 + (x − m)ᵀ H (x − m) in three coordinates: holding x_j, the
 // others solve H_oo·d_o = −H_oj·d_j, and the profile crosses 1 + Δ at
 // m_j ± sqrt(Δ·(H⁻¹)_jj). With `hole`, coordinate 2 above m_2 + 0.3 has a

@@ -112,9 +112,6 @@ class CrossingSearch {
                  s_.tolerance * std::max(std::abs(va), std::abs(vb)) ||
              std::abs(a - b) <= s_.tolerance * s_.first_step;
     };
-    // A step below the resolution of x (a standard error near rounding)
-    // leaves no interval to search: the crossing is at x itself.
-    if (inside_.x == outside.x) return from_scaled(s_.scale, outside.x);
     std::uintmax_t iterations = kRootIterations;
     const bool ascending = inside_.x < outside.x;
     const auto [a, b] =

@@ -5,12 +5,16 @@
 #include "fit/profile/profiles.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "fit/multistart/worker_pool.h"
 
 namespace identify {
 
 namespace {
+
+// Relative difference of two objectives below which they are tied.
+constexpr double kTieTolerance = 1e-12;
 
 std::vector<double> without(std::span<const double> x, int j) {
   std::vector<double> others(x.begin(), x.end());
@@ -52,7 +56,14 @@ void note_lower(const ProfileSide& side, int j,
                 std::optional<LowerPoint>& lowest) {
   if (!side.below_optimum) return;
   const ProfilePoint& p = *side.below_optimum;
-  if (lowest && lowest->objective <= p.objective) return;
+  // Objectives that agree to rounding are a tie (mirror optima of a
+  // symmetric model reach the same value from either side): the last one
+  // profiled is kept, so the choice never hangs on the last bits of the
+  // re-fits.
+  if (lowest && p.objective > lowest->objective +
+                                  kTieTolerance * std::abs(lowest->objective)) {
+    return;
+  }
   LowerPoint l;
   l.j = j;
   l.objective = p.objective;
