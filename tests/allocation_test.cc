@@ -22,9 +22,9 @@ std::atomic<long> g_mallocs{0};
 }  // namespace
 
 // Eigen takes its storage from malloc, past operator new. Outside the
-// address sanitizer (which owns malloc) malloc and its relatives are
-// replaced too, counted and handed to glibc's own allocator.
-#if defined(__SANITIZE_ADDRESS__)
+// address and thread sanitizers (which own malloc) malloc and its relatives
+// are replaced too, counted and handed to glibc's own allocator.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kMallocCounted = false;
 #else
 constexpr bool kMallocCounted = true;
