@@ -12,6 +12,7 @@
 #include "app/file_names.h"
 #include "app/search_outputs.h"
 #include "fit/fit_statistics.h"
+#include "fit/objective.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
 #include "output/problem_report.h"
@@ -45,15 +46,13 @@ Results results_of(std::vector<ProblemFit>& fits) {
     view.stats = &r.stats.back();
     view.parameters = fit.parameters;
     if (fit.search.profiles) view.profiles = &*fit.search.profiles;
-    Evaluation at;
-    fit.model->evaluate(theta, at);
-    view.simulation = at.y;
-    std::vector<double> scratch;
-    for (const Experiment& e : fit.problem.experiments) {
-      for (const Measurement& m : e.measurements) {
-        view.sigma.push_back(m.sigma.value(theta, scratch));
-      }
-    }
+    Objective at(fit.problem, *fit.model, {}, theta);
+    at.evaluate_theta(theta);
+    view.simulation = at.evaluation().y;
+    view.sigma = at.sigmas();
+    view.transformed_measurement = at.transformed_measurements();
+    view.transformed_simulation = at.transformed_simulation();
+    view.weighted = at.residuals();
     r.views.push_back(std::move(view));
   }
   return r;

@@ -10,6 +10,15 @@
 // start scaling picks it, the same way on every build. A projected step
 // stalls where the unconstrained step points out of the box, short of the
 // bounded optimum, so the fit goes in rounds (see fit_lm).
+//
+// When the objective is −2 ln L with a σ that varies (an estimated noise
+// parameter, a proportional or combined error), lm minimises it as a sum
+// of squares with one extra residual per measurement, e = sqrt(2 ln σ + c)
+// (scaled_unknowns.h): Σ r² + Σ e² is −2 ln L up to a constant, so the
+// optimum is the maximum-likelihood estimate and the gradient Ceres sees
+// is exact. c is re-centred at the start of every round so that e² is
+// near 1, where the Gauss–Newton matrix of the e rows is the Fisher
+// information of the noise; the rounds then go on while they lower −2 ln L.
 #include "fit/lm.h"
 
 #include <ceres/ceres.h>
@@ -63,6 +72,11 @@ class LmCost : public ceres::CostFunction {
     }
     end_.not_finite_in_a_row = 0;
     unknowns_.residuals(residuals);
+    // An e row past its room (a σ shrunk too far within one round).
+    if (!std::all_of(residuals, residuals + unknowns_.residual_count(),
+                     [](double v) { return std::isfinite(v); })) {
+      return false;
+    }
     if (jacobians != nullptr && jacobians[0] != nullptr) {
       unknowns_.jacobian(round_.free, jacobians[0]);
       if (unknowns_.objective().stop_requested()) return false;
@@ -206,13 +220,16 @@ std::optional<bool> update_held(ScaledUnknowns& unknowns,
   const Table& J = f.jacobian();
   if (f.stop_requested()) return std::nullopt;
   bool changed = false;
+  const std::size_t n = f.residual_count();
   for (int j = 0; j < unknowns.size(); ++j) {
     const double lower = f.lower(j), upper = f.upper(j);
     if (!std::isfinite(lower) && !std::isfinite(upper)) continue;
     double g = 0.0;
-    for (std::size_t row = 0; row < J.rows(); ++row) {
+    for (std::size_t row = 0; row < n; ++row) {
       g = J[row][j] * r[row] + g;
     }
+    // The e rows: e·∂e/∂x = ∂ln σ/∂x.
+    for (std::size_t row = n; row < J.rows(); ++row) g = J[row][j] + g;
     const double v = unknowns.x(j);
     const bool pressed = (v == lower && g > 0.0) || (v == upper && g < 0.0);
     if (pressed != static_cast<bool>(held[j])) {
@@ -231,7 +248,9 @@ std::optional<bool> update_held(ScaledUnknowns& unknowns,
 // rests on a bound which the gradient of S presses against is held there,
 // one that the gradient pulls away from its bound is freed, and the next
 // round starts from the same point. The rounds end when that set no longer
-// changes, or when a round fails to lower the best residual norm.
+// changes, or when a round fails to lower the best residual norm; with
+// the e rows of a varying σ they go on while they lower −2 ln L, each from
+// e re-centred.
 Summary fit_lm(Objective& objective, Monitor& monitor,
                std::vector<double> start) {
   ScaledUnknowns unknowns(objective, std::move(start));
@@ -259,6 +278,10 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     }
     if (round.free.empty()) break;
     ++rounds;
+    if (objective.has_sigma_rows()) {
+      unknowns.evaluate(y.data());
+      unknowns.center_sigma_rows();
+    }
     ceres::Solver::Summary summary;
     const LmTrouble trouble = solve_round(unknowns, monitor, round, summary);
     if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
@@ -274,7 +297,8 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     best_before = best;
     const std::optional<bool> changed = update_held(unknowns, y, r, held);
     if (!changed) monitor.stop(Termination::kInterrupted);
-    if (!changed || !*changed) break;
+    if (!changed) break;
+    if (!*changed && !objective.has_sigma_rows()) break;
   }
   const auto on_bounds =
       static_cast<int>(std::count(held.begin(), held.end(), 1));

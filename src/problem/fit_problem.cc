@@ -14,6 +14,26 @@ int FitProblem::parameter_index(std::string_view name) const {
   return -1;
 }
 
+NoiseModel FitProblem::noise_of(int observable) const {
+  return observable < static_cast<int>(noise.size()) ? noise[observable]
+                                                      : NoiseModel{};
+}
+
+bool FitProblem::has_noise_model() const {
+  for (const NoiseModel& n : noise) {
+    if (n.transformation != Scale::kLin ||
+        n.distribution != Distribution::kNormal) {
+      return true;
+    }
+  }
+  for (const Experiment& e : experiments) {
+    for (const Measurement& m : e.measurements) {
+      if (!m.sigma.is_constant()) return true;
+    }
+  }
+  return false;
+}
+
 std::size_t FitProblem::measurement_count() const {
   return measurement_offset(static_cast<int>(experiments.size()));
 }
