@@ -149,7 +149,7 @@ class LmCallback : public ceres::IterationCallback {
   double norm_ = 0.0;
 };
 
-ceres::Solver::Options solver_options(LmCallback& callback) {
+ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
   ceres::Solver::Options options;
   options.minimizer_type = ceres::TRUST_REGION;
   options.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
@@ -165,7 +165,10 @@ ceres::Solver::Options solver_options(LmCallback& callback) {
   options.max_num_line_search_step_size_iterations = 0;
   options.max_num_iterations = std::numeric_limits<int>::max();
   options.max_solver_time_in_seconds = std::numeric_limits<double>::max();
-  options.function_tolerance = kLmFunctionTolerance;
+  // The e rows' constant part inflates the cost that this tolerance is
+  // relative to, and their Gauss–Newton matrix is only near the Hessian:
+  // there the steps decide.
+  options.function_tolerance = sigma_rows ? 0.0 : kLmFunctionTolerance;
   options.parameter_tolerance = kLmParameterTolerance;
   options.gradient_tolerance = 0.0;
   options.num_threads = 1;
@@ -200,7 +203,9 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
     }
   }
   LmCallback callback(unknowns, monitor, round, block.data());
-  ceres::Solve(solver_options(callback), &problem, &summary);
+  ceres::Solve(
+      solver_options(callback, unknowns.objective().has_sigma_rows()),
+      &problem, &summary);
   for (std::size_t f = 0; f < round.free.size(); ++f) {
     y[round.free[f]] = block[f];
   }
