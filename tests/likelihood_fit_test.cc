@@ -291,6 +291,26 @@ data: data.csv
   }
 }
 
+// Least squares cannot take a Laplace density: by default lbfgsb fits it,
+// and an explicit lm is refused before the fit.
+TEST(LikelihoodFit, LaplaceIsFittedByLbfgsbAndRefusedByLm) {
+  ScratchDir dir;
+  write_theophylline(dir, 1.0);
+  std::string problem = dir.read("problem.yaml");
+  problem.replace(problem.find("sigma: s}"), 9,
+                  "sigma: s, distribution: laplace}");
+  dir.write("problem.yaml", problem);
+  const RunResult fitted = dir.run("problem.yaml -q --starts 1 --history h.csv");
+  EXPECT_NE(fitted.err.find("lbfgsb: "), std::string::npos) << fitted.err;
+  EXPECT_NE(fitted.err.find("-2 ln L "), std::string::npos) << fitted.err;
+  EXPECT_EQ(dir.read("h.csv").substr(0, 23), "iteration,minus_2_ln_L\n");
+  const RunResult refused = dir.run("problem.yaml -q --method lm");
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_EQ(refused.err,
+            "identify: --method: expected lbfgsb with a laplace distribution "
+            "(lm fits sums of squares), found \"lm\"\n");
+}
+
 // The noise keys' faults, each at its place, exit 3.
 TEST(LikelihoodFit, RefusesBadNoiseModelsWithTheirPlace) {
   const struct {

@@ -19,21 +19,6 @@ NoiseModel FitProblem::noise_of(int observable) const {
                                                       : NoiseModel{};
 }
 
-bool FitProblem::has_noise_model() const {
-  for (const NoiseModel& n : noise) {
-    if (n.transformation != Scale::kLin ||
-        n.distribution != Distribution::kNormal) {
-      return true;
-    }
-  }
-  for (const Experiment& e : experiments) {
-    for (const Measurement& m : e.measurements) {
-      if (!m.sigma.is_constant()) return true;
-    }
-  }
-  return false;
-}
-
 std::size_t FitProblem::measurement_count() const {
   return measurement_offset(static_cast<int>(experiments.size()));
 }

@@ -116,8 +116,6 @@ struct FitProblem {
   // The slot of a sigma expression that stands for the model value y.
   int model_value_slot() const { return parameter_count(); }
   NoiseModel noise_of(int observable) const;
-  // Some observable is not lin and normal, or some sigma is not constant.
-  bool has_noise_model() const;
   // Measurements of all experiments.
   std::size_t measurement_count() const;
   // Position of experiment e's first measurement in the problem order.
