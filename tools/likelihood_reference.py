@@ -72,6 +72,13 @@ def main():
     est, value = fit(np.array(t), np.array(obs), additive, [1.8, 0.05, 0.37, 0.6])
     print("theophylline ka ke V s:", " ".join("%.17g" % e for e in est),
           "-2lnL %.17g" % value)
+    # At the maximum s^2 = SS/n, and SS is stationary in (ka, ke, V), so
+    # these are accurate to rounding whatever the optimiser left in them.
+    ss = float(np.sum((conc(t, *est[:3]) - np.array(obs)) ** 2))
+    s_exact = np.sqrt(ss / len(t))
+    print("theophylline s = sqrt(SS/n): %.17g" % s_exact,
+          "-2lnL = n ln(2 pi) + n + 2n ln s: %.17g"
+          % (len(t) * (np.log(2 * np.pi) + 1) + 2 * len(t) * np.log(s_exact)))
     proportional = lambda p, y: p[0] * y
     combined = lambda p, y: np.sqrt(p[0] ** 2 + p[1] ** 2 * y * y)
     cases = [("proportional", 20261208, [1.5, 0.08, 0.4, 0.1], proportional),
