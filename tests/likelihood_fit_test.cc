@@ -284,6 +284,23 @@ data: data.csv
     const RunResult r =
         dir.run(std::string("problem.yaml -q --method ") + method);
     ASSERT_EQ(r.exit_code, 0) << r.err;
+    // The fit table: the standardised residual on the log10 scale.
+    std::istringstream fit(dir.read("problem.fit.tsv"));
+    std::string header, first;
+    std::getline(fit, header);
+    std::getline(fit, first);
+    EXPECT_EQ(header.substr(header.find("weightedResidual")),
+              "weightedResidual\ttransformation\ttransformedMeasurement\t"
+              "transformedSimulation");
+    std::vector<std::string> cells;
+    std::istringstream row(first);
+    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 11u) << first;
+    EXPECT_EQ(cells[8], "log10");
+    EXPECT_NEAR(std::stod(cells[7]),
+                (std::log10(std::stod(cells[4])) - std::log10(1029000.0)) /
+                    std::stod(cells[5]),
+                1e-12);
     const auto got = estimates(dir.read("problem.parameters.tsv"));
     EXPECT_NEAR(got.at("c"), 1.8606254, 1e-6);
     EXPECT_NEAR(got.at("delta"), 0.54733817, 1e-6);

@@ -92,6 +92,9 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
                       " >= " + number(st.ssr) +
                       "); small: a misfit larger than sigma explains");
     }
+    report_line(out, "-2 ln L", number(st.minus_two_log_l),
+                "chi-square + sum of ln(2*pi*sigma^2), the constant part "
+                "(+ 2*ln(measurement) terms on log scales)");
     report_line(out, "AIC", number(st.aic),
                 "chi-square + sum of ln(2*pi*sigma^2) + 2*p");
     report_line(out, "BIC", number(st.bic),
