@@ -104,9 +104,9 @@ double m2ll_at(const ScratchDir& dir, const std::map<std::string, double>& at) {
 }
 
 TEST(LikelihoodFit, EstimatedNoiseReachesTheMaximumWithEveryMethod) {
-  for (const char* args :
-       {"problem.yaml -q", "problem.yaml -q --starts 1",
-        "problem.yaml -q --method lbfgsb", "problem.yaml -q --method lbfgsb --starts 1"}) {
+  for (const char* args : {"problem.yaml -q", "problem.yaml -q --starts 1",
+                           "problem.yaml -q --method lbfgsb",
+                           "problem.yaml -q --method lbfgsb --starts 1"}) {
     SCOPED_TRACE(args);
     ScratchDir dir;
     write_theophylline(dir, 1.0);
@@ -128,7 +128,8 @@ TEST(LikelihoodFit, EstimatedNoiseReachesTheMaximumWithEveryMethod) {
 TEST(LikelihoodFit, ANegativeObjectiveIsPrintedAndConverges) {
   ScratchDir dir;
   write_theophylline(dir, 10.0);
-  const RunResult r = dir.run("problem.yaml --starts 1 --history h.csv --report -");
+  const RunResult r =
+      dir.run("problem.yaml --starts 1 --history h.csv --report -");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err.find("identify: converged: lm: "), 0u) << r.err;
   EXPECT_NE(r.err.find(", -2 ln L -"), std::string::npos) << r.err;
@@ -155,44 +156,44 @@ TEST(LikelihoodFit, ANegativeObjectiveIsPrintedAndConverges) {
 // and SciPy's maximum-likelihood estimates from the same script.
 const char* const kProportionalData =
     "time,conc\n"
-       "0.25,2.9055181226768618\n"
-       "0.5,5.7343761171574599\n"
-       "0.75,7.1127156052156453\n"
-       "1,7.1913617371257841\n"
-       "1.5,8.6592379812870011\n"
-       "2,7.5136945040031664\n"
-       "3,7.522811784366505\n"
-       "4,6.5900665870030117\n"
-       "5,7.426233140718157\n"
-       "6,7.7410039453965789\n"
-       "8,5.5379827841107216\n"
-       "10,4.0216535479039655\n"
-       "12,4.0806692910147726\n"
-       "16,2.9588907039684003\n"
-       "20,2.1552715920573231\n"
-       "24,1.4800870889113049\n"
-       "30,1.0052109499046522\n"
-       "36,0.58794400118383516\n";
+    "0.25,2.9055181226768618\n"
+    "0.5,5.7343761171574599\n"
+    "0.75,7.1127156052156453\n"
+    "1,7.1913617371257841\n"
+    "1.5,8.6592379812870011\n"
+    "2,7.5136945040031664\n"
+    "3,7.522811784366505\n"
+    "4,6.5900665870030117\n"
+    "5,7.426233140718157\n"
+    "6,7.7410039453965789\n"
+    "8,5.5379827841107216\n"
+    "10,4.0216535479039655\n"
+    "12,4.0806692910147726\n"
+    "16,2.9588907039684003\n"
+    "20,2.1552715920573231\n"
+    "24,1.4800870889113049\n"
+    "30,1.0052109499046522\n"
+    "36,0.58794400118383516\n";
 const char* const kCombinedData =
     "time,conc\n"
-       "0.25,2.7289790233772466\n"
-       "0.5,5.4983699003234818\n"
-       "0.75,5.7233620909438248\n"
-       "1,6.7717682061666276\n"
-       "1.5,8.8037796698885309\n"
-       "2,7.5534674082808575\n"
-       "3,9.1257783753281476\n"
-       "4,7.3805714906588147\n"
-       "5,6.7572458518922627\n"
-       "6,6.6573870834277074\n"
-       "8,5.0602199788952928\n"
-       "10,5.2687101652040438\n"
-       "12,4.727393918240451\n"
-       "16,1.9613824659828167\n"
-       "20,2.4267910340153769\n"
-       "24,1.4784390176269084\n"
-       "30,0.99505953087661214\n"
-       "36,0.45839895431332744\n";
+    "0.25,2.7289790233772466\n"
+    "0.5,5.4983699003234818\n"
+    "0.75,5.7233620909438248\n"
+    "1,6.7717682061666276\n"
+    "1.5,8.8037796698885309\n"
+    "2,7.5534674082808575\n"
+    "3,9.1257783753281476\n"
+    "4,7.3805714906588147\n"
+    "5,6.7572458518922627\n"
+    "6,6.6573870834277074\n"
+    "8,5.0602199788952928\n"
+    "10,5.2687101652040438\n"
+    "12,4.727393918240451\n"
+    "16,1.9613824659828167\n"
+    "20,2.4267910340153769\n"
+    "24,1.4784390176269084\n"
+    "30,0.99505953087661214\n"
+    "36,0.45839895431332744\n";
 
 std::string generated_problem(const std::string& noise_parameters,
                               const std::string& sigma) {
@@ -226,14 +227,21 @@ TEST(LikelihoodFit, ProportionalAndCombinedErrorsAgreeWithScipy) {
            "  b: {lower: 1e-4, upper: 1, scale: log10, value: 0.1}\n",
            "b*conc"),
        kProportionalData,
-       {{"ka", 1.5945376369578614}, {"ke", 0.079299434709694416}, {"V", 0.40936748749233648}, {"b", 0.084265681493729566}}},
+       {{"ka", 1.5945376369578614},
+        {"ke", 0.079299434709694416},
+        {"V", 0.40936748749233648},
+        {"b", 0.084265681493729566}}},
       {"combined",
        generated_problem(
            "  a: {lower: 1e-4, upper: 10, scale: log10, value: 0.2}\n"
            "  b: {lower: 1e-4, upper: 1, scale: log10, value: 0.1}\n",
            "sqrt(a*a + b*b*conc*conc)"),
        kCombinedData,
-       {{"ka", 1.3209754632092148}, {"ke", 0.082670248678279115}, {"V", 0.39549805835554536}, {"a", 0.059822676321843279}, {"b", 0.12162940926824908}}},
+       {{"ka", 1.3209754632092148},
+        {"ke", 0.082670248678279115},
+        {"V", 0.39549805835554536},
+        {"a", 0.059822676321843279},
+        {"b", 0.12162940926824908}}},
   };
   for (const auto& c : cases) {
     for (const char* method : {"lm", "lbfgsb"}) {
@@ -294,7 +302,8 @@ data: data.csv
               "transformedSimulation");
     std::vector<std::string> cells;
     std::istringstream row(first);
-    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+    for (std::string cell; std::getline(row, cell, '\t');)
+      cells.push_back(cell);
     ASSERT_EQ(cells.size(), 11u) << first;
     EXPECT_EQ(cells[8], "log10");
     EXPECT_NEAR(std::stod(cells[7]),
@@ -317,7 +326,8 @@ TEST(LikelihoodFit, LaplaceIsFittedByLbfgsbAndRefusedByLm) {
   problem.replace(problem.find("sigma: s}"), 9,
                   "sigma: s, distribution: laplace}");
   dir.write("problem.yaml", problem);
-  const RunResult fitted = dir.run("problem.yaml -q --starts 1 --history h.csv");
+  const RunResult fitted =
+      dir.run("problem.yaml -q --starts 1 --history h.csv");
   EXPECT_NE(fitted.err.find("lbfgsb: "), std::string::npos) << fitted.err;
   EXPECT_NE(fitted.err.find("-2 ln L "), std::string::npos) << fitted.err;
   EXPECT_EQ(dir.read("h.csv").substr(0, 23), "iteration,minus_2_ln_L\n");
@@ -352,8 +362,7 @@ TEST(LikelihoodFit, RefusesBadNoiseModelsWithTheirPlace) {
     SCOPED_TRACE(c.to);
     ScratchDir dir;
     std::string problem = generated_problem(
-        "  b: {lower: 1e-4, upper: 1, scale: log10, value: 0.1}\n",
-        "b*conc");
+        "  b: {lower: 1e-4, upper: 1, scale: log10, value: 0.1}\n", "b*conc");
     problem.replace(problem.find(c.from), c.from.size(), c.to);
     dir.write("problem.yaml", problem);
     dir.write("data.csv", c.data.empty() ? kProportionalData : c.data);

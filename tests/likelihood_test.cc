@@ -69,8 +69,9 @@ TEST(Likelihood, PetabSuiteCasesGiveTheirLlhAndChi2) {
        "experiment,observable,time,measurement\nc0,obs_a,10,0.2\n"
        "c0,obs_b,10,0.8\n",
        -1.378941036858, 0.2682957616817},
-      {"0014", "  n1: {value: 0.5, estimate: false}\n"
-               "  n2: {value: 2, estimate: false}\n",
+      {"0014",
+       "  n1: {value: 0.5, estimate: false}\n"
+       "  n2: {value: 2, estimate: false}\n",
        "observables:\n  obs_a: {states: {A: 1}, sigma: n1 + n2}\n",
        "experiment,observable,time,measurement\nc0,obs_a,0,0.7\n"
        "c0,obs_a,10,0.1\n",

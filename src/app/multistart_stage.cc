@@ -142,8 +142,7 @@ Summary interrupted_result(const RunChoice& choice, const StartOutcome& best,
   std::ostream silent(nullptr);
   Monitor monitor(quiet, silent, n);
   monitor.set_likelihood(likelihood);
-  const double shown =
-      likelihood ? best.objective : std::sqrt(best.objective);
+  const double shown = likelihood ? best.objective : std::sqrt(best.objective);
   monitor.set_start(best.theta, shown);
   monitor.observe(shown, best.theta);
   monitor.end_iteration(shown);

@@ -26,8 +26,7 @@ void add_parameters(const BoundExpression& e, std::set<int>& used) {
   used.insert(e.parameters().begin(), e.parameters().end());
 }
 
-std::set<int> parameters_of(const Experiment& e,
-                            int problem_parameter_count) {
+std::set<int> parameters_of(const Experiment& e, int problem_parameter_count) {
   std::set<int> used;
   for (const MatrixTerm& t : e.matrix) add_parameters(t.value, used);
   for (const BoundExpression& x : e.x0) add_parameters(x, used);
@@ -86,7 +85,8 @@ FitProblem experiment_problem(const FitProblem& problem, int experiment,
   one.observables = problem.observables;
   one.horizon = problem.horizon;
   one.experiments = {problem.experiments[experiment]};
-  const std::set<int> uses = parameters_of(one.experiments[0], one.parameter_count());
+  const std::set<int> uses =
+      parameters_of(one.experiments[0], one.parameter_count());
   used.assign(uses.begin(), uses.end());
   for (int k = 0; k < one.parameter_count(); ++k) {
     if (!uses.contains(k)) one.parameters[k].estimated = false;

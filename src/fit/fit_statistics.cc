@@ -297,8 +297,7 @@ FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
         const NoiseModel noise = problem.noise_of(ms.observable);
         log_sigma += std::log(2.0 * std::numbers::pi * sigma * sigma) +
                      transformation_term(noise.transformation, ms.value);
-        st.minus_two_log_l +=
-            minus_two_log_density(noise, r, sigma, ms.value);
+        st.minus_two_log_l += minus_two_log_density(noise, r, sigma, ms.value);
       }
       ++m;
     }

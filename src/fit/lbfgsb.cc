@@ -212,9 +212,8 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
     if (monitor.stopped()) break;
     ++rounds;
     if (is_convergence(result)) {
-      converged =
-          qn_text(result, projected_gradient(state, lower, upper), rounds,
-                  what);
+      converged = qn_text(result, projected_gradient(state, lower, upper),
+                          rounds, what);
     }
     if (result != NLOPT_SUCCESS || state.best_y.empty()) break;
     const double best = monitor.best_norm();
@@ -226,8 +225,7 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
         "lbfgsb",
         is_convergence(result) ? Termination::kOptimumReached
                                : Termination::kLibraryFailure,
-        qn_text(result, projected_gradient(state, lower, upper), rounds,
-                  what),
+        qn_text(result, projected_gradient(state, lower, upper), rounds, what),
         monitor, objective);
   }
   return finish_library_run(

@@ -203,9 +203,8 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
     }
   }
   LmCallback callback(unknowns, monitor, round, block.data());
-  ceres::Solve(
-      solver_options(callback, unknowns.objective().has_sigma_rows()),
-      &problem, &summary);
+  ceres::Solve(solver_options(callback, unknowns.objective().has_sigma_rows()),
+               &problem, &summary);
   for (std::size_t f = 0; f < round.free.size(); ++f) {
     y[round.free[f]] = block[f];
   }

@@ -1,8 +1,8 @@
 // Best-so-far tracking and the stop rules. The no-progress test keeps a
 // reference norm r set at the last iteration where the best norm b dropped
-// below r − |r|·min_improvement (r may be a negative −2 ln L); once `patience` iterations pass without
-// such a drop the run stops. A descent that keeps improving by more than
-// that fraction per window never trips it.
+// below r − |r|·min_improvement (r may be a negative −2 ln L); once `patience`
+// iterations pass without such a drop the run stops. A descent that keeps
+// improving by more than that fraction per window never trips it.
 #include "fit/monitor.h"
 
 #include <algorithm>

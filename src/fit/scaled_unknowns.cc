@@ -107,14 +107,14 @@ void ScaledUnknowns::jacobian(const std::vector<int>& columns, double* out) {
     // An e row: ∂e/∂y = (∂ln σ/∂y)/e.
     double per_row = 1.0;
     if (row >= n) {
-      const double c = row - n < sigma_offset_.size() ? sigma_offset_[row - n]
-                                                      : 0.0;
+      const double c =
+          row - n < sigma_offset_.size() ? sigma_offset_[row - n] : 0.0;
       per_row = 1.0 / std::sqrt(2.0 * std::log(f_.sigmas()[row - n]) + c);
     }
     for (std::size_t c = 0; c < m; ++c) {
-      out[row * m + c] = row < n ? J[row][columns[c]] * scale_[columns[c]]
-                                 : J[row][columns[c]] * scale_[columns[c]] *
-                                       per_row;
+      out[row * m + c] =
+          row < n ? J[row][columns[c]] * scale_[columns[c]]
+                  : J[row][columns[c]] * scale_[columns[c]] * per_row;
     }
   }
 }

@@ -54,10 +54,9 @@ std::string diverged_text(const Summary& s) {
            (s.step > 0.0 ? "" : ", and the fixed and bounded entries") +
            "); the start " + s.subject + " is written";
   }
-  std::string text = "diverged: the " + measure_name(s) +
-                     " is not finite at iteration " +
-                     std::to_string(s.iterations - 1) + "; " + best_text(s) +
-                     " written";
+  std::string text =
+      "diverged: the " + measure_name(s) + " is not finite at iteration " +
+      std::to_string(s.iterations - 1) + "; " + best_text(s) + " written";
   if (s.step > 0.0) {
     text += "; try a smaller descent step than " + number_text(s.step);
   }
@@ -83,8 +82,9 @@ std::string stop_words(const Summary& s) {
       return "";
     case Termination::kOptimumReached:
       return s.message +
-             (s.likelihood ? ", -2 ln L " + number_text(s.norm)
-                           : ", sum of squares " + number_text(s.norm * s.norm)) +
+             (s.likelihood
+                  ? ", -2 ln L " + number_text(s.norm)
+                  : ", sum of squares " + number_text(s.norm * s.norm)) +
              " after " + count_text(s.iterations, "iteration", "iterations");
     case Termination::kDiverged:
       return diverged_text(s);

@@ -40,8 +40,8 @@ struct Summary {
   double norm = std::numeric_limits<double>::quiet_NaN();
   std::int64_t best_iteration = 0;
   double start_norm = std::numeric_limits<double>::quiet_NaN();
-  bool likelihood = false;  // `norm` and `start_norm` are −2 ln L
-  ObjectiveCounts counts;   // model calls and the time spent in them
+  bool likelihood = false;    // `norm` and `start_norm` are −2 ln L
+  ObjectiveCounts counts;     // model calls and the time spent in them
   double seconds = 0.0;       // wall time of the fit
   int signal = 0;             // of kInterrupted
   std::vector<double> theta;  // the result: one value per parameter

@@ -100,9 +100,9 @@ std::string format_fit_table(const std::vector<FitResultView>& fits) {
     }
   }
   std::string text;
-  std::vector<std::string> header = {
-      "experiment", "observable", "time",     "measurement",
-      "simulation", "sigma",      "residual", "weightedResidual"};
+  std::vector<std::string> header = {"experiment",  "observable",      "time",
+                                     "measurement", "simulation",      "sigma",
+                                     "residual",    "weightedResidual"};
   if (transformed) {
     header.insert(header.end(), {"transformation", "transformedMeasurement",
                                  "transformedSimulation"});

@@ -16,7 +16,7 @@ int FitProblem::parameter_index(std::string_view name) const {
 
 NoiseModel FitProblem::noise_of(int observable) const {
   return observable < static_cast<int>(noise.size()) ? noise[observable]
-                                                      : NoiseModel{};
+                                                     : NoiseModel{};
 }
 
 std::size_t FitProblem::measurement_count() const {

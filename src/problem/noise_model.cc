@@ -45,9 +45,8 @@ double density_term(Distribution distribution) {
 
 double minus_two_log_density(const NoiseModel& noise, double r, double sigma,
                              double value) {
-  const double rho = noise.distribution == Distribution::kNormal
-                         ? r * r
-                         : 2.0 * std::fabs(r);
+  const double rho =
+      noise.distribution == Distribution::kNormal ? r * r : 2.0 * std::fabs(r);
   return rho + density_term(noise.distribution) + 2.0 * std::log(sigma) +
          transformation_term(noise.transformation, value);
 }

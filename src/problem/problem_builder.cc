@@ -409,8 +409,8 @@ FitProblem ProblemBuilder::build() const {
       e.observables.push_back(std::move(terms));
       // The observable's own name in its sigma is its model value.
       const std::string& own = observable_names_[sigmas.size()];
-      sigmas.push_back(BoundExpression::bind(
-          o.sigma, [&](const std::string& name) {
+      sigmas.push_back(
+          BoundExpression::bind(o.sigma, [&](const std::string& name) {
             return name == own ? Resolved{problem.model_value_slot(), 0.0}
                                : resolve(name);
           }));
