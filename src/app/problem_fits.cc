@@ -83,6 +83,7 @@ FitProblem experiment_problem(const FitProblem& problem, int experiment,
   one.states = problem.states;
   one.parameters = problem.parameters;
   one.observables = problem.observables;
+  one.noise = problem.noise;
   one.horizon = problem.horizon;
   one.experiments = {problem.experiments[experiment]};
   const std::set<int> uses =
