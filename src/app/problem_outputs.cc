@@ -108,6 +108,7 @@ PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
   PlotData data;
   data.log_y = opt.plot_log_y;
   data.residuals = true;
+  data.likelihood = !fits.empty() && objective_is_likelihood(fits[0].problem);
   std::size_t curve = 0;
   for (std::size_t f = 0; f < fits.size(); ++f) {
     const FitProblem& problem = fits[f].problem;
@@ -132,9 +133,7 @@ PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
       }
       for (m = first; m < first + e.measurements.size(); ++m) {
         data.residual_time.push_back(e.measurements[m - first].time);
-        data.residual_value.push_back(
-            (view.simulation[m] - e.measurements[m - first].value) /
-            view.sigma[m]);
+        data.residual_value.push_back(view.weighted[m]);
       }
     }
     std::vector<std::int64_t> iterations;
