@@ -18,6 +18,32 @@
 namespace identify {
 namespace {
 
+// −2 ln L below 0: no tolerance to reach (epsilon 0 is not a target), and
+// the no-progress window measures improvement relative to |value|, so a
+// flat negative objective stops after `patience` iterations; the verdict
+// names −2 ln L without epsilon.
+TEST(Monitor, NegativeLikelihoodHasNoToleranceAndAFlatWindowStops) {
+  MonitorSettings s;
+  s.patience = 3;
+  s.quiet = true;
+  std::ostringstream out;
+  Monitor m(s, out, 1);
+  m.set_likelihood(true);
+  const double theta = 0.0;
+  int fired = -1;
+  for (int it = 0; it < 8 && fired < 0; ++it) {
+    EXPECT_TRUE(m.iterate(-12.5, {&theta, 1}, false) ||
+                m.reason() == Termination::kNoProgress);
+    if (m.reason()) fired = it;
+  }
+  EXPECT_EQ(fired, 3);
+  EXPECT_EQ(m.reason(), Termination::kNoProgress);
+  const Summary r = m.summary(Termination::kOptimumReached, "");
+  EXPECT_EQ(verdict(r),
+            "no progress: the best -2 ln L -12.5 (iteration 0) has not "
+            "improved by a relative 1e-09 in 3 iterations");
+}
+
 TEST(Monitor, NoProgressWindow) {
   MonitorSettings s;
   s.patience = 3;

@@ -176,6 +176,25 @@ TEST(PlotFile, DegenerateDataIsStillDrawn) {
             std::string::npos);
 }
 
+// −2 ln L per iteration, which may be negative: drawn as it is on a linear
+// axis under its own name (a log axis of norms had nothing to draw).
+TEST(PlotFile, LikelihoodHistoryOnALinearAxis) {
+  PlotData d;
+  d.times = {0.0, 1.0};
+  d.trajectory = Table(1, 2, 1.0);
+  d.panels = {{0, {1.0}, {1.0}}};
+  d.iterations = {0, 1, 2};
+  d.norms = {12.0, -3.0, -29.5};
+  d.likelihood = true;
+  const plot::Page page = plot::layout("svg", d);
+  const plot::Panel& history = page.panels.back();
+  EXPECT_EQ(history.title, "-2 ln L");
+  EXPECT_FALSE(history.log_y);
+  EXPECT_TRUE(history.note.empty());
+  EXPECT_LT(history.y_min, -29.5);
+  EXPECT_GT(history.y_max, 12.0);
+}
+
 // Panels of a problem file: the series replace the component panels, a
 // logarithmic axis drops what is not above 0 (breaking the line there) and
 // ends on whole decades, and the residual panel has its zero line.

@@ -33,7 +33,9 @@ namespace {
 // fraction of the data's own sum of squares: they count as equal.
 constexpr double kExactFitFloor = 1e-14;
 
+// 0 for −2 ln L, which is no sum of squares and may be negative.
 double data_floor(const FitProblem& problem) {
+  if (objective_is_likelihood(problem)) return 0.0;
   std::vector<double> scratch;
   const std::vector<double> theta = problem.values();
   double sum = 0.0;
@@ -132,15 +134,18 @@ void print_optima_line(std::ostream& out, const std::vector<Optimum>& optima,
 // The summary of a fit cut short by an interrupt: the best end point so
 // far as the result, with the run's verdict of an interrupt.
 Summary interrupted_result(const RunChoice& choice, const StartOutcome& best,
-                           const MonitorSettings& settings, std::size_t n) {
+                           const MonitorSettings& settings, std::size_t n,
+                           bool likelihood) {
   MonitorSettings quiet = settings;
   quiet.quiet = true;
   quiet.history = nullptr;
   std::ostream silent(nullptr);
   Monitor monitor(quiet, silent, n);
-  monitor.set_start(best.theta, std::sqrt(best.objective));
-  monitor.observe(std::sqrt(best.objective), best.theta);
-  monitor.end_iteration(std::sqrt(best.objective));
+  monitor.set_likelihood(likelihood);
+  const double shown = likelihood ? best.objective : std::sqrt(best.objective);
+  monitor.set_start(best.theta, shown);
+  monitor.observe(shown, best.theta);
+  monitor.end_iteration(shown);
   monitor.stop(Termination::kInterrupted);
   Summary s = monitor.summary(Termination::kInterrupted, "");
   s.method = method_name(choice.method);
@@ -209,7 +214,8 @@ Summary result_fit(RunChoice choice, const FitTask& task, Model& model,
   const bool interrupted =
       settings.interrupt != nullptr && settings.interrupt->load() != 0;
   if (interrupted && have_optimum) {
-    return interrupted_result(choice, chosen, settings, n);
+    return interrupted_result(choice, chosen, settings, n,
+                              objective_is_likelihood(task.problem));
   }
   MonitorSettings quiet = settings;
   quiet.quiet = true;

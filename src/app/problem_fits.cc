@@ -26,7 +26,7 @@ void add_parameters(const BoundExpression& e, std::set<int>& used) {
   used.insert(e.parameters().begin(), e.parameters().end());
 }
 
-std::set<int> parameters_of(const Experiment& e) {
+std::set<int> parameters_of(const Experiment& e, int problem_parameter_count) {
   std::set<int> used;
   for (const MatrixTerm& t : e.matrix) add_parameters(t.value, used);
   for (const BoundExpression& x : e.x0) add_parameters(x, used);
@@ -45,6 +45,8 @@ std::set<int> parameters_of(const Experiment& e) {
     add_parameters(o.offset, used);
   }
   for (const Measurement& m : e.measurements) add_parameters(m.sigma, used);
+  // A sigma's slot of the model value is no parameter.
+  used.erase(used.lower_bound(problem_parameter_count), used.end());
   return used;
 }
 
@@ -84,9 +86,11 @@ FitProblem experiment_problem(const FitProblem& problem, int experiment,
   one.states = problem.states;
   one.parameters = problem.parameters;
   one.observables = problem.observables;
+  one.noise = problem.noise;
   one.horizon = problem.horizon;
   one.experiments = {problem.experiments[experiment]};
-  const std::set<int> uses = parameters_of(one.experiments[0]);
+  const std::set<int> uses =
+      parameters_of(one.experiments[0], one.parameter_count());
   used.assign(uses.begin(), uses.end());
   for (int k = 0; k < one.parameter_count(); ++k) {
     if (!uses.contains(k)) one.parameters[k].estimated = false;

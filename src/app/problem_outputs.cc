@@ -12,6 +12,7 @@
 #include "app/file_names.h"
 #include "app/search_outputs.h"
 #include "fit/fit_statistics.h"
+#include "fit/objective.h"
 #include "output/output_file.h"
 #include "output/plot_file.h"
 #include "output/problem_report.h"
@@ -45,15 +46,13 @@ Results results_of(std::vector<ProblemFit>& fits) {
     view.stats = &r.stats.back();
     view.parameters = fit.parameters;
     if (fit.search.profiles) view.profiles = &*fit.search.profiles;
-    Evaluation at;
-    fit.model->evaluate(theta, at);
-    view.simulation = at.y;
-    std::vector<double> scratch;
-    for (const Experiment& e : fit.problem.experiments) {
-      for (const Measurement& m : e.measurements) {
-        view.sigma.push_back(m.sigma.value(theta, scratch));
-      }
-    }
+    Objective at(fit.problem, *fit.model, {}, theta);
+    at.evaluate_theta(theta);
+    view.simulation = at.evaluation().y;
+    view.sigma = at.sigmas();
+    view.transformed_measurement = at.transformed_measurements();
+    view.transformed_simulation = at.transformed_simulation();
+    view.weighted = at.residuals();
     r.views.push_back(std::move(view));
   }
   return r;
@@ -109,6 +108,7 @@ PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
   PlotData data;
   data.log_y = opt.plot_log_y;
   data.residuals = true;
+  data.likelihood = !fits.empty() && objective_is_likelihood(fits[0].problem);
   std::size_t curve = 0;
   for (std::size_t f = 0; f < fits.size(); ++f) {
     const FitProblem& problem = fits[f].problem;
@@ -133,9 +133,7 @@ PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
       }
       for (m = first; m < first + e.measurements.size(); ++m) {
         data.residual_time.push_back(e.measurements[m - first].time);
-        data.residual_value.push_back(
-            (view.simulation[m] - e.measurements[m - first].value) /
-            view.sigma[m]);
+        data.residual_value.push_back(view.weighted[m]);
       }
     }
     std::vector<std::int64_t> iterations;

@@ -20,6 +20,7 @@
 #include "app/writing_phase.h"
 #include "fit/dense_memory.h"
 #include "fit/multistart/worker_pool.h"
+#include "fit/objective.h"
 #include "fit/wording.h"
 #include "input/input_error.h"
 #include "input/yaml_problem_file.h"
@@ -178,6 +179,13 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
   return written;
 }
 
+bool has_laplace(const FitProblem& problem) {
+  for (const NoiseModel& n : problem.noise) {
+    if (n.distribution == Distribution::kLaplace) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int run_problem_file(const Options& opt,
@@ -189,7 +197,17 @@ int run_problem_file(const Options& opt,
     err << "identify: " << clash << std::endl;
     return kExitUsage;
   }
-  const RunChoice choice = run_choice(opt, InputKind::kProblemFile);
+  RunChoice choice = run_choice(opt, InputKind::kProblemFile);
+  // Least squares cannot take a Laplace density: lbfgsb fits it.
+  if (has_laplace(loaded.problem)) {
+    if (opt.method == Method::kLm) {
+      err << "identify: --method: expected lbfgsb with a laplace "
+             "distribution (lm fits sums of squares), found \"lm\""
+          << std::endl;
+      return kExitUsage;
+    }
+    if (!opt.method) choice.method = Method::kLbfgsb;
+  }
   const std::string bad_names =
       check_profile_names(opt, choice, loaded.problem);
   if (!bad_names.empty()) {
@@ -212,7 +230,10 @@ int run_problem_file(const Options& opt,
           << history->open_error() << std::endl;
       return kExitOutputError;
     }
-    history->stream() << "iteration,residual_norm" << std::endl;
+    history->stream() << (objective_is_likelihood(loaded.problem)
+                              ? "iteration,minus_2_ln_L"
+                              : "iteration,residual_norm")
+                      << std::endl;
   }
   const MonitorSettings settings =
       settings_of(opt, history ? &history->stream() : nullptr);

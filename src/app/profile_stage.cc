@@ -32,7 +32,9 @@ namespace {
 constexpr std::size_t kNamesListed = 8;
 
 bool errors_known(const FitProblem& problem, const Objective& objective) {
-  if (objective.noise_is_estimated()) return true;
+  if (objective.noise_is_estimated() || !objective.is_sum_of_squares()) {
+    return true;
+  }
   for (const Experiment& e : problem.experiments) {
     for (const Measurement& m : e.measurements) {
       if (!m.sigma.is_constant() || m.sigma.constant_value() != 1.0) {
@@ -102,6 +104,7 @@ Pass profile_pass(const Options& opt, const FitProblem& problem, Model& model,
       static_cast<std::int64_t>(problem.counted_measurement_count()),
       pass.stats.free_parameters);
   if (!pass.threshold) return pass;
+  pass.threshold->likelihood = !objective.is_sum_of_squares();
   std::vector<ProfileTarget> targets;
   for (int j : js) {
     const int k = setup.free[j];

@@ -36,6 +36,7 @@ Summary descend(Objective& objective, const DescentRules& rules, double step,
                 Monitor& monitor) {
   std::vector<double> theta = rules.start;
   std::vector<double> before(theta.size());
+  monitor.set_likelihood(!objective.is_sum_of_squares());
   monitor.set_start(theta, std::numeric_limits<double>::quiet_NaN());
   objective.evaluate_theta(theta);
   for (;;) {
@@ -45,7 +46,7 @@ Summary descend(Objective& objective, const DescentRules& rules, double step,
       monitor.stop(Termination::kInterrupted);
       break;
     }
-    const double norm = std::sqrt(objective.value());
+    const double norm = objective.progress_value(objective.value());
     if (monitor.tolerance_reached(norm, theta)) break;
     monitor.observe(norm, theta);
     if (!std::isfinite(norm)) {

@@ -16,7 +16,10 @@
 // When the measurements carry their own sigma the weighted residuals have
 // unit variance if the model is right: S is then χ² on n − p degrees of
 // freedom, the covariance is (JᵀJ)⁻¹ as it stands, and the intervals take
-// the normal quantile.
+// the normal quantile. When the objective is −2 ln L, the information of a
+// measurement about the location h(y) is 1/σ² and about ln σ 2 (normal)
+// or 1 (Laplace), so J is stacked from those rows and (JᵀJ)⁻¹ is the
+// inverse expected Fisher information.
 #include "fit/fit_statistics.h"
 
 #include <Eigen/Core>
@@ -52,7 +55,8 @@ ParameterStatus status_of(const Parameter& p, double value) {
 
 // n, p and the sum of squares give everything but the parameters' part.
 // `log_sigma` is Σ ln(2π·σ_m²) over the counted measurements: with sigma
-// given, −2 log L = S + that.
+// given, −2 log L = S + that (and the transformations' terms, included in
+// it).
 void residual_statistics(FitStatistics& st, double log_sigma) {
   const double n = static_cast<double>(st.residuals);
   const int p = st.free_parameters;
@@ -77,7 +81,11 @@ void residual_statistics(FitStatistics& st, double log_sigma) {
     st.t_quantile = boost::math::quantile(t, 0.975);
   }
   st.aic = st.bic = kNaN;
-  if (st.sigma_given) {
+  if (st.likelihood) {
+    st.chi_square_p = kNaN;
+    st.aic = st.minus_two_log_l + 2.0 * p;
+    st.bic = st.minus_two_log_l + std::log(n) * p;
+  } else if (st.sigma_given) {
     st.aic = st.ssr + log_sigma + 2.0 * p;
     st.bic = st.ssr + log_sigma + std::log(n) * p;
   } else if (st.residuals > 0) {
@@ -221,6 +229,38 @@ void identifiability(const FitProblem& problem, const ScaledJacobian& sj,
   }
 }
 
+// The square root of the expected Fisher information of −2 ln L/2 at the
+// objective's last evaluation: for each counted measurement m its location
+// row (h'/σ)·∂y/∂x = ∂r/∂x + r·∂ln σ/∂x and, where σ varies, its scale row
+// √2·∂ln σ/∂x (normal) or ∂ln σ/∂x (Laplace). `rows` receives the rows
+// used.
+Table fisher_root(const FitProblem& problem, Objective& objective,
+                  const std::vector<int>& counted, std::vector<int>& rows) {
+  const Table& J = objective.jacobian();
+  const std::size_t n = objective.residual_count();
+  const bool scale_rows = objective.has_sigma_rows();
+  Table F(scale_rows ? 2 * n : n, J.cols());
+  std::vector<Distribution> density(n, Distribution::kNormal);
+  std::size_t m = 0;
+  for (const Experiment& e : problem.experiments) {
+    for (const Measurement& ms : e.measurements) {
+      density[m++] = problem.noise_of(ms.observable).distribution;
+    }
+  }
+  for (int row : counted) {
+    const double r = objective.residuals()[row];
+    const double weight =
+        density[row] == Distribution::kNormal ? std::sqrt(2.0) : 1.0;
+    for (std::size_t j = 0; j < J.cols(); ++j) {
+      F[row][j] = J[row][j] + (scale_rows ? r * J[n + row][j] : 0.0);
+      if (scale_rows) F[n + row][j] = weight * J[n + row][j];
+    }
+    rows.push_back(row);
+    if (scale_rows) rows.push_back(static_cast<int>(n) + row);
+  }
+  return F;
+}
+
 }  // namespace
 
 FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
@@ -240,6 +280,7 @@ FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
   Objective objective(problem, model, free,
                       std::vector<double>(theta.begin(), theta.end()));
   objective.evaluate(objective.coordinates(theta));
+  st.likelihood = !objective.is_sum_of_squares();
   std::vector<int> rows;  // the counted measurements
   double log_sigma = 0.0;
   int m = 0;
@@ -253,16 +294,28 @@ FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
         const double r = objective.residuals()[m];
         st.ssr += r * r;
         const double sigma = objective.sigmas()[m];
-        log_sigma += std::log(2.0 * std::numbers::pi * sigma * sigma);
+        const NoiseModel noise = problem.noise_of(ms.observable);
+        log_sigma += std::log(2.0 * std::numbers::pi * sigma * sigma) +
+                     transformation_term(noise.transformation, ms.value);
+        st.minus_two_log_l += minus_two_log_density(noise, r, sigma, ms.value);
       }
       ++m;
     }
   }
+  st.sigma_given = st.sigma_given || st.likelihood;
   st.residuals = static_cast<std::int64_t>(rows.size());
   residual_statistics(st, log_sigma);
   st.condition = kNaN;
   if (free.empty() || !std::isfinite(st.ssr)) return st;
-  const ScaledJacobian sj = scale_columns(objective.jacobian(), rows, free, st);
+  if (!st.likelihood) {
+    const ScaledJacobian sj =
+        scale_columns(objective.jacobian(), rows, free, st);
+    identifiability(problem, sj, st);
+    return st;
+  }
+  std::vector<int> fisher_rows;
+  const Table fisher = fisher_root(problem, objective, rows, fisher_rows);
+  const ScaledJacobian sj = scale_columns(fisher, fisher_rows, free, st);
   identifiability(problem, sj, st);
   return st;
 }

@@ -66,13 +66,21 @@ struct FitStatistics {
   double residual_standard_error = 0.0;  // s = sqrt(ssr / dof); NaN if dof <= 0
   // −2 log L + 2(p + 1) and + ln(n)·(p + 1), Gaussian errors of unknown σ
   // (NaN if n = 0); with sigma given, of known σ: −2 log L + 2p and
-  // + ln(n)·p, −2 log L = ssr + Σ ln(2π·σ_m²).
+  // + ln(n)·p, −2 log L = ssr + Σ ln(2π·σ_m²) (+ the Jacobian terms of
+  // log-transformed observables).
   double aic = 0.0;
   double bic = 0.0;
   // Some counted measurement has a sigma other than 1: the errors are taken
   // as known, the covariance is (JᵀJ)⁻¹ without s², and the intervals use
   // the normal quantile. Otherwise s² scales it and Student's t is used.
   bool sigma_given = false;
+  // The objective is −2 ln L (a noise parameter is estimated, σ depends on
+  // the model value, or a density is not normal; objective.h): the
+  // covariance is the inverse of the expected Fisher information, noise
+  // parameters included, and sigma_given holds.
+  bool likelihood = false;
+  // −2 ln L of the counted measurements (the densities of noise_model.h).
+  double minus_two_log_l = 0.0;
   // With sigma given: P(χ² on dof degrees of freedom >= ssr), the
   // probability of a misfit at least this large if model and sigma are
   // right; NaN if dof <= 0.
@@ -103,7 +111,10 @@ inline constexpr double kHighCorrelation = 0.95;
 // parameter's own units by dθ/dx; the interval of a log-scaled parameter is
 // x ∓ t·se mapped back, so it stays positive. With sigma given (see
 // FitStatistics::sigma_given) the standard errors need no degrees of
-// freedom.
+// freedom. For −2 ln L (FitStatistics::likelihood) J is the square root of
+// the expected Fisher information instead: per measurement a row
+// (h'(y)/σ)·∂y/∂x for the location and a row √2·∂ln σ/∂x (normal) or
+// ∂ln σ/∂x (Laplace) for the scale.
 FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
                                      std::span<const double> theta);
 

@@ -88,7 +88,9 @@ bool is_convergence(nlopt_result result) {
 
 // The verdict text of NLopt's result: the test that fired, with its
 // numbers, or what ended a run that reached no optimum.
-std::string qn_text(nlopt_result result, double g, int rounds) {
+// `objective`: what S is called ("sum of squares", or "-2 ln L").
+std::string qn_text(nlopt_result result, double g, int rounds,
+                    const char* objective) {
   std::ostringstream text;
   text.precision(3);
   if (!std::isfinite(g) &&
@@ -124,9 +126,8 @@ std::string qn_text(nlopt_result result, double g, int rounds) {
       // of squares along the quasi-Newton direction nor along the steepest
       // descent, typically where the model's derivative and its values no
       // longer agree to the precision that a further step needs.
-      text << "line search found no lower sum of squares (NLopt FAILURE); "
-              "largest scaled projected gradient "
-           << g;
+      text << "line search found no lower " << objective
+           << " (NLopt FAILURE); largest scaled projected gradient " << g;
       break;
     default:
       text << "NLopt stopped without converging ("
@@ -200,6 +201,8 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
   state.unknowns = &unknowns;
   state.monitor = &monitor;
   nlopt_result result = NLOPT_SUCCESS;
+  const char* const what =
+      objective.is_sum_of_squares() ? "sum of squares" : "-2 ln L";
   int rounds = 0;
   std::string converged;  // the text of the last round that converged
   double best_before = std::numeric_limits<double>::infinity();
@@ -209,8 +212,8 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
     if (monitor.stopped()) break;
     ++rounds;
     if (is_convergence(result)) {
-      converged =
-          qn_text(result, projected_gradient(state, lower, upper), rounds);
+      converged = qn_text(result, projected_gradient(state, lower, upper),
+                          rounds, what);
     }
     if (result != NLOPT_SUCCESS || state.best_y.empty()) break;
     const double best = monitor.best_norm();
@@ -222,7 +225,7 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
         "lbfgsb",
         is_convergence(result) ? Termination::kOptimumReached
                                : Termination::kLibraryFailure,
-        qn_text(result, projected_gradient(state, lower, upper), rounds),
+        qn_text(result, projected_gradient(state, lower, upper), rounds, what),
         monitor, objective);
   }
   return finish_library_run(

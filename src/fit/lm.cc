@@ -10,6 +10,15 @@
 // start scaling picks it, the same way on every build. A projected step
 // stalls where the unconstrained step points out of the box, short of the
 // bounded optimum, so the fit goes in rounds (see fit_lm).
+//
+// When the objective is −2 ln L with a σ that varies (an estimated noise
+// parameter, a proportional or combined error), lm minimises it as a sum
+// of squares with one extra residual per measurement, e = sqrt(2 ln σ + c)
+// (scaled_unknowns.h): Σ r² + Σ e² is −2 ln L up to a constant, so the
+// optimum is the maximum-likelihood estimate and the gradient Ceres sees
+// is exact. c is re-centred at the start of every round so that e² is
+// near 1, where the Gauss–Newton matrix of the e rows is the Fisher
+// information of the noise; the rounds then go on while they lower −2 ln L.
 #include "fit/lm.h"
 
 #include <ceres/ceres.h>
@@ -64,6 +73,11 @@ class LmCost : public ceres::CostFunction {
     }
     end_.not_finite_in_a_row = 0;
     unknowns_.residuals(residuals);
+    // An e row past its room (a σ shrunk too far within one round).
+    if (!std::all_of(residuals, residuals + unknowns_.residual_count(),
+                     [](double v) { return std::isfinite(v); })) {
+      return false;
+    }
     if (jacobians != nullptr && jacobians[0] != nullptr) {
       unknowns_.jacobian(round_.free, jacobians[0]);
       if (unknowns_.objective().stop_requested()) return false;
@@ -136,7 +150,7 @@ class LmCallback : public ceres::IterationCallback {
   double norm_ = 0.0;
 };
 
-ceres::Solver::Options solver_options(LmCallback& callback) {
+ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
   ceres::Solver::Options options;
   options.minimizer_type = ceres::TRUST_REGION;
   options.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
@@ -152,7 +166,10 @@ ceres::Solver::Options solver_options(LmCallback& callback) {
   options.max_num_line_search_step_size_iterations = 0;
   options.max_num_iterations = std::numeric_limits<int>::max();
   options.max_solver_time_in_seconds = std::numeric_limits<double>::max();
-  options.function_tolerance = kLmFunctionTolerance;
+  // The e rows' constant part inflates the cost that this tolerance is
+  // relative to, and their Gauss–Newton matrix is only near the Hessian:
+  // there the steps decide.
+  options.function_tolerance = sigma_rows ? 0.0 : kLmFunctionTolerance;
   options.parameter_tolerance = kLmParameterTolerance;
   options.gradient_tolerance = 0.0;
   options.num_threads = 1;
@@ -187,7 +204,8 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
     }
   }
   LmCallback callback(unknowns, monitor, round, block.data());
-  ceres::Solve(solver_options(callback), &problem, &summary);
+  ceres::Solve(solver_options(callback, unknowns.objective().has_sigma_rows()),
+               &problem, &summary);
   for (std::size_t f = 0; f < round.free.size(); ++f) {
     y[round.free[f]] = block[f];
   }
@@ -207,13 +225,16 @@ std::optional<bool> update_held(ScaledUnknowns& unknowns,
   const Table& J = f.jacobian();
   if (f.stop_requested()) return std::nullopt;
   bool changed = false;
+  const std::size_t n = f.residual_count();
   for (int j = 0; j < unknowns.size(); ++j) {
     const double lower = f.lower(j), upper = f.upper(j);
     if (!std::isfinite(lower) && !std::isfinite(upper)) continue;
     double g = 0.0;
-    for (std::size_t row = 0; row < J.rows(); ++row) {
+    for (std::size_t row = 0; row < n; ++row) {
       g = J[row][j] * r[row] + g;
     }
+    // The e rows: e·∂e/∂x = ∂ln σ/∂x.
+    for (std::size_t row = n; row < J.rows(); ++row) g = J[row][j] + g;
     const double v = unknowns.x(j);
     const bool pressed = (v == lower && g > 0.0) || (v == upper && g < 0.0);
     if (pressed != static_cast<bool>(held[j])) {
@@ -285,7 +306,9 @@ Polished polish_unheld(ScaledUnknowns& unknowns, Monitor& monitor,
 // rests on a bound which the gradient of S presses against is held there,
 // one that the gradient pulls away from its bound is freed, and the next
 // round starts from the same point. The rounds end when that set no longer
-// changes, or when a round fails to lower the best residual norm.
+// changes, or when a round fails to lower the best residual norm; with
+// the e rows of a varying σ they go on while they lower −2 ln L, each from
+// e re-centred.
 Summary fit_lm(Objective& objective, Monitor& monitor,
                std::vector<double> start) {
   ScaledUnknowns unknowns(objective, std::move(start));
@@ -313,6 +336,10 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     }
     if (round.free.empty()) break;
     ++rounds;
+    if (objective.has_sigma_rows()) {
+      unknowns.evaluate(y.data());
+      unknowns.center_sigma_rows();
+    }
     ceres::Solver::Summary summary;
     const LmTrouble trouble = solve_round(unknowns, monitor, round, summary);
     if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
@@ -328,7 +355,8 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     best_before = best;
     const std::optional<bool> changed = update_held(unknowns, y, r, held);
     if (!changed) monitor.stop(Termination::kInterrupted);
-    if (!changed || !*changed) break;
+    if (!changed) break;
+    if (!*changed && !objective.has_sigma_rows()) break;
   }
   const auto on_bounds =
       static_cast<int>(std::count(held.begin(), held.end(), 1));

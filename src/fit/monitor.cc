@@ -1,8 +1,8 @@
 // Best-so-far tracking and the stop rules. The no-progress test keeps a
 // reference norm r set at the last iteration where the best norm b dropped
-// below r·(1 − min_improvement); once `patience` iterations pass without
-// such a drop the run stops. A descent that keeps improving by more than
-// that fraction per window never trips it.
+// below r − |r|·min_improvement (r may be a negative −2 ln L); once `patience`
+// iterations pass without such a drop the run stops. A descent that keeps
+// improving by more than that fraction per window never trips it.
 #include "fit/monitor.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ void Monitor::set_start(std::span<const double> theta, double norm) {
 }
 
 bool Monitor::tolerance_reached(double norm, std::span<const double> theta) {
-  if (!(settings_.epsilon >= norm)) return false;
+  if (likelihood_ || !(settings_.epsilon >= norm)) return false;
   reason_ = Termination::kToleranceReached;
   converged_norm_ = norm;
   std::copy(theta.begin(), theta.end(), converged_.begin());
@@ -45,7 +45,8 @@ void Monitor::observe(double norm, std::span<const double> theta) {
     best_iteration_ = count_;
     std::copy(theta.begin(), theta.end(), best_.begin());
   }
-  if (best_norm_ < window_norm_ - window_norm_ * settings_.min_improvement) {
+  if (best_norm_ <
+      window_norm_ - std::fabs(window_norm_) * settings_.min_improvement) {
     window_norm_ = best_norm_;
     window_start_ = count_;
   }
@@ -102,6 +103,7 @@ Summary Monitor::summary(Termination method_end, std::string message) const {
   s.iterations = count_;
   s.start_norm = start_norm_;
   s.signal = signal();
+  s.likelihood = likelihood_;
   s.epsilon = settings_.epsilon;
   s.min_improvement = settings_.min_improvement;
   s.stale_iterations = count_ - 1 - window_start_;

@@ -2,7 +2,9 @@
 // line "<norm>:   COUNT = <c>" on the console, the --history line, the
 // plot's NormTrace, the tolerance test (norm <= epsilon), the best θ seen,
 // and the stops that end a run short of its tolerance (iteration limit, no
-// progress, interrupt). The norm is the residual norm sqrt(S). A method
+// progress, interrupt). The norm is the residual norm sqrt(S), or, for an
+// objective that is −2 ln L (see objective.h), that objective itself: it
+// may be negative, and then there is no tolerance to reach. A method
 // calls the monitor once per iteration and ends when it says so; the
 // methods add the stops only they can see (a norm that is not finite, a
 // step that changes nothing). Storage for θ is sized in the constructor;
@@ -42,13 +44,19 @@ class Monitor {
 
   const MonitorSettings& settings() const { return settings_; }
 
+  // The values given are −2 ln L, not residual norms: the tolerance test
+  // never fires, and the summary says which it is.
+  void set_likelihood(bool likelihood) { likelihood_ = likelihood; }
+  bool likelihood() const { return likelihood_; }
+
   // The θ the run starts from and its residual norm (NaN: not known).
   // Until an iteration is observed this is what the run returns, so a run
   // that ends before any iteration finished returns its start.
   void set_start(std::span<const double> theta, double norm);
 
-  // The tolerance test of the current iterate: true when norm <= epsilon,
-  // and then the run has ended with θ as its result (no progress line).
+  // The tolerance test of the current iterate: true when norm <= epsilon
+  // (never for −2 ln L), and then the run has ended with θ as its result
+  // (no progress line).
   bool tolerance_reached(double norm, std::span<const double> theta);
 
   // Notes the current iterate; keeps a copy of θ when its norm is the
@@ -95,6 +103,7 @@ class Monitor {
   std::ostream& out_;
   std::int64_t count_ = 0;
   std::optional<Termination> reason_;
+  bool likelihood_ = false;
   std::vector<double> best_;  // the best θ, or the start
   bool has_best_ = false;
   double start_norm_ = std::numeric_limits<double>::quiet_NaN();

@@ -1,13 +1,14 @@
-// The weighted residuals and their derivatives, by the chain rule from the
-// model's ∂y/∂θ:
-//   ∂r_m/∂θ_k = ∂y_m/∂θ_k / σ_m − r_m/σ_m · ∂σ_m/∂θ_k,
-//   ∂S/∂θ_k   = Σ_m (2 r_m/σ_m)·∂y_m/∂θ_k
-//               + Σ_m (−2 r_m²/σ_m + [ln σ terms] 2/σ_m)·∂σ_m/∂θ_k,
-// the first sum from Model::gradient with weights 2 r_m/σ_m, and to the
-// method's coordinates by ∂θ/∂x = 1, θ or θ·ln 10 for lin, log and log10.
-// S is summed as s = r·r + s in measurement order (the ln σ terms, when
-// present, after), so that unit σ reproduces the plain sum of squares to
-// the last bit.
+// The standardised residuals and their derivatives, by the chain rule from
+// the model's ∂y/∂θ. With σ_m = σ(θ, y_m), h' the slope of the
+// transformation and dσ_m/dθ_k = ∂σ/∂θ_k + ∂σ/∂y·∂y_m/∂θ_k,
+//   ∂r_m/∂θ_k = (h'(y_m)/σ_m)·∂y_m/∂θ_k − (r_m/σ_m)·dσ_m/dθ_k,
+//   ∂S/∂θ_k   = Σ_m w_m·∂y_m/∂θ_k + Σ_m u_m·∂σ_m/∂θ_k,
+// with g_m = ∂ρ/∂r (2r normal, 2·sign r laplace), u_m = −g_m·r_m/σ_m
+// (+ 2/σ_m for −2 ln L) and w_m = g_m·h'(y_m)/σ_m + u_m·∂σ/∂y; the first sum
+// from Model::gradient with weights w, and to the method's coordinates by
+// ∂θ/∂x = 1, θ or θ·ln 10 for lin, log and log10. S is summed as
+// s = r·r + s in measurement order (the ln σ terms, when present, after),
+// so that unit σ reproduces the plain sum of squares to the last bit.
 #include "fit/objective.h"
 
 #include <algorithm>
@@ -32,24 +33,57 @@ double theta_per_x(Scale scale, double theta) {
 
 }  // namespace
 
+bool objective_is_likelihood(const FitProblem& problem) {
+  for (std::size_t o = 0; o < problem.observables.size(); ++o) {
+    if (problem.noise_of(static_cast<int>(o)).distribution !=
+        Distribution::kNormal) {
+      return true;
+    }
+  }
+  const int slot = problem.model_value_slot();
+  for (const Experiment& e : problem.experiments) {
+    for (const Measurement& m : e.measurements) {
+      for (int k : m.sigma.parameters()) {
+        if (k == slot || problem.parameters[k].estimated) return true;
+      }
+    }
+  }
+  return false;
+}
+
 Objective::Objective(const FitProblem& problem, Model& model,
                      std::vector<int> free, std::vector<double> base)
     : problem_(problem),
       model_(model),
       free_(std::move(free)),
-      theta_work_(std::move(base)) {
+      theta_work_(std::move(base)),
+      likelihood_(objective_is_likelihood(problem)) {
   std::vector<char> is_free(problem.parameters.size(), 0);
   for (int k : free_) is_free[k] = 1;
+  const int slot = problem.model_value_slot();
   std::size_t largest_sigma = 0;
+  bool varying = false;
   for (const Experiment& e : problem.experiments) {
     for (const Measurement& m : e.measurements) {
+      const NoiseModel noise = problem.noise_of(m.observable);
       sigma_expr_.push_back(&m.sigma);
-      values_.push_back(m.value);
-      for (int k : m.sigma.parameters()) noise_estimated_ |= is_free[k] != 0;
+      noise_.push_back(noise);
+      values_.push_back(noise.transformation == Scale::kLin
+                            ? m.value
+                            : transformed(noise.transformation, m.value));
+      fixed_terms_ += density_term(noise.distribution) +
+                      transformation_term(noise.transformation, m.value);
+      for (int k : m.sigma.parameters()) {
+        if (k != slot) noise_estimated_ |= is_free[k] != 0;
+      }
+      varying |= !m.sigma.is_constant();
       largest_sigma = std::max(largest_sigma, m.sigma.parameters().size());
     }
   }
+  sigma_rows_ = likelihood_ && varying;
+  if (varying) sigma_theta_.assign(problem.parameters.size() + 1, 0.0);
   sigma_.assign(values_.size(), 1.0);
+  hy_.assign(values_.size(), 0.0);
   r_.assign(values_.size(), 0.0);
   weights_.assign(values_.size(), 0.0);
   full_gradient_.assign(problem.parameters.size(), 0.0);
@@ -57,6 +91,10 @@ Objective::Objective(const FitProblem& problem, Model& model,
   sigma_grad_.assign(largest_sigma, 0.0);
   eval_.theta.reserve(problem.parameters.size());
   eval_.y.reserve(values_.size());
+}
+
+double Objective::progress_value(double s) const {
+  return likelihood_ ? s : std::sqrt(s);
 }
 
 void Objective::add_model_time(std::chrono::steady_clock::time_point start) {
@@ -105,6 +143,25 @@ double Objective::evaluate_theta(std::span<const double> theta) {
   return value_;
 }
 
+double Objective::sigma_at(std::size_t m) {
+  const BoundExpression& sigma = *sigma_expr_[m];
+  if (sigma.is_constant()) return sigma.constant_value();
+  sigma_theta_.back() = eval_.y[m];
+  return sigma.value(sigma_theta_, scratch_);
+}
+
+void Objective::sigma_gradient(std::size_t m) {
+  const BoundExpression& sigma = *sigma_expr_[m];
+  sigma_theta_.back() = eval_.y[m];
+  sigma.value_and_gradient(
+      sigma_theta_, {sigma_grad_.data(), sigma.parameters().size()}, scratch_);
+}
+
+double Objective::residual_weight(std::size_t m) const {
+  if (noise_[m].distribution == Distribution::kNormal) return r_[m] * 2.0;
+  return r_[m] > 0.0 ? 2.0 : (r_[m] < 0.0 ? -2.0 : 0.0);
+}
+
 void Objective::run_model() {
   const auto start = std::chrono::steady_clock::now();
   model_.evaluate(theta_work_, eval_);
@@ -115,57 +172,108 @@ void Objective::run_model() {
   valid_ = !model_.stop_requested();
   jacobian_valid_ = false;
   gradient_valid_ = false;
+  if (!sigma_theta_.empty()) {
+    std::copy(eval_.theta.begin(), eval_.theta.end(), sigma_theta_.begin());
+  }
   double s = 0.0;
   for (std::size_t m = 0; m < r_.size(); ++m) {
-    const BoundExpression& sigma = *sigma_expr_[m];
-    sigma_[m] = sigma.is_constant() ? sigma.constant_value()
-                                    : sigma.value(eval_.theta, scratch_);
-    r_[m] = (eval_.y[m] - values_[m]) / sigma_[m];
-    s = r_[m] * r_[m] + s;
+    sigma_[m] = sigma_at(m);
+    const Scale h = noise_[m].transformation;
+    hy_[m] = h == Scale::kLin ? eval_.y[m] : transformed(h, eval_.y[m]);
+    r_[m] = (hy_[m] - values_[m]) / sigma_[m];
+    if (noise_[m].distribution == Distribution::kNormal) {
+      s = r_[m] * r_[m] + s;
+    } else {
+      s = 2.0 * std::fabs(r_[m]) + s;
+    }
   }
-  if (noise_estimated_) {
+  if (likelihood_) {
     for (double sigma : sigma_) s = 2.0 * std::log(sigma) + s;
+    s += fixed_terms_;
   }
   value_ = s;
 }
 
+double Objective::constant() const {
+  if (likelihood_) return 0.0;
+  double c = fixed_terms_;
+  for (double sigma : sigma_) c += 2.0 * std::log(sigma);
+  return c;
+}
+
 const Table& Objective::jacobian() {
   if (jacobian_valid_) return jacobian_;
-  jacobian_.reshape(r_.size(), free_.size());
+  const std::size_t n = r_.size(), p = free_.size();
+  jacobian_.reshape(sigma_rows_ ? 2 * n : n, p);
   const auto start = std::chrono::steady_clock::now();
   model_.jacobian(eval_, model_jacobian_);
   add_model_time(start);
   ++counts_.jacobians;
   jacobian_valid_ = valid_ && !model_.stop_requested();
-  const std::size_t n = free_.size();
-  for (std::size_t m = 0; m < r_.size(); ++m) {
-    for (std::size_t j = 0; j < n; ++j) {
-      jacobian_[m][j] = model_jacobian_[m][free_[j]] / sigma_[m];
+  const int slot = problem_.model_value_slot();
+  for (std::size_t m = 0; m < n; ++m) {
+    const Scale h = noise_[m].transformation;
+    const double slope =
+        h == Scale::kLin ? 1.0 : transformed_slope(h, eval_.y[m]);
+    for (std::size_t j = 0; j < p; ++j) {
+      jacobian_[m][j] = h == Scale::kLin
+                            ? model_jacobian_[m][free_[j]] / sigma_[m]
+                            : model_jacobian_[m][free_[j]] * slope / sigma_[m];
+      if (sigma_rows_) jacobian_[n + m][j] = 0.0;
     }
     const BoundExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;
-    sigma.value_and_gradient(
-        eval_.theta, {sigma_grad_.data(), sigma.parameters().size()}, scratch_);
+    sigma_gradient(m);
+    double by_y = 0.0;  // ∂σ/∂y
     for (std::size_t i = 0; i < sigma.parameters().size(); ++i) {
+      if (sigma.parameters()[i] == slot) {
+        by_y = sigma_grad_[i];
+        continue;
+      }
       const auto at =
           std::find(free_.begin(), free_.end(), sigma.parameters()[i]);
       if (at == free_.end()) continue;
       jacobian_[m][at - free_.begin()] -= r_[m] / sigma_[m] * sigma_grad_[i];
+      if (sigma_rows_) {
+        jacobian_[n + m][at - free_.begin()] += sigma_grad_[i] / sigma_[m];
+      }
+    }
+    if (by_y == 0.0) continue;
+    for (std::size_t j = 0; j < p; ++j) {
+      const double d = by_y * model_jacobian_[m][free_[j]];
+      jacobian_[m][j] -= r_[m] / sigma_[m] * d;
+      if (sigma_rows_) jacobian_[n + m][j] += d / sigma_[m];
     }
   }
-  for (std::size_t j = 0; j < n; ++j) {
-    const Parameter& p = problem_.parameters[free_[j]];
-    if (p.scale == Scale::kLin) continue;
-    const double factor = theta_per_x(p.scale, eval_.theta[free_[j]]);
-    for (std::size_t m = 0; m < r_.size(); ++m) jacobian_[m][j] *= factor;
+  for (std::size_t j = 0; j < p; ++j) {
+    const Parameter& q = problem_.parameters[free_[j]];
+    if (q.scale == Scale::kLin) continue;
+    const double factor = theta_per_x(q.scale, eval_.theta[free_[j]]);
+    for (std::size_t row = 0; row < jacobian_.rows(); ++row) {
+      jacobian_[row][j] *= factor;
+    }
   }
   return jacobian_;
 }
 
 void Objective::compute_full_gradient() {
   if (gradient_valid_) return;
+  const int slot = problem_.model_value_slot();
   for (std::size_t m = 0; m < r_.size(); ++m) {
-    weights_[m] = r_[m] * 2.0 / sigma_[m];
+    const Scale h = noise_[m].transformation;
+    const double g = residual_weight(m);
+    weights_[m] = h == Scale::kLin
+                      ? g / sigma_[m]
+                      : g * transformed_slope(h, eval_.y[m]) / sigma_[m];
+    const BoundExpression& sigma = *sigma_expr_[m];
+    if (sigma.is_constant()) continue;
+    const auto& uses = sigma.parameters();
+    const auto at = std::find(uses.begin(), uses.end(), slot);
+    if (at == uses.end()) continue;
+    sigma_gradient(m);
+    double u = -g * r_[m] / sigma_[m];
+    if (likelihood_) u += 2.0 / sigma_[m];
+    weights_[m] += u * sigma_grad_[at - uses.begin()];
   }
   const auto start = std::chrono::steady_clock::now();
   model_.gradient(eval_, weights_, full_gradient_);
@@ -175,12 +283,12 @@ void Objective::compute_full_gradient() {
   for (std::size_t m = 0; m < r_.size(); ++m) {
     const BoundExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;
-    sigma.value_and_gradient(
-        eval_.theta, {sigma_grad_.data(), sigma.parameters().size()}, scratch_);
-    double per_sigma = -2.0 * r_[m] * r_[m] / sigma_[m];
-    if (noise_estimated_) per_sigma += 2.0 / sigma_[m];
+    sigma_gradient(m);
+    double per_sigma = -residual_weight(m) * r_[m] / sigma_[m];
+    if (likelihood_) per_sigma += 2.0 / sigma_[m];
     for (std::size_t i = 0; i < sigma.parameters().size(); ++i) {
-      full_gradient_[sigma.parameters()[i]] += per_sigma * sigma_grad_[i];
+      const int k = sigma.parameters()[i];
+      if (k != slot) full_gradient_[k] += per_sigma * sigma_grad_[i];
     }
   }
 }

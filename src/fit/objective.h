@@ -1,15 +1,22 @@
 // The objective of a fit as every method sees it. For parameters θ (the
 // free ones moved by the method, the others held at a base vector) the
-// weighted residual of measurement m is
+// standardised residual of measurement m is
 //
-//   r_m = (y_m(θ) − v_m) / σ_m(θ),
+//   r_m = (h(y_m(θ)) − h(v_m)) / σ_m(θ, y_m),
 //
-// y from the Model, v the measured value, σ its standard deviation (an
-// expression, 1 when not given), and the objective is
+// y from the Model, v the measured value, h the transformation of its
+// observable (lin, log, log10: problem/noise_model.h) and σ its standard
+// deviation (or Laplace scale) on that scale: an expression of θ and of
+// y_m itself, 1 when not given. Two kinds of objective:
 //
-//   S = Σ r_m²                      (+ Σ 2·ln σ_m when a σ depends on a free
-//                                     parameter: then S is −2·ln L up to a
-//                                     constant, and not a sum of squares).
+//   a sum of squares  S = Σ r_m²  when every σ is fixed (no estimated
+//     parameter and no model value in it) and every density normal; then
+//     −2 ln L = S + constant(), and methods report the residual norm √S;
+//   −2 ln L itself   S = Σ ρ(r_m) + Σ 2 ln σ_m + Σ c_m  otherwise, with
+//     ρ(r) = r² (normal) or 2|r| (laplace) and c_m the terms free of θ
+//     (ln 2π or 2 ln 2, and the transformation's Jacobian term): the
+//     density of the measurements on their own scale, as in PEtab v1. It
+//     may be negative, and methods report it as it is.
 //
 // Methods work in coordinates x_j = scale_j(θ_{k_j}) of the free parameters
 // k_j (lin: θ itself, log: ln θ, log10: log10 θ), with bounds mapped alike,
@@ -41,6 +48,11 @@ struct ObjectiveCounts {
   double model_seconds = 0.0;    // wall time spent in those calls
 };
 
+// Whether the objective of `problem` is −2 ln L rather than a sum of
+// squares: some density is not normal, or some σ depends on an estimated
+// parameter or on the model value.
+bool objective_is_likelihood(const FitProblem& problem);
+
 class Objective {
  public:
   // `free`: the parameters the method moves (distinct indices); `base`: a
@@ -56,9 +68,18 @@ class Objective {
   bool stop_requested() const { return model_.stop_requested(); }
   int size() const { return static_cast<int>(free_.size()); }
   const std::vector<int>& free() const { return free_; }
+  // The standardised residuals: one per measurement.
   std::size_t residual_count() const { return r_.size(); }
-  // True when some σ depends on a free parameter (S has the ln σ terms).
+  // True when some σ depends on a free parameter.
   bool noise_is_estimated() const { return noise_estimated_; }
+  // True when S is the plain sum of squares Σ r² (see the top of the file),
+  // false when it is −2 ln L.
+  bool is_sum_of_squares() const { return !likelihood_; }
+  // True when jacobian() has the rows of ln σ: some σ varies in a
+  // likelihood objective.
+  bool has_sigma_rows() const { return sigma_rows_; }
+  // What the methods report for S: √S for a sum of squares, S otherwise.
+  double progress_value(double s) const;
 
   // The bounds of free parameter j in x (a lower bound 0 on a log scale is
   // -inf).
@@ -75,12 +96,21 @@ class Objective {
 
   // At the last evaluation:
   double value() const { return value_; }
+  // −2 ln L − S: the terms a sum of squares leaves out (Σ ln(2π σ_m²) and
+  // the transformations' Jacobian terms); 0 when S is −2 ln L.
+  double constant() const;
   const std::vector<double>& theta() const { return eval_.theta; }
   const std::vector<double>& residuals() const { return r_; }
   const Evaluation& evaluation() const { return eval_; }
   // σ_m at the last evaluation.
   const std::vector<double>& sigmas() const { return sigma_; }
-  // ∂r/∂x: residual_count() × size().
+  // h(y_m) and h(v_m) at the last evaluation.
+  const std::vector<double>& transformed_simulation() const { return hy_; }
+  const std::vector<double>& transformed_measurements() const {
+    return values_;
+  }
+  // ∂r/∂x: residual_count() × size(); with has_sigma_rows() followed by as
+  // many rows ∂ln σ_m/∂x (through θ and through y_m).
   const Table& jacobian();
   // ∂S/∂x: size() entries.
   const std::vector<double>& gradient();
@@ -91,28 +121,42 @@ class Objective {
 
  private:
   void run_model();
+  // σ_m at the last evaluation's θ and y_m.
+  double sigma_at(std::size_t m);
+  // ∂σ_m/∂θ into sigma_grad_ (for σ's parameters, the model value's slot
+  // among them); needs sigma_theta_ filled for m.
+  void sigma_gradient(std::size_t m);
   // Adds the time since `start` to counts_.model_seconds.
   void add_model_time(std::chrono::steady_clock::time_point start);
   // ∂S/∂θ for every parameter, once per evaluation.
   void compute_full_gradient();
+  // ∂S/∂r_m.
+  double residual_weight(std::size_t m) const;
 
   const FitProblem& problem_;
   Model& model_;
   std::vector<int> free_;
   std::vector<double> theta_work_;  // θ for the next evaluation
+  bool likelihood_ = false;
   bool noise_estimated_ = false;
-  // Every measurement's σ expression and value, in problem order.
+  bool sigma_rows_ = false;
+  // Every measurement's σ expression, noise model and h(v), in problem
+  // order.
   std::vector<const BoundExpression*> sigma_expr_;
-  std::vector<double> values_;  // v_m
+  std::vector<NoiseModel> noise_;
+  std::vector<double> values_;  // h(v_m)
+  double fixed_terms_ = 0.0;    // Σ c_m
   std::vector<double> sigma_;
+  std::vector<double> hy_;  // h(y_m)
   std::vector<double> r_;
+  std::vector<double> sigma_theta_;  // θ and then y_m: a σ's arguments
   Evaluation eval_;
   bool valid_ = false;
   double value_ = 0.0;
   Table model_jacobian_;  // ∂y/∂θ: measurements × parameters
-  Table jacobian_;        // ∂r/∂x
+  Table jacobian_;        // ∂r/∂x, then ∂ln σ/∂x
   bool jacobian_valid_ = false;
-  std::vector<double> weights_;        // 2·r/σ
+  std::vector<double> weights_;        // ∂S/∂y_m
   std::vector<double> full_gradient_;  // ∂S/∂θ
   std::vector<double> gradient_;       // ∂S/∂x
   bool gradient_valid_ = false;

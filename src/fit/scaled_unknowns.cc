@@ -61,7 +61,7 @@ ScaledUnknowns::ScaledUnknowns(Objective& objective, std::vector<double> start)
 double ScaledUnknowns::evaluate_current() {
   const double s = f_.evaluate(x_);
   if (f_.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
-  return std::sqrt(s);
+  return f_.progress_value(s);
 }
 
 double ScaledUnknowns::evaluate(const double* y) {
@@ -83,14 +83,38 @@ double ScaledUnknowns::evaluate(const double* y) {
 
 void ScaledUnknowns::residuals(double* r) const {
   std::copy(f_.residuals().begin(), f_.residuals().end(), r);
+  if (!f_.has_sigma_rows()) return;
+  const std::size_t n = f_.residual_count();
+  for (std::size_t m = 0; m < n; ++m) {
+    const double c = m < sigma_offset_.size() ? sigma_offset_[m] : 0.0;
+    r[n + m] = std::sqrt(2.0 * std::log(f_.sigmas()[m]) + c);
+  }
+}
+
+void ScaledUnknowns::center_sigma_rows() {
+  if (!f_.has_sigma_rows()) return;
+  sigma_offset_.resize(f_.residual_count());
+  for (std::size_t m = 0; m < sigma_offset_.size(); ++m) {
+    sigma_offset_[m] = kSigmaRowStart - 2.0 * std::log(f_.sigmas()[m]);
+  }
 }
 
 void ScaledUnknowns::jacobian(const std::vector<int>& columns, double* out) {
   const Table& J = f_.jacobian();
   const std::size_t m = columns.size();
+  const std::size_t n = f_.residual_count();
   for (std::size_t row = 0; row < J.rows(); ++row) {
+    // An e row: ∂e/∂y = (∂ln σ/∂y)/e.
+    double per_row = 1.0;
+    if (row >= n) {
+      const double c =
+          row - n < sigma_offset_.size() ? sigma_offset_[row - n] : 0.0;
+      per_row = 1.0 / std::sqrt(2.0 * std::log(f_.sigmas()[row - n]) + c);
+    }
     for (std::size_t c = 0; c < m; ++c) {
-      out[row * m + c] = J[row][columns[c]] * scale_[columns[c]];
+      out[row * m + c] =
+          row < n ? J[row][columns[c]] * scale_[columns[c]]
+                  : J[row][columns[c]] * scale_[columns[c]] * per_row;
     }
   }
 }
@@ -102,12 +126,16 @@ void ScaledUnknowns::gradient(double factor, double* out) {
 
 std::vector<double> ScaledUnknowns::scale_at_current(
     const std::vector<double>& stand_in) {
-  const double r0 = evaluate_current();
+  double r0 = evaluate_current();
   const Table& J = f_.jacobian();
+  if (!f_.is_sum_of_squares()) {
+    // The norm of the standardised residuals: −2 ln L is no norm.
+    r0 = robust_norm(f_.residuals().data(), f_.residual_count(), 1);
+  }
   const double reference = r0 > 0.0 && std::isfinite(r0) ? r0 : 1.0;
   std::vector<double> y(x_.size());
   for (std::size_t j = 0; j < x_.size(); ++j) {
-    double column = robust_norm(J.data() + j, J.rows(), J.cols());
+    double column = robust_norm(J.data() + j, f_.residual_count(), J.cols());
     if (!(column > 0.0) || !std::isfinite(column)) column = stand_in[j];
     const int k = static_cast<int>(j);
     const double lower = f_.lower(k), upper = f_.upper(k);
@@ -171,6 +199,7 @@ std::optional<Summary> start_library_run(const char* method,
                                          ScaledUnknowns& unknowns,
                                          Monitor& monitor) {
   Objective& f = unknowns.objective();
+  monitor.set_likelihood(!f.is_sum_of_squares());
   const double norm = unknowns.evaluate_current();
   monitor.set_start(f.theta(), norm);
   if (f.stop_requested()) {

@@ -3,6 +3,17 @@
 // so that every unknown has about the same effect on the residuals whatever
 // its units (alpha-pinene's rates near 1e-5 per minute, theophylline's near
 // 5 per hour). Shared by lm and lbfgsb.
+//
+// The least-squares view of the objective (for lm): the standardised
+// residuals r, and, when S is −2 ln L with a σ that varies, one more
+// residual per measurement, e_m = sqrt(2 ln σ_m + c_m), so that
+// Σ r² + Σ e² = S + const. The c_m are set by center_sigma_rows() so that
+// every e_m² is kSigmaRowStart at that point; a step that shrinks a σ by
+// more than a factor exp(kSigmaRowStart/2) makes e_m NaN and is refused
+// (lm re-centres at the start of every round). Its Jacobian row is
+// ∂ln σ_m/∂y / e_m, whose Gauss–Newton term 1/e_m² per measurement makes,
+// with e_m² near 1, the Gauss–Newton matrix the Fisher information of a
+// pure scale parameter, as it is for the r rows.
 #pragma once
 
 #include <cstddef>
@@ -38,7 +49,11 @@ class ScaledUnknowns {
 
   Objective& objective() { return f_; }
   int size() const { return f_.size(); }
-  int residual_count() const { return static_cast<int>(f_.residual_count()); }
+  // Residuals of the least-squares view: r, then the e rows if any.
+  int residual_count() const {
+    const auto n = static_cast<int>(f_.residual_count());
+    return f_.has_sigma_rows() ? 2 * n : n;
+  }
   double scale(int j) const { return scale_[j]; }
   // Bounds of unknown j in y (infinite where the parameter has none).
   double lower(int j) const { return f_.lower(j) / scale_[j]; }
@@ -46,21 +61,26 @@ class ScaledUnknowns {
   // x_j at the current point.
   double x(int j) const { return x_[j]; }
 
-  // Residual norm sqrt(S) at the current point; NaN if the model call was
-  // cut short by the stop flag.
+  // Residual norm sqrt(S) at the current point (−2 ln L when that is the
+  // objective); NaN if the model call was cut short by the stop flag.
   double evaluate_current();
 
-  // Moves the current point to x = s·y and returns its residual norm. A
+  // Moves the current point to x = s·y and returns its residual norm (or
+  // −2 ln L). A
   // scaled bound in y gives exactly the bound in x; every unknown is
   // clamped into its interval.
   double evaluate(const double* y);
 
   // S at the last point evaluated.
   double cost() const { return f_.value(); }
+  // The least-squares residuals at the last point evaluated.
   void residuals(double* r) const;
+  // Sets c_m so that every e_m² is kSigmaRowStart at the last point
+  // evaluated.
+  void center_sigma_rows();
 
-  // ∂r/∂y_j for the unknowns j listed, at the last point evaluated:
-  // row-major, residuals × columns.size().
+  // ∂r/∂y_j (and ∂e/∂y_j) for the unknowns j listed, at the last point
+  // evaluated: row-major, residual_count() × columns.size().
   void jacobian(const std::vector<int>& columns, double* out);
 
   // factor·∂S/∂y at the last point evaluated.
@@ -77,7 +97,10 @@ class ScaledUnknowns {
   Objective& f_;
   std::vector<double> x_;
   std::vector<double> scale_;
+  std::vector<double> sigma_offset_;  // c_m
 };
+
+inline constexpr double kSigmaRowStart = 1.0;
 
 // For each free parameter that stands alone in a matrix entry A[i][j], the
 // norm its Jacobian column would have at A = 0 if x_i were observed at

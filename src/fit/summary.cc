@@ -16,40 +16,47 @@ namespace identify {
 
 namespace {
 
+// What the run measured its iterates by.
+std::string measure_name(const Summary& s) {
+  return s.likelihood ? "-2 ln L" : "residual norm";
+}
+
 // "best residual norm X (iteration k)", or what is written when no
 // iteration finished.
 std::string best_text(const Summary& s) {
   if (s.has_best) {
-    return "best residual norm " + number_text(s.norm) + " (iteration " +
-           std::to_string(s.best_iteration) + ")";
+    return "best " + measure_name(s) + " " + number_text(s.norm) +
+           " (iteration " + std::to_string(s.best_iteration) + ")";
   }
   std::string text = "no iteration finished; the start " + s.subject;
   if (std::isfinite(s.start_norm)) {
-    text += " (residual norm " + number_text(s.start_norm) + ")";
+    text += " (" + measure_name(s) + " " + number_text(s.start_norm) + ")";
   }
   return text;
 }
 
-// What is written, and how it compares with the tolerance.
+// What is written, and how it compares with the tolerance (−2 ln L has
+// none).
 std::string short_of(const Summary& s) {
-  return s.has_best ? best_text(s) + " > epsilon " + number_text(s.epsilon)
-                    : best_text(s) + " is written";
+  return s.has_best && !s.likelihood
+             ? best_text(s) + " > epsilon " + number_text(s.epsilon)
+             : best_text(s) + " is written";
 }
 
 // A norm that is not finite after `iterations` progress lines.
 std::string diverged_text(const Summary& s) {
   if (s.iterations <= 1) {
     // The start itself: no step was taken, so none can be blamed.
-    return "diverged: the residual norm of the start " + s.subject +
+    return "diverged: the " + measure_name(s) + " of the start " + s.subject +
            " is not finite, so no step was tried: the model overflows there "
            "(check " +
            s.overflow_hint +
            (s.step > 0.0 ? "" : ", and the fixed and bounded entries") +
            "); the start " + s.subject + " is written";
   }
-  std::string text = "diverged: the residual norm is not finite at iteration " +
-                     std::to_string(s.iterations - 1) + "; " + best_text(s) +
-                     " written";
+  std::string text =
+      "diverged: the " + measure_name(s) + " is not finite at iteration " +
+      std::to_string(s.iterations - 1) + "; " + best_text(s) + " written";
   if (s.step > 0.0) {
     text += "; try a smaller descent step than " + number_text(s.step);
   }
@@ -74,7 +81,10 @@ std::string stop_words(const Summary& s) {
     case Termination::kToleranceReached:
       return "";
     case Termination::kOptimumReached:
-      return s.message + ", sum of squares " + number_text(s.norm * s.norm) +
+      return s.message +
+             (s.likelihood
+                  ? ", -2 ln L " + number_text(s.norm)
+                  : ", sum of squares " + number_text(s.norm * s.norm)) +
              " after " + count_text(s.iterations, "iteration", "iterations");
     case Termination::kDiverged:
       return diverged_text(s);
@@ -86,8 +96,10 @@ std::string stop_words(const Summary& s) {
       out << "no progress: the " << best_text(s)
           << " has not improved by a relative "
           << number_text(s.min_improvement) << " in "
-          << count_text(s.stale_iterations, "iteration", "iterations")
-          << "; epsilon " << number_text(s.epsilon) << " not reached";
+          << count_text(s.stale_iterations, "iteration", "iterations");
+      if (!s.likelihood) {
+        out << "; epsilon " << number_text(s.epsilon) << " not reached";
+      }
       break;
     case Termination::kIterationLimit:
       out << "iteration limit reached: "

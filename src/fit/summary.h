@@ -34,11 +34,13 @@ struct Summary {
   std::string message;
   std::int64_t iterations = 0;  // progress lines printed
   bool has_best = false;        // some iteration finished
-  // Residual norm sqrt(S) of the result θ (NaN: not known), and the
-  // iteration it belongs to (0 also when no iteration finished).
+  // Residual norm sqrt(S) of the result θ (NaN: not known), or −2 ln L
+  // when `likelihood`, and the iteration it belongs to (0 also when no
+  // iteration finished).
   double norm = std::numeric_limits<double>::quiet_NaN();
   std::int64_t best_iteration = 0;
   double start_norm = std::numeric_limits<double>::quiet_NaN();
+  bool likelihood = false;    // `norm` and `start_norm` are −2 ln L
   ObjectiveCounts counts;     // model calls and the time spent in them
   double seconds = 0.0;       // wall time of the fit
   int signal = 0;             // of kInterrupted

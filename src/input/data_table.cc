@@ -218,6 +218,11 @@ class TableReader {
     }
     const double value = field_number(file_, f);
     try {
+      builder_.check_measured_value(observable, value);
+    } catch (const ProblemError& e) {
+      throw input_error(file_.pos(f.offset), e.what());
+    }
+    try {
       builder_.add_measurement(experiment, observable, time, value, sigma);
     } catch (const ProblemError& e) {
       const std::size_t at = sigma ? sigma_offset(row) : f.offset;

@@ -139,11 +139,14 @@ class ProblemReader {
   }
 
   // The text of an expression, checked where it stands.
-  std::string expression(const YamlEntry& entry) const {
+  // `own`: a further name the expression may use (an observable's own id in
+  // its sigma).
+  std::string expression(const YamlEntry& entry,
+                         std::string_view own = {}) const {
     const std::string text =
         doc_.scalar(entry, "an expression for " + entry.name);
     try {
-      builder_->check_expression(text);
+      builder_->check_expression(text, own);
     } catch (const ExpressionError& e) {
       doc_.fail(doc_.scalar_pos(entry.value, e.offset()), e.expected(),
                 e.found());
@@ -184,8 +187,9 @@ class ProblemReader {
 
   void read_observables(const YamlEntry& entry) {
     for (const YamlEntry& o : doc_.entries(entry, {}, "observables")) {
-      const auto fields = doc_.entries(o, {"states", "offset", "sigma"},
-                                       "states, offset and sigma");
+      const auto fields = doc_.entries(
+          o, {"states", "offset", "sigma", "transformation", "distribution"},
+          "states, offset, sigma, transformation and distribution");
       const YamlEntry* states = find_entry(fields, "states");
       if (states == nullptr) {
         doc_.fail(doc_.pos(o), "a key \"states\"", "none");
@@ -199,15 +203,42 @@ class ProblemReader {
       const YamlEntry* offset = find_entry(fields, "offset");
       const YamlEntry* sigma = find_entry(fields, "sigma");
       const std::string offset_text = offset ? expression(*offset) : "0";
-      const std::string sigma_text = sigma ? expression(*sigma) : "1";
+      const std::string sigma_text = sigma ? expression(*sigma, o.name) : "1";
+      const NoiseModel noise = noise_model(fields);
       // Left to refuse: a bad name (at the key) or a sigma not above 0.
       const SourcePos at = is_valid_name(o.name) && sigma != nullptr
                                ? doc_.pos(*sigma)
                                : doc_.pos(o.key);
       placed(at, [&] {
-        builder_->add_observable(o.name, coefficients, offset_text, sigma_text);
+        builder_->add_observable(o.name, coefficients, offset_text, sigma_text,
+                                 noise);
       });
     }
+  }
+
+  // The observable's transformation and distribution (lin and normal when
+  // not given).
+  NoiseModel noise_model(const std::vector<YamlEntry>& fields) const {
+    NoiseModel noise;
+    if (const YamlEntry* t = find_entry(fields, "transformation")) {
+      const std::string text = doc_.scalar(*t, "a transformation");
+      const std::optional<Scale> h = parse_scale(text);
+      if (!h) {
+        doc_.fail(doc_.pos(*t), "a transformation lin, log or log10",
+                  quote_text(text));
+      }
+      noise.transformation = *h;
+    }
+    if (const YamlEntry* d = find_entry(fields, "distribution")) {
+      const std::string text = doc_.scalar(*d, "a distribution");
+      const std::optional<Distribution> p = parse_distribution(text);
+      if (!p) {
+        doc_.fail(doc_.pos(*d), "a distribution normal or laplace",
+                  quote_text(text));
+      }
+      noise.distribution = *p;
+    }
+    return noise;
   }
 
   void read_experiments(const YamlEntry& entry) {

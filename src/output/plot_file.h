@@ -34,6 +34,9 @@ struct PlotData {
   // another with a NaN norm between them, each starting at its iteration 0.
   std::vector<std::int64_t> iterations;
   std::vector<double> norms;
+  // The norms are −2 ln L (fit/objective.h): drawn as they are, on a
+  // linear axis, negative values included.
+  bool likelihood = false;
   // Problem files: when not empty, these panels take the place of the
   // component panels, each with its own title and axis label, the model's
   // line over a fine grid and the measurements as markers.

@@ -198,7 +198,28 @@ Panel component_panel(const PlotData& data, const PlotData::Panel& source) {
   return p;
 }
 
+// −2 ln L against iteration, on a linear axis.
+Panel likelihood_panel(const PlotData& data) {
+  Panel p("-2 ln L", "iteration", "-2 ln L");
+  p.line_colour = kNorm;
+  const std::size_t n = std::min(data.iterations.size(), data.norms.size());
+  std::vector<double> x(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    x[k] = static_cast<double>(data.iterations[k]);
+  }
+  Range xr, yr;
+  append_line(p, x.data(), data.norms.data(), n, xr, yr);
+  if (xr.empty()) {
+    p.note = n == 0 ? "no iteration history" : "no finite values";
+    return p;
+  }
+  axis_range(xr, 0.02, p.x_min, p.x_max);
+  axis_range(yr, 0.06, p.y_min, p.y_max);
+  return p;
+}
+
 Panel norm_panel(const PlotData& data) {
+  if (data.likelihood) return likelihood_panel(data);
   Panel p("residual norm", "iteration", "norm");
   p.log_y = true;
   p.line_colour = kNorm;

@@ -71,6 +71,15 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
   report_line(out, "estimated parameters p", std::to_string(st.free_parameters),
               "neither fixed nor on a bound");
   degrees_of_freedom(out, st);
+  if (st.likelihood) {
+    report_line(out, "-2 ln L", number(st.minus_two_log_l),
+                "the densities of the measurements on their own scale");
+    report_line(out, "sum of r^2", number(st.ssr),
+                "r on each observable's transformed scale");
+    report_line(out, "AIC", number(st.aic), "-2 ln L + 2*p");
+    report_line(out, "BIC", number(st.bic), "-2 ln L + ln(n)*p");
+    return;
+  }
   if (st.sigma_given) {
     report_line(out, "chi-square", number(st.ssr),
                 "sum of r^2, the measurements' own sigma");
@@ -83,6 +92,9 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
                       " >= " + number(st.ssr) +
                       "); small: a misfit larger than sigma explains");
     }
+    report_line(out, "-2 ln L", number(st.minus_two_log_l),
+                "chi-square + sum of ln(2*pi*sigma^2), the constant part "
+                "(+ 2*ln(measurement) terms on log scales)");
     report_line(out, "AIC", number(st.aic),
                 "chi-square + sum of ln(2*pi*sigma^2) + 2*p");
     report_line(out, "BIC", number(st.bic),
@@ -108,14 +120,20 @@ void residual_section(std::ostream& out, const FitStatistics& st) {
 // none.
 void error_basis(std::ostream& out, const FitStatistics& st) {
   if (!std::isfinite(st.ssr)) {
-    out << "  no standard errors: the sum of squares is not finite\n";
+    out << (st.likelihood
+                ? "  no standard errors: -2 ln L is not finite\n"
+                : "  no standard errors: the sum of squares is not finite\n");
     return;
   }
   if (!st.sigma_given && st.dof <= 0) {
     out << "  no standard errors: no degrees of freedom\n";
     return;
   }
-  out << (st.sigma_given
+  out << (st.likelihood
+              ? "  standard errors from the inverse of the expected Fisher "
+                "information of the likelihood\n  (noise parameters "
+                "included)\n"
+          : st.sigma_given
               ? "  standard errors from (J^T*J)^-1 with the measurements' own "
                 "sigma, J the Jacobian of r\n"
               : "  standard errors from s^2*(J^T*J)^-1, J the Jacobian of r\n")

@@ -93,18 +93,40 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
 }
 
 std::string format_fit_table(const std::vector<FitResultView>& fits) {
+  bool transformed = false;
+  for (const FitResultView& f : fits) {
+    for (const NoiseModel& n : f.problem->noise) {
+      transformed |= n.transformation != Scale::kLin;
+    }
+  }
   std::string text;
-  add_row(text, {"experiment", "observable", "time", "measurement",
-                 "simulation", "sigma", "residual", "weightedResidual"});
+  std::vector<std::string> header = {"experiment",  "observable",      "time",
+                                     "measurement", "simulation",      "sigma",
+                                     "residual",    "weightedResidual"};
+  if (transformed) {
+    header.insert(header.end(), {"transformation", "transformedMeasurement",
+                                 "transformedSimulation"});
+  }
+  add_row(text, header);
   for (const FitResultView& f : fits) {
     std::size_t m = 0;
     for (const Experiment& e : f.problem->experiments) {
       for (const Measurement& ms : e.measurements) {
         const double y = f.simulation[m];
         const double residual = y - ms.value;
-        add_row(text, {e.id, f.problem->observables[ms.observable],
-                       full(ms.time), full(ms.value), full(y), full(f.sigma[m]),
-                       full(residual), full(residual / f.sigma[m])});
+        std::vector<std::string> row = {
+            e.id,           f.problem->observables[ms.observable],
+            full(ms.time),  full(ms.value),
+            full(y),        full(f.sigma[m]),
+            full(residual), full(f.weighted[m])};
+        if (transformed) {
+          row.insert(
+              row.end(),
+              {scale_name(f.problem->noise_of(ms.observable).transformation),
+               full(f.transformed_measurement[m]),
+               full(f.transformed_simulation[m])});
+        }
+        add_row(text, row);
         ++m;
       }
     }

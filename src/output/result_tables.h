@@ -25,10 +25,14 @@ struct FitResultView {
   const FitProblem* problem = nullptr;
   const FitStatistics* stats = nullptr;
   std::vector<int> parameters;  // the rows: indices into problem->parameters
-  // Per measurement of `problem`, in problem order: the model value and
-  // sigma at the result.
+  // Per measurement of `problem`, in problem order: the model value,
+  // sigma, the measurement and the model value on the observable's
+  // transformed scale, and the standardised residual there, at the result.
   std::vector<double> simulation;
   std::vector<double> sigma;
+  std::vector<double> transformed_measurement;
+  std::vector<double> transformed_simulation;
+  std::vector<double> weighted;
   // The profile intervals of the fit; null when no profile ran.
   const ProfilesReport* profiles = nullptr;
 };
@@ -50,8 +54,11 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits);
 
 // Header experiment, observable, time, measurement, simulation, sigma,
 // residual, weightedResidual; one row per measurement, fit after fit, with
-// residual = simulation − measurement and weightedResidual =
-// residual / sigma, the terms of the sum of squares.
+// residual = simulation − measurement and weightedResidual the standardised
+// residual (h(simulation) − h(measurement))/sigma on the observable's scale
+// h (residual/sigma for lin). When some observable is compared on a log
+// scale, the columns transformation, transformedMeasurement and
+// transformedSimulation follow.
 std::string format_fit_table(const std::vector<FitResultView>& fits);
 
 // The parameter table for people: name, estimate and standard error to six

@@ -145,8 +145,9 @@ std::string threshold_formula(const ProfileThreshold& t, std::int64_t n,
   if (t.kind == ThresholdKind::kLikelihoodRatio) {
     return "S <= S* + " + number(t.quantile) + " = " + number(t.optimum) +
            " + " + number(t.quantile) +
-           ": likelihood ratio, chi-square with 1 degree of freedom, 95% "
-           "(S is the chi-square of the weighted residuals)";
+           ": likelihood ratio, chi-square with 1 degree of freedom, 95% " +
+           (t.likelihood ? "(S is -2 ln L)"
+                         : "(S is the chi-square of the weighted residuals)");
   }
   return "S <= S* * (1 + t^2/(n - p)) = " + number(t.optimum) + " * (1 + " +
          number(t.quantile) + "^2/" + std::to_string(t.dof) +

@@ -14,6 +14,11 @@ int FitProblem::parameter_index(std::string_view name) const {
   return -1;
 }
 
+NoiseModel FitProblem::noise_of(int observable) const {
+  return observable < static_cast<int>(noise.size()) ? noise[observable]
+                                                     : NoiseModel{};
+}
+
 std::size_t FitProblem::measurement_count() const {
   return measurement_offset(static_cast<int>(experiments.size()));
 }

@@ -9,7 +9,11 @@
 // respect to θ are exact.
 //
 // Measurements: each names its observable, time, value and standard
-// deviation sigma; its residual is (y − value)/sigma. The problem's
+// deviation sigma; its residual is (h(y) − h(value))/sigma, h the
+// transformation of its observable's noise model (noise_model.h). A sigma
+// may depend on the model value y of its own measurement: the index
+// parameter_count() (one past the parameters) stands for y in its
+// expression, so a sigma is evaluated at θ extended by y. The problem's
 // measurement order, which every model output and Jacobian row follows, is
 // experiment after experiment, each in its own measurement order.
 //
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "problem/expression.h"
+#include "problem/noise_model.h"
 #include "problem/parameter.h"
 
 namespace identify {
@@ -97,6 +102,8 @@ struct FitProblem {
   std::vector<std::string> states;
   std::vector<Parameter> parameters;
   std::vector<std::string> observables;  // names
+  // One per observable; missing entries are lin and normal.
+  std::vector<NoiseModel> noise;
   std::vector<Experiment> experiments;
   // End of the time axis for trajectories and plots; 0: the latest
   // measurement time.
@@ -106,6 +113,9 @@ struct FitProblem {
   int parameter_count() const { return static_cast<int>(parameters.size()); }
   // Index of the parameter named `name`, or -1.
   int parameter_index(std::string_view name) const;
+  // The slot of a sigma expression that stands for the model value y.
+  int model_value_slot() const { return parameter_count(); }
+  NoiseModel noise_of(int observable) const;
   // Measurements of all experiments.
   std::size_t measurement_count() const;
   // Position of experiment e's first measurement in the problem order.

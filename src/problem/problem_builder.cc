@@ -132,10 +132,11 @@ int ProblemBuilder::add_parameter(const Parameter& parameter) {
   return static_cast<int>(parameters_.size()) - 1;
 }
 
-Expression ProblemBuilder::checked(std::string_view text) const {
+Expression ProblemBuilder::checked(std::string_view text,
+                                   std::string_view own) const {
   Expression e = Expression::parse(text);
   for (const std::string& name : e.names()) {
-    bool declared = false;
+    bool declared = !own.empty() && name == own;
     for (const Parameter& p : parameters_) declared |= p.name == name;
     if (!declared) {
       throw ExpressionError(std::string(text), name_offset(text, name),
@@ -215,7 +216,7 @@ void ProblemBuilder::set_source(std::string_view state, std::string_view amp,
 int ProblemBuilder::add_observable(
     const std::string& name,
     const std::vector<std::pair<std::string, std::string>>& coefficients,
-    std::string_view offset, std::string_view sigma) {
+    std::string_view offset, std::string_view sigma, NoiseModel noise) {
   check_new_name(observable_names_, name, "an observable name");
   ObservableText o;
   for (const auto& [state, text] : coefficients) {
@@ -231,7 +232,8 @@ int ProblemBuilder::add_observable(
   std::sort(o.coefficients.begin(), o.coefficients.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   o.offset = checked(offset);
-  o.sigma = checked(sigma);
+  o.sigma = checked(sigma, name);
+  o.noise = noise;
   check_constant(
       o.sigma, [](double s) { return s > 0.0 && std::isfinite(s); },
       "a sigma above 0");
@@ -332,16 +334,26 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
     throw ProblemError("expected a finite time of 0 or more, found " +
                        number_text(time));
   }
-  if (!std::isfinite(value)) {
-    throw ProblemError("expected a finite measurement, found " +
-                       number_text(value));
-  }
+  check_measured_value(observable, value);
   if (sigma && (!(*sigma > 0.0) || !std::isfinite(*sigma))) {
     throw ProblemError("expected a finite sigma above 0, found " +
                        number_text(*sigma));
   }
   e.measurements.push_back(
       MeasurementText{observable, time, value, sigma, counted});
+}
+
+void ProblemBuilder::check_measured_value(int observable, double value) const {
+  if (!std::isfinite(value)) {
+    throw ProblemError("expected a finite measurement, found " +
+                       number_text(value));
+  }
+  const Scale h = observables_.at(observable).noise.transformation;
+  if (h != Scale::kLin && !(value > 0.0)) {
+    throw ProblemError("expected a measurement above 0 (observable " +
+                       observable_names_[observable] + " is compared on a " +
+                       scale_name(h) + " scale), found " + number_text(value));
+  }
 }
 
 FitProblem ProblemBuilder::build() const {
@@ -352,6 +364,7 @@ FitProblem ProblemBuilder::build() const {
   problem.states = states_;
   problem.parameters = parameters_;
   problem.observables = observable_names_;
+  for (const ObservableText& o : observables_) problem.noise.push_back(o.noise);
   const int n = static_cast<int>(states_.size());
   for (const ExperimentText& text : experiments_) {
     const auto resolve = [&](const std::string& name) {
@@ -394,7 +407,13 @@ FitProblem ProblemBuilder::build() const {
       }
       terms.offset = bind(o.offset);
       e.observables.push_back(std::move(terms));
-      sigmas.push_back(bind(o.sigma));
+      // The observable's own name in its sigma is its model value.
+      const std::string& own = observable_names_[sigmas.size()];
+      sigmas.push_back(
+          BoundExpression::bind(o.sigma, [&](const std::string& name) {
+            return name == own ? Resolved{problem.model_value_slot(), 0.0}
+                               : resolve(name);
+          }));
     }
     for (const MeasurementText& m : text.measurements) {
       e.measurements.push_back(Measurement{

@@ -38,11 +38,15 @@ class ProblemBuilder {
   void set_source(std::string_view state, std::string_view amp,
                   std::string_view rate);
 
-  // An observable; returns its index. Coefficients by state name.
+  // An observable; returns its index. Coefficients by state name. Its
+  // sigma may name the observable itself: its model value (before the
+  // transformation of `noise`), which takes that name's place over a
+  // parameter of the same name.
   int add_observable(
       const std::string& name,
       const std::vector<std::pair<std::string, std::string>>& coefficients,
-      std::string_view offset = "0", std::string_view sigma = "1");
+      std::string_view offset = "0", std::string_view sigma = "1",
+      NoiseModel noise = {});
 
   // An experiment with x0 = 0; returns its index.
   int add_experiment(const std::string& id);
@@ -58,10 +62,15 @@ class ProblemBuilder {
                 std::optional<std::string_view> duration = std::nullopt);
   void set_lag(int experiment, std::string_view expression);
 
-  // A measurement; sigma defaults to the observable's. `time` >= 0, finite.
+  // A measurement; sigma defaults to the observable's. `time` >= 0, finite;
+  // the value as check_measured_value() requires.
   void add_measurement(int experiment, int observable, double time,
                        double value, std::optional<double> sigma = std::nullopt,
                        bool counted = true);
+
+  // Throws ProblemError unless `value` is a finite measurement of
+  // `observable` (above 0 under a log transformation).
+  void check_measured_value(int observable, double value) const;
 
   int state_index(std::string_view name) const;  // -1 if none
   int experiment_index(std::string_view id) const;
@@ -78,20 +87,26 @@ class ProblemBuilder {
   // and name only declared parameters. Throws ExpressionError with the
   // offset of the fault, so that a reader can place it before handing the
   // text over.
-  void check_expression(std::string_view text) const { checked(text); }
+  // `own` is a further name the text may use (an observable's in its sigma).
+  void check_expression(std::string_view text,
+                        std::string_view own = {}) const {
+    checked(text, own);
+  }
 
   // Binds every expression in every experiment. Throws ProblemError if
   // there is no experiment.
   FitProblem build() const;
 
  private:
-  // Parses `text` and checks that every name in it is a declared parameter.
-  Expression checked(std::string_view text) const;
+  // Parses `text` and checks that every name in it is a declared parameter
+  // or `own`.
+  Expression checked(std::string_view text, std::string_view own = {}) const;
 
   struct ObservableText {
     std::vector<std::pair<int, Expression>> coefficients;
     Expression offset;
     Expression sigma;
+    NoiseModel noise;
   };
   struct DoseText {
     int state = 0;

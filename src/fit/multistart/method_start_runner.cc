@@ -65,7 +65,8 @@ StartOutcome MethodStartRunner::fit_from(std::span<const double> x,
   o.iterations = summary.iterations;
   o.ending = ending_words(summary.termination);
   if (bounded && summary.termination == Termination::kIterationLimit) {
-    if (o.objective <= setup_.exact_fit_floor) {
+    if (objective_->is_sum_of_squares() &&
+        o.objective <= setup_.exact_fit_floor) {
       o.ending = "";
     } else {
       o.capped = true;

@@ -20,10 +20,11 @@ enum class ThresholdKind {
 
 struct ProfileThreshold {
   ThresholdKind kind = ThresholdKind::kLikelihoodRatio;
-  double optimum = 0.0;   // S* at the optimum
-  double value = 0.0;     // the level: a value of S at most this is inside
-  double quantile = 0.0;  // χ²₁(0.95) = 3.84146, or t(0.975, n − p)
-  std::int64_t dof = 0;   // n − p (kProfileT)
+  double optimum = 0.0;     // S* at the optimum
+  double value = 0.0;       // the level: a value of S at most this is inside
+  double quantile = 0.0;    // χ²₁(0.95) = 3.84146, or t(0.975, n − p)
+  std::int64_t dof = 0;     // n − p (kProfileT)
+  bool likelihood = false;  // S is −2 ln L (objective.h), not a chi-square
 };
 
 // The threshold for optimum S* = `optimum`, n measurements and p estimated
