@@ -200,6 +200,16 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
        "problem.yaml:9:32: expected a declared parameter, found \"kel\""},
       {edited(Y, "1/V}", "1/(V}"), D,
        "problem.yaml:11:32: expected \")\", found end of expression"},
+      {edited(Y, "{gut: -ka}",
+              "{gut: \"" + std::string(20000, '(') + "ka" +
+                  std::string(20000, ')') + "\"}"),
+       D,
+       "problem.yaml:8:1019: expected nesting at most 1000 levels deep "
+       "(parentheses, functions and signs), found \"(\""},
+      {edited(Y, "{gut: -ka}", "{gut: \"" + std::string(50000, '-') + "ka\"}"),
+       D,
+       "problem.yaml:8:1019: expected nesting at most 1000 levels deep "
+       "(parentheses, functions and signs), found \"-\""},
       {edited(Y, "{gut: ka,", "{blood: ka,"), D,
        "problem.yaml:9:13: expected a state (gut, central), found \"blood\""},
       {edited(Y, "sigma: 0.5", "sigma: 0"), D,
