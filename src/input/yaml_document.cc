@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/name_index.h"
 #include "input/decimal.h"
 
 namespace identify {
@@ -110,6 +111,7 @@ std::vector<YamlEntry> YamlDocument::entries(
     fail(pos(map), "a mapping of " + what, describe(map.value));
   }
   std::vector<YamlEntry> out;
+  NameIndex taken;
   for (const auto& kv : map.value) {
     const YAML::Node& key = kv.first;
     if (!key.IsScalar()) fail(pos(key), "a key", describe(key));
@@ -117,7 +119,7 @@ std::vector<YamlEntry> YamlDocument::entries(
     bool known = allowed.size() == 0;
     for (const std::string_view a : allowed) known |= a == name;
     if (!known) fail(pos(key), allowed_list(allowed), quote_text(name));
-    if (find_entry(out, name) != nullptr) {
+    if (!taken.add(name)) {
       fail(pos(key), "a key not given before in this mapping",
            quote_text(name));
     }

@@ -7,10 +7,10 @@
 // the node they concern.
 #include "input/yaml_problem_file.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 
+#include "core/name_index.h"
 #include "input/data_table.h"
 #include "input/dose_table.h"
 #include "input/yaml_document.h"
@@ -84,17 +84,25 @@ class ProblemReader {
     std::vector<std::string> names;
     for (const YAML::Node& item : items) {
       names.push_back(doc_.scalar(item_entry("state", item), "a state name"));
-      // The builder refuses the first bad or repeated name; place it there.
-      placed(doc_.pos(item), [&] { ProblemBuilder{names}; });
     }
-    builder_.emplace(names);
+    try {
+      builder_.emplace(names);
+    } catch (const ProblemError& e) {
+      // The builder refuses the first bad or repeated name; place it there.
+      NameIndex seen;
+      std::size_t k = 0;
+      while (k + 1 < names.size() && is_valid_name(names[k]) &&
+             seen.add(names[k])) {
+        ++k;
+      }
+      throw input_error(doc_.pos(items[k]), e.what());
+    }
   }
 
   void read_parameters(const YamlEntry& entry) {
     for (const YamlEntry& p : doc_.entries(entry, {}, "parameters")) {
       const Parameter parameter = read_parameter(p);
       placed(doc_.pos(p.key), [&] { builder_->add_parameter(parameter); });
-      parameters_.push_back(p.name);
     }
   }
 
@@ -237,8 +245,7 @@ class ProblemReader {
       for (const YamlEntry& p : doc_.entries(*o, {}, "parameter overrides")) {
         const std::string target =
             doc_.scalar(p, "a parameter name or a number");
-        const bool declared = std::find(parameters_.begin(), parameters_.end(),
-                                        p.name) != parameters_.end();
+        const bool declared = builder_->parameter_index(p.name) >= 0;
         placed(declared ? doc_.pos(p) : doc_.pos(p.key),
                [&] { builder_->add_override(e, p.name, target); });
       }
@@ -316,7 +323,6 @@ class ProblemReader {
   const YamlDocument& doc_;
   std::string directory_;
   std::optional<ProblemBuilder> builder_;
-  std::vector<std::string> parameters_;  // declared names
 };
 
 }  // namespace
