@@ -226,6 +226,14 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
        D,
        "problem.yaml:13:43: expected an infusion duration above 0 (for a dose "
        "given at once, use a bolus: no duration), found 0"},
+      {edited(Y, "data: data.csv", "data: []"), D,
+       "problem.yaml:15:7: expected at least one data table, found none"},
+      {Y, header,
+       "problem.yaml:15:7: expected at least one measurement in data.csv, "
+       "found none"},
+      {Y, header + "s1,conc,0.25,NA\ns2,conc,1,\n",
+       "problem.yaml:15:7: expected at least one measurement in data.csv, "
+       "found none (2 missing values)"},
       {Y, "\n", "data.csv:1:1: expected a header row, found end of file"},
       {Y, edited(D, "time", "tme"),
        "data.csv:1:23: expected a column experiment, observable, time, "

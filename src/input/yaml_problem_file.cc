@@ -62,6 +62,7 @@ class ProblemReader {
       loaded.dose_files = read_tables(*e, false);
     }
     loaded.data_files = read_tables(section("data"), true);
+    loaded.data_pos = doc_.pos(section("data"));
     loaded.problem = builder_->build();
     loaded.directory = directory_;
     return loaded;
@@ -332,6 +333,25 @@ LoadedProblem read_yaml_problem(const std::string& path) {
   const YamlDocument doc(file);
   return ProblemReader(doc, std::filesystem::path(path).parent_path().string())
       .run();
+}
+
+void require_measurements(const LoadedProblem& loaded) {
+  const std::vector<TableRead>& tables = loaded.data_files;
+  if (tables.empty()) {
+    throw input_error(loaded.data_pos, "at least one data table", "none");
+  }
+  std::string names;
+  std::size_t missing = 0;
+  for (std::size_t k = 0; k < tables.size(); ++k) {
+    if (tables[k].rows_used > 0) return;
+    missing += tables[k].missing;
+    if (k > 0) names += k + 1 == tables.size() ? " and " : ", ";
+    names += tables[k].path;
+  }
+  throw input_error(
+      loaded.data_pos, "at least one measurement in " + names,
+      missing == 0 ? std::string("none")
+                   : "none (" + std::to_string(missing) + " missing values)");
 }
 
 }  // namespace identify
