@@ -234,6 +234,12 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
       {Y, header + "s1,conc,0.25,NA\ns2,conc,1,\n",
        "problem.yaml:15:7: expected at least one measurement in data.csv, "
        "found none (2 missing values)"},
+      {edited(Y, "x0: {gut: 4.02 * F}}",
+              "x0: {gut: 4.02 * F}, doses: [{time: 1, state: gut, amount: 1, "
+              "duration: 1e-16}]}"),
+       D,
+       "problem.yaml:13:43: expected an infusion duration whose end differs "
+       "from its start time 1 in double precision, found 1e-16"},
       {Y, "\n", "data.csv:1:1: expected a header row, found end of file"},
       {Y, edited(D, "time", "tme"),
        "data.csv:1:23: expected a column experiment, observable, time, "

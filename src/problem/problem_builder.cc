@@ -108,6 +108,22 @@ void check_constant(const Expression& e, bool (*ok)(double),
   }
 }
 
+// An infusion of constant time t and duration D must end after it starts
+// as doubles (t + D > t): a shorter one has no time to deliver its amount.
+void check_end_after_start(const Expression& time, const Expression& duration) {
+  if (!time.names().empty() || !duration.names().empty()) return;
+  const auto value = [](const Expression& e) {
+    return BoundExpression::bind(e,
+                                 [](const std::string&) { return Resolved{}; })
+        .constant_value();
+  };
+  const double t = value(time);
+  if (t + value(duration) > t) return;
+  throw ProblemError(
+      "expected an infusion duration whose end differs from its start time " +
+      time.text() + " in double precision, found " + duration.text());
+}
+
 }  // namespace
 
 ProblemBuilder::ProblemBuilder(std::vector<std::string> states) {
@@ -274,6 +290,7 @@ void ProblemBuilder::add_dose(int experiment, std::string_view state,
         *d.duration, [](double t) { return t > 0.0 && std::isfinite(t); },
         "an infusion duration above 0 (for a dose given at once, use a bolus: "
         "no duration)");
+    check_end_after_start(d.time, *d.duration);
   }
   e.doses.push_back(std::move(d));
 }
