@@ -240,6 +240,18 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
        D,
        "problem.yaml:13:43: expected an infusion duration whose end differs "
        "from its start time 1 in double precision, found 1e-16"},
+      {edited(Y, "data: data.csv", "data: [data.csv, ./data.csv]"), D,
+       "problem.yaml:15:18: expected a table not named before, found "
+       "\"./data.csv\", named before at 15:8"},
+      {edited(Y, "data: data.csv",
+              "data: " + std::string(600, '[') + std::string(600, ']')),
+       D,
+       "problem.yaml:15:1207: expected valid YAML, found a node nested deeper "
+       "than 499 levels"},
+      {edited(Y, "{gut: -ka}", std::string("{gut: -k\0a}", 11)), D,
+       "problem.yaml:8:20: expected text, found a NUL byte"},
+      {edited(Y, "data: data.csv", "data: \"data\\0.csv\""), D,
+       "problem.yaml:15:7: expected a file name, found \"data\\x00.csv\""},
       {Y, "\n", "data.csv:1:1: expected a header row, found end of file"},
       {Y, edited(D, "time", "tme"),
        "data.csv:1:23: expected a column experiment, observable, time, "

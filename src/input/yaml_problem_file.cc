@@ -8,6 +8,7 @@
 #include "input/yaml_problem_file.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "core/name_index.h"
@@ -303,9 +304,20 @@ class ProblemReader {
     std::vector<TableRead> read;
     for (const YamlEntry& n : names) {
       const std::string name = doc_.scalar(n, "a file name or a list of them");
+      if (name.find('\0') != std::string::npos) {
+        doc_.fail(doc_.pos(n), "a file name", quote_text(name));
+      }
       const std::string path = (std::filesystem::path(directory_) / name)
                                    .lexically_normal()
                                    .string();
+      // A table named twice would be read twice: refuse the second naming.
+      const auto [first, added] = table_places_.try_emplace(path, doc_.pos(n));
+      if (!added) {
+        doc_.fail(doc_.pos(n), "a table not named before",
+                  quote_text(name) + ", named before at " +
+                      std::to_string(first->second.line) + ":" +
+                      std::to_string(first->second.column));
+      }
       const TextFile file = read_text_file(path, kMaxTableBytes);
       TableRead r;
       r.path = path;
@@ -324,6 +336,7 @@ class ProblemReader {
   const YamlDocument& doc_;
   std::string directory_;
   std::optional<ProblemBuilder> builder_;
+  std::map<std::string, SourcePos> table_places_;  // every table, by path
 };
 
 }  // namespace
