@@ -252,6 +252,9 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
        "problem.yaml:8:20: expected text, found a NUL byte"},
       {edited(Y, "data: data.csv", "data: \"data\\0.csv\""), D,
        "problem.yaml:15:7: expected a file name, found \"data\\x00.csv\""},
+      {edited(Y, "sigma: 0.5", "sigma: V - 0.5"), D,
+       "problem.yaml:11:41: expected a sigma above 0 at the parameters' "
+       "values, found 0 in experiment s1"},
       {Y, "\n", "data.csv:1:1: expected a header row, found end of file"},
       {Y, edited(D, "time", "tme"),
        "data.csv:1:23: expected a column experiment, observable, time, "

@@ -7,6 +7,8 @@
 // the node they concern.
 #include "input/yaml_problem_file.h"
 
+#include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -25,6 +27,14 @@ std::string name_list(const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
   return list;
+}
+
+// The shortest text that reads back as `value`.
+std::string shortest_text(double value) {
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  static_cast<void>(ec);
+  return std::string(buffer, end);
 }
 
 YamlEntry item_entry(const char* name, const YAML::Node& item) {
@@ -65,6 +75,7 @@ class ProblemReader {
     loaded.data_files = read_tables(section("data"), true);
     loaded.data_pos = doc_.pos(section("data"));
     loaded.problem = builder_->build();
+    require_positive_sigmas(loaded.problem);
     loaded.directory = directory_;
     return loaded;
   }
@@ -217,6 +228,7 @@ class ProblemReader {
       placed(at, [&] {
         builder_->add_observable(o.name, coefficients, offset_text, sigma_text);
       });
+      sigma_places_.push_back(sigma ? doc_.pos(*sigma) : doc_.pos(o.key));
     }
   }
 
@@ -291,6 +303,24 @@ class ProblemReader {
     });
   }
 
+  // A sigma that is an expression of parameters must be above 0 where the
+  // fit starts, at the parameters' values: there the first residuals are
+  // divided by it.
+  void require_positive_sigmas(const FitProblem& problem) const {
+    const std::vector<double> theta = problem.values();
+    std::vector<double> scratch;
+    for (const Experiment& e : problem.experiments) {
+      for (const Measurement& m : e.measurements) {
+        if (m.sigma.is_constant()) continue;
+        const double sigma = m.sigma.value(theta, scratch);
+        if (sigma > 0.0 && std::isfinite(sigma)) continue;
+        doc_.fail(sigma_places_[m.observable],
+                  "a sigma above 0 at the parameters' values",
+                  shortest_text(sigma) + " in experiment " + e.id);
+      }
+    }
+  }
+
   // The tables named by a file name or a list of them.
   std::vector<TableRead> read_tables(const YamlEntry& entry, bool data) {
     std::vector<YamlEntry> names;
@@ -337,6 +367,7 @@ class ProblemReader {
   std::string directory_;
   std::optional<ProblemBuilder> builder_;
   std::map<std::string, SourcePos> table_places_;  // every table, by path
+  std::vector<SourcePos> sigma_places_;            // of each observable's sigma
 };
 
 }  // namespace
