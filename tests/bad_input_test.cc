@@ -200,6 +200,16 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
        "problem.yaml:9:32: expected a declared parameter, found \"kel\""},
       {edited(Y, "1/V}", "1/(V}"), D,
        "problem.yaml:11:32: expected \")\", found end of expression"},
+      {edited(Y, "{gut: -ka}",
+              "{gut: \"" + std::string(20000, '(') + "ka" +
+                  std::string(20000, ')') + "\"}"),
+       D,
+       "problem.yaml:8:1019: expected nesting at most 1000 levels deep "
+       "(parentheses, functions and signs), found \"(\""},
+      {edited(Y, "{gut: -ka}", "{gut: \"" + std::string(50000, '-') + "ka\"}"),
+       D,
+       "problem.yaml:8:1019: expected nesting at most 1000 levels deep "
+       "(parentheses, functions and signs), found \"-\""},
       {edited(Y, "{gut: ka,", "{blood: ka,"), D,
        "problem.yaml:9:13: expected a state (gut, central), found \"blood\""},
       {edited(Y, "sigma: 0.5", "sigma: 0"), D,
@@ -216,6 +226,35 @@ TEST(BadInput, ProblemFilesAndTablesAreRejectedBeforeAnyWork) {
        D,
        "problem.yaml:13:43: expected an infusion duration above 0 (for a dose "
        "given at once, use a bolus: no duration), found 0"},
+      {edited(Y, "data: data.csv", "data: []"), D,
+       "problem.yaml:15:7: expected at least one data table, found none"},
+      {Y, header,
+       "problem.yaml:15:7: expected at least one measurement in data.csv, "
+       "found none"},
+      {Y, header + "s1,conc,0.25,NA\ns2,conc,1,\n",
+       "problem.yaml:15:7: expected at least one measurement in data.csv, "
+       "found none (2 missing values)"},
+      {edited(Y, "x0: {gut: 4.02 * F}}",
+              "x0: {gut: 4.02 * F}, doses: [{time: 1, state: gut, amount: 1, "
+              "duration: 1e-16}]}"),
+       D,
+       "problem.yaml:13:43: expected an infusion duration whose end differs "
+       "from its start time 1 in double precision, found 1e-16"},
+      {edited(Y, "data: data.csv", "data: [data.csv, ./data.csv]"), D,
+       "problem.yaml:15:18: expected a table not named before, found "
+       "\"./data.csv\", named before at 15:8"},
+      {edited(Y, "data: data.csv",
+              "data: " + std::string(600, '[') + std::string(600, ']')),
+       D,
+       "problem.yaml:15:1207: expected valid YAML, found a node nested deeper "
+       "than 499 levels"},
+      {edited(Y, "{gut: -ka}", std::string("{gut: -k\0a}", 11)), D,
+       "problem.yaml:8:20: expected text, found a NUL byte"},
+      {edited(Y, "data: data.csv", "data: \"data\\0.csv\""), D,
+       "problem.yaml:15:7: expected a file name, found \"data\\x00.csv\""},
+      {edited(Y, "sigma: 0.5", "sigma: V - 0.5"), D,
+       "problem.yaml:11:41: expected a sigma above 0 at the parameters' "
+       "values, found 0 in experiment s1"},
       {Y, "\n", "data.csv:1:1: expected a header row, found end of file"},
       {Y, edited(D, "time", "tme"),
        "data.csv:1:23: expected a column experiment, observable, time, "

@@ -110,6 +110,21 @@ TEST(Convert, TheTableGoesBesideTheProblemFileOrIntoTheWorkingDirectory) {
             "another name\n");
   EXPECT_EQ(dir.read("input_data.csv"), "other\n");
 
+  // Standard output that is a legacy file (`--convert > input.txt`, which
+  // the shell empties first) is refused before anything is read.
+  for (const char* name : {"input.txt", "input_data.txt"}) {
+    RunSetup onto_input;
+    onto_input.stdout_file = name;
+    const RunResult r = dir.run_with({"--convert"}, onto_input);
+    EXPECT_EQ(r.exit_code, 2) << name;
+    EXPECT_EQ(r.err,
+              std::string("identify: --convert: expected standard "
+                          "output other than ") +
+                  (std::string(name) == "input.txt" ? "--input" : "--data") +
+                  ", found \"" + name +
+                  "\" (the shell empties it before the run)\n");
+  }
+
   // Faults in the legacy files are input errors, as in a fit.
   const RunResult missing = dir.run("--convert no.txt input_data.txt");
   EXPECT_EQ(missing.exit_code, 3);

@@ -240,6 +240,30 @@ TEST(ExactDosingTest, DosesAddAndLateDosesChangeNothing) {
   for (const double g : r.g) EXPECT_TRUE(std::isfinite(g));
 }
 
+// An infusion shorter than the rounding of its start time still delivers
+// its amount: over 3e-16 and 1e-15 at t = 1 it gives what a bolus gives (an
+// end time that rounds to 1 + 2.2e-16 once delivered 74% of it), and one of
+// 1e-16, whose end rounds to its start, cannot be given (it once gave
+// nothing).
+TEST(ExactDosingTest, InfusionsShorterThanTheirTimesRoundingDeliverTheAmount) {
+  const auto infusion = [](const char* duration) {
+    return [duration](ProblemBuilder& b, int e) {
+      b.add_dose(e, "central", "1", "4", duration);
+    };
+  };
+  const FitProblem problem = absorption(
+      {[](ProblemBuilder& b, int e) { b.add_dose(e, "central", "1", "4"); },
+       infusion("dur * 6e-16"), infusion("dur * 2e-15"),
+       infusion("dur * 2e-16")},
+      {2.0});
+  const std::vector<double> y = evaluate_all(problem).at.y;
+  ASSERT_GT(y[0], 3.0);
+  for (const int e : {1, 2}) {
+    EXPECT_NEAR(y[2 * e], y[0], 1e-14 * y[0]) << e;
+  }
+  EXPECT_TRUE(std::isnan(y[6]));
+}
+
 // Doses that cannot be given at θ (a time below 0 through the lag, an
 // infusion duration not above 0) make every output of their experiment
 // NaN, and only of theirs.

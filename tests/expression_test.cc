@@ -60,6 +60,44 @@ TEST(Expression, ParseErrorsNameThePlaceAndWhatWasExpected) {
   }
 }
 
+// Nesting is bounded: 1000 levels of parentheses, function calls or signs
+// parse, and the opener of level 1001 is refused where it stands (deeper
+// text overflowed the parser's stack).
+TEST(Expression, NestingDeeperThanTheLimitIsRefusedAtItsOpener) {
+  const auto nested = [](const std::string& open, const std::string& close,
+                         int levels) {
+    std::string text;
+    for (int k = 0; k < levels; ++k) text += open;
+    text += "ka";
+    for (int k = 0; k < levels; ++k) text += close;
+    return text;
+  };
+  const struct {
+    std::string open, close;
+  } kinds[] = {{"(", ")"}, {"-", ""}, {"+ ", ""}, {"exp(", ")"}, {"-(", ")"}};
+  for (const auto& k : kinds) {
+    const int per_level = k.open == "-(" ? 2 : 1;
+    const int deepest = kMaxExpressionDepth / per_level;
+    EXPECT_EQ(Expression::parse(nested(k.open, k.close, deepest)).names(),
+              std::vector<std::string>{"ka"})
+        << k.open;
+    for (const int levels : {deepest + 1, 50000}) {
+      const std::string text = nested(k.open, k.close, levels);
+      try {
+        Expression::parse(text);
+        ADD_FAILURE() << "no error for " << levels << " x " << k.open;
+      } catch (const ExpressionError& e) {
+        const std::size_t at =
+            per_level == 2 ? 2 * 500 : deepest * k.open.size();
+        EXPECT_EQ(e.offset(), at) << k.open;
+        EXPECT_EQ(e.expected(),
+                  "nesting at most 1000 levels deep (parentheses, functions "
+                  "and signs)");
+      }
+    }
+  }
+}
+
 TEST(Expression, NumbersNamesAndPrecedence) {
   std::vector<double> scratch;
   const struct {

@@ -16,6 +16,7 @@
 #include "app/exit_codes.h"
 #include "app/file_names.h"
 #include "app/fit_input.h"
+#include "core/quoted_text.h"
 #include "input/legacy_conversion.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
@@ -68,10 +69,33 @@ std::optional<std::string> existing_content(const std::string& path) {
   return text.str();
 }
 
+// "" or the message for standard output that writes to one of the legacy
+// files: the shell has emptied it before the run, and the problem file would
+// replace it.
+std::string standard_output_clash(const Options& opt) {
+  struct stat out {};
+  if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode)) return "";
+  const RunFile inputs[] = {{"--input", opt.input}, {"--data", opt.data}};
+  for (const RunFile& in : inputs) {
+    struct stat named {};
+    if (stat(in.name.c_str(), &named) == 0 && named.st_dev == out.st_dev &&
+        named.st_ino == out.st_ino) {
+      return "expected standard output other than " + in.label + ", found " +
+             quote_text(in.name) + " (the shell empties it before the run)";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int convert_legacy_files(const Options& opt, std::vector<std::string>& warnings,
                          std::ostream& out, std::ostream& err) {
+  const std::string on_input = standard_output_clash(opt);
+  if (!on_input.empty()) {
+    err << "identify: --convert: " << on_input << std::endl;
+    return kExitUsage;
+  }
   const ProblemRecord problem = read_problem_file(opt.input, &warnings);
   flush_warnings(err, warnings);
   const ObservationRecord observations =

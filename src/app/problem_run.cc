@@ -192,6 +192,7 @@ int run_problem_file(const Options& opt,
                      std::chrono::steady_clock::time_point start,
                      std::ostream& out, std::ostream& err) {
   const LoadedProblem loaded = read_yaml_problem(opt.problem);
+  require_measurements(loaded);
   const std::string clash = check_problem_file_names(opt, tables_of(loaded));
   if (!clash.empty()) {
     err << "identify: " << clash << std::endl;

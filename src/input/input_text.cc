@@ -1,16 +1,17 @@
 // Reading an input file: the file is opened with O_NONBLOCK, so that opening
 // a FIFO without a writer returns at once, and the opened descriptor is
 // checked with fstat (not the name, which another process could swap in
-// between). Only a regular file is read, in one buffer of the size that
-// fstat reported: a file that grows meanwhile is read up to that size, one
-// that shrinks up to its new end. Line-end normalization is one forward pass
-// that copies each kept byte down over the dropped ones.
+// between). Only a regular file is read, to its end: a buffer of the size
+// that fstat reported and one byte more, grown while the file holds more (a
+// file of /proc reports 0 bytes), up to the size limit. Line-end normalization
+// is one forward pass that copies each kept byte down over the dropped ones.
 #include "input/input_text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <system_error>
@@ -66,9 +67,17 @@ std::string read_input_file(const std::string& path, std::size_t max_bytes) {
   if (!S_ISREG(info.st_mode)) throw input_error(whole, "not a regular file");
   const auto size = static_cast<std::size_t>(info.st_size);
   if (size > max_bytes) throw file_too_large(path, max_bytes, size);
-  std::string bytes(size, '\0');
+  // Read to the end of the file, not to the size fstat reported: a file of
+  // /proc reports 0 bytes and holds more. One byte beyond the reported size
+  // sees the end in one pass; past max_bytes the file is refused.
+  std::string bytes(size + 1, '\0');
   std::size_t got = 0;
-  while (got < bytes.size()) {
+  for (;;) {
+    if (got == bytes.size()) {
+      if (got > max_bytes) throw file_too_large(path, max_bytes, got);
+      bytes.resize(
+          std::min(max_bytes + 1, std::max<std::size_t>(2 * got, 4096)));
+    }
     const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw input_error(whole, "cannot read: " + system_reason(errno));

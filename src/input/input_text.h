@@ -24,7 +24,9 @@ inline constexpr std::size_t kMaxInputBytes = 2147483647;
 //   "path: cannot read: Is a directory",
 //   "path: not a regular file" (a FIFO, a device, a socket),
 //   "path: expected a file of at most 16 MiB, found 1073741824 bytes" (see
-//   file_too_large), before anything is read,
+//   file_too_large), before anything is read when the file's size says so,
+//   and once max_bytes + 1 bytes are read from one that grows or reports no
+//   size (a file of /proc: read to its end, not to the size it reports),
 //   "path: cannot read: REASON" for a failed read.
 std::string read_input_file(const std::string& path,
                             std::size_t max_bytes = kMaxInputBytes);

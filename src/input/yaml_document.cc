@@ -5,9 +5,13 @@
 // here, so that "1,5" or "yes" are reported rather than guessed at.
 #include "input/yaml_document.h"
 
+#include <yaml-cpp/depthguard.h>
+
 #include <cmath>
 #include <limits>
+#include <string>
 
+#include "core/name_index.h"
 #include "input/decimal.h"
 
 namespace identify {
@@ -49,12 +53,30 @@ std::string allowed_list(std::initializer_list<std::string_view> allowed) {
   return list;
 }
 
+// A NUL byte, which YAML does not allow in its text (the YAML library would
+// take it for the end of the text or for an escape).
+void refuse_nul_bytes(const TextFile& file) {
+  const std::size_t at = file.text().find('\0');
+  if (at != std::string::npos) {
+    throw input_error(file.pos(at), "text", "a NUL byte");
+  }
+}
+
 }  // namespace
 
 YamlDocument::YamlDocument(const TextFile& file) : file_(file) {
   refuse_indenting_tabs(file);
+  refuse_nul_bytes(file);
   try {
     root_ = YAML::Load(file.text());
+  } catch (const YAML::DeepRecursion& e) {
+    // The library's limit on nesting, which keeps its recursion on the stack.
+    throw input_error(e.mark.is_null() ? file.end()
+                                       : SourcePos{file.name(), e.mark.line + 1,
+                                                   e.mark.column + 1},
+                      "valid YAML",
+                      "a node nested deeper than " +
+                          std::to_string(e.depth() - 1) + " levels");
   } catch (const YAML::Exception& e) {
     const SourcePos at =
         e.mark.is_null()
@@ -110,6 +132,7 @@ std::vector<YamlEntry> YamlDocument::entries(
     fail(pos(map), "a mapping of " + what, describe(map.value));
   }
   std::vector<YamlEntry> out;
+  NameIndex taken;
   for (const auto& kv : map.value) {
     const YAML::Node& key = kv.first;
     if (!key.IsScalar()) fail(pos(key), "a key", describe(key));
@@ -117,7 +140,7 @@ std::vector<YamlEntry> YamlDocument::entries(
     bool known = allowed.size() == 0;
     for (const std::string_view a : allowed) known |= a == name;
     if (!known) fail(pos(key), allowed_list(allowed), quote_text(name));
-    if (find_entry(out, name) != nullptr) {
+    if (!taken.add(name)) {
       fail(pos(key), "a key not given before in this mapping",
            quote_text(name));
     }

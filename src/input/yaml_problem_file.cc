@@ -7,10 +7,13 @@
 // the node they concern.
 #include "input/yaml_problem_file.h"
 
-#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <filesystem>
+#include <map>
 #include <optional>
 
+#include "core/name_index.h"
 #include "input/data_table.h"
 #include "input/dose_table.h"
 #include "input/yaml_document.h"
@@ -24,6 +27,14 @@ std::string name_list(const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
   return list;
+}
+
+// The shortest text that reads back as `value`.
+std::string shortest_text(double value) {
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  static_cast<void>(ec);
+  return std::string(buffer, end);
 }
 
 YamlEntry item_entry(const char* name, const YAML::Node& item) {
@@ -62,7 +73,9 @@ class ProblemReader {
       loaded.dose_files = read_tables(*e, false);
     }
     loaded.data_files = read_tables(section("data"), true);
+    loaded.data_pos = doc_.pos(section("data"));
     loaded.problem = builder_->build();
+    require_positive_sigmas(loaded.problem);
     loaded.directory = directory_;
     return loaded;
   }
@@ -84,17 +97,25 @@ class ProblemReader {
     std::vector<std::string> names;
     for (const YAML::Node& item : items) {
       names.push_back(doc_.scalar(item_entry("state", item), "a state name"));
-      // The builder refuses the first bad or repeated name; place it there.
-      placed(doc_.pos(item), [&] { ProblemBuilder{names}; });
     }
-    builder_.emplace(names);
+    try {
+      builder_.emplace(names);
+    } catch (const ProblemError& e) {
+      // The builder refuses the first bad or repeated name; place it there.
+      NameIndex seen;
+      std::size_t k = 0;
+      while (k + 1 < names.size() && is_valid_name(names[k]) &&
+             seen.add(names[k])) {
+        ++k;
+      }
+      throw input_error(doc_.pos(items[k]), e.what());
+    }
   }
 
   void read_parameters(const YamlEntry& entry) {
     for (const YamlEntry& p : doc_.entries(entry, {}, "parameters")) {
       const Parameter parameter = read_parameter(p);
       placed(doc_.pos(p.key), [&] { builder_->add_parameter(parameter); });
-      parameters_.push_back(p.name);
     }
   }
 
@@ -213,6 +234,7 @@ class ProblemReader {
         builder_->add_observable(o.name, coefficients, offset_text, sigma_text,
                                  noise);
       });
+      sigma_places_.push_back(sigma ? doc_.pos(*sigma) : doc_.pos(o.key));
     }
   }
 
@@ -268,8 +290,7 @@ class ProblemReader {
       for (const YamlEntry& p : doc_.entries(*o, {}, "parameter overrides")) {
         const std::string target =
             doc_.scalar(p, "a parameter name or a number");
-        const bool declared = std::find(parameters_.begin(), parameters_.end(),
-                                        p.name) != parameters_.end();
+        const bool declared = builder_->parameter_index(p.name) >= 0;
         placed(declared ? doc_.pos(p) : doc_.pos(p.key),
                [&] { builder_->add_override(e, p.name, target); });
       }
@@ -313,6 +334,24 @@ class ProblemReader {
     });
   }
 
+  // A sigma that is an expression of parameters must be above 0 where the
+  // fit starts, at the parameters' values: there the first residuals are
+  // divided by it.
+  void require_positive_sigmas(const FitProblem& problem) const {
+    const std::vector<double> theta = problem.values();
+    std::vector<double> scratch;
+    for (const Experiment& e : problem.experiments) {
+      for (const Measurement& m : e.measurements) {
+        if (m.sigma.is_constant()) continue;
+        const double sigma = m.sigma.value(theta, scratch);
+        if (sigma > 0.0 && std::isfinite(sigma)) continue;
+        doc_.fail(sigma_places_[m.observable],
+                  "a sigma above 0 at the parameters' values",
+                  shortest_text(sigma) + " in experiment " + e.id);
+      }
+    }
+  }
+
   // The tables named by a file name or a list of them.
   std::vector<TableRead> read_tables(const YamlEntry& entry, bool data) {
     std::vector<YamlEntry> names;
@@ -326,9 +365,20 @@ class ProblemReader {
     std::vector<TableRead> read;
     for (const YamlEntry& n : names) {
       const std::string name = doc_.scalar(n, "a file name or a list of them");
+      if (name.find('\0') != std::string::npos) {
+        doc_.fail(doc_.pos(n), "a file name", quote_text(name));
+      }
       const std::string path = (std::filesystem::path(directory_) / name)
                                    .lexically_normal()
                                    .string();
+      // A table named twice would be read twice: refuse the second naming.
+      const auto [first, added] = table_places_.try_emplace(path, doc_.pos(n));
+      if (!added) {
+        doc_.fail(doc_.pos(n), "a table not named before",
+                  quote_text(name) + ", named before at " +
+                      std::to_string(first->second.line) + ":" +
+                      std::to_string(first->second.column));
+      }
       const TextFile file = read_text_file(path, kMaxTableBytes);
       TableRead r;
       r.path = path;
@@ -347,7 +397,8 @@ class ProblemReader {
   const YamlDocument& doc_;
   std::string directory_;
   std::optional<ProblemBuilder> builder_;
-  std::vector<std::string> parameters_;  // declared names
+  std::map<std::string, SourcePos> table_places_;  // every table, by path
+  std::vector<SourcePos> sigma_places_;            // of each observable's sigma
 };
 
 }  // namespace
@@ -357,6 +408,25 @@ LoadedProblem read_yaml_problem(const std::string& path) {
   const YamlDocument doc(file);
   return ProblemReader(doc, std::filesystem::path(path).parent_path().string())
       .run();
+}
+
+void require_measurements(const LoadedProblem& loaded) {
+  const std::vector<TableRead>& tables = loaded.data_files;
+  if (tables.empty()) {
+    throw input_error(loaded.data_pos, "at least one data table", "none");
+  }
+  std::string names;
+  std::size_t missing = 0;
+  for (std::size_t k = 0; k < tables.size(); ++k) {
+    if (tables[k].rows_used > 0) return;
+    missing += tables[k].missing;
+    if (k > 0) names += k + 1 == tables.size() ? " and " : ", ";
+    names += tables[k].path;
+  }
+  throw input_error(
+      loaded.data_pos, "at least one measurement in " + names,
+      missing == 0 ? std::string("none")
+                   : "none (" + std::to_string(missing) + " missing values)");
 }
 
 }  // namespace identify

@@ -19,21 +19,24 @@
 //   data: theoph.csv                  # a data table or a list of them
 //
 // Required: states (at least one), observables, experiments (at least one)
-// and data. A parameter without a value starts at default_start() of its
-// bounds; bounds left out are infinite (".inf" may be written); the scale is
-// lin, log or log10, lin by default; estimate is true by default, and a
-// parameter that is not estimated needs a value. Experiment doses are a list
-// of {time, state, amount[, duration]} (a duration makes an infusion); the
-// top-level `doses` names tables with columns experiment, time, state,
-// amount and optionally duration. File names are relative to the problem
-// file's directory. Every fault is an InputError placed in the file that
-// holds it (the README, section "Problem files", lists every message).
+// and data (tables, which may be empty when the problem is only read; a fit
+// needs a measurement: see require_measurements). A parameter without a value
+// starts at default_start() of its bounds; bounds left out are infinite (".inf"
+// may be written); the scale is lin, log or log10, lin by default; estimate is
+// true by default, and a parameter that is not estimated needs a value.
+// Experiment doses are a list of {time, state, amount[, duration]} (a duration
+// makes an infusion); the top-level `doses` names tables with columns
+// experiment, time, state, amount and optionally duration. File names are
+// relative to the problem file's directory. Every fault is an InputError placed
+// in the file that holds it (the README, section "Problem files", lists every
+// message).
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "input/input_error.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -53,10 +56,18 @@ struct LoadedProblem {
   std::vector<TableRead> data_files;  // in the order of `data`
   std::vector<TableRead> dose_files;  // in the order of `doses`
   std::string directory;              // of the problem file ("" for ".")
+  SourcePos data_pos;                 // of the `data` entry's value
 };
 
 // Reads the problem file at `path` and every table it names. Throws
 // InputError.
 LoadedProblem read_yaml_problem(const std::string& path);
+
+// A fit needs something to fit: throws InputError, placed at the `data`
+// entry and naming the tables, when they hold no measurement between them
+// (no table, only headers, only missing values):
+// "p.yaml:15:7: expected at least one measurement in data.csv, found none
+// (2 missing values)".
+void require_measurements(const LoadedProblem& loaded);
 
 }  // namespace identify

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 #include <utility>
 
 #include "core/quoted_text.h"
@@ -103,21 +104,38 @@ class Parser {
       }
     }
   }
+  // Enters one more level of nesting opened by the character at `at`.
+  void nest(std::size_t at) {
+    if (++depth_ > kMaxExpressionDepth) {
+      pos_ = at;
+      fail("nesting at most " + std::to_string(kMaxExpressionDepth) +
+           " levels deep (parentheses, functions and signs)");
+    }
+  }
   void unary() {
+    skip_blanks();
+    const std::size_t at = pos_;
     if (take('-')) {
+      nest(at);
       unary();
       emit(Op::kNeg);
     } else if (take('+')) {
+      nest(at);
       unary();
     } else {
       primary();
+      return;
     }
+    --depth_;
   }
   void primary() {
     skip_blanks();
+    const std::size_t at = pos_;
     if (take('(')) {
+      nest(at);
       expression();
       if (!take(')')) fail("\")\"");
+      --depth_;
       return;
     }
     if (pos_ < text_.size()) {
@@ -201,22 +219,26 @@ class Parser {
         pos_ = start;
         fail("a function (exp, log or sqrt) before \"(\"");
       }
+      nest(start);
       expression();
       if (!take(')')) fail("\")\"");
       emit(op);
+      --depth_;
       return;
     }
     pos_ = after;
-    const auto known = std::find(names_->begin(), names_->end(), word);
-    const int index = static_cast<int>(known - names_->begin());
-    if (known == names_->end()) names_->push_back(word);
-    emit(Op::kName, 0.0, index);
+    const auto [known, added] =
+        name_index_.try_emplace(word, static_cast<int>(names_->size()));
+    if (added) names_->push_back(word);
+    emit(Op::kName, 0.0, known->second);
   }
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  int depth_ = 0;
   std::vector<Expression::Node>* program_ = nullptr;
   std::vector<std::string>* names_ = nullptr;
+  std::unordered_map<std::string, int> name_index_;  // into *names_
 };
 
 std::string shortest_text(double value) {

@@ -13,6 +13,9 @@
 // A name followed by "(" must be one of the functions; a function name
 // without "(" is an ordinary name. Values follow IEEE arithmetic: log of a
 // negative number is NaN, 1/0 is inf; nothing throws at evaluation.
+// Parentheses, function calls and signs nest at most kMaxExpressionDepth
+// levels deep ("-(-(ka))" is four levels), so that parsing needs a bounded
+// stack whatever the text.
 //
 // An Expression is the parsed text with its names as written. Binding it in
 // a context (a problem's parameters, an experiment's overrides) gives a
@@ -34,6 +37,8 @@
 #include <vector>
 
 namespace identify {
+
+inline constexpr int kMaxExpressionDepth = 1000;
 
 // A parse error: the text, the 0-based byte offset where the fault is, what
 // was expected and what was found there ("end of expression" at the end).

@@ -26,17 +26,15 @@ const char* kNameRule =
     "letters, digits and underscores, not starting with a "
     "digit";
 
-void check_new_name(const std::vector<std::string>& taken,
-                    const std::string& name, const char* what) {
+void check_new_name(const NameIndex& taken, const std::string& name,
+                    const char* what) {
   if (!is_valid_name(name)) {
     throw ProblemError(std::string("expected ") + what + " (" + kNameRule +
                        "), found " + quote_text(name));
   }
-  for (const std::string& t : taken) {
-    if (t == name) {
-      throw ProblemError(std::string("expected ") + what +
-                         " not used before, found " + quote_text(name));
-    }
+  if (taken.contains(name)) {
+    throw ProblemError(std::string("expected ") + what +
+                       " not used before, found " + quote_text(name));
   }
 }
 
@@ -110,12 +108,28 @@ void check_constant(const Expression& e, bool (*ok)(double),
   }
 }
 
+// An infusion of constant time t and duration D must end after it starts
+// as doubles (t + D > t): a shorter one has no time to deliver its amount.
+void check_end_after_start(const Expression& time, const Expression& duration) {
+  if (!time.names().empty() || !duration.names().empty()) return;
+  const auto value = [](const Expression& e) {
+    return BoundExpression::bind(e,
+                                 [](const std::string&) { return Resolved{}; })
+        .constant_value();
+  };
+  const double t = value(time);
+  if (t + value(duration) > t) return;
+  throw ProblemError(
+      "expected an infusion duration whose end differs from its start time " +
+      time.text() + " in double precision, found " + duration.text());
+}
+
 }  // namespace
 
 ProblemBuilder::ProblemBuilder(std::vector<std::string> states) {
   for (const std::string& s : states) {
     check_new_name(states_, s, "a state name");
-    states_.push_back(s);
+    states_.add(s);
   }
   const std::size_t n = states_.size();
   matrix_.resize(n * n);
@@ -123,12 +137,11 @@ ProblemBuilder::ProblemBuilder(std::vector<std::string> states) {
 }
 
 int ProblemBuilder::add_parameter(const Parameter& parameter) {
-  std::vector<std::string> names;
-  for (const Parameter& p : parameters_) names.push_back(p.name);
-  check_new_name(names, parameter.name, "a parameter name");
+  check_new_name(parameter_names_, parameter.name, "a parameter name");
   Parameter p = parameter;
   check_parameter(p);
   parameters_.push_back(p);
+  parameter_names_.add(p.name);
   return static_cast<int>(parameters_.size()) - 1;
 }
 
@@ -136,41 +149,14 @@ Expression ProblemBuilder::checked(std::string_view text,
                                    std::string_view own) const {
   Expression e = Expression::parse(text);
   for (const std::string& name : e.names()) {
-    bool declared = !own.empty() && name == own;
-    for (const Parameter& p : parameters_) declared |= p.name == name;
+    const bool declared =
+        (!own.empty() && name == own) || parameter_names_.contains(name);
     if (!declared) {
       throw ExpressionError(std::string(text), name_offset(text, name),
                             "a declared parameter", quote_text(name));
     }
   }
   return e;
-}
-
-int ProblemBuilder::state_index(std::string_view name) const {
-  for (std::size_t i = 0; i < states_.size(); ++i) {
-    if (states_[i] == name) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-int ProblemBuilder::experiment_index(std::string_view id) const {
-  for (std::size_t i = 0; i < experiments_.size(); ++i) {
-    if (experiments_[i].id == id) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-int ProblemBuilder::observable_index(std::string_view name) const {
-  for (std::size_t i = 0; i < observable_names_.size(); ++i) {
-    if (observable_names_[i] == name) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-std::vector<std::string> ProblemBuilder::experiment_ids() const {
-  std::vector<std::string> ids;
-  for (const ExperimentText& e : experiments_) ids.push_back(e.id);
-  return ids;
 }
 
 namespace {
@@ -201,15 +187,15 @@ void ProblemBuilder::set_entry(std::string_view row_state,
                                std::string_view col_state,
                                std::string_view expression) {
   const int row =
-      require_index(state_index(row_state), row_state, states_, "a state");
+      require_index(state_index(row_state), row_state, states(), "a state");
   const int col =
-      require_index(state_index(col_state), col_state, states_, "a state");
+      require_index(state_index(col_state), col_state, states(), "a state");
   set_entry(row, col, expression);
 }
 
 void ProblemBuilder::set_source(std::string_view state, std::string_view amp,
                                 std::string_view rate) {
-  const int i = require_index(state_index(state), state, states_, "a state");
+  const int i = require_index(state_index(state), state, states(), "a state");
   sources_[i] = std::make_pair(checked(amp), checked(rate));
 }
 
@@ -220,7 +206,7 @@ int ProblemBuilder::add_observable(
   check_new_name(observable_names_, name, "an observable name");
   ObservableText o;
   for (const auto& [state, text] : coefficients) {
-    const int i = require_index(state_index(state), state, states_, "a state");
+    const int i = require_index(state_index(state), state, states(), "a state");
     for (const auto& [taken, e] : o.coefficients) {
       if (taken == i) {
         throw ProblemError("expected a state not named before in observable " +
@@ -237,48 +223,43 @@ int ProblemBuilder::add_observable(
   check_constant(
       o.sigma, [](double s) { return s > 0.0 && std::isfinite(s); },
       "a sigma above 0");
-  observable_names_.push_back(name);
+  observable_names_.add(name);
   observables_.push_back(std::move(o));
   return static_cast<int>(observables_.size()) - 1;
 }
 
 int ProblemBuilder::add_experiment(const std::string& id) {
-  std::vector<std::string> ids;
-  for (const ExperimentText& e : experiments_) ids.push_back(e.id);
-  check_new_name(ids, id, "an experiment id");
+  check_new_name(experiment_ids_, id, "an experiment id");
   ExperimentText e;
   e.id = id;
   e.x0.resize(states_.size());
   experiments_.push_back(std::move(e));
+  experiment_ids_.add(id);
   return static_cast<int>(experiments_.size()) - 1;
 }
 
 void ProblemBuilder::set_x0(int experiment, std::string_view state,
                             std::string_view expression) {
-  const int i = require_index(state_index(state), state, states_, "a state");
+  const int i = require_index(state_index(state), state, states(), "a state");
   experiments_.at(experiment).x0[i] = checked(expression);
 }
 
 void ProblemBuilder::add_override(int experiment, const std::string& name,
                                   const std::string& stands_for) {
   ExperimentText& e = experiments_.at(experiment);
-  std::vector<std::string> names;
-  for (const Parameter& p : parameters_) names.push_back(p.name);
   const auto declared = [&](std::string_view n) {
-    return std::find(names.begin(), names.end(), n) != names.end();
+    return parameter_names_.contains(n);
   };
   if (!declared(name)) {
     throw ProblemError("experiment " + e.id +
                        ": expected a declared parameter to override, found " +
                        quote_text(name));
   }
-  for (const auto& [taken, target] : e.overrides) {
-    if (taken == name) {
-      throw ProblemError("experiment " + e.id +
-                         ": expected a parameter not overridden before, "
-                         "found " +
-                         quote_text(name));
-    }
+  if (e.overridden.contains(name)) {
+    throw ProblemError("experiment " + e.id +
+                       ": expected a parameter not overridden before, "
+                       "found " +
+                       quote_text(name));
   }
   double number = 0.0;
   const char* end = stands_for.data() + stands_for.size();
@@ -290,6 +271,7 @@ void ProblemBuilder::add_override(int experiment, const std::string& name,
                        name + ", found " + quote_text(stands_for));
   }
   e.overrides.emplace_back(name, stands_for);
+  e.overridden.add(name);
 }
 
 void ProblemBuilder::add_dose(int experiment, std::string_view state,
@@ -297,7 +279,7 @@ void ProblemBuilder::add_dose(int experiment, std::string_view state,
                               std::optional<std::string_view> duration) {
   ExperimentText& e = experiments_.at(experiment);
   DoseText d;
-  d.state = require_index(state_index(state), state, states_, "a state");
+  d.state = require_index(state_index(state), state, states(), "a state");
   d.time = checked(time);
   check_constant(
       d.time, [](double t) { return t >= 0.0 && std::isfinite(t); },
@@ -312,6 +294,7 @@ void ProblemBuilder::add_dose(int experiment, std::string_view state,
         *d.duration, [](double t) { return t > 0.0 && std::isfinite(t); },
         "an infusion duration above 0 (for a dose given at once, use a bolus: "
         "no duration)");
+    check_end_after_start(d.time, *d.duration);
   }
   e.doses.push_back(std::move(d));
 }
@@ -351,7 +334,7 @@ void ProblemBuilder::check_measured_value(int observable, double value) const {
   const Scale h = observables_.at(observable).noise.transformation;
   if (h != Scale::kLin && !(value > 0.0)) {
     throw ProblemError("expected a measurement above 0 (observable " +
-                       observable_names_[observable] + " is compared on a " +
+                       observables()[observable] + " is compared on a " +
                        scale_name(h) + " scale), found " + number_text(value));
   }
 }
@@ -361,20 +344,19 @@ FitProblem ProblemBuilder::build() const {
     throw ProblemError("expected at least one experiment, found none");
   }
   FitProblem problem;
-  problem.states = states_;
+  problem.states = states();
   problem.parameters = parameters_;
-  problem.observables = observable_names_;
+  problem.observables = observables();
   for (const ObservableText& o : observables_) problem.noise.push_back(o.noise);
   const int n = static_cast<int>(states_.size());
   for (const ExperimentText& text : experiments_) {
     const auto resolve = [&](const std::string& name) {
-      for (const auto& [taken, target] : text.overrides) {
-        if (taken != name) continue;
-        const int k = problem.parameter_index(target);
-        if (k >= 0) return Resolved{k, 0.0};
-        return Resolved{-1, std::stod(target)};
-      }
-      return Resolved{problem.parameter_index(name), 0.0};
+      const int o = text.overridden.find(name);
+      if (o < 0) return Resolved{parameter_index(name), 0.0};
+      const std::string& target = text.overrides[o].second;
+      const int k = parameter_index(target);
+      if (k >= 0) return Resolved{k, 0.0};
+      return Resolved{-1, std::stod(target)};
     };
     const auto bind = [&](const Expression& e) {
       return BoundExpression::bind(e, resolve);
@@ -408,7 +390,7 @@ FitProblem ProblemBuilder::build() const {
       terms.offset = bind(o.offset);
       e.observables.push_back(std::move(terms));
       // The observable's own name in its sigma is its model value.
-      const std::string& own = observable_names_[sigmas.size()];
+      const std::string& own = observables()[sigmas.size()];
       sigmas.push_back(
           BoundExpression::bind(o.sigma, [&](const std::string& name) {
             return name == own ? Resolved{problem.model_value_slot(), 0.0}

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/name_index.h"
 #include "problem/expression.h"
 #include "problem/fit_problem.h"
 
@@ -72,16 +73,27 @@ class ProblemBuilder {
   // `observable` (above 0 under a log transformation).
   void check_measured_value(int observable, double value) const;
 
-  int state_index(std::string_view name) const;  // -1 if none
-  int experiment_index(std::string_view id) const;
-  int observable_index(std::string_view name) const;
+  // Positions of declared names, -1 if none; each lookup is a hash, not a
+  // scan, so that reading stays linear in the size of the problem.
+  int state_index(std::string_view name) const { return states_.find(name); }
+  int parameter_index(std::string_view name) const {
+    return parameter_names_.find(name);
+  }
+  int experiment_index(std::string_view id) const {
+    return experiment_ids_.find(id);
+  }
+  int observable_index(std::string_view name) const {
+    return observable_names_.find(name);
+  }
 
   // What has been declared so far, in order.
-  const std::vector<std::string>& states() const { return states_; }
+  const std::vector<std::string>& states() const { return states_.names(); }
   const std::vector<std::string>& observables() const {
-    return observable_names_;
+    return observable_names_.names();
   }
-  std::vector<std::string> experiment_ids() const;
+  const std::vector<std::string>& experiment_ids() const {
+    return experiment_ids_.names();
+  }
 
   // Checks `text` as every call above checks an expression: it must parse
   // and name only declared parameters. Throws ExpressionError with the
@@ -123,18 +135,21 @@ class ProblemBuilder {
     std::string id;
     std::vector<std::optional<Expression>> x0;
     std::vector<std::pair<std::string, std::string>> overrides;
+    NameIndex overridden;  // the first of each pair of overrides
     std::vector<DoseText> doses;
     Expression lag;
     std::vector<MeasurementText> measurements;
   };
 
-  std::vector<std::string> states_;
+  NameIndex states_;
   std::vector<Parameter> parameters_;
+  NameIndex parameter_names_;
   std::vector<std::optional<Expression>> matrix_;  // N×N, row-major
   std::vector<std::optional<std::pair<Expression, Expression>>> sources_;
-  std::vector<std::string> observable_names_;
+  NameIndex observable_names_;
   std::vector<ObservableText> observables_;
   std::vector<ExperimentText> experiments_;
+  NameIndex experiment_ids_;
 };
 
 }  // namespace identify

@@ -4,7 +4,9 @@
 // sort over the fixed list of event places (a handful to a few hundred,
 // usually given in order already, where it costs one pass), and the count
 // of running infusions per input followed along that order to mark the
-// end that brings an input back to 0.
+// end that brings an input back to 0. An infusion's rate is its amount over
+// the difference of its end and start times as doubles, fl(t + D) − t, so
+// that the amount it delivers between those events is the amount given.
 #include "model/exact/dose_schedule.h"
 
 #include <algorithm>
@@ -92,7 +94,12 @@ bool DoseSchedule::load(std::span<const double> theta,
     if (!d.infusion) continue;
     d.duration_value = evaluate(d.duration, d.duration_gradient, theta, scratch,
                                 with_gradients);
-    valid = valid && d.duration_value > 0.0 && std::isfinite(d.duration_value);
+    // The infusion runs between the event times t and t + D as doubles, so
+    // its rate spreads the amount over their difference: a duration below
+    // the rounding of t would otherwise lose its dose, or part of it.
+    d.span_value = (d.time_value + d.duration_value) - d.time_value;
+    valid = valid && d.duration_value > 0.0 &&
+            std::isfinite(d.duration_value) && d.span_value > 0.0;
   }
   for (Event& e : events_) {
     const DoseTerms& d = doses_[e.dose];
@@ -100,7 +107,7 @@ bool DoseSchedule::load(std::span<const double> theta,
     if (!d.infusion) {
       e.magnitude = d.amount_value;
     } else {
-      const double rate = d.amount_value / d.duration_value;
+      const double rate = d.amount_value / d.span_value;
       e.magnitude = e.end ? -rate : rate;
     }
   }

@@ -50,7 +50,8 @@ class DoseSchedule {
 
   // Evaluates the doses and the lag at θ and puts the events in time order.
   // False if they cannot be given: a time, amount or lag not finite, an
-  // infusion's duration not above 0, or the first event before t = 0.
+  // infusion's duration not above 0 or so short that its end time rounds to
+  // its start, or the first event before t = 0.
   bool load(std::span<const double> theta, std::vector<double>& scratch);
   // load(), and the gradients of the expressions.
   bool load_with_gradients(std::span<const double> theta,
@@ -78,6 +79,8 @@ class DoseSchedule {
     BoundExpression time, amount, duration;
     bool infusion = false;
     double time_value = 0.0, amount_value = 0.0, duration_value = 0.0;
+    double span_value =
+        0.0;  // fl(time + duration) − time: D as the events see it
     int time_gradient = 0, amount_gradient = 0, duration_gradient = 0;
   };
   template <typename F>
@@ -115,7 +118,8 @@ void DoseSchedule::base_derivative(int k, const F& f) const {
   if (e.end) visit(d.duration, d.duration_gradient, 1.0, f);
 }
 
-// Bolus: ∂a. Infusion rate r = ±a/D: ∂r = ±(∂a/D − a·∂D/D²).
+// Bolus: ∂a. Infusion rate r = ±a/S, with S = fl(t + D) − t the duration
+// between its events (∂S = ∂D): ∂r = ±(∂a/S − a·∂D/S²).
 template <typename F>
 void DoseSchedule::magnitude_derivative(int k, const F& f) const {
   const Event& e = event(k);
@@ -125,9 +129,9 @@ void DoseSchedule::magnitude_derivative(int k, const F& f) const {
     return;
   }
   const double sign = e.end ? -1.0 : 1.0;
-  visit(d.amount, d.amount_gradient, sign / d.duration_value, f);
+  visit(d.amount, d.amount_gradient, sign / d.span_value, f);
   visit(d.duration, d.duration_gradient,
-        -sign * d.amount_value / (d.duration_value * d.duration_value), f);
+        -sign * d.amount_value / (d.span_value * d.span_value), f);
 }
 
 }  // namespace identify
