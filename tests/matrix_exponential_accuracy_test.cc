@@ -19,6 +19,7 @@
 #include <unsupported/Eigen/MatrixFunctions>
 #include <vector>
 
+#include "block_derivative.h"
 #include "model/exact/matrix_exponential.h"
 
 namespace identify {
@@ -201,17 +202,6 @@ Eigen::MatrixXd mixed_chain(int n, double t, std::mt19937& rng) {
   return X;
 }
 
-// L(X, E) as the upper-right block of Eigen's exp of [[X, E], [0, X]].
-Eigen::MatrixXd block_derivative(const Eigen::MatrixXd& X,
-                                 const Eigen::MatrixXd& E) {
-  const Eigen::Index n = X.rows();
-  Eigen::MatrixXd block = Eigen::MatrixXd::Zero(2 * n, 2 * n);
-  block.topLeftCorner(n, n) = X;
-  block.bottomRightCorner(n, n) = X;
-  block.topRightCorner(n, n) = E;
-  return block.exp().topRightCorner(n, n);
-}
-
 // exp and L(X, E) in random directions in the triangular form against
 // Eigen (exp, and the block matrix for L) and against central differences
 // of exp.
@@ -231,7 +221,7 @@ TEST(MatrixExponentialAccuracyTest, PermutedTriangularDerivativeIsExact) {
       expm.compute_with_derivative(X, E, result, derivative);
       const Eigen::MatrixXd reference = X.exp();
       EXPECT_LE((result - reference).norm(), 1e-13 * reference.norm());
-      const Eigen::MatrixXd want = block_derivative(X, E);
+      const Eigen::MatrixXd want = testing::block_derivative(X, E);
       EXPECT_LE((derivative - want).norm(), 1e-12 * want.norm());
       // X ± h·E has a cycle, and exp(s·X) a transient hump whose rounding
       // swamps the differences at t = 40: compared at the smaller t only.

@@ -11,6 +11,8 @@
 #include <random>
 #include <unsupported/Eigen/MatrixFunctions>
 
+#include "block_derivative.h"
+
 namespace identify {
 namespace {
 
@@ -25,18 +27,6 @@ Eigen::MatrixXd random_matrix(int n, std::mt19937& rng) {
 
 double one_norm(const Eigen::MatrixXd& X) {
   return X.cwiseAbs().colwise().sum().maxCoeff();
-}
-
-// L(X, E) as the upper-right block of Eigen's exp of the block matrix.
-Eigen::MatrixXd reference_derivative(const Eigen::MatrixXd& X,
-                                     const Eigen::MatrixXd& E) {
-  const Eigen::Index n = X.rows();
-  Eigen::MatrixXd block = Eigen::MatrixXd::Zero(2 * n, 2 * n);
-  block.topLeftCorner(n, n) = X;
-  block.bottomRightCorner(n, n) = X;
-  block.topRightCorner(n, n) = E;
-  const Eigen::MatrixXd exp_block = block.exp();
-  return exp_block.topRightCorner(n, n);
 }
 
 // One 1-norm inside each Padé degree's band of exp and of the pair (exp, L)
@@ -60,7 +50,7 @@ TEST(MatrixExponentialTest, MatchesEigenInEveryDegreeBand) {
       EXPECT_LE((result - reference).norm(), 1e-13 * reference.norm());
       expm.compute_with_derivative(X, E, paired, derivative);
       EXPECT_LE((paired - reference).norm(), 1e-13 * reference.norm());
-      const Eigen::MatrixXd want = reference_derivative(X, E);
+      const Eigen::MatrixXd want = testing::block_derivative(X, E);
       EXPECT_LE((derivative - want).norm(), 1e-13 * want.norm());
     }
   }

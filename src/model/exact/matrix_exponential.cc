@@ -207,6 +207,18 @@ void MatrixExponential::Pade<Matrix>::solve(const Matrix& rhs, Matrix& out) {
 }
 
 template <typename Matrix>
+void MatrixExponential::Pade<Matrix>::square_once(Matrix& result,
+                                                  Matrix* derivative) {
+  if (derivative != nullptr) {
+    tmp_.noalias() = result * *derivative;
+    tmp_.noalias() += *derivative * result;
+    derivative->swap(tmp_);
+  }
+  tmp_.noalias() = result * result;
+  result.swap(tmp_);
+}
+
+template <typename Matrix>
 void MatrixExponential::Pade<Matrix>::square_triangular(const Matrix& x,
                                                         int squarings,
                                                         Matrix& result,
@@ -214,13 +226,7 @@ void MatrixExponential::Pade<Matrix>::square_triangular(const Matrix& x,
   result.diagonal().array() += 1.0;
   TriangularForm::set_exact_band(x, std::ldexp(1.0, -squarings), result);
   for (int s = 1; s <= squarings; ++s) {
-    if (derivative != nullptr) {
-      tmp_.noalias() = result * *derivative;
-      tmp_.noalias() += *derivative * result;
-      derivative->swap(tmp_);
-    }
-    tmp_.noalias() = result * result;
-    result.swap(tmp_);
+    square_once(result, derivative);
     TriangularForm::set_exact_band(x, std::ldexp(1.0, s - squarings), result);
   }
 }
@@ -380,13 +386,7 @@ void MatrixExponential::Pade<Matrix>::square(int squarings, Matrix& result,
   }
   result.diagonal().array() += 1.0;
   for (int s = of_difference; s < squarings; ++s) {
-    if (derivative != nullptr) {
-      tmp_.noalias() = result * *derivative;
-      tmp_.noalias() += *derivative * result;
-      derivative->swap(tmp_);
-    }
-    tmp_.noalias() = result * result;
-    result.swap(tmp_);
+    square_once(result, derivative);
   }
 }
 

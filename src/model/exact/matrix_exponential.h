@@ -106,6 +106,9 @@ class MatrixExponential {
     // L ← r·L + L·r when derivative is not null): F squared as F, the last
     // squarings on r itself.
     void square(int squarings, Matrix& result, Matrix* derivative);
+    // result ← r² for result = r (and L ← r·L + L·r first when derivative
+    // is not null): one step of the squaring phase.
+    void square_once(Matrix& result, Matrix* derivative);
     // For triangular x scaled by 2^-squarings into the approximant: the
     // difference turned into r = I + difference with its exact band, and
     // squared `squarings` times (with L ← r·L + L·r when derivative is not
