@@ -272,5 +272,31 @@ TEST(Options, HelpVersionAndWorkingDirectoryThroughTheBinary) {
   EXPECT_EQ(bad.out, "");
 }
 
+// --help states the default of each input where the two differ: the legacy
+// files run the original descent on the grid from one start, a problem file
+// lm on the exact model from several.
+TEST(Options, HelpGivesTheDefaultsOfEachInput) {
+  const testing::ScratchDir dir;
+  const testing::RunResult help = dir.run("--help");
+  ASSERT_EQ(help.exit_code, 0);
+  std::string text;  // the help text with its line breaks and indents folded
+  for (const char c : help.out) {
+    if (c == '\n' || c == ' ') {
+      if (!text.empty() && text.back() != ' ') text += ' ';
+    } else {
+      text += c;
+    }
+  }
+  for (const char* expected :
+       {"(default: descent for the legacy files, lm for a problem file; "
+        "lbfgsb for a problem file with a laplace distribution)",
+        "(default: grid for the legacy files, exact for a problem file)",
+        "(default: 1 for the legacy files, 20 for a problem file)"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected;
+  }
+  EXPECT_EQ(text.find("descent (default)"), std::string::npos);
+  EXPECT_EQ(text.find("grid (default"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace identify

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <ostream>
 #include <string_view>
@@ -158,7 +159,7 @@ void check_plot_name(const std::string& name) {
 struct OptionSpec {
   const char* name;  // CLI11 names: "--output", "-q,--quiet"
   const char* value_name;
-  const char* help;
+  std::string help;
   std::string* text = nullptr;
   bool* flag = nullptr;
 };
@@ -228,6 +229,18 @@ struct NumberTexts {
   bool profile_named = false;
 };
 
+// " (default: X for the legacy files, Y for a problem file`more`)", X and Y
+// the parts of the defaults that run_choice picks for each input.
+std::string default_for_each_input(
+    const std::function<std::string(const RunChoice&)>& part,
+    const std::string& more = "") {
+  const Options none;
+  return " (default: " + part(run_choice(none, InputKind::kLegacyFiles)) +
+         " for the legacy files, " +
+         part(run_choice(none, InputKind::kProblemFile)) +
+         " for a problem file" + more + ")";
+}
+
 // Every option, in the order of --help, bound to where its value goes.
 std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
   return {
@@ -284,16 +297,26 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "Relative improvement that counts as progress (default 1e-9)",
        &raw.min_improvement},
       {"--method", "NAME",
-       "descent (default), lm (bounded Levenberg-Marquardt) or lbfgsb "
-       "(bounded quasi-Newton)",
+       "descent, lm (bounded Levenberg-Marquardt) or lbfgsb (bounded "
+       "quasi-Newton)" +
+           default_for_each_input(
+               [](const RunChoice& c) {
+                 return std::string(method_name(c.method));
+               },
+               "; lbfgsb for a problem file with a laplace distribution"),
        &raw.method},
       {"--model", "NAME",
-       "grid (default: RK4 on 3001 nodes) or exact (matrix exponential at "
-       "the sample times)",
+       "grid (RK4 on 3001 nodes) or exact (matrix exponential at the sample "
+       "times)" +
+           default_for_each_input([](const RunChoice& c) {
+             return std::string(model_name(c.model));
+           }),
        &raw.model},
       {"--starts", "N",
        "Fit from N starts: the usual one and N - 1 Latin hypercube samples "
-       "in the bounds (default 1)",
+       "in the bounds" +
+           default_for_each_input(
+               [](const RunChoice& c) { return std::to_string(c.starts); }),
        &raw.starts},
       {"--seed", "S", "Seed of the samples of --starts (default 1)", &raw.seed},
       {"--threads", "N",
