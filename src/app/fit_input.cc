@@ -4,10 +4,8 @@
 // are the file's own. The records go no further than this file.
 #include "app/fit_input.h"
 
-#include <unistd.h>
-
 #include <ostream>
-#include <sstream>
+#include <utility>
 
 #include "app/console.h"
 #include "input/input_error.h"
@@ -17,36 +15,6 @@
 #include "output/trajectory_file.h"
 
 namespace identify {
-
-namespace {
-
-// Working memory of a legacy run for N components, in bytes: the two
-// trajectories with the fast kernels' node-major copies and source table,
-// a handful of N×N matrices, and the problem itself (a parameter and a
-// matrix term per entry, about 300 bytes).
-double working_bytes(double n) {
-  return 8.0 * (5.0 * n * kNodeCount + 8.0 * n * n) + 300.0 * n * n;
-}
-
-double physical_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page <= 0) return 0.0;
-  return static_cast<double>(pages) * static_cast<double>(page);
-}
-
-void check_memory(const std::string& file, int dim) {
-  const double need = working_bytes(dim);
-  const double have = physical_bytes();
-  if (have <= 0.0 || need <= have) return;
-  std::ostringstream s;
-  s << file << ": dim " << dim << " needs about " << need / (1u << 30)
-    << " GiB of working memory, more than this machine has ("
-    << have / (1u << 30) << " GiB)";
-  throw InputError(s.str());
-}
-
-}  // namespace
 
 void flush_warnings(std::ostream& err, std::vector<std::string>& warnings) {
   for (const std::string& line : warnings) {
@@ -75,11 +43,8 @@ FitInput load_legacy_input(const Options& options,
   // a large problem and building its model take a while, and a signal then
   // ends the run with its start (the fit sees the flag at once).
   install_interrupt_handlers();
-  check_memory(options.input, problem.dim);
-  for (int k = 0; k < obs.data_num; ++k) {
-    obs.add_data[k][0] = problem.init_val[obs.is_data_exist[k]];
-  }
-  LegacyProblem legacy = legacy_problem(problem, obs);
+  LegacyProblem legacy =
+      pose_legacy_files(options.input, problem, std::move(obs));
   FitInput input;
   input.kind = InputKind::kLegacyFiles;
   input.problem = std::move(legacy.problem);

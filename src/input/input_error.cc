@@ -16,12 +16,14 @@ std::string format_pos(const SourcePos& pos) {
 
 InputError input_error(const SourcePos& pos, const std::string& expected,
                        const std::string& found) {
-  return InputError(format_pos(pos) + "expected " + expected + ", found " +
-                    found);
+  return InputError(
+      format_pos(pos) + "expected " + expected + ", found " + found, pos.file,
+      pos.line, pos.column);
 }
 
 InputError input_error(const SourcePos& pos, const std::string& reason) {
-  return InputError(format_pos(pos) + reason);
+  return InputError(format_pos(pos) + reason, pos.file, pos.line,
+                    pos.column);
 }
 
 }  // namespace identify

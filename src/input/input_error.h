@@ -1,7 +1,9 @@
 // Errors in the user's input files. Every message names the file, the line
 // and the column of the offending place and says what was expected and what
 // was found: "input.txt:7:3: expected a number, found \"abc\"". The driver
-// adds the program name in front and exits with the input-error code.
+// adds the program name in front and exits with the input-error code. The
+// exception type is the public identify::InputError, which also carries
+// the place.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "core/quoted_text.h"
+#include "identify/errors.h"
 
 namespace identify {
 
@@ -19,12 +22,6 @@ struct SourcePos {
   std::string file;
   int line = 0;
   int column = 0;
-};
-
-class InputError : public std::runtime_error {
- public:
-  explicit InputError(const std::string& message)
-      : std::runtime_error(message) {}
 };
 
 // "file:line:col: " (or "file: " when pos.line is 0).

@@ -4,8 +4,14 @@
 // on θ is a step on the entries of A.
 #include "input/legacy_problem.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <sstream>
 #include <string>
+
+#include "core/time_grid.h"
+#include "input/input_error.h"
 
 namespace identify {
 
@@ -120,6 +126,46 @@ LegacyProblem legacy_problem(const ProblemRecord& record,
   legacy.step = record.opt_par;
   legacy.T = record.T;
   return legacy;
+}
+
+namespace {
+
+// Working memory of a legacy run for N components, in bytes: the two
+// trajectories with the fast kernels' node-major copies and source table,
+// a handful of N×N matrices, and the problem itself (a parameter and a
+// matrix term per entry, about 300 bytes).
+double working_bytes(double n) {
+  return 8.0 * (5.0 * n * kNodeCount + 8.0 * n * n) + 300.0 * n * n;
+}
+
+double physical_bytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page <= 0) return 0.0;
+  return static_cast<double>(pages) * static_cast<double>(page);
+}
+
+void check_memory(const std::string& file, int dim) {
+  const double need = working_bytes(dim);
+  const double have = physical_bytes();
+  if (have <= 0.0 || need <= have) return;
+  std::ostringstream s;
+  s << file << ": dim " << dim << " needs about " << need / (1u << 30)
+    << " GiB of working memory, more than this machine has ("
+    << have / (1u << 30) << " GiB)";
+  throw InputError(s.str());
+}
+
+}  // namespace
+
+LegacyProblem pose_legacy_files(const std::string& input_name,
+                                const ProblemRecord& problem,
+                                ObservationRecord obs) {
+  check_memory(input_name, problem.dim);
+  for (int k = 0; k < obs.data_num; ++k) {
+    obs.add_data[k][0] = problem.init_val[obs.is_data_exist[k]];
+  }
+  return legacy_problem(problem, obs);
 }
 
 }  // namespace identify

@@ -15,6 +15,8 @@
 // back bounded entries in file order, every interval named.
 #pragma once
 
+#include <string>
+
 #include "input/records.h"
 #include "problem/descent_rules.h"
 #include "problem/fit_problem.h"
@@ -36,5 +38,13 @@ std::string legacy_entry_name(int row, int col, int n);
 // every series already anchored at x0 (the driver's step).
 LegacyProblem legacy_problem(const ProblemRecord& problem,
                              const ObservationRecord& obs);
+
+// The driver's step from the two records as read to the problem: refuses
+// a dimension whose working memory exceeds the machine's (InputError
+// naming `input_name`), anchors point 0 of every series at the initial
+// value of the component it observes, and poses the problem.
+LegacyProblem pose_legacy_files(const std::string& input_name,
+                                const ProblemRecord& problem,
+                                ObservationRecord obs);
 
 }  // namespace identify

@@ -43,8 +43,9 @@ YamlEntry item_entry(const char* name, const YAML::Node& item) {
 
 class ProblemReader {
  public:
-  ProblemReader(const YamlDocument& doc, std::string directory)
-      : doc_(doc), directory_(std::move(directory)) {}
+  ProblemReader(const YamlDocument& doc, std::string directory,
+                const std::vector<TextFile>* data)
+      : doc_(doc), directory_(std::move(directory)), data_(data) {}
 
   LoadedProblem run() {
     const YamlEntry root{"problem", doc_.root(), doc_.root()};
@@ -72,8 +73,14 @@ class ProblemReader {
     if (const YamlEntry* e = find_entry(top, "doses")) {
       loaded.dose_files = read_tables(*e, false);
     }
-    loaded.data_files = read_tables(section("data"), true);
-    loaded.data_pos = doc_.pos(section("data"));
+    if (data_ == nullptr) {
+      loaded.data_files = read_tables(section("data"), true);
+      loaded.data_pos = doc_.pos(section("data"));
+    } else {
+      loaded.data_files = given_tables();
+      const YamlEntry* e = find_entry(top, "data");
+      loaded.data_pos = e ? doc_.pos(*e) : SourcePos{doc_.file().name()};
+    }
     loaded.problem = builder_->build();
     require_positive_sigmas(loaded.problem);
     loaded.directory = directory_;
@@ -352,6 +359,16 @@ class ProblemReader {
     }
   }
 
+  // The data tables given in place of the `data` entry's.
+  std::vector<TableRead> given_tables() {
+    std::vector<TableRead> read;
+    for (const TextFile& file : *data_) {
+      const DataTableSummary s = add_data_table(file, *builder_);
+      read.push_back({file.name(), s.measurements, s.missing});
+    }
+    return read;
+  }
+
   // The tables named by a file name or a list of them.
   std::vector<TableRead> read_tables(const YamlEntry& entry, bool data) {
     std::vector<YamlEntry> names;
@@ -396,6 +413,7 @@ class ProblemReader {
 
   const YamlDocument& doc_;
   std::string directory_;
+  const std::vector<TextFile>* data_;  // null: the `data` entry's tables
   std::optional<ProblemBuilder> builder_;
   std::map<std::string, SourcePos> table_places_;  // every table, by path
   std::vector<SourcePos> sigma_places_;            // of each observable's sigma
@@ -405,9 +423,15 @@ class ProblemReader {
 
 LoadedProblem read_yaml_problem(const std::string& path) {
   const TextFile file = read_text_file(path, kMaxProblemFileBytes);
+  return read_yaml_problem_text(
+      file, std::filesystem::path(path).parent_path().string(), nullptr);
+}
+
+LoadedProblem read_yaml_problem_text(const TextFile& file,
+                                     const std::string& directory,
+                                     const std::vector<TextFile>* data) {
   const YamlDocument doc(file);
-  return ProblemReader(doc, std::filesystem::path(path).parent_path().string())
-      .run();
+  return ProblemReader(doc, directory, data).run();
 }
 
 void require_measurements(const LoadedProblem& loaded) {

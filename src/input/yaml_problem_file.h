@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "input/input_error.h"
+#include "input/text_file.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -62,6 +63,13 @@ struct LoadedProblem {
 // Reads the problem file at `path` and every table it names. Throws
 // InputError.
 LoadedProblem read_yaml_problem(const std::string& path);
+
+// Reads the problem file text `file`, its relative table names from
+// `directory`. With `data`, those tables (each named by its TextFile name)
+// are the data tables and the `data` entry may be left out.
+LoadedProblem read_yaml_problem_text(const TextFile& file,
+                                     const std::string& directory,
+                                     const std::vector<TextFile>* data);
 
 // A fit needs something to fit: throws InputError, placed at the `data`
 // entry and naming the tables, when they hold no measurement between them

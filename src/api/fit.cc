@@ -1,0 +1,10 @@
+#include "identify/fit.h"
+
+namespace identify {
+
+Result fit(const Problem&, const FitOptions& options, const Callbacks&) {
+  options.validate();
+  return {};
+}
+
+}  // namespace identify
