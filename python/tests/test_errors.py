@@ -17,7 +17,7 @@ def test_an_input_error_names_file_line_and_column(theophylline):
     error = caught.value
     assert "identify: " + str(error) + "\n" == stderr
     assert error.message == str(error)
-    assert (error.file, error.line, error.column) == ("problem.yaml", 13, 32)
+    assert (error.file, error.line, error.column) == (str(theophylline), 13, 32)
     assert str(error).endswith('expected a declared parameter, found "kel"')
 
 
