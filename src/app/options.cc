@@ -22,6 +22,7 @@
 
 #include "app/exit_codes.h"
 #include "app/input_arguments.h"
+#include "fit/multistart/worker_pool.h"
 #include "output/plot_file.h"
 #include "problem/parameter.h"
 
@@ -405,6 +406,19 @@ ParsedOptions parse_options(int argc, const char* const* argv,
     return {std::nullopt, kExitUsage};
   }
   return {o, kExitSuccess};
+}
+
+FitPlan fit_plan(const Options& options, RunChoice choice) {
+  FitPlan plan;
+  plan.choice = choice;
+  plan.seed = static_cast<std::uint64_t>(options.seed);
+  plan.threads = static_cast<int>(
+      options.threads > 0 ? options.threads : default_thread_count());
+  plan.verbose = options.verbose;
+  plan.profile = options.profile || !options.profiles.empty();
+  plan.profile_names = options.profile_names;
+  plan.separately = options.separately;
+  return plan;
 }
 
 InputKind input_kind(const Options& options) {

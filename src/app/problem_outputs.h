@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/options.h"
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
 #include "app/writing_phase.h"
 #include "input/yaml_problem_file.h"
 

@@ -14,9 +14,9 @@
 #include "app/exit_codes.h"
 #include "app/file_names.h"
 #include "app/interrupted_fits.h"
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
 #include "app/problem_outputs.h"
-#include "app/profile_stage.h"
+#include "api/profile_stage.h"
 #include "app/writing_phase.h"
 #include "fit/dense_memory.h"
 #include "fit/multistart/worker_pool.h"
@@ -209,8 +209,8 @@ int run_problem_file(const Options& opt,
     }
     if (!opt.method) choice.method = Method::kLbfgsb;
   }
-  const std::string bad_names =
-      check_profile_names(opt, choice, loaded.problem);
+  const FitPlan plan = fit_plan(opt, choice);
+  const std::string bad_names = check_profile_names(plan, loaded.problem);
   if (!bad_names.empty()) {
     err << "identify: " << bad_names << std::endl;
     return kExitUsage;
@@ -240,21 +240,17 @@ int run_problem_file(const Options& opt,
       settings_of(opt, history ? &history->stream() : nullptr);
 
   // Parallel experiments, or the worker threads of each fit's search.
-  const int threads =
-      searches(opt, choice)
-          ? static_cast<int>(opt.threads > 0 ? opt.threads
-                                             : default_thread_count())
-          : std::min<int>(static_cast<int>(fits.size()), usable_cores());
+  const int threads = fit_threads(plan, fits.size());
   check_fit_memory(opt, choice, fits, threads);
   install_interrupt_handlers();
-  run_fits(fits, opt, choice, settings, !opt.plot.empty(), threads, out, err);
+  run_fits(fits, plan, settings, !opt.plot.empty(), threads, out, err);
   const int signal = interrupt_flag().load();
   WritingPhase writing;
   ProblemRunInfo info;
   info.loaded = &loaded;
   info.choice = choice;
   info.threads = threads;
-  info.one_after_another = one_after_another(fits.size(), opt, choice, threads);
+  info.one_after_another = one_after_another(fits.size(), plan);
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();
