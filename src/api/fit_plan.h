@@ -9,6 +9,7 @@
 
 #include "fit/method.h"
 #include "model/model_kind.h"
+#include "problem/fit_problem.h"
 
 namespace identify {
 
@@ -18,6 +19,23 @@ struct RunChoice {
   Method method = Method::kDescent;
   std::int64_t starts = 1;
 };
+
+// Starts of a problem file run without --starts: enough to meet the mirror
+// optimum of a two-rate model most of the time, at the cost of a few
+// milliseconds with the exact model.
+inline constexpr std::int64_t kProblemFileStarts = 20;
+
+// The defaults of an input: for the legacy files the grid model, the
+// descent and one start, the original program; for a problem file the
+// exact model, lm and kProblemFileStarts starts. The one place where
+// defaults are chosen.
+RunChoice input_defaults(bool legacy_files);
+
+// Least squares cannot take a Laplace density: of a problem with one,
+// lbfgsb fits it unless a method was named (`method_named`), and a named
+// lm is refused: the message, or "" when `choice` stands.
+std::string density_rule(const FitProblem& problem, bool method_named,
+                         RunChoice& choice);
 
 struct FitPlan {
   RunChoice choice;

@@ -12,11 +12,15 @@
 #include <exception>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <thread>
 
 #include "api/multistart_stage.h"
 #include "api/profile_stage.h"
+#include "fit/dense_memory.h"
 #include "fit/library_logging.h"
+#include "fit/wording.h"
+#include "input/input_error.h"
 
 namespace identify {
 
@@ -55,8 +59,8 @@ std::set<int> parameters_of(const Experiment& e, int problem_parameter_count) {
 void run_one(ProblemFit& fit, const FitPlan& plan, MonitorSettings settings,
              bool keep_trace, std::ostream& out, std::ostream& err) {
   if (keep_trace) settings.trace = &fit.trace;
-  const DescentSetup no_descent;
-  const FitTask task{fit.problem, no_descent};
+  settings.label = &fit.experiment;
+  const FitTask task{fit.problem, fit.descent};
   fit.summary =
       fit_with_starts(plan, task, *fit.model, settings, out, fit.search);
   for (const std::string& warning : fit.search.warnings) {
@@ -116,6 +120,30 @@ std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
   }
   for (ProblemFit& fit : fits) fit.model = make_model(model, fit.problem);
   return fits;
+}
+
+void check_fit_memory(const std::string& name, Method method,
+                      const std::vector<ProblemFit>& fits, int threads) {
+  const int workers = method == Method::kLm ? threads : 0;
+  double need = 0.0;
+  std::size_t m = 0, n = 0;
+  for (const ProblemFit& fit : fits) {
+    const std::size_t fm = fit.problem.counted_measurement_count();
+    const std::size_t fn = fitted_parameters(method, fit.problem).size();
+    const double bytes = dense_fit_bytes(
+        static_cast<std::int64_t>(fm), static_cast<std::int64_t>(fn), workers);
+    if (bytes > need) std::tie(need, m, n) = std::tuple(bytes, fm, fn);
+  }
+  const double have = usable_memory_bytes();
+  if (have <= 0.0 || need <= have) return;
+  std::ostringstream s;
+  s.precision(3);
+  s << name << ": " << n << " fitted parameters and " << m
+    << " measurements: the dense Jacobians of the fit ("
+    << count_text(std::max(workers, 1), "thread", "threads") << ") need about "
+    << need / (1u << 30) << " GiB of memory, more than this process may use ("
+    << have / (1u << 30) << " GiB)";
+  throw InputError(s.str());
 }
 
 int usable_cores() {

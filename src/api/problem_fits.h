@@ -29,6 +29,9 @@ namespace identify {
 struct ProblemFit {
   std::string experiment;  // its id with --separately; empty otherwise
   FitProblem problem;
+  // The descent's rules and step: the legacy files' own; none for a
+  // problem file.
+  DescentSetup descent;
   // The parameters the fit is about, ascending: every parameter for the
   // whole problem, those the experiment's expressions use for one
   // experiment.
@@ -80,6 +83,12 @@ bool one_after_another(std::size_t fits, const FitPlan& plan);
 void run_fits(std::vector<ProblemFit>& fits, const FitPlan& plan,
               const MonitorSettings& settings, bool keep_trace, int threads,
               std::ostream& out, std::ostream& err);
+
+// Refuses, as an InputError naming `name`, fits whose dense Jacobians need
+// more memory than the process may use (with `threads` workers for lm):
+// the fits' factorisations could not be interrupted once begun.
+void check_fit_memory(const std::string& name, Method method,
+                      const std::vector<ProblemFit>& fits, int threads);
 
 // The cores this process may run on (its CPU affinity), at least 1.
 int usable_cores();

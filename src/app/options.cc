@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/input_arguments.h"
 #include "fit/multistart/worker_pool.h"
 #include "output/plot_file.h"
@@ -427,15 +427,7 @@ InputKind input_kind(const Options& options) {
 }
 
 RunChoice run_choice(const Options& options, InputKind input) {
-  RunChoice choice;
-  switch (input) {
-    case InputKind::kLegacyFiles:
-      choice = {ModelKind::kGrid, Method::kDescent, 1};
-      break;
-    case InputKind::kProblemFile:
-      choice = {ModelKind::kExact, Method::kLm, kProblemFileStarts};
-      break;
-  }
+  RunChoice choice = input_defaults(input == InputKind::kLegacyFiles);
   if (options.model) choice.model = *options.model;
   if (options.method) choice.method = *options.method;
   if (options.starts) choice.starts = *options.starts;

@@ -76,10 +76,6 @@ RunChoice run_choice(const Options& options, InputKind input);
 // --profiles.
 FitPlan fit_plan(const Options& options, RunChoice choice);
 
-// Starts of a problem file run without --starts: enough to meet the mirror
-// optimum of a two-rate model most of the time, at the cost of a few
-// milliseconds with the exact model.
-inline constexpr std::int64_t kProblemFileStarts = 20;
 
 // Outcome of parsing: either options to run with, or an exit code (help or
 // version printed: 0; a bad option: the usage code, message on `err`).

@@ -18,7 +18,7 @@
 
 #include "app/console.h"
 #include "app/convert.h"
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/file_names.h"
 #include "app/fit_input.h"
 #include "app/fit_outputs.h"
