@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "app/fit_input.h"
-#include "app/multistart_stage.h"
-#include "app/profile_stage.h"
+#include "api/multistart_stage.h"
+#include "api/profile_stage.h"
 #include "input/yaml_problem_file.h"
 #include "model/model_kind.h"
 #include "problem/descent_rules.h"
@@ -54,8 +54,8 @@ double fit_seconds(const FitInput& input, Model& model, int starts) {
   std::ostringstream out;
   SearchResults results;
   const auto begin = std::chrono::steady_clock::now();
-  const Summary s =
-      fit_with_starts(opt, choice, input.task(), model, settings, out, results);
+  const Summary s = fit_with_starts(fit_plan(opt, choice), input.task(), model,
+                                    settings, out, results);
   benchmark::DoNotOptimize(s.norm);
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - begin;
@@ -100,13 +100,14 @@ void Profiles(benchmark::State& state) {
   settings.quiet = true;
   std::ostringstream out, err;
   SearchResults fitted;
+  const FitPlan plan = fit_plan(opt, choice);
   const Summary optimum =
-      fit_with_starts(opt, choice, input.task(), *model, settings, out, fitted);
+      fit_with_starts(plan, input.task(), *model, settings, out, fitted);
   for (auto _ : state) {
     Summary summary = optimum;
     SearchResults results;
-    profile_result(opt, choice, input.task(), *model, settings, summary,
-                   results, out, err);
+    profile_result(plan, input.task(), *model, settings, summary, results, out,
+                   err);
     benchmark::DoNotOptimize(results.curves.data());
   }
 }

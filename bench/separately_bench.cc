@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
 #include "input/yaml_problem_file.h"
 
 namespace identify {
@@ -29,7 +29,7 @@ void Threads(benchmark::State& state) {
         plan_fits(loaded.problem, ModelKind::kExact, true);
     std::ostringstream out;
     state.ResumeTiming();
-    run_fits(fits, opt, choice, settings, false, threads, out, out);
+    run_fits(fits, fit_plan(opt, choice), settings, false, threads, out, out);
     benchmark::DoNotOptimize(fits.back().summary.norm);
   }
 }

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/run.h"
 #include "fuzz_check.h"
 #include "input/problem_file.h"

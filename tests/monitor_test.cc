@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "fit/summary.h"
 
 namespace identify {

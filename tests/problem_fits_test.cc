@@ -1,13 +1,14 @@
 // Fits of every experiment on its own: each on the problem of its
 // experiment alone, and results that do not depend on the number of
 // threads, to the last bit.
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
+#include "app/options.h"
 #include "input/yaml_problem_file.h"
 
 namespace identify {
@@ -54,7 +55,7 @@ TEST(ProblemFits, ResultsDoNotDependOnTheNumberOfThreads) {
       fits = plan_fits(problem, ModelKind::kExact, true);
       ASSERT_EQ(fits.size(), 12u);
       std::ostringstream out, err;
-      run_fits(fits, opt, choice, settings, true, threads, out, err);
+      run_fits(fits, fit_plan(opt, choice), settings, true, threads, out, err);
       EXPECT_EQ(out.str(), "");  // several fits keep their own lines
       EXPECT_EQ(err.str(), "");
     }

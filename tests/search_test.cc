@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "app/fit_input.h"
-#include "app/multistart_stage.h"
-#include "app/profile_stage.h"
+#include "api/multistart_stage.h"
+#include "api/profile_stage.h"
 #include "input/yaml_problem_file.h"
 #include "model/exact/exact_model.h"
 #include "model/model_kind.h"
@@ -60,10 +60,11 @@ std::unique_ptr<Searched> search(FitProblem problem, const Options& opt) {
   MonitorSettings settings;
   settings.quiet = true;
   std::ostringstream out, err;
-  s->summary = fit_with_starts(opt, choice, s->input.task(), *model, settings,
-                               out, s->results);
+  const FitPlan plan = fit_plan(opt, choice);
+  s->summary = fit_with_starts(plan, s->input.task(), *model, settings, out,
+                               s->results);
   if (opt.profile) {
-    profile_result(opt, choice, s->input.task(), *model, settings, s->summary,
+    profile_result(plan, s->input.task(), *model, settings, s->summary,
                    s->results, out, err);
   }
   s->err = err.str();

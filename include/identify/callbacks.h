@@ -13,12 +13,11 @@
 
 namespace identify {
 
+// One iteration of one of the fits a fit() call runs: of a start, of the
+// result's own fit, or of a profile's re-fits.
 struct IterationEvent {
-  // The start (0-based; the result's final fit is start -1), the profile
-  // re-fit (-2), and the experiment with separate fits ("" otherwise).
-  int start = 0;
-  std::string experiment;
-  std::int64_t iteration = 0;  // 1-based
+  std::string experiment;      // with separate fits; "" otherwise
+  std::int64_t iteration = 0;  // from 0 in each fit, as "COUNT = " counts
   // Residual norm sqrt(S), or -2 ln L when `likelihood`.
   double objective = 0.0;
   bool likelihood = false;

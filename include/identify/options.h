@@ -26,9 +26,10 @@ struct FitOptions {
   double min_improvement = 1e-9;           // 0 to 1
   bool verbose = false;  // progress lines of every start, not only the result
   // When another thread stores a signal number here (SIGINT, SIGTERM) the
-  // fit stops as on that signal, keeping the best point so far; null: none.
-  // It must outlive the fit.
-  const std::atomic<int>* stop = nullptr;
+  // fit stops as on that signal, keeping the best point so far; a callback's
+  // kStop stores SIGINT here. Null: the fit has a flag of its own. It must
+  // outlive the fit; the fit never clears it.
+  std::atomic<int>* stop = nullptr;
 
   // Empty if the options are valid, else the first fault in the console
   // program's words, with the allowed range:

@@ -70,7 +70,8 @@ class Problem {
   static Problem from_legacy(const std::string& input_path,
                              const std::string& data_path);
   // A problem stated in code. Throws InputError, placed in the problem
-  // file text that `spec` reads as (named "<spec>").
+  // file text that `spec` reads as (named "<spec>") or in its data table
+  // ("<spec data>": experiment, observable, time, measurement).
   static Problem from_spec(const ProblemSpec& spec);
 
   // This problem with its data tables replaced by `tables` (the columns of

@@ -155,8 +155,9 @@ Problem Problem::from_legacy(const std::string& input_path,
 }
 
 Problem Problem::from_spec(const ProblemSpec& spec) {
-  return Problem::from_yaml(spec_yaml(spec), ".", "<spec>")
-      .with_data({spec_data(spec)});
+  const std::vector<TextFile> data = {
+      TextFile("<spec data>", spec_data(spec).tsv())};
+  return Problem(read_text("<spec>", spec_yaml(spec), ".", &data));
 }
 
 Problem Problem::with_data(const std::vector<ColumnTable>& tables) const {

@@ -13,7 +13,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/file_names.h"
 #include "app/fit_input.h"
 #include "core/quoted_text.h"

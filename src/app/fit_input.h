@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/fit_task.h"
+#include "api/fit_task.h"
 #include "app/options.h"
 #include "fit/method.h"
 #include "problem/fit_problem.h"

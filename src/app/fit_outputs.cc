@@ -7,7 +7,7 @@
 #include <ostream>
 
 #include "app/file_names.h"
-#include "app/search_outputs.h"
+#include "api/search_outputs.h"
 #include "fit/fit_statistics.h"
 #include "output/fit_report.h"
 #include "output/output_file.h"

@@ -7,7 +7,7 @@
 
 #include "app/fit_input.h"
 #include "app/options.h"
-#include "app/search_results.h"
+#include "api/search_results.h"
 #include "app/writing_phase.h"
 #include "fit/norm_trace.h"
 #include "fit/summary.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
 
 namespace identify {
 

@@ -21,8 +21,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/input_arguments.h"
+#include "fit/multistart/worker_pool.h"
 #include "output/plot_file.h"
 #include "problem/parameter.h"
 
@@ -430,21 +431,26 @@ ParsedOptions parse_options(int argc, const char* const* argv,
   return {o, kExitSuccess};
 }
 
+FitPlan fit_plan(const Options& options, RunChoice choice) {
+  FitPlan plan;
+  plan.choice = choice;
+  plan.seed = static_cast<std::uint64_t>(options.seed);
+  plan.threads = static_cast<int>(
+      options.threads > 0 ? options.threads : default_thread_count());
+  plan.verbose = options.verbose;
+  plan.profile = options.profile || !options.profiles.empty();
+  plan.profile_names = options.profile_names;
+  plan.separately = options.separately;
+  return plan;
+}
+
 InputKind input_kind(const Options& options) {
   return options.problem.empty() ? InputKind::kLegacyFiles
                                  : InputKind::kProblemFile;
 }
 
 RunChoice run_choice(const Options& options, InputKind input) {
-  RunChoice choice;
-  switch (input) {
-    case InputKind::kLegacyFiles:
-      choice = {ModelKind::kGrid, Method::kDescent, 1};
-      break;
-    case InputKind::kProblemFile:
-      choice = {ModelKind::kExact, Method::kLm, kProblemFileStarts};
-      break;
-  }
+  RunChoice choice = input_defaults(input == InputKind::kLegacyFiles);
   if (options.model) choice.model = *options.model;
   if (options.method) choice.method = *options.method;
   if (options.starts) choice.starts = *options.starts;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "api/fit_plan.h"
 #include "fit/method.h"
 #include "model/model_kind.h"
 
@@ -63,12 +64,6 @@ enum class InputKind { kLegacyFiles, kProblemFile };
 // The input of the run that `options` describe.
 InputKind input_kind(const Options& options);
 
-// The model, method and number of starts of a run.
-struct RunChoice {
-  ModelKind model = ModelKind::kGrid;
-  Method method = Method::kDescent;
-  std::int64_t starts = 1;
-};
 
 // The model, method and starts the options name, else the defaults of the
 // input: for the legacy files the grid model, the descent and one start,
@@ -76,10 +71,11 @@ struct RunChoice {
 // kProblemFileStarts starts. The one place where defaults are chosen.
 RunChoice run_choice(const Options& options, InputKind input);
 
-// Starts of a problem file run without --starts: enough to meet the mirror
-// optimum of a two-rate model most of the time, at the cost of a few
-// milliseconds with the exact model.
-inline constexpr std::int64_t kProblemFileStarts = 20;
+// What the fit stages take from `options` for `choice`: the threads
+// resolved (0: the machine's cores), profiles wanted for --profile or
+// --profiles.
+FitPlan fit_plan(const Options& options, RunChoice choice);
+
 
 // Outcome of parsing: either options to run with, or an exit code (help or
 // version printed: 0; a bad option: the usage code, message on `err`).

@@ -10,7 +10,8 @@
 #include <ostream>
 
 #include "app/file_names.h"
-#include "app/search_outputs.h"
+#include "api/fit_results.h"
+#include "api/search_outputs.h"
 #include "fit/fit_statistics.h"
 #include "fit/objective.h"
 #include "output/output_file.h"
@@ -25,38 +26,6 @@ namespace {
 
 // Points of the fine grid of a trajectory, ends included.
 constexpr int kTrajectoryPoints = 1001;
-
-// The statistics of every fit and the views the tables take of them;
-// `views` points into `stats`.
-struct Results {
-  std::vector<FitStatistics> stats;
-  std::vector<FitResultView> views;
-};
-
-Results results_of(std::vector<ProblemFit>& fits) {
-  Results r;
-  r.stats.reserve(fits.size());
-  for (ProblemFit& fit : fits) {
-    const std::vector<double>& theta = fit.summary.theta;
-    r.stats.push_back(compute_fit_statistics(fit.problem, *fit.model, theta));
-    cut_at_bounds(fit.problem, r.stats.back());
-    FitResultView view;
-    view.experiment = fit.experiment;
-    view.problem = &fit.problem;
-    view.stats = &r.stats.back();
-    view.parameters = fit.parameters;
-    if (fit.search.profiles) view.profiles = &*fit.search.profiles;
-    Objective at(fit.problem, *fit.model, {}, theta);
-    at.evaluate_theta(theta);
-    view.simulation = at.evaluation().y;
-    view.sigma = at.sigmas();
-    view.transformed_measurement = at.transformed_measurements();
-    view.transformed_simulation = at.transformed_simulation();
-    view.weighted = at.residuals();
-    r.views.push_back(std::move(view));
-  }
-  return r;
-}
 
 // The model of one experiment of a fit on the fine grid.
 ExperimentTrajectory trajectory_of(ProblemFit& fit, int experiment) {
@@ -103,7 +72,7 @@ std::vector<ExperimentTrajectory> trajectories(std::vector<ProblemFit>& fits) {
 // One panel per observable and experiment with measurements, the weighted
 // residuals, and the norm traces of the fits one after another.
 PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
-                   const Results& results,
+                   const ResultViews& results,
                    const std::vector<ExperimentTrajectory>& curves) {
   PlotData data;
   data.log_y = opt.plot_log_y;
@@ -153,27 +122,6 @@ PlotData plot_data(const Options& opt, const std::vector<ProblemFit>& fits,
   return data;
 }
 
-std::string report_text(const Options& opt, const ProblemRunInfo& info,
-                        const std::vector<ProblemFit>& fits,
-                        const Results& results) {
-  ProblemReport report;
-  report.problem_file = opt.problem;
-  report.method = method_name(info.choice.method);
-  report.model = model_name(info.choice.model);
-  report.seconds = info.seconds;
-  report.threads = info.threads;
-  report.one_after_another = info.one_after_another;
-  for (const TableRead& t : info.loaded->data_files) {
-    report.tables.push_back({t.path, t.rows_used, t.missing});
-  }
-  for (std::size_t f = 0; f < fits.size(); ++f) {
-    report.fits.push_back({&results.views[f], stop_text(fits[f].summary),
-                           fits[f].summary.iterations,
-                           search_report_sections(fits[f].search)});
-  }
-  return format_problem_report(report);
-}
-
 }  // namespace
 
 bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
@@ -188,12 +136,12 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
     err << "identify: cannot write " << path << ": " << error << std::endl;
     ok = false;
   };
-  const Results results = results_of(fits);
+  const ResultViews results = results_of(fits);
   write(opt.parameters, format_parameter_table(results.views));
   write(opt.fit, format_fit_table(results.views));
   print_parameter_table(out, results.views);
   if (!opt.report.empty()) {
-    const std::string text = report_text(opt, info, fits, results);
+    const std::string text = report_text(opt.problem, info, fits, results);
     if (opt.report == "-") {
       if (writing.admit("the report on standard error") &&
           !(err << text << std::flush)) {

@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "app/options.h"
-#include "app/problem_fits.h"
+#include "api/fit_results.h"
+#include "api/problem_fits.h"
 #include "app/writing_phase.h"
 #include "input/yaml_problem_file.h"
 
 namespace identify {
 
-// The run as the report describes it.
-struct ProblemRunInfo {
-  const LoadedProblem* loaded = nullptr;
-  RunChoice choice;
-  double seconds = 0.0;  // wall time of the run so far
-  int threads = 1;       // the fits ran on (each, when one after another)
-  bool one_after_another = false;  // several fits, each searching
-};
 
 // Writes --parameters and --fit, prints the parameter table on `out`, and
 // writes --report, --trajectory, --plot and --profiles if asked for, for

@@ -7,18 +7,16 @@
 #include <algorithm>
 #include <optional>
 #include <ostream>
-#include <sstream>
-#include <tuple>
 
 #include "app/console.h"
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/file_names.h"
 #include "app/interrupted_fits.h"
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
+#include "api/run_result.h"
 #include "app/problem_outputs.h"
-#include "app/profile_stage.h"
+#include "api/profile_stage.h"
 #include "app/writing_phase.h"
-#include "fit/dense_memory.h"
 #include "fit/multistart/worker_pool.h"
 #include "fit/objective.h"
 #include "fit/wording.h"
@@ -52,41 +50,6 @@ MonitorSettings settings_of(const Options& opt, std::ostream* history) {
   s.interrupt = &interrupt_flag();
   s.history = history;
   return s;
-}
-
-// Refuses, as an input error, fits whose dense Jacobians need more memory
-// than the process may use: the fits' factorisations could not be
-// interrupted once begun.
-void check_fit_memory(const Options& opt, RunChoice choice,
-                      const std::vector<ProblemFit>& fits, int threads) {
-  const int workers = choice.method == Method::kLm ? threads : 0;
-  double need = 0.0;
-  std::size_t m = 0, n = 0;
-  for (const ProblemFit& fit : fits) {
-    const std::size_t fm = fit.problem.counted_measurement_count();
-    const std::size_t fn = fitted_parameters(choice.method, fit.problem).size();
-    const double bytes = dense_fit_bytes(
-        static_cast<std::int64_t>(fm), static_cast<std::int64_t>(fn), workers);
-    if (bytes > need) std::tie(need, m, n) = std::tuple(bytes, fm, fn);
-  }
-  const double have = usable_memory_bytes();
-  if (have <= 0.0 || need <= have) return;
-  std::ostringstream s;
-  s.precision(3);
-  s << opt.problem << ": " << n << " fitted parameters and " << m
-    << " measurements: the dense Jacobians of the fit ("
-    << count_text(std::max(workers, 1), "thread", "threads") << ") need about "
-    << need / (1u << 30) << " GiB of memory, more than this process may use ("
-    << have / (1u << 30) << " GiB)";
-  throw InputError(s.str());
-}
-
-// What the verdicts call the fitted point.
-void name_subject(std::vector<ProblemFit>& fits) {
-  for (ProblemFit& fit : fits) {
-    fit.summary.subject = "point";
-    fit.summary.overflow_hint = "the parameters' start values";
-  }
 }
 
 // The kept messages of one experiment's fit, each line named by it:
@@ -129,17 +92,6 @@ void print_fits(const std::vector<ProblemFit>& fits, std::ostream& out,
   }
 }
 
-// The code of the fits; an interrupt at any stage (a profile of a fit that
-// converged included) makes it 130 or 143.
-int exit_code_of(const std::vector<ProblemFit>& fits, int signal) {
-  if (signal != 0) return interrupted_exit_code(signal);
-  int code = kExitSuccess;
-  for (const ProblemFit& fit : fits) {
-    if (code == kExitSuccess) code = exit_code(fit.summary);
-  }
-  return code;
-}
-
 bool finish_history(const Options& opt, std::optional<StreamedOutput>& history,
                     std::ostream& err) {
   if (!history) return true;
@@ -179,13 +131,6 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
   return written;
 }
 
-bool has_laplace(const FitProblem& problem) {
-  for (const NoiseModel& n : problem.noise) {
-    if (n.distribution == Distribution::kLaplace) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int run_problem_file(const Options& opt,
@@ -199,18 +144,14 @@ int run_problem_file(const Options& opt,
     return kExitUsage;
   }
   RunChoice choice = run_choice(opt, InputKind::kProblemFile);
-  // Least squares cannot take a Laplace density: lbfgsb fits it.
-  if (has_laplace(loaded.problem)) {
-    if (opt.method == Method::kLm) {
-      err << "identify: --method: expected lbfgsb with a laplace "
-             "distribution (lm fits sums of squares), found \"lm\""
-          << std::endl;
-      return kExitUsage;
-    }
-    if (!opt.method) choice.method = Method::kLbfgsb;
+  const std::string density =
+      density_rule(loaded.problem, opt.method.has_value(), choice);
+  if (!density.empty()) {
+    err << "identify: " << density << std::endl;
+    return kExitUsage;
   }
-  const std::string bad_names =
-      check_profile_names(opt, choice, loaded.problem);
+  const FitPlan plan = fit_plan(opt, choice);
+  const std::string bad_names = check_profile_names(plan, loaded.problem);
   if (!bad_names.empty()) {
     err << "identify: " << bad_names << std::endl;
     return kExitUsage;
@@ -240,21 +181,17 @@ int run_problem_file(const Options& opt,
       settings_of(opt, history ? &history->stream() : nullptr);
 
   // Parallel experiments, or the worker threads of each fit's search.
-  const int threads =
-      searches(opt, choice)
-          ? static_cast<int>(opt.threads > 0 ? opt.threads
-                                             : default_thread_count())
-          : std::min<int>(static_cast<int>(fits.size()), usable_cores());
-  check_fit_memory(opt, choice, fits, threads);
+  const int threads = fit_threads(plan, fits.size());
+  check_fit_memory(opt.problem, choice.method, fits, threads);
   install_interrupt_handlers();
-  run_fits(fits, opt, choice, settings, !opt.plot.empty(), threads, out, err);
+  run_fits(fits, plan, settings, !opt.plot.empty(), threads, out, err);
   const int signal = interrupt_flag().load();
   WritingPhase writing;
   ProblemRunInfo info;
   info.loaded = &loaded;
   info.choice = choice;
   info.threads = threads;
-  info.one_after_another = one_after_another(fits.size(), opt, choice, threads);
+  info.one_after_another = one_after_another(fits.size(), plan);
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();

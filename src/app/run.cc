@@ -18,15 +18,15 @@
 
 #include "app/console.h"
 #include "app/convert.h"
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 #include "app/file_names.h"
 #include "app/fit_input.h"
 #include "app/fit_outputs.h"
 #include "app/interrupted_fits.h"
-#include "app/multistart_stage.h"
+#include "api/multistart_stage.h"
 #include "app/options.h"
 #include "app/problem_run.h"
-#include "app/profile_stage.h"
+#include "api/profile_stage.h"
 #include "app/writing_phase.h"
 #include "fit/constraint_check.h"
 #include "fit/method.h"
@@ -83,11 +83,10 @@ Summary fit(const Options& opt, RunChoice choice, const FitInput& input,
             Model& model, const MonitorSettings& settings,
             SearchResults& results, std::ostream& out, std::ostream& err) {
   const FitTask task = input.task();
-  Summary summary =
-      fit_with_starts(opt, choice, task, model, settings, out, results);
-  if (opt.profile || !opt.profiles.empty()) {
-    profile_result(opt, choice, task, model, settings, summary, results, out,
-                   err);
+  const FitPlan plan = fit_plan(opt, choice);
+  Summary summary = fit_with_starts(plan, task, model, settings, out, results);
+  if (plan.profile) {
+    profile_result(plan, task, model, settings, summary, results, out, err);
   }
   return summary;
 }
@@ -161,7 +160,8 @@ int identify_and_write(const Options& opt, Clock::time_point start,
         << std::endl;
     return kExitUsage;
   }
-  const std::string bad_names = check_profile_names(opt, choice, input.problem);
+  const std::string bad_names =
+      check_profile_names(fit_plan(opt, choice), input.problem);
   if (!bad_names.empty()) {
     err << "identify: " << bad_names << std::endl;
     return kExitUsage;

@@ -63,6 +63,12 @@ bool Monitor::end_iteration(double shown) {
     *settings_.history << line << std::flush;
   }
   if (settings_.trace != nullptr) settings_.trace->record(count_, shown);
+  if (settings_.on_iteration != nullptr) {
+    static const std::string kNone;
+    (*settings_.on_iteration)(
+        settings_.label != nullptr ? *settings_.label : kNone, count_, shown,
+        likelihood_);
+  }
   ++count_;
   if (!reason_) reason_ = check();
   return !reason_;

@@ -13,10 +13,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <limits>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "fit/norm_trace.h"
@@ -34,6 +36,14 @@ struct MonitorSettings {
   NormTrace* trace = nullptr;       // residual norm per iteration, for plots
   // Set asynchronously by a signal handler: 0 none, else the signal number.
   const std::atomic<int>* interrupt = nullptr;
+  // Told of every closed iteration, before the stops are tested: the label
+  // below, the iteration's count (from 0, as in the progress line), the
+  // value shown and whether it is −2 ln L. It may be called from several
+  // threads at once; a hook that wants the fit to stop sets `interrupt`.
+  const std::function<void(const std::string& label, std::int64_t count,
+                           double shown, bool likelihood)>* on_iteration =
+      nullptr;
+  const std::string* label = nullptr;  // the fit's name for on_iteration
 };
 
 class Monitor {

@@ -2,7 +2,7 @@
 // parameter columns by name: a fit of one experiment fits only the
 // parameters its expressions use, so the fits' column sets differ, and a
 // parameter's column is the same in every row that has it.
-#include "app/search_outputs.h"
+#include "api/search_outputs.h"
 
 #include <algorithm>
 

@@ -5,9 +5,9 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/fit_task.h"
-#include "app/options.h"
-#include "app/search_results.h"
+#include "api/fit_task.h"
+#include "api/fit_plan.h"
+#include "api/search_results.h"
 #include "fit/monitor.h"
 #include "fit/summary.h"
 #include "model/model.h"
@@ -21,7 +21,7 @@ Method profile_method(RunChoice choice);
 // The names of --profile=NAMES against the parameters that the profile
 // method fits: "" or the message, `--profile: expected a fitted parameter
 // (a11, a21, a22), found "ka"`.
-std::string check_profile_names(const Options& opt, RunChoice choice,
+std::string check_profile_names(const FitPlan& plan,
                                 const FitProblem& problem);
 
 // With --profile (or --profiles): the profiles of the named parameters
@@ -36,9 +36,9 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
 // end at a finite objective, or a threshold that cannot be set (unit errors
 // and no degrees of freedom), gets one line on `err` and no profiles.
 // `results` gets the report's data and the profile points.
-void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
-                    Model& model, const MonitorSettings& settings,
-                    Summary& summary, SearchResults& results, std::ostream& out,
+void profile_result(const FitPlan& plan, const FitTask& task, Model& model,
+                    const MonitorSettings& settings, Summary& summary,
+                    SearchResults& results, std::ostream& out,
                     std::ostream& err);
 
 inline constexpr int kProfileRestarts = 3;

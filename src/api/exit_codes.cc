@@ -1,7 +1,7 @@
 // Exit codes from the termination of a fit: the tolerance and a library's
 // optimum are success, every other end its own code, an interrupt the
 // shell's 128 + signal.
-#include "app/exit_codes.h"
+#include "api/exit_codes.h"
 
 #include <csignal>
 

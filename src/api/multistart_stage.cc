@@ -9,14 +9,13 @@
 // and the result's start fitted again with the run's own monitor, which
 // gives the same end point (every fit depends on its start alone) with the
 // run's history, trace and verdict.
-#include "app/multistart_stage.h"
+#include "api/multistart_stage.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
 
-#include "app/console.h"
 #include "fit/fit_setup.h"
 #include "fit/multistart/method_start_runner.h"
 #include "fit/multistart/multistart.h"
@@ -180,7 +179,7 @@ std::vector<std::string> small_result_warnings(const FitProblem& problem,
 
 // The starts on the worker pool, each line printed in start order unless
 // `quiet`.
-std::vector<StartOutcome> run_all_starts(const Options& opt, RunChoice choice,
+std::vector<StartOutcome> run_all_starts(const FitPlan& plan, RunChoice choice,
                                          const FitProblem& problem,
                                          const FitSetup& setup,
                                          std::span<const double> first,
@@ -188,11 +187,10 @@ std::vector<StartOutcome> run_all_starts(const Options& opt, RunChoice choice,
   const std::vector<SampleRange> ranges = start_ranges(problem, setup);
   MultiStartSettings ms;
   ms.starts = static_cast<int>(choice.starts);
-  ms.seed = static_cast<std::uint64_t>(opt.seed);
-  ms.threads =
-      static_cast<int>(opt.threads > 0 ? opt.threads : default_thread_count());
+  ms.seed = plan.seed;
+  ms.threads = plan.threads;
   ms.interrupt = setup.settings.interrupt;
-  const bool verbose = opt.verbose;
+  const bool verbose = plan.verbose;
   return run_starts(
       ms, first, ranges,
       [&](int) { return std::make_unique<MethodStartRunner>(setup, verbose); },
@@ -228,12 +226,12 @@ Summary result_fit(RunChoice choice, const FitTask& task, Model& model,
   return summary;
 }
 
-StartsReport starts_report(const Options& opt, const FitProblem& problem,
+StartsReport starts_report(const FitPlan& plan, const FitProblem& problem,
                            const FitSetup& setup,
                            std::vector<StartOutcome> outcomes,
                            std::vector<Optimum> optima) {
   StartsReport report;
-  report.seed = static_cast<std::uint64_t>(opt.seed);
+  report.seed = plan.seed;
   report.optima = std::move(optima);
   for (int k : setup.free) {
     report.names.push_back(problem.parameters[k].name);
@@ -245,10 +243,10 @@ StartsReport starts_report(const Options& opt, const FitProblem& problem,
 
 }  // namespace
 
-Summary fit_with_starts(const Options& opt, RunChoice choice,
-                        const FitTask& task, Model& model,
+Summary fit_with_starts(const FitPlan& plan, const FitTask& task, Model& model,
                         const MonitorSettings& settings, std::ostream& out,
                         SearchResults& results) {
+  const RunChoice choice = plan.choice;
   if (choice.starts <= 1) {
     Monitor monitor(settings, out, task.problem.parameters.size());
     return solve(choice.method, task.problem, model, task.descent, monitor,
@@ -259,7 +257,7 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
   setup.exact_fit_floor = data_floor(task.problem);
   Objective base(task.problem, model, setup.free, setup.base);
   std::vector<StartOutcome> outcomes =
-      run_all_starts(opt, choice, task.problem, setup,
+      run_all_starts(plan, choice, task.problem, setup,
                      base.coordinates(setup.base), settings.quiet, out);
   const double floor = setup.exact_fit_floor;
   std::vector<Optimum> optima = distinct_optima(
@@ -280,7 +278,7 @@ Summary fit_with_starts(const Options& opt, RunChoice choice,
       std::chrono::steady_clock::now() - started;
   summary.seconds = seconds.count();
   print_iteration_count(out, summary.iterations);
-  results.starts = starts_report(opt, task.problem, setup, std::move(outcomes),
+  results.starts = starts_report(plan, task.problem, setup, std::move(outcomes),
                                  std::move(optima));
   results.warnings = small_result_warnings(task.problem, setup, summary);
   return summary;

@@ -4,7 +4,7 @@
 // it) with no descent set-up.
 #pragma once
 
-#include "app/options.h"
+#include "api/fit_plan.h"
 #include "fit/fit_setup.h"
 #include "fit/method.h"
 #include "fit/monitor.h"

@@ -3,7 +3,7 @@
 // writes only its own ProblemFit, and each result depends on its
 // experiment alone, so neither the order in which fits finish nor the
 // number of threads changes a bit of it.
-#include "app/problem_fits.h"
+#include "api/problem_fits.h"
 
 #include <sched.h>
 
@@ -12,11 +12,15 @@
 #include <exception>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <thread>
 
-#include "app/multistart_stage.h"
-#include "app/profile_stage.h"
+#include "api/multistart_stage.h"
+#include "api/profile_stage.h"
+#include "fit/dense_memory.h"
 #include "fit/library_logging.h"
+#include "fit/wording.h"
+#include "input/input_error.h"
 
 namespace identify {
 
@@ -52,28 +56,27 @@ std::set<int> parameters_of(const Experiment& e, int problem_parameter_count) {
 
 // One fit under its own copy of the settings: its starts, then its
 // profiles if asked for.
-void run_one(ProblemFit& fit, const Options& opt, RunChoice choice,
-             MonitorSettings settings, bool keep_trace, std::ostream& out,
-             std::ostream& err) {
+void run_one(ProblemFit& fit, const FitPlan& plan, MonitorSettings settings,
+             bool keep_trace, std::ostream& out, std::ostream& err) {
   if (keep_trace) settings.trace = &fit.trace;
-  const DescentSetup no_descent;
-  const FitTask task{fit.problem, no_descent};
+  settings.label = &fit.experiment;
+  const FitTask task{fit.problem, fit.descent};
   fit.summary =
-      fit_with_starts(opt, choice, task, *fit.model, settings, out, fit.search);
+      fit_with_starts(plan, task, *fit.model, settings, out, fit.search);
   for (const std::string& warning : fit.search.warnings) {
     err << "identify: warning: " << warning << std::endl;
   }
-  if (opt.profile || !opt.profiles.empty()) {
-    profile_result(opt, choice, task, *fit.model, settings, fit.summary,
-                   fit.search, out, err);
+  if (plan.profile) {
+    profile_result(plan, task, *fit.model, settings, fit.summary, fit.search,
+                   out, err);
   }
 }
 
 // One fit of several, its console text and messages kept.
-void run_kept(ProblemFit& fit, const Options& opt, RunChoice choice,
+void run_kept(ProblemFit& fit, const FitPlan& plan,
               const MonitorSettings& settings, bool keep_trace) {
   std::ostringstream console, messages;
-  run_one(fit, opt, choice, settings, keep_trace, console, messages);
+  run_one(fit, plan, settings, keep_trace, console, messages);
   fit.console = console.str();
   fit.messages = messages.str();
 }
@@ -119,6 +122,30 @@ std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
   return fits;
 }
 
+void check_fit_memory(const std::string& name, Method method,
+                      const std::vector<ProblemFit>& fits, int threads) {
+  const int workers = method == Method::kLm ? threads : 0;
+  double need = 0.0;
+  std::size_t m = 0, n = 0;
+  for (const ProblemFit& fit : fits) {
+    const std::size_t fm = fit.problem.counted_measurement_count();
+    const std::size_t fn = fitted_parameters(method, fit.problem).size();
+    const double bytes = dense_fit_bytes(
+        static_cast<std::int64_t>(fm), static_cast<std::int64_t>(fn), workers);
+    if (bytes > need) std::tie(need, m, n) = std::tuple(bytes, fm, fn);
+  }
+  const double have = usable_memory_bytes();
+  if (have <= 0.0 || need <= have) return;
+  std::ostringstream s;
+  s.precision(3);
+  s << name << ": " << n << " fitted parameters and " << m
+    << " measurements: the dense Jacobians of the fit ("
+    << count_text(std::max(workers, 1), "thread", "threads") << ") need about "
+    << need / (1u << 30) << " GiB of memory, more than this process may use ("
+    << have / (1u << 30) << " GiB)";
+  throw InputError(s.str());
+}
+
 int usable_cores() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -128,46 +155,45 @@ int usable_cores() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool searches(const Options& opt, RunChoice choice) {
-  return choice.starts > 1 || opt.profile || !opt.profiles.empty();
+int fit_threads(const FitPlan& plan, std::size_t fits) {
+  return plan.searches() ? plan.threads
+                         : std::min<int>(static_cast<int>(fits), usable_cores());
 }
 
-bool one_after_another(std::size_t fits, const Options& opt, RunChoice choice,
-                       int threads) {
-  return fits > 1 && searches(opt, choice) &&
-         fits < static_cast<std::size_t>(threads);
+bool one_after_another(std::size_t fits, const FitPlan& plan) {
+  return fits > 1 && plan.searches() &&
+         fits < static_cast<std::size_t>(plan.threads);
 }
 
-void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
-              RunChoice choice, const MonitorSettings& settings,
-              bool keep_trace, int threads, std::ostream& out,
-              std::ostream& err) {
+void run_fits(std::vector<ProblemFit>& fits, const FitPlan& plan,
+              const MonitorSettings& settings, bool keep_trace, int threads,
+              std::ostream& out, std::ostream& err) {
   if (fits.size() == 1) {
-    run_one(fits[0], opt, choice, settings, keep_trace, out, err);
+    run_one(fits[0], plan, settings, keep_trace, out, err);
     return;
   }
   // The libraries' logging is set once, before any thread starts.
   silence_library_logging();
-  if (one_after_another(fits.size(), opt, choice, threads)) {
-    for (ProblemFit& fit : fits)
-      run_kept(fit, opt, choice, settings, keep_trace);
+  if (one_after_another(fits.size(), plan)) {
+    for (ProblemFit& fit : fits) run_kept(fit, plan, settings, keep_trace);
     return;
   }
-  Options one_thread = opt;
+  FitPlan one_thread = plan;
   one_thread.threads = 1;
   std::vector<std::exception_ptr> errors(fits.size());
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     for (std::size_t f; (f = next.fetch_add(1)) < fits.size();) {
       try {
-        run_kept(fits[f], one_thread, choice, settings, keep_trace);
+        run_kept(fits[f], one_thread, settings, keep_trace);
       } catch (...) {
         errors[f] = std::current_exception();
       }
     }
   };
   const std::size_t count = std::min<std::size_t>(
-      fits.size(), static_cast<std::size_t>(std::max(threads, 1)));
+      fits.size(),
+      static_cast<std::size_t>(std::max(threads, 1)));
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
   work();

@@ -1,7 +1,7 @@
 // The set-up of a stage's worker fits: the run's stops made quiet and
 // without outputs, a model per worker, and the usual start's values of the
 // parameters the method does not fit.
-#include "app/fit_task.h"
+#include "api/fit_task.h"
 
 #include "model/model_kind.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/search_results.h"
+#include "api/search_results.h"
 #include "output/plot_file.h"
 
 namespace identify {

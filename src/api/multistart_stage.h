@@ -4,18 +4,18 @@
 
 #include <iosfwd>
 
-#include "app/fit_task.h"
-#include "app/options.h"
-#include "app/search_results.h"
+#include "api/fit_task.h"
+#include "api/fit_plan.h"
+#include "api/search_results.h"
 #include "fit/monitor.h"
 #include "fit/summary.h"
 #include "model/model.h"
 
 namespace identify {
 
-// The fit of `task`. One start (choice.starts == 1): solve() with a
+// The fit of `task`. One start (plan.choice.starts == 1): solve() with a
 // Monitor on `settings`, the original run bit for bit. Several: the starts run
-// on the worker threads (each with its own model of choice.model), and `out`
+// on the worker threads (each with its own model of plan.choice.model), and `out`
 // gets one line per start in start order unless settings.quiet ("start 3 of 20:
 // objective 4.28601 after 17 iterations"), each start's progress lines before
 // it with
@@ -24,8 +24,7 @@ namespace identify {
 // `settings` (its history and trace are the result's), quietly, and the
 // ITERATION NUMBER block closes the fit. After an interrupt the result is
 // the best end point so far. `results.starts` gets the report's data.
-Summary fit_with_starts(const Options& opt, RunChoice choice,
-                        const FitTask& task, Model& model,
+Summary fit_with_starts(const FitPlan& plan, const FitTask& task, Model& model,
                         const MonitorSettings& settings, std::ostream& out,
                         SearchResults& results);
 

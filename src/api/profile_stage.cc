@@ -7,7 +7,7 @@
 // fitting coordinate (the standard error in the parameter's units divided by
 // dθ/dx), and the Wald interval is shown beside the profile interval in the
 // report.
-#include "app/profile_stage.h"
+#include "api/profile_stage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -46,14 +46,14 @@ bool errors_known(const FitProblem& problem, const Objective& objective) {
 }
 
 // The free coordinates to profile: the named ones, or all.
-std::vector<int> profiled(const Options& opt, const FitProblem& problem,
+std::vector<int> profiled(const FitPlan& plan, const FitProblem& problem,
                           const std::vector<int>& free) {
   std::vector<int> js;
   for (std::size_t j = 0; j < free.size(); ++j) {
     const std::string& name = problem.parameters[free[j]].name;
-    if (opt.profile_names.empty() ||
-        std::find(opt.profile_names.begin(), opt.profile_names.end(), name) !=
-            opt.profile_names.end()) {
+    if (plan.profile_names.empty() ||
+        std::find(plan.profile_names.begin(), plan.profile_names.end(),
+                  name) != plan.profile_names.end()) {
       js.push_back(static_cast<int>(j));
     }
   }
@@ -92,7 +92,7 @@ struct Pass {
   ProfileRun run;
 };
 
-Pass profile_pass(const Options& opt, const FitProblem& problem, Model& model,
+Pass profile_pass(const FitPlan& plan, const FitProblem& problem, Model& model,
                   const FitSetup& setup, const std::vector<int>& js) {
   Pass pass;
   Objective objective(problem, model, setup.free, setup.base);
@@ -119,10 +119,8 @@ Pass profile_pass(const Options& opt, const FitProblem& problem, Model& model,
         coordinate_error(pass.stats.parameters[k], p.scale, setup.base[k]));
     targets.push_back(t);
   }
-  const int threads =
-      static_cast<int>(opt.threads > 0 ? opt.threads : default_thread_count());
   pass.run = run_profiles(
-      targets, pass.x, optimum, pass.threshold->value, threads,
+      targets, pass.x, optimum, pass.threshold->value, plan.threads,
       [&setup](int) { return std::make_unique<MethodProfileRunner>(setup); },
       setup.settings.interrupt);
   return pass;
@@ -210,9 +208,10 @@ Method profile_method(RunChoice choice) {
   return choice.method == Method::kLbfgsb ? Method::kLbfgsb : Method::kLm;
 }
 
-std::string check_profile_names(const Options& opt, RunChoice choice,
+std::string check_profile_names(const FitPlan& plan,
                                 const FitProblem& problem) {
-  if (opt.profile_names.empty()) return "";
+  const RunChoice choice = plan.choice;
+  if (plan.profile_names.empty()) return "";
   const std::vector<int> free =
       fitted_parameters(profile_method(choice), problem);
   // At most kNamesListed names in the message, as for data tables.
@@ -223,7 +222,7 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
   if (free.size() > kNamesListed) {
     list += ", ... " + std::to_string(free.size()) + " in all";
   }
-  for (const std::string& name : opt.profile_names) {
+  for (const std::string& name : plan.profile_names) {
     const bool known = std::any_of(free.begin(), free.end(), [&](int k) {
       return problem.parameters[k].name == name;
     });
@@ -235,13 +234,14 @@ std::string check_profile_names(const Options& opt, RunChoice choice,
   return "";
 }
 
-void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
-                    Model& model, const MonitorSettings& settings,
-                    Summary& summary, SearchResults& results, std::ostream& out,
+void profile_result(const FitPlan& plan, const FitTask& task, Model& model,
+                    const MonitorSettings& settings, Summary& summary,
+                    SearchResults& results, std::ostream& out,
                     std::ostream& err) {
+  const RunChoice choice = plan.choice;
   const FitProblem& problem = task.problem;
   FitSetup setup = worker_setup(choice, profile_method(choice), task, settings);
-  const std::vector<int> js = profiled(opt, problem, setup.free);
+  const std::vector<int> js = profiled(plan, problem, setup.free);
   for (int restarts = 0;; ++restarts) {
     setup.base = summary.theta;
     const std::string none = no_profiles_reason(summary, settings);
@@ -249,7 +249,7 @@ void profile_result(const Options& opt, RunChoice choice, const FitTask& task,
       err << "identify: --profile: no profiles: " << none << std::endl;
       return;
     }
-    Pass pass = profile_pass(opt, problem, model, setup, js);
+    Pass pass = profile_pass(plan, problem, model, setup, js);
     if (!pass.threshold) {
       err << "identify: --profile: no profiles: with unit sigma the "
              "threshold needs more measurements than fitted parameters"

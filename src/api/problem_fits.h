@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
-#include "app/search_results.h"
+#include "api/fit_plan.h"
+#include "api/search_results.h"
 #include "fit/method.h"
 #include "fit/monitor.h"
 #include "fit/norm_trace.h"
@@ -29,6 +29,9 @@ namespace identify {
 struct ProblemFit {
   std::string experiment;  // its id with --separately; empty otherwise
   FitProblem problem;
+  // The descent's rules and step: the legacy files' own; none for a
+  // problem file.
+  DescentSetup descent;
   // The parameters the fit is about, ascending: every parameter for the
   // whole problem, those the experiment's expressions use for one
   // experiment.
@@ -57,29 +60,35 @@ FitProblem experiment_problem(const FitProblem& problem, int experiment,
 std::vector<ProblemFit> plan_fits(const FitProblem& problem, ModelKind model,
                                   bool separately);
 
-// Whether the fits of a run search: several starts, or profiles.
-bool searches(const Options& opt, RunChoice choice);
+// The threads of a run of `fits` fits: plan.threads when the fits search
+// (the worker threads of each fit's starts and profiles), else one per fit
+// up to the usable cores.
+int fit_threads(const FitPlan& plan, std::size_t fits);
 
 // Whether `fits` fits that search run one after another, each with
-// `threads` worker threads for its starts and profiles: when there are
+// plan.threads worker threads for its starts and profiles: when there are
 // fewer fits than threads. Otherwise (and always for fits that do not
 // search) the fits run in parallel, one per thread, each searching on its
 // own thread.
-bool one_after_another(std::size_t fits, const Options& opt, RunChoice choice,
-                       int threads);
+bool one_after_another(std::size_t fits, const FitPlan& plan);
 
-// Fits every fit by the method and starts of `choice` under `settings`
-// (fit_with_starts), then profiles it if `opt` asks (profile_result), each
+// Fits every fit by the method and starts of plan.choice under `settings`
+// (fit_with_starts), then profiles it if `plan` asks (profile_result), each
 // keeping its norms in its own trace when `keep_trace` (for the plot). A
 // single fit writes its progress lines and --history as it goes to `out`
 // and its messages to `err`; several keep theirs in `console` and
-// `messages`, and run one after another or on min(fits, threads) threads
+// `messages`, and run one after another or on min(fits, `threads`) threads
 // as one_after_another says. An exception thrown by a fit
 // (out of memory) is thrown here after every thread has ended.
-void run_fits(std::vector<ProblemFit>& fits, const Options& opt,
-              RunChoice choice, const MonitorSettings& settings,
-              bool keep_trace, int threads, std::ostream& out,
-              std::ostream& err);
+void run_fits(std::vector<ProblemFit>& fits, const FitPlan& plan,
+              const MonitorSettings& settings, bool keep_trace, int threads,
+              std::ostream& out, std::ostream& err);
+
+// Refuses, as an InputError naming `name`, fits whose dense Jacobians need
+// more memory than the process may use (with `threads` workers for lm):
+// the fits' factorisations could not be interrupted once begun.
+void check_fit_memory(const std::string& name, Method method,
+                      const std::vector<ProblemFit>& fits, int threads);
 
 // The cores this process may run on (its CPU affinity), at least 1.
 int usable_cores();

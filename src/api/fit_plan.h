@@ -1,0 +1,53 @@
+// What the fit stages need to know of a run, worked out once from the
+// options of whichever front end: the model, method and starts, the seed,
+// the worker threads, and whether and which profiles are wanted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fit/method.h"
+#include "model/model_kind.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+// The model, method and number of starts of a run.
+struct RunChoice {
+  ModelKind model = ModelKind::kGrid;
+  Method method = Method::kDescent;
+  std::int64_t starts = 1;
+};
+
+// Starts of a problem file run without --starts: enough to meet the mirror
+// optimum of a two-rate model most of the time, at the cost of a few
+// milliseconds with the exact model.
+inline constexpr std::int64_t kProblemFileStarts = 20;
+
+// The defaults of an input: for the legacy files the grid model, the
+// descent and one start, the original program; for a problem file the
+// exact model, lm and kProblemFileStarts starts. The one place where
+// defaults are chosen.
+RunChoice input_defaults(bool legacy_files);
+
+// Least squares cannot take a Laplace density: of a problem with one,
+// lbfgsb fits it unless a method was named (`method_named`), and a named
+// lm is refused: the message, or "" when `choice` stands.
+std::string density_rule(const FitProblem& problem, bool method_named,
+                         RunChoice& choice);
+
+struct FitPlan {
+  RunChoice choice;
+  std::uint64_t seed = 1;
+  int threads = 1;  // worker threads of the starts and profiles, at least 1
+  bool verbose = false;  // every start's progress lines
+  bool profile = false;  // profiles are wanted (intervals or points)
+  std::vector<std::string> profile_names;  // empty: every fitted parameter
+  bool separately = false;                 // a fit per experiment
+
+  // Several starts, or profiles: the fits run on worker threads.
+  bool searches() const { return choice.starts > 1 || profile; }
+};
+
+}  // namespace identify
