@@ -37,8 +37,8 @@ def fit(
     profile: True for profile-likelihood intervals of every estimated
         parameter, or a list of parameter names.
     method: "lm", "lbfgsb" or "descent"; model: "exact" or "grid".
-    progress: None, or a callable taking one dict (start, experiment,
-        iteration, objective, likelihood) after every iteration; it is
+    progress: None, or a callable taking one dict (experiment, iteration,
+        objective, likelihood) after every iteration; it is
         called with the GIL held, from the fit's threads one at a time.
         Returning False stops the fit, keeping the best point so far.
 

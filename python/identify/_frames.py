@@ -4,17 +4,20 @@ A column list is [(name, numbers, texts), ...]: numbers a float64 array for
 a number column (None for a text column), texts the column's strings.
 """
 
+import re
+
 import numpy as np
 import pandas as pd
 
 
 def frame_of(columns):
-    """The DataFrame of a result table.
+    """The DataFrame of a result table, typed as pandas.read_csv types its file.
 
     A number column becomes float64, holding the very doubles the library
-    computed, NaN where the TSV file has an empty field. A number column
-    with a word in some field ("interrupted" for a profile side cut short)
-    keeps that word there, as reading the TSV file would.
+    computed, NaN where the TSV file has an empty field; int64 when every
+    field is a whole number written without a point (a count, a bound "20").
+    A number column with a word in some field ("interrupted" for a profile
+    side cut short) keeps that word there, as reading the TSV file would.
     """
     data = {}
     for name, numbers, texts in columns:
@@ -22,7 +25,9 @@ def frame_of(columns):
             data[name] = pd.Series(list(texts), dtype=object)
             continue
         words = [i for i, t in enumerate(texts) if _is_word(t)]
-        if not words:
+        if texts and all(_WHOLE.match(t) for t in texts):
+            data[name] = pd.Series(numbers, dtype=np.float64).astype(np.int64)
+        elif not words:
             data[name] = pd.Series(numbers, dtype=np.float64)
         else:
             values = list(numbers)
@@ -30,6 +35,9 @@ def frame_of(columns):
                 values[i] = texts[i]
             data[name] = pd.Series(values, dtype=object)
     return pd.DataFrame(data)
+
+
+_WHOLE = re.compile(r"[+-]?[0-9]+\Z")
 
 
 def _is_word(text):

@@ -63,8 +63,9 @@ py::dict result_dict(const ReleasedFit& fitted) {
   d["likelihood"] = r.likelihood;
   d["converged"] = r.converged;
   d["verdict"] = verdict;
-  d["termination"] =
-      r.verdicts.empty() ? "" : termination_name(r.verdicts.front().termination);
+  d["termination"] = r.verdicts.empty()
+                         ? ""
+                         : termination_name(r.verdicts.front().termination);
   d["report"] = r.report;
   d["method"] = r.method;
   d["model"] = r.model;
@@ -111,7 +112,10 @@ PYBIND11_MODULE(_identify, m) {
          std::int64_t starts, std::int64_t seed, std::int64_t threads,
          bool profile, std::vector<std::string> profile_names,
          std::string method, std::string model, py::object progress) {
-        FitArguments a{std::move(problem), is_text, std::move(tables), {},
+        FitArguments a{std::move(problem),
+                       is_text,
+                       std::move(tables),
+                       {},
                        std::move(progress)};
         a.options.starts = starts;
         a.options.seed = seed;
@@ -124,8 +128,8 @@ PYBIND11_MODULE(_identify, m) {
           return identify::python::fit_problem(a);
         } catch (const identify::InputError& e) {
           const py::object error =
-              py::module_::import("identify._errors").attr("InputError")(
-                  e.what(), e.file, e.line, e.column);
+              py::module_::import("identify._errors")
+                  .attr("InputError")(e.what(), e.file, e.line, e.column);
           PyErr_SetObject(error.get_type().ptr(), error.ptr());
           throw py::error_already_set();
         } catch (const identify::OptionsError& e) {

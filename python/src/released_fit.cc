@@ -36,7 +36,6 @@ std::function<CallbackReturn(const IterationEvent&)> progress_callback(
     if (error) return CallbackReturn::kStop;
     try {
       py::dict event;
-      event["start"] = e.start;
       event["experiment"] = e.experiment;
       event["iteration"] = e.iteration;
       event["objective"] = e.objective;

@@ -21,9 +21,9 @@ struct ReleasedFit {
 // signal handler raises (Ctrl-C: KeyboardInterrupt), the fit is stopped as
 // SIGINT stops the program and the exception is returned with the result.
 // `progress` (None: none) is called with the GIL held after every
-// iteration, with one dict (start, experiment, iteration, objective,
-// likelihood); a return value of False stops the fit, and an exception it
-// raises stops the fit and is raised here. Throws what fit() throws.
+// iteration, with one dict (experiment, iteration, objective, likelihood); a
+// return value of False stops the fit, and an exception it raises stops the fit
+// and is raised here. Throws what fit() throws.
 ReleasedFit fit_without_gil(const Problem& problem, FitOptions options,
                             const pybind11::object& progress);
 

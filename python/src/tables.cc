@@ -40,9 +40,9 @@ Column column_from(const py::handle& item) {
   c.name = entry[0].cast<std::string>();
   if (!entry[1].is_none()) {
     c.kind = Column::Kind::kNumber;
-    const auto numbers = py::array_t<double, py::array::c_style |
-                                                 py::array::forcecast>::
-        ensure(entry[1]);
+    const auto numbers =
+        py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
+            entry[1]);
     if (!numbers || numbers.ndim() != 1) {
       throw std::invalid_argument("column " + c.name +
                                   ": expected one dimension of numbers");

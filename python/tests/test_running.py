@@ -16,9 +16,10 @@ def test_progress_is_called_after_every_iteration(theophylline):
     events = []
     r = identify.fit(theophylline, starts=3, progress=events.append)
     assert events, "no progress"
-    assert set(events[0]) == {"start", "experiment", "iteration", "objective", "likelihood"}
-    assert {e["start"] for e in events} >= {0, 1, 2}
-    assert all(e["iteration"] >= 1 for e in events)
+    assert set(events[0]) == {"experiment", "iteration", "objective", "likelihood"}
+    # every fit counts its iterations from 0: three starts and the result
+    assert sum(e["iteration"] == 0 for e in events) >= 3
+    assert all(e["iteration"] >= 0 for e in events)
     assert min(e["objective"] for e in events) == pytest.approx(r.objective ** 0.5, rel=1e-6)
 
 
@@ -44,21 +45,22 @@ def test_an_exception_in_progress_reaches_the_caller(theophylline):
 
 
 def test_ctrl_c_stops_a_long_multistart_keeping_the_best_point(theophylline):
-    timer = threading.Timer(0.5, _thread.interrupt_main)
+    timer = threading.Timer(1.0, _thread.interrupt_main)
     began = time.monotonic()
     timer.start()
     try:
         with pytest.raises(KeyboardInterrupt) as caught:
-            identify.fit(theophylline, starts=1000000, threads=2)
+            identify.fit(theophylline, starts=100000, threads=2)
     finally:
         timer.cancel()
     elapsed = time.monotonic() - began
-    assert elapsed < 10  # a million starts take minutes
+    assert elapsed < 30  # the starts take minutes
     r = caught.value.result
     assert r.termination == "interrupted"
     assert r.exit_code == 130
     assert r.objective == pytest.approx(4.28601, rel=1e-5)
     assert r.parameters.estimate.notna().all()
+    assert 0 < r.starts.finished.sum() < 100000
 
 
 def test_two_threads_fit_as_two_separate_runs(theophylline):
