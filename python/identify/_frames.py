@@ -15,7 +15,8 @@ def frame_of(columns):
 
     A number column becomes float64, holding the very doubles the library
     computed, NaN where the TSV file has an empty field; int64 when every
-    field is a whole number written without a point (a count, a bound "20").
+    field is a whole number written without a point (a count, a bound "20"),
+    or, in a table without field texts, every value is.
     A number column with a word in some field ("interrupted" for a profile
     side cut short) keeps that word there, as reading the TSV file would.
     """
@@ -25,7 +26,7 @@ def frame_of(columns):
             data[name] = pd.Series(list(texts), dtype=object)
             continue
         words = [i for i, t in enumerate(texts) if _is_word(t)]
-        if texts and all(_WHOLE.match(t) for t in texts):
+        if _whole_numbers(numbers, texts):
             data[name] = pd.Series(numbers, dtype=np.float64).astype(np.int64)
         elif not words:
             data[name] = pd.Series(numbers, dtype=np.float64)
@@ -38,6 +39,16 @@ def frame_of(columns):
 
 
 _WHOLE = re.compile(r"[+-]?[0-9]+\Z")
+
+
+def _whole_numbers(numbers, texts):
+    """Whether a number column reads as int64: by its field texts, or, for a
+    table without them (the starts), by its values."""
+    if texts:
+        return all(_WHOLE.match(t) for t in texts)
+    return len(numbers) > 0 and bool(
+        np.all(np.isfinite(numbers)) and np.all(numbers == np.floor(numbers))
+    )
 
 
 def _is_word(text):
