@@ -86,3 +86,16 @@ def test_two_threads_fit_as_two_separate_runs(theophylline):
         pdt.assert_frame_equal(b.parameters, a.parameters, check_exact=True)
         pdt.assert_frame_equal(b.starts, a.starts, check_exact=True)
         assert b.objective == a.objective
+
+
+def test_other_python_threads_run_during_a_fit(theophylline):
+    ticks = 0
+    fitting = threading.Thread(
+        target=identify.fit, args=(theophylline,), kwargs={"starts": 300, "threads": 1}
+    )
+    fitting.start()
+    while fitting.is_alive():
+        ticks += 1
+        time.sleep(0.001)
+    fitting.join()
+    assert ticks > 20  # the fit takes a few hundred milliseconds
