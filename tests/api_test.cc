@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "fit/summary.h"
 #include "identify/identify.h"
 #include "run_binary.h"
 
@@ -152,6 +153,23 @@ TEST(LibraryFit, ProblemInCodeEqualsTheProblemFile) {
   EXPECT_EQ(in_code.objective, from_file.objective);
 }
 
+// Tables in memory in place of the problem file's: the data table's long
+// form, here the measurements the file's fit table lists.
+TEST(LibraryFit, TablesInMemoryReplaceTheFiles) {
+  FitOptions o;
+  o.starts = 3;
+  const Problem from_file = Problem::from_file(kExample);
+  const Result a = fit(from_file, o);
+  ColumnTable data;
+  for (const char* name : {"experiment", "observable", "time", "measurement"}) {
+    data.columns.push_back(*a.fit_table.find(name));
+  }
+  const Result b = fit(from_file.with_data({data}), o);
+  EXPECT_EQ(b.parameter_table.tsv(), a.parameter_table.tsv());
+  EXPECT_EQ(b.report.find("theophylline.csv"), std::string::npos);
+  EXPECT_NE(b.report.find("<data 1>"), std::string::npos);
+}
+
 // Two fits at once on two threads give what each gives alone.
 TEST(LibraryFit, ConcurrentFitsEqualSeparateRuns) {
   const Problem a = Problem::from_file(kExample);
@@ -219,6 +237,24 @@ TEST(LibraryFit, LinesGoToTheCallback) {
                             return line.rfind("ITERATION NUMBER = ", 0) == 0;
                           }),
             1);
+}
+
+// A library's verdict names the fitted point in the front end's word.
+TEST(FitWording, LibraryFailuresNameTheSubject) {
+  Summary s;
+  s.termination = Termination::kLibraryFailure;
+  s.method = "lm";
+  s.library = true;
+  s.message =
+      "the solver stopped without converging: the model's Jacobian is not "
+      "finite at the current {subject}";
+  EXPECT_NE(verdict(s).find("not finite at the current matrix;"),
+            std::string::npos)
+      << verdict(s);
+  s.subject = "point";
+  EXPECT_NE(verdict(s).find("not finite at the current point;"),
+            std::string::npos)
+      << verdict(s);
 }
 
 }  // namespace

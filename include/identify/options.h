@@ -39,6 +39,8 @@ struct FitOptions {
   void validate() const;
 };
 
+// Upper ends of starts and threads: far beyond any use, low enough that the
+// storage per start or thread is never a question.
 inline constexpr std::int64_t kMaxStarts = 1000000;
 inline constexpr std::int64_t kMaxThreads = 256;
 

@@ -7,6 +7,8 @@
 #include "api/option_words.h"
 #include "identify/errors.h"
 #include "identify/options.h"
+#include "fit/method.h"
+#include "model/model_kind.h"
 #include "problem/parameter.h"
 
 namespace identify {
@@ -27,22 +29,14 @@ std::string count_fault(const char* option, std::int64_t v,
   return count_message(option, lowest, highest, std::to_string(v));
 }
 
-std::string choice_fault(const char* option,
-                         const std::optional<std::string>& v,
-                         std::initializer_list<const char*> choices) {
-  if (!v) return "";
-  for (const char* c : choices) {
-    if (*v == c) return "";
-  }
-  return choice_message(option, choices, *v);
-}
+
 
 }  // namespace
 
 std::string FitOptions::invalid_reason() const {
   const std::string faults[] = {
-      choice_fault("--method", method, {"descent", "lm", "lbfgsb"}),
-      choice_fault("--model", model, {"grid", "exact"}),
+      method && !method_named(*method) ? method_message(*method) : "",
+      model && !model_named(*model) ? model_message(*model) : "",
       starts ? count_fault("--starts", *starts, 1, kMaxStarts) : "",
       count_fault("--seed", seed, 0, kMost),
       count_fault("--threads", threads, 0, kMaxThreads),

@@ -17,15 +17,13 @@ std::string fraction_message(const std::string& option,
          found + "\"";
 }
 
-std::string choice_message(const std::string& option,
-                           std::initializer_list<const char*> choices,
-                           const std::string& found) {
-  std::string list;
-  for (const char* c : choices) {
-    if (!list.empty()) list += ", ";
-    list += c;
-  }
-  return option + ": expected one of " + list + ", found \"" + found + "\"";
+std::string method_message(const std::string& found) {
+  return "--method: expected one of descent, lm, lbfgsb, found \"" + found +
+         "\"";
+}
+
+std::string model_message(const std::string& found) {
+  return "--model: expected one of grid, exact, found \"" + found + "\"";
 }
 
 std::string profile_names_message(const std::string& found) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 
 namespace identify {
@@ -18,10 +17,10 @@ std::string count_message(const std::string& option, std::int64_t lowest,
 std::string fraction_message(const std::string& option,
                              const std::string& found);
 
-// "--method: expected one of descent, lm, lbfgsb, found \"x\"".
-std::string choice_message(const std::string& option,
-                           std::initializer_list<const char*> choices,
-                           const std::string& found);
+// "--method: expected one of descent, lm, lbfgsb, found \"x\"" (the
+// methods of method_named), and the same for --model.
+std::string method_message(const std::string& found);
+std::string model_message(const std::string& found);
 
 // "--profile: expected parameter names separated by commas, found \"a b\"".
 std::string profile_names_message(const std::string& found);

@@ -23,7 +23,8 @@
 
 #include "api/exit_codes.h"
 #include "app/input_arguments.h"
-#include "fit/multistart/worker_pool.h"
+#include "api/option_words.h"
+#include "api/pipeline.h"
 #include "output/plot_file.h"
 #include "problem/parameter.h"
 
@@ -34,11 +35,6 @@ namespace {
 struct BadValue {
   std::string message;
 };
-
-// Upper ends of --starts and --threads: far beyond any use, low enough that
-// the storage per start or thread is never a question.
-constexpr std::int64_t kMaxStarts = 1000000;
-constexpr std::int64_t kMaxThreads = 256;
 
 // The text without one leading '+' before a digit or a point: "+5" is 5.
 std::string_view without_plus(const std::string& text) {
@@ -58,9 +54,7 @@ std::int64_t parse_count(
   const char* end = digits.data() + digits.size();
   const auto [p, ec] = std::from_chars(digits.data(), end, v);
   if (ec != std::errc() || p != end || v < lowest || v > highest) {
-    throw BadValue{option + ": expected a whole number from " +
-                   std::to_string(lowest) + " to " + std::to_string(highest) +
-                   ", found \"" + text + "\""};
+    throw BadValue{count_message(option, lowest, highest, text)};
   }
   return v;
 }
@@ -73,10 +67,7 @@ std::vector<std::string> parse_names(const std::string& text) {
     const std::size_t comma = text.find(',', from);
     names.push_back(text.substr(from, comma - from));
     if (!is_valid_name(names.back())) {
-      throw BadValue{
-          "--profile: expected parameter names separated by commas, found "
-          "\"" +
-          text + "\""};
+      throw BadValue{profile_names_message(text)};
     }
     if (comma == std::string::npos) return names;
     from = comma + 1;
@@ -111,27 +102,20 @@ double parse_fraction(const std::string& option, const std::string& text) {
     v = std::strtod(std::string(digits).c_str(), nullptr);
   }
   if (!ok || !(v >= 0.0) || !(v < 1.0)) {
-    throw BadValue{option +
-                   ": expected a number from 0 up to (not including) "
-                   "1, found \"" +
-                   text + "\""};
+    throw BadValue{fraction_message(option, text)};
   }
   return v == 0.0 ? 0.0 : v;  // -0 is 0
 }
 
-// The value of `text` among `choices` (named by `name_of`).
-template <typename Choice>
-Choice parse_choice(const std::string& option, const std::string& text,
-                    std::initializer_list<Choice> choices,
-                    const char* (*name_of)(Choice)) {
-  std::string list;
-  for (const Choice c : choices) {
-    if (text == name_of(c)) return c;
-    if (!list.empty()) list += ", ";
-    list += name_of(c);
-  }
-  throw BadValue{option + ": expected one of " + list + ", found \"" + text +
-                 "\""};
+// The method and the model of those names.
+Method parse_method(const std::string& text) {
+  if (const std::optional<Method> m = method_named(text)) return *m;
+  throw BadValue{method_message(text)};
+}
+
+ModelKind parse_model(const std::string& text) {
+  if (const std::optional<ModelKind> m = model_named(text)) return *m;
+  throw BadValue{model_message(text)};
 }
 
 void require_nonempty(const std::string& option, const std::string& text) {
@@ -349,13 +333,10 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
         parse_fraction("--min-improvement", raw.min_improvement);
   }
   if (app.count("--method")) {
-    o.method = parse_choice("--method", raw.method,
-                            {Method::kDescent, Method::kLm, Method::kLbfgsb},
-                            method_name);
+    o.method = parse_method(raw.method);
   }
   if (app.count("--model")) {
-    o.model = parse_choice("--model", raw.model,
-                           {ModelKind::kGrid, ModelKind::kExact}, model_name);
+    o.model = parse_model(raw.model);
   }
   if (app.count("--starts")) {
     o.starts = parse_count("--starts", raw.starts, 1, kMaxStarts);
@@ -431,17 +412,26 @@ ParsedOptions parse_options(int argc, const char* const* argv,
   return {o, kExitSuccess};
 }
 
+FitOptions fit_options(const Options& options) {
+  FitOptions o;
+  if (options.method) o.method = method_name(*options.method);
+  if (options.model) o.model = model_name(*options.model);
+  o.starts = options.starts;
+  o.seed = options.seed;
+  o.threads = options.threads;
+  o.separately = options.separately;
+  // The profile points need the profiles too.
+  o.profile = options.profile || !options.profiles.empty();
+  o.profile_names = options.profile_names;
+  o.max_iter = options.max_iter;
+  o.patience = options.patience;
+  o.min_improvement = options.min_improvement;
+  o.verbose = options.verbose;
+  return o;
+}
+
 FitPlan fit_plan(const Options& options, RunChoice choice) {
-  FitPlan plan;
-  plan.choice = choice;
-  plan.seed = static_cast<std::uint64_t>(options.seed);
-  plan.threads = static_cast<int>(
-      options.threads > 0 ? options.threads : default_thread_count());
-  plan.verbose = options.verbose;
-  plan.profile = options.profile || !options.profiles.empty();
-  plan.profile_names = options.profile_names;
-  plan.separately = options.separately;
-  return plan;
+  return plan_of(fit_options(options), choice);
 }
 
 InputKind input_kind(const Options& options) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "api/fit_plan.h"
+#include "identify/options.h"
 #include "fit/method.h"
 #include "model/model_kind.h"
 
@@ -75,6 +76,9 @@ RunChoice run_choice(const Options& options, InputKind input);
 // resolved (0: the machine's cores), profiles wanted for --profile or
 // --profiles.
 FitPlan fit_plan(const Options& options, RunChoice choice);
+
+// The library's options for these (the command line's checks passed).
+FitOptions fit_options(const Options& options);
 
 
 // Outcome of parsing: either options to run with, or an exit code (help or

@@ -12,14 +12,15 @@
 #include "api/exit_codes.h"
 #include "app/file_names.h"
 #include "app/interrupted_fits.h"
+#include "api/pipeline.h"
 #include "api/problem_fits.h"
 #include "api/run_result.h"
 #include "app/problem_outputs.h"
-#include "api/profile_stage.h"
 #include "app/writing_phase.h"
 #include "fit/multistart/worker_pool.h"
 #include "fit/objective.h"
 #include "fit/wording.h"
+#include "identify/problem.h"
 #include "input/input_error.h"
 #include "input/yaml_problem_file.h"
 #include "output/fd_stream.h"
@@ -38,18 +39,6 @@ std::vector<RunFile> tables_of(const LoadedProblem& loaded) {
     tables.push_back({"a dose table", t.path});
   }
   return tables;
-}
-
-MonitorSettings settings_of(const Options& opt, std::ostream* history) {
-  MonitorSettings s;
-  s.epsilon = 0.0;
-  s.max_iter = opt.max_iter;
-  s.patience = opt.patience;
-  s.min_improvement = opt.min_improvement;
-  s.quiet = opt.quiet;
-  s.interrupt = &interrupt_flag();
-  s.history = history;
-  return s;
 }
 
 // The kept messages of one experiment's fit, each line named by it:
@@ -136,34 +125,23 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
 int run_problem_file(const Options& opt,
                      std::chrono::steady_clock::time_point start,
                      std::ostream& out, std::ostream& err) {
-  const LoadedProblem loaded = read_yaml_problem(opt.problem);
+  const Problem problem = Problem::from_file(opt.problem);
+  const LoadedProblem& loaded = problem.input().loaded;
   require_measurements(loaded);
   const std::string clash = check_problem_file_names(opt, tables_of(loaded));
   if (!clash.empty()) {
     err << "identify: " << clash << std::endl;
     return kExitUsage;
   }
-  RunChoice choice = run_choice(opt, InputKind::kProblemFile);
-  const std::string density =
-      density_rule(loaded.problem, opt.method.has_value(), choice);
-  if (!density.empty()) {
-    err << "identify: " << density << std::endl;
-    return kExitUsage;
-  }
-  const FitPlan plan = fit_plan(opt, choice);
-  const std::string bad_names = check_profile_names(plan, loaded.problem);
-  if (!bad_names.empty()) {
-    err << "identify: " << bad_names << std::endl;
-    return kExitUsage;
-  }
-  std::vector<ProblemFit> fits;
+  const FitOptions fit_opt = fit_options(opt);
+  PreparedRun run;
   try {
-    fits = plan_fits(loaded.problem, choice.model, opt.separately);
-  } catch (const ProblemError& e) {
-    err << "identify: --model " << model_name(choice.model) << ": " << e.what()
-        << std::endl;
+    run = prepare_run(problem.input(), fit_opt);
+  } catch (const OptionsError& e) {
+    err << "identify: " << e.what() << std::endl;
     return kExitUsage;
   }
+  std::vector<ProblemFit>& fits = run.fits;
   std::optional<StreamedOutput> history;
   if (!opt.history.empty()) {
     history.emplace(opt.history);
@@ -177,21 +155,19 @@ int run_problem_file(const Options& opt,
                               : "iteration,residual_norm")
                       << std::endl;
   }
-  const MonitorSettings settings =
-      settings_of(opt, history ? &history->stream() : nullptr);
-
-  // Parallel experiments, or the worker threads of each fit's search.
-  const int threads = fit_threads(plan, fits.size());
-  check_fit_memory(opt.problem, choice.method, fits, threads);
+  MonitorSettings settings =
+      monitor_settings(problem.input(), fit_opt, &interrupt_flag());
+  settings.quiet = opt.quiet;
+  settings.history = history ? &history->stream() : nullptr;
   install_interrupt_handlers();
-  run_fits(fits, plan, settings, !opt.plot.empty(), threads, out, err);
+  run_prepared(problem.input(), run, settings, !opt.plot.empty(), out, err);
   const int signal = interrupt_flag().load();
   WritingPhase writing;
   ProblemRunInfo info;
   info.loaded = &loaded;
-  info.choice = choice;
-  info.threads = threads;
-  info.one_after_another = one_after_another(fits.size(), plan);
+  info.choice = run.plan.choice;
+  info.threads = run.threads;
+  info.one_after_another = one_after_another(fits.size(), run.plan);
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   info.seconds = elapsed.count();

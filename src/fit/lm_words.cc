@@ -39,7 +39,7 @@ std::string lm_failure_text(const ceres::Solver::Summary& summary,
   std::ostringstream s;
   s << "the solver stopped without converging";
   if (trouble.jacobian_not_finite) {
-    s << ": the model's Jacobian is not finite at the current matrix";
+    s << ": the model's Jacobian is not finite at the current {subject}";
   } else if (trouble.not_finite_in_a_row > 0) {
     s << ": its last "
       << count_text(trouble.not_finite_in_a_row, "trial step", "trial steps")
@@ -47,7 +47,7 @@ std::string lm_failure_text(const ceres::Solver::Summary& summary,
                                            : " gave residual norms that are")
       << " not finite";
   } else if (unusable) {
-    s << ": its last steps were unusable (the Jacobian at the current matrix "
+    s << ": its last steps were unusable (the Jacobian at the current {subject} "
          "predicts no lower sum of squares, or the step is not finite)";
   } else {
     s << " (Ceres " << ceres::TerminationTypeToString(summary.termination_type)

@@ -22,7 +22,8 @@ std::string lm_convergence_text(std::string message);
 
 // Why a run that did not converge ended: "the solver stopped without
 // converging: ..." with what the cost function saw, or Ceres' termination
-// type where it saw nothing wrong.
+// type where it saw nothing wrong. The fitted point is named "{subject}"
+// (see Summary::subject), for the front end to name.
 std::string lm_failure_text(const ceres::Solver::Summary& summary,
                             const LmTrouble& trouble);
 

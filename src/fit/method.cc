@@ -60,7 +60,12 @@ Summary fit_from(Method method, const FitProblem& problem, Model& model,
     rules.start = theta;
     return descend(objective, rules, descent.step, monitor);
   }
-  std::vector<double> x = objective.coordinates(theta);
+  return fit_coordinates(method, objective, monitor,
+                         objective.coordinates(theta));
+}
+
+Summary fit_coordinates(Method method, Objective& objective, Monitor& monitor,
+                        std::vector<double> x) {
   return method == Method::kLm ? fit_lm(objective, monitor, std::move(x))
                                : fit_lbfgsb(objective, monitor, std::move(x));
 }

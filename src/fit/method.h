@@ -45,6 +45,13 @@ struct DescentSetup {
 Summary solve(Method method, const FitProblem& problem, Model& model,
               const DescentSetup& descent, Monitor& monitor, std::ostream& out);
 
+class Objective;
+
+// The one dispatch of the library methods: lm or lbfgsb (`method` is not
+// the descent) on `objective` from its coordinates `x`.
+Summary fit_coordinates(Method method, Objective& objective, Monitor& monitor,
+                        std::vector<double> x);
+
 // The parameters `method` moves: every estimated one for the descent (its
 // rules decide what a step may change), the estimated ones whose bounds
 // leave room (lower < upper) for the library methods. Ascending.

@@ -74,6 +74,16 @@ std::string interrupted_text(const Summary& s) {
          " is written";
 }
 
+// A library's message names the fitted point "{subject}": the front end's
+// word for it (Summary::subject) goes there.
+std::string with_subject(std::string message, const std::string& subject) {
+  const std::string mark = "{subject}";
+  for (std::size_t at; (at = message.find(mark)) != std::string::npos;) {
+    message.replace(at, mark.size(), subject);
+  }
+  return message;
+}
+
 // The verdict without the method's name and model calls.
 std::string stop_words(const Summary& s) {
   std::ostringstream out;
@@ -107,7 +117,7 @@ std::string stop_words(const Summary& s) {
           << short_of(s);
       break;
     case Termination::kLibraryFailure:
-      out << s.message << "; " << short_of(s);
+      out << with_subject(s.message, s.subject) << "; " << short_of(s);
       break;
     case Termination::kInterrupted:
       return interrupted_text(s);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "output/output_file.h"
 
 namespace identify {
 
@@ -81,13 +80,6 @@ std::string format_profile_table(
     const std::vector<ParameterProfile>& profiles) {
   return format_profile_table(
       std::vector<ProfileTableRows>{{"", &names, &scales, &profiles}});
-}
-
-std::string write_profile_table(const std::string& path,
-                                const std::vector<std::string>& names,
-                                const std::vector<Scale>& scales,
-                                const std::vector<ParameterProfile>& profiles) {
-  return write_output_file(path, format_profile_table(names, scales, profiles));
 }
 
 std::pair<std::string, std::string> profile_interval_fields(

@@ -39,13 +39,6 @@ struct ProfileTableRows {
 // appearance, empty in the rows of a fit without that parameter.
 std::string format_profile_table(const std::vector<ProfileTableRows>& fits);
 
-// Writes format_profile_table(...) to `path` as an OutputFile. Returns "" on
-// success, otherwise the reason.
-std::string write_profile_table(const std::string& path,
-                                const std::vector<std::string>& names,
-                                const std::vector<Scale>& scales,
-                                const std::vector<ParameterProfile>& profiles);
-
 // The fields profileLower and profileUpper of a parameter table for the
 // parameter `name`: each side's crossing with 17 significant digits, the
 // bound for a side that ends on the bound the estimate rests on (the status

@@ -8,8 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fit/lbfgsb.h"
-#include "fit/lm.h"
+#include "fit/method.h"
 #include "fit/objective.h"
 
 namespace identify {
@@ -43,9 +42,8 @@ double MethodProfileRunner::reoptimise(int j, double x,
   }
   if (!others.empty()) {
     Monitor monitor(settings_, silent_, theta.size());
-    const Summary summary = setup_.method == Method::kLbfgsb
-                                ? fit_lbfgsb(objective, monitor, others)
-                                : fit_lm(objective, monitor, others);
+    const Summary summary =
+        fit_coordinates(setup_.method, objective, monitor, others);
     if (summary.termination == Termination::kInterrupted) return std::nan("");
     others = objective.coordinates(summary.theta);
   }
