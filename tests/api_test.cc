@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -168,6 +169,32 @@ TEST(LibraryFit, TablesInMemoryReplaceTheFiles) {
   EXPECT_EQ(b.parameter_table.tsv(), a.parameter_table.tsv());
   EXPECT_EQ(b.report.find("theophylline.csv"), std::string::npos);
   EXPECT_NE(b.report.find("<data 1>"), std::string::npos);
+}
+
+// The legacy files through the library: the program's default fit (the
+// descent on the grid model), its iterations as the console counts them.
+TEST(LibraryFit, LegacyFilesFitAsTheProgramFitsThem) {
+  ScratchDir dir("worked");
+  const testing::RunResult run = dir.run("--no-pause --history h.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::vector<std::string> history;
+  Callbacks callbacks;
+  callbacks.on_iteration = [&](const IterationEvent& e) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%lld,%.17g",
+                  static_cast<long long>(e.iteration), e.objective);
+    history.push_back(line);
+    return CallbackReturn::kContinue;
+  };
+  const Result r = fit(Problem::from_legacy(dir.file("input.txt"),
+                                            dir.file("input_data.txt")),
+                       {}, callbacks);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.method, "descent");
+  EXPECT_EQ(r.model, "grid");
+  std::string text = "iteration,residual_norm\n";
+  for (const std::string& line : history) text += line + "\n";
+  EXPECT_EQ(text, dir.read("h.csv"));
 }
 
 // Two fits at once on two threads give what each gives alone.

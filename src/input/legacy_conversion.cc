@@ -1,13 +1,13 @@
-// The legacy conversion. The fixed and bounded lists are first resolved
-// into one decision per entry of A (fixed at a value, bounded, or free),
-// then the problem file is written section by section in the order a
+// The legacy conversion. The entries of A are the legacy rules' parameters
+// (legacy_entry_parameters): fixed at a value, bounded, or free; then the problem file is written section by section in the order a
 // person would read it, and the data table row by row.
 #include "input/legacy_conversion.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <optional>
+#include <limits>
 #include <set>
+
+#include "input/legacy_problem.h"
 
 namespace identify {
 
@@ -19,74 +19,40 @@ std::string num(double v) {
   return buffer;
 }
 
-struct EntryPlan {
-  std::optional<double> fixed;
-  std::optional<EntryBounds> bounds;
-};
+std::string state_name(int i) { return legacy_state_name(i); }
 
-std::vector<EntryPlan> plan_entries(const ProblemRecord& p) {
-  const int n = p.dim;
-  std::vector<EntryPlan> plan(static_cast<std::size_t>(n) * n);
-  for (std::size_t k = 0; k < p.par_borders_num.size(); ++k) {
-    const EntryIndex& e = p.par_borders_num[k];
-    plan[static_cast<std::size_t>(e.row) * n + e.col].bounds =
-        p.par_borders_val[k];
-  }
-  for (std::size_t k = 0; k < p.fix_par_num.size(); ++k) {
-    const EntryIndex& e = p.fix_par_num[k];
-    plan[static_cast<std::size_t>(e.row) * n + e.col].fixed = p.fix_par_val[k];
-  }
-  for (EntryPlan& e : plan) {
-    if (!e.fixed && e.bounds && e.bounds->lower == e.bounds->upper) {
-      e.fixed = e.bounds->lower;
-    }
-  }
-  return plan;
+// An entry not estimated, or held by a one-point interval, is a number in
+// the matrix; the others are parameters.
+bool fixed(const Parameter& p) { return !p.estimated || p.lower == p.upper; }
+
+bool bounded(const Parameter& p) {
+  return p.lower != -std::numeric_limits<double>::infinity() ||
+         p.upper != std::numeric_limits<double>::infinity();
 }
 
-std::string state_name(int i) {
-  std::string name = "x";
-  name += std::to_string(i + 1);
-  return name;
-}
-
-std::string entry_name(int n, int row, int col) {
-  std::string name = "a";
-  name += std::to_string(row + 1);
-  if (n >= 10) name += '_';
-  name += std::to_string(col + 1);
-  return name;
-}
-
-std::string parameters_section(const std::vector<EntryPlan>& plan, int n) {
+std::string parameters_section(const std::vector<Parameter>& entries) {
   std::string out = "parameters:\n";
   bool any = false;
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      const EntryPlan& e = plan[static_cast<std::size_t>(i) * n + j];
-      if (e.fixed) continue;
-      any = true;
-      out += "  " + entry_name(n, i, j) + ": {";
-      double start = 0.0;
-      if (e.bounds) {
-        out += "lower: " + num(e.bounds->lower) +
-               ", upper: " + num(e.bounds->upper) + ", ";
-        start = std::clamp(0.0, e.bounds->lower, e.bounds->upper);
-      }
-      out += "value: " + num(start) + "}\n";
+  for (const Parameter& p : entries) {
+    if (fixed(p)) continue;
+    any = true;
+    out += "  " + p.name + ": {";
+    if (bounded(p)) {
+      out += "lower: " + num(p.lower) + ", upper: " + num(p.upper) + ", ";
     }
+    out += "value: " + num(p.value) + "}\n";
   }
   return any ? out : "parameters: {}\n";
 }
 
-std::string matrix_section(const std::vector<EntryPlan>& plan, int n) {
+std::string matrix_section(const std::vector<Parameter>& entries, int n) {
   std::string out = "matrix:\n";
   for (int i = 0; i < n; ++i) {
     out += "  " + state_name(i) + ": {";
     for (int j = 0; j < n; ++j) {
-      const EntryPlan& e = plan[static_cast<std::size_t>(i) * n + j];
+      const Parameter& p = entries[static_cast<std::size_t>(i) * n + j];
       out += (j > 0 ? ", " : "") + state_name(j) + ": " +
-             (e.fixed ? num(*e.fixed) : entry_name(n, i, j));
+             (fixed(p) ? num(p.value) : p.name);
     }
     out += "}\n";
   }
@@ -129,7 +95,7 @@ ConvertedProblem convert_legacy(const ProblemRecord& problem,
                                 const ObservationRecord& observations,
                                 const std::string& data_name) {
   const int n = problem.dim;
-  const std::vector<EntryPlan> plan = plan_entries(problem);
+  const std::vector<Parameter> entries = legacy_entry_parameters(problem);
   ConvertedProblem out;
   out.problem =
       "# Converted from the legacy input files. The descent settings epsilon " +
@@ -139,8 +105,8 @@ ConvertedProblem convert_legacy(const ProblemRecord& problem,
   for (int i = 0; i < n; ++i)
     out.problem += (i > 0 ? ", " : "") + state_name(i);
   out.problem += "]\n";
-  out.problem += parameters_section(plan, n);
-  out.problem += matrix_section(plan, n);
+  out.problem += parameters_section(entries);
+  out.problem += matrix_section(entries, n);
   out.problem += inputs_section(problem);
   out.problem += observables_section(observations);
   out.problem += experiment_section(problem);

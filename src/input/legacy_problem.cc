@@ -23,9 +23,9 @@ std::string legacy_entry_name(int row, int col, int n) {
   return name;
 }
 
-namespace {
+std::string legacy_state_name(int i) { return 'x' + std::to_string(i + 1); }
 
-std::vector<Parameter> entry_parameters(const ProblemRecord& record) {
+std::vector<Parameter> legacy_entry_parameters(const ProblemRecord& record) {
   const int n = record.dim;
   std::vector<Parameter> params(static_cast<std::size_t>(n) * n);
   for (int q = 0; q < n * n; ++q)
@@ -48,6 +48,8 @@ std::vector<Parameter> entry_parameters(const ProblemRecord& record) {
   }
   return params;
 }
+
+namespace {
 
 DescentRules entry_rules(const ProblemRecord& record) {
   const int n = record.dim;
@@ -109,8 +111,8 @@ LegacyProblem legacy_problem(const ProblemRecord& record,
   const int n = record.dim;
   LegacyProblem legacy;
   FitProblem& p = legacy.problem;
-  for (int i = 0; i < n; ++i) p.states.push_back('x' + std::to_string(i + 1));
-  p.parameters = entry_parameters(record);
+  for (int i = 0; i < n; ++i) p.states.push_back(legacy_state_name(i));
+  p.parameters = legacy_entry_parameters(record);
   std::vector<int> observable_of(static_cast<std::size_t>(n), -1);
   for (int k = 0; k < obs.data_num; ++k)
     observable_of[obs.is_data_exist[k]] = 0;

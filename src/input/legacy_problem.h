@@ -16,6 +16,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "input/records.h"
 #include "problem/descent_rules.h"
@@ -33,6 +34,15 @@ struct LegacyProblem {
 
 // The name of entry (row, col), 0-based, of an N×N matrix.
 std::string legacy_entry_name(int row, int col, int n);
+
+// The name of component i (0-based): x1, x2, ...
+std::string legacy_state_name(int i);
+
+// The entries of A as parameters, row-major, under the legacy rules: the
+// fixed ones not estimated at their last value, the bounded ones in their
+// last interval, values at 0 moved into the interval. The one place these
+// rules are written (the problem and the conversion use it).
+std::vector<Parameter> legacy_entry_parameters(const ProblemRecord& record);
 
 // Builds the problem from records the readers have checked, with point 0 of
 // every series already anchored at x0 (the driver's step).
