@@ -285,7 +285,8 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        &raw.min_improvement},
       {"--method", "NAME",
        "descent (default), lm (bounded Levenberg-Marquardt) or lbfgsb "
-       "(bounded quasi-Newton)",
+       "(bounded quasi-Newton); foce-i (the default) for problems with "
+       "random effects",
        &raw.method},
       {"--model", "NAME",
        "grid (default: RK4 on 3001 nodes) or exact (matrix exponential at "
@@ -324,7 +325,9 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
     o.min_improvement =
         parse_fraction("--min-improvement", raw.min_improvement);
   }
-  if (app.count("--method")) {
+  if (app.count("--method") && raw.method == "foce-i") {
+    o.foce_i = true;
+  } else if (app.count("--method")) {
     o.method = parse_choice("--method", raw.method,
                             {Method::kDescent, Method::kLm, Method::kLbfgsb},
                             method_name);

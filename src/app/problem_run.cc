@@ -15,6 +15,7 @@
 #include "app/file_names.h"
 #include "app/interrupted_fits.h"
 #include "app/problem_fits.h"
+#include "app/population_stage.h"
 #include "app/problem_outputs.h"
 #include "app/profile_stage.h"
 #include "app/writing_phase.h"
@@ -197,6 +198,9 @@ int run_problem_file(const Options& opt,
   if (!clash.empty()) {
     err << "identify: " << clash << std::endl;
     return kExitUsage;
+  }
+  if (loaded.problem.population.active() || opt.foce_i) {
+    return population_run(opt, loaded.problem, out, err);
   }
   RunChoice choice = run_choice(opt, InputKind::kProblemFile);
   // Least squares cannot take a Laplace density: lbfgsb fits it.

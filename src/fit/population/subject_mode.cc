@@ -1,9 +1,12 @@
 // The inner problem of FOCE-I for one subject (subject_mode.h): with
 // r_j = e_j/σ_j, ½∇f = Σ_j [r_j ρ_j + b_j] + Ω⁻¹η, ρ_j = a_j − r_j b_j, and
-// a Levenberg–Marquardt step solves (M + λ·diag M)·δ = −½∇f, accepted when
-// f falls. The step ends at a gradient below kGradientTolerance (the
-// stationarity the outer problem relies on) or when no step lowers f any
-// more. Subject i's OFV_i then follows from the residuals at η̂.
+// a Levenberg–Marquardt step solves (B + λ·diag B)·δ = −½∇f, accepted when
+// f falls, with B = M + S, S a secant estimate of the curvature that the
+// Gauss–Newton matrix M leaves out (update_curvature), so that the steps
+// converge superlinearly where large residuals slow Gauss–Newton down. The step ends at a gradient below kGradientTolerance (the
+// stationarity the outer problem relies on), when no step lowers f any
+// more, or when the undamped Gauss–Newton step is below kStepTolerance
+// relative to η. Subject i's OFV_i then follows from the residuals at η̂.
 #include "fit/population/subject_mode.h"
 
 #include <Eigen/Dense>
@@ -17,7 +20,8 @@ namespace identify {
 
 namespace {
 
-constexpr double kGradientTolerance = 1e-10;
+constexpr double kGradientTolerance = 1e-9;
+constexpr double kStepTolerance = 1e-10;
 constexpr int kMaxIterations = 500;
 
 // Σ_j [r_j² + 2 ln σ_j] + ηᵀΩ⁻¹η.
@@ -29,6 +33,20 @@ double objective_of(const SubjectResiduals& r, const Eigen::MatrixXd& wi,
     f += z * z + 2.0 * std::log(r.sigma[j]);
   }
   return f;
+}
+
+// The structured secant update of the curvature S that the Gauss–Newton
+// matrix leaves out (the residuals' second derivatives): with y the change
+// of ½∇f over the last step s and y# = y − M·s the part M does not explain,
+// S moves by the least change (in the symmetric rank-two form) that makes
+// (M + S)·s = y. Skipped when yᵀs is not above 0.
+void update_curvature(const Eigen::VectorXd& y, const Eigen::MatrixXd& M,
+                      const Eigen::VectorXd& s, Eigen::MatrixXd& S) {
+  const double ys = y.dot(s);
+  if (!(ys > 0.0)) return;
+  const Eigen::VectorXd v = y - M * s - S * s;
+  S += (v * y.transpose() + y * v.transpose()) / ys -
+       (v.dot(s) / (ys * ys)) * (y * y.transpose());
 }
 
 }  // namespace
@@ -129,6 +147,8 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
   double lambda = 1e-3;
   Eigen::VectorXd half_gradient(q);
   Eigen::MatrixXd M(q, q);
+  Eigen::MatrixXd S = Eigen::MatrixXd::Zero(q, q);
+  Eigen::VectorXd last_step, last_gradient;
   for (;;) {
     const Eigen::VectorXd r = now.e.cwiseQuotient(now.sigma);
     const Eigen::MatrixXd b = now.dsigma.array().colwise() / now.sigma.array();
@@ -143,9 +163,24 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
     }
     if (out.iterations >= kMaxIterations) break;
     M = rho.transpose() * rho + 2.0 * b.transpose() * b + wi;
+    if (out.iterations > 0) {
+      update_curvature(half_gradient - last_gradient, M, last_step, S);
+    }
+    Eigen::MatrixXd B = M + S;
+    if (Eigen::LLT<Eigen::MatrixXd>(B).info() != Eigen::Success) {
+      S.setZero();
+      B = M;
+    }
+    // A step below the resolution of η: the mode to rounding.
+    const Eigen::VectorXd full = B.ldlt().solve(-half_gradient);
+    if (full.lpNorm<Eigen::Infinity>() <=
+        kStepTolerance * (1.0 + out.eta.lpNorm<Eigen::Infinity>())) {
+      out.converged = true;
+      break;
+    }
     bool moved = false;
     while (lambda < 1e12) {
-      Eigen::MatrixXd damped = M;
+      Eigen::MatrixXd damped = B;
       damped.diagonal() *= 1.0 + lambda;
       const Eigen::VectorXd step = damped.ldlt().solve(-half_gradient);
       const Eigen::VectorXd next = out.eta + step;
@@ -154,6 +189,8 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
         const double ft = objective_of(trial, wi, next);
         if (ft <= f) {
           std::swap(now, trial);
+          last_step = step;
+          last_gradient = half_gradient;
           out.eta = next;
           f = ft;
           lambda = std::max(lambda * 0.1, 1e-12);
