@@ -2,13 +2,17 @@
 // the OFV of focei_objective.h as its function; a point whose OFV is not
 // finite counts as +inf (BOBYQA then moves away from it). Each start's run
 // stops when a step changes no coordinate of x by more than kStepTolerance
-// or the OFV by less than kOfvTolerance.
+// or the OFV by less than kOfvTolerance. With several starts each first
+// runs to the coarse tolerances, and only the best is then run to the full
+// ones, from a short first step.
 #include "fit/population/population_fit.h"
 
 #include <nlopt.h>
 
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 #include "fit/multistart/random_stream.h"
 #include "fit/population/focei_objective.h"
@@ -20,6 +24,10 @@ namespace {
 
 constexpr double kStepTolerance = 1e-7;
 constexpr double kOfvTolerance = 1e-10;
+// The coarse runs of several starts, and the first step of the polish.
+constexpr double kCoarseStepTolerance = 1e-3;
+constexpr double kCoarseOfvTolerance = 1e-3;
+constexpr double kPolishStep = 0.02;
 
 struct Outer {
   const FitProblem* problem;
@@ -89,6 +97,51 @@ std::vector<double> start_point(const FitProblem& p,
   return x;
 }
 
+// The bounds of x: the fitted fixed effects' on their scales, none on u.
+struct Box {
+  Box(const FitProblem& problem, const std::vector<int>& fitted, int u_size)
+      : lower(fitted.size() + u_size, -HUGE_VAL),
+        upper(fitted.size() + u_size, HUGE_VAL) {
+    for (std::size_t k = 0; k < fitted.size(); ++k) {
+      const Parameter& q = problem.parameters[fitted[k]];
+      lower[k] = to_scaled(q.scale, q.lower);
+      upper[k] = to_scaled(q.scale, q.upper);
+    }
+  }
+  std::vector<double> lower, upper;
+};
+
+// One BOBYQA run's tolerances, first step and evaluation limit.
+struct Run {
+  double step_tolerance, ofv_tolerance, step;
+  int max_evaluations;
+};
+
+// BOBYQA from x (updated to its end); the OFV there and NLopt's verdict.
+std::pair<double, nlopt_result> minimise(Outer& outer, const Box& box,
+                                         const Run& run,
+                                         std::vector<double>& x) {
+  const unsigned n = static_cast<unsigned>(x.size());
+  if (n == 0) return {outer_value(0, x.data(), nullptr, &outer), NLOPT_SUCCESS};
+  std::vector<double> step(n, run.step);
+  for (unsigned k = 0; k < n; ++k) {
+    const double width = box.upper[k] - box.lower[k];
+    if (std::isfinite(width)) step[k] = std::min(run.step, 0.25 * width);
+  }
+  nlopt_opt opt = nlopt_create(NLOPT_LN_BOBYQA, n);
+  nlopt_set_min_objective(opt, outer_value, &outer);
+  nlopt_set_lower_bounds(opt, box.lower.data());
+  nlopt_set_upper_bounds(opt, box.upper.data());
+  nlopt_set_initial_step(opt, step.data());
+  nlopt_set_xtol_abs1(opt, run.step_tolerance);
+  nlopt_set_ftol_abs(opt, run.ofv_tolerance);
+  nlopt_set_maxeval(opt, run.max_evaluations);
+  double value = INFINITY;
+  const nlopt_result r = nlopt_optimize(opt, x.data(), &value);
+  nlopt_destroy(opt);
+  return {value, r};
+}
+
 }  // namespace
 
 std::vector<int> population_fixed_effects(const FitProblem& problem) {
@@ -109,49 +162,39 @@ PopulationFit fit_population(const FitProblem& problem,
   const OmegaParameters omega(problem.population);
   FoceiObjective objective(problem, std::max(settings.threads, 1));
   Outer outer{&problem, &fit.fitted, &omega, &objective, problem.values()};
-  const unsigned n = static_cast<unsigned>(fit.fitted.size() + omega.size());
-  std::vector<double> lower(n, -HUGE_VAL), upper(n, HUGE_VAL), step(n, 0.3);
-  for (std::size_t k = 0; k < fit.fitted.size(); ++k) {
-    const Parameter& q = problem.parameters[fit.fitted[k]];
-    lower[k] = to_scaled(q.scale, q.lower);
-    upper[k] = to_scaled(q.scale, q.upper);
-    if (std::isfinite(upper[k] - lower[k])) {
-      step[k] = std::min(0.3, 0.25 * (upper[k] - lower[k]));
-    }
-  }
+  Box box(problem, fit.fitted, omega.size());
+  const int starts = std::max(settings.starts, 1);
+  // Several starts: a coarse run from each, then the best one polished.
+  const Run coarse{starts > 1 ? kCoarseStepTolerance : kStepTolerance,
+                   starts > 1 ? kCoarseOfvTolerance : kOfvTolerance, 0.3,
+                   settings.max_evaluations};
   std::vector<double> best_x;
-  fit.ofv = INFINITY;
-  for (int s = 0; s < std::max(settings.starts, 1); ++s) {
+  double best = INFINITY;
+  nlopt_result best_result = NLOPT_FAILURE;
+  for (int s = 0; s < starts; ++s) {
     std::vector<double> x =
         start_point(problem, fit.fitted, omega, s, settings.seed);
     objective.reset_modes();
-    nlopt_opt opt = nlopt_create(NLOPT_LN_BOBYQA, n);
-    nlopt_set_min_objective(opt, outer_value, &outer);
-    nlopt_set_lower_bounds(opt, lower.data());
-    nlopt_set_upper_bounds(opt, upper.data());
-    nlopt_set_initial_step(opt, step.data());
-    nlopt_set_xtol_abs1(opt, kStepTolerance);
-    nlopt_set_ftol_abs(opt, kOfvTolerance);
-    nlopt_set_maxeval(opt, settings.max_evaluations);
-    double value = INFINITY;
-    const nlopt_result r = n == 0 ? NLOPT_SUCCESS
-                                  : nlopt_optimize(opt, x.data(), &value);
-    nlopt_destroy(opt);
-    if (n == 0) value = outer_value(0, x.data(), nullptr, &outer);
+    const auto [value, r] = minimise(outer, box, coarse, x);
     fit.start_ofv.push_back(value);
-    if (value < fit.ofv) {
-      fit.ofv = value;
-      best_x = x;
-      fit.best_start = s;
-      fit.converged = r > 0 && r != NLOPT_MAXEVAL_REACHED;
-      fit.stop = stop_text(r);
+    if (value < best) {
+      std::tie(best, best_x, fit.best_start, best_result) =
+          std::tuple(value, x, s, r);
     }
   }
-  fit.evaluations = outer.evaluations;
   if (best_x.empty()) best_x = start_point(problem, fit.fitted, omega, 0, 0);
+  if (starts > 1 && std::isfinite(best)) {
+    const Run polish{kStepTolerance, kOfvTolerance, kPolishStep,
+                     settings.max_evaluations};
+    best_result = minimise(outer, box, polish, best_x).second;
+  }
+  fit.converged = best_result > 0 && best_result != NLOPT_MAXEVAL_REACHED;
+  fit.stop = stop_text(best_result);
+  fit.evaluations = outer.evaluations;
   // The modes and OFV at the best point, from η = 0 as a fresh start.
   objective.reset_modes();
-  fit.ofv = outer_value(n, best_x.data(), nullptr, &outer);
+  fit.ofv = outer_value(static_cast<unsigned>(box.lower.size()),
+                        best_x.data(), nullptr, &outer);
   if (fit.ofv == std::numeric_limits<double>::max()) fit.ofv = INFINITY;
   fit.theta = outer.theta;
   fit.omega_u.assign(best_x.begin() + fit.fitted.size(), best_x.end());

@@ -7,7 +7,8 @@
 // values and Ω's start SDs; every further one draws the fixed effects
 // (uniformly within finite scaled bounds, else within ±1 of the start on
 // the scaled axis), Ω starting as given. The best OFV wins, the lowest start
-// on ties.
+// on ties. With several starts, each runs to coarse tolerances and the
+// best is then polished to the full ones (population_fit.cc).
 #pragma once
 
 #include <Eigen/Core>
