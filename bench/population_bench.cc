@@ -13,9 +13,10 @@ namespace identify {
 namespace {
 
 void fit(benchmark::State& state, const char* example, int starts) {
-  const FitProblem problem = read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) +
-                                               "/" + example + "/problem.yaml")
-                                 .problem;
+  const FitProblem problem =
+      read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) + "/" + example +
+                        "/problem.yaml")
+          .problem;
   PopulationSettings settings;
   settings.starts = starts;
   settings.threads = static_cast<int>(state.range(0));

@@ -4,16 +4,16 @@
 // theophylline population against nlme's maximum-likelihood fit, results
 // independent of the thread count, and sparse subjects and a subject
 // without measurements.
+#include "fit/population/population_fit.h"
+
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
-
 #include <cmath>
 #include <string>
 
 #include "fit/population/focei_objective.h"
 #include "fit/population/omega.h"
-#include "fit/population/population_fit.h"
 #include "input/yaml_problem_file.h"
 
 namespace identify {
@@ -55,9 +55,9 @@ TEST(PopulationFit, ObjectiveAndModesMatchTheIndependentReference) {
   }
   // At nlme's estimates FOCE-I's log-likelihood is the reference's
   // -177.022279, within 0.001 of nlme's own -177.02141696.
-  const double at_nlme = ofv_at(objective, {0.4657363, -3.2272229,
-                                            -2.4547044, 0.7092544},
-                                0.6435747, 0.1669282);
+  const double at_nlme =
+      ofv_at(objective, {0.4657363, -3.2272229, -2.4547044, 0.7092544},
+             0.6435747, 0.1669282);
   EXPECT_NEAR(-0.5 * at_nlme, -177.022279, 1e-5);
 }
 
@@ -118,9 +118,13 @@ FitProblem simulated() {
 TEST(PopulationFit, ProportionalErrorMatchesTheIndependentReference) {
   // tools/simulate_population.py at the truth.
   FoceiObjective objective(simulated(), 2);
-  const std::vector<double> theta = {std::log(5.0), std::log(20.0),
-                                     std::log(3.0), std::log(40.0), 0.1,
-                                     0.0, 0.0};
+  const std::vector<double> theta = {std::log(5.0),
+                                     std::log(20.0),
+                                     std::log(3.0),
+                                     std::log(40.0),
+                                     0.1,
+                                     0.0,
+                                     0.0};
   Eigen::MatrixXd L = Eigen::MatrixXd::Zero(2, 2);
   L(0, 0) = 0.3;
   L(1, 1) = 0.2;
@@ -153,7 +157,8 @@ TEST(PopulationFit, SimulatedPopulationRecoversItsTruth) {
 
 TEST(OmegaParameters, CorrelatedBlockAndFixedEffect) {
   Population pop;
-  pop.effects = {{"a", 0, 0.5, true}, {"b", 1, 0.3, false}, {"c", 2, 2.0, true}};
+  pop.effects = {
+      {"a", 0, 0.5, true}, {"b", 1, 0.3, false}, {"c", 2, 2.0, true}};
   pop.correlated = {{0, 2}};
   const OmegaParameters omega(pop);
   ASSERT_EQ(omega.size(), 3);  // log sd a, log sd c, L(c, a)

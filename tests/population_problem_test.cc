@@ -115,8 +115,9 @@ TEST(PopulationProblem, RefusesEveryKindOfFaultWithItsPlace) {
       {edit(kProblem, "[[eta_ka, eta_cl]]", "[[eta_ka]]"),
        "problem.yaml:10:16: expected two or more random effects in a "
        "correlated block, found 1"},
-      {edit(kProblem, "[[eta_ka, eta_cl]]", "[[eta_ka, eta_cl], [eta_cl, "
-                                            "eta_v]]"),
+      {edit(kProblem, "[[eta_ka, eta_cl]]",
+            "[[eta_ka, eta_cl], [eta_cl, "
+            "eta_v]]"),
        "problem.yaml:10:34: expected a random effect in one block only, found "
        "\"eta_cl\" again"},
       {edit(kProblem, "exp(tka + eta_ka)", "exp(tka + eta_kx)"),

@@ -34,8 +34,8 @@ int population_run(const Options& opt, const FitProblem& problem,
   run.report = opt.report;
   run.starts = static_cast<int>(opt.starts.value_or(1));
   run.seed = static_cast<std::uint64_t>(opt.seed);
-  run.threads = static_cast<int>(opt.threads > 0 ? opt.threads
-                                                 : default_thread_count());
+  run.threads =
+      static_cast<int>(opt.threads > 0 ? opt.threads : default_thread_count());
   switch (run_population(problem, run, out, err)) {
     case PopulationOutcome::kFitted:
       return kExitSuccess;

@@ -44,8 +44,7 @@ void read_correlated(const YamlDocument& doc, const YamlEntry& entry,
 void read_random_effects(const YamlDocument& doc, const YamlEntry& entry,
                          ProblemBuilder& builder) {
   const YamlEntry* correlated = nullptr;
-  for (const YamlEntry& effect :
-       doc.entries(entry, {}, "random effects")) {
+  for (const YamlEntry& effect : doc.entries(entry, {}, "random effects")) {
     if (effect.name == "correlated") {
       correlated = &effect;
       continue;
@@ -59,11 +58,10 @@ void read_random_effects(const YamlDocument& doc, const YamlEntry& entry,
     if (const YamlEntry* e = find_entry(fields, "estimate")) {
       estimated = doc.boolean(*e);
     }
-    const bool name_ok = is_valid_name(effect.name) &&
-                         builder.parameter_index(effect.name) < 0;
-    placed(name_ok ? doc.pos(*sd) : doc.pos(effect.key), [&] {
-      builder.add_random_effect(effect.name, value, estimated);
-    });
+    const bool name_ok =
+        is_valid_name(effect.name) && builder.parameter_index(effect.name) < 0;
+    placed(name_ok ? doc.pos(*sd) : doc.pos(effect.key),
+           [&] { builder.add_random_effect(effect.name, value, estimated); });
   }
   if (correlated != nullptr) {
     const YamlEntry copy = *correlated;

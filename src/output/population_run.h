@@ -20,10 +20,10 @@ struct PopulationRun {
 };
 
 enum class PopulationOutcome {
-  kFitted,         // the outer optimiser met its tolerance
-  kLimitReached,   // it stopped at its evaluation limit
-  kNotFinite,      // no start reached a finite OFV
-  kOutputError,    // a table or the report could not be written
+  kFitted,        // the outer optimiser met its tolerance
+  kLimitReached,  // it stopped at its evaluation limit
+  kNotFinite,     // no start reached a finite OFV
+  kOutputError,   // a table or the report could not be written
 };
 
 // Fits, reports and writes; a failure is said on `err` with the prefix

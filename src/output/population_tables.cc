@@ -94,7 +94,8 @@ std::string population_individual_table(const FitProblem& problem,
 
 std::string population_fit_table(const FitProblem& problem,
                                  const PopulationFit& fit) {
-  std::string t = "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\n";
+  std::string t =
+      "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\n";
   for (std::size_t i = 0; i < problem.experiments.size(); ++i) {
     const Experiment& e = problem.experiments[i];
     const SubjectPredictions p =

@@ -339,7 +339,8 @@ Expression Expression::substituted(
     }
     const Expression* d = definition(names_[node.name]);
     if (d == nullptr) {
-      out.program_.push_back(Node{Op::kName, 0.0, name_slot(names_[node.name])});
+      out.program_.push_back(
+          Node{Op::kName, 0.0, name_slot(names_[node.name])});
       continue;
     }
     for (const Node& inner : d->program_) {

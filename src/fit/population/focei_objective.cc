@@ -33,8 +33,8 @@ double FoceiObjective::evaluate(std::span<const double> theta,
     const Eigen::VectorXd start = modes_[i].eta.allFinite()
                                       ? modes_[i].eta
                                       : Eigen::VectorXd::Zero(factor.rows());
-    modes_[i] = subjects_[i]->mode(theta, omega.inverse,
-                                   omega.log_determinant, start);
+    modes_[i] =
+        subjects_[i]->mode(theta, omega.inverse, omega.log_determinant, start);
   });
   double total = 0.0;
   for (const SubjectMode& m : modes_) total += m.ofv;

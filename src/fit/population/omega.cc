@@ -14,8 +14,8 @@ OmegaParameters::OmegaParameters(const Population& population)
   for (const RandomEffect& e : population.effects) start_sd_.push_back(e.sd);
   for (const std::vector<int>& effects : population.blocks()) {
     Block b{effects, count_};
-    const bool fixed = effects.size() == 1 &&
-                       !population.effects[effects[0]].estimated;
+    const bool fixed =
+        effects.size() == 1 && !population.effects[effects[0]].estimated;
     if (fixed) {
       b.first = -1;
       blocks_.push_back(b);
@@ -60,7 +60,8 @@ Eigen::MatrixXd OmegaParameters::factor(std::span<const double> u) const {
       L(b.effects[i], b.effects[i]) = std::exp(u[k++]);
     }
     for (std::size_t r = 1; r < n; ++r) {
-      for (std::size_t c = 0; c < r; ++c) L(b.effects[r], b.effects[c]) = u[k++];
+      for (std::size_t c = 0; c < r; ++c)
+        L(b.effects[r], b.effects[c]) = u[k++];
     }
   }
   return L;

@@ -21,8 +21,8 @@ class OmegaParameters {
  public:
   explicit OmegaParameters(const Population& population);
 
-  int size() const { return count_; }          // entries of u
-  int effect_count() const { return q_; }      // the order of Ω
+  int size() const { return count_; }      // entries of u
+  int effect_count() const { return q_; }  // the order of Ω
   // u at the effects' start SDs, no correlation.
   std::vector<double> start() const;
   // The lower-triangular factor L at u (q×q, block diagonal).
@@ -45,9 +45,9 @@ class OmegaParameters {
 
 // Ω and what the objective needs of it, from its factor L.
 struct OmegaTerms {
-  Eigen::MatrixXd omega;          // L·Lᵀ
-  Eigen::MatrixXd inverse;        // Ω⁻¹
-  double log_determinant = 0.0;   // ln det Ω = 2·sum ln L_ii
+  Eigen::MatrixXd omega;         // L·Lᵀ
+  Eigen::MatrixXd inverse;       // Ω⁻¹
+  double log_determinant = 0.0;  // ln det Ω = 2·sum ln L_ii
   static OmegaTerms from_factor(const Eigen::MatrixXd& factor);
 };
 

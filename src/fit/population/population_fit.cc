@@ -68,8 +68,7 @@ const char* stop_text(nlopt_result r) {
     case NLOPT_ROUNDOFF_LIMITED:
       return "rounding stopped further progress";
     default:
-      return r > 0 ? "the optimiser met its tolerance"
-                   : "the optimiser failed";
+      return r > 0 ? "the optimiser met its tolerance" : "the optimiser failed";
   }
 }
 
@@ -193,8 +192,8 @@ PopulationFit fit_population(const FitProblem& problem,
   fit.evaluations = outer.evaluations;
   // The modes and OFV at the best point, from η = 0 as a fresh start.
   objective.reset_modes();
-  fit.ofv = outer_value(static_cast<unsigned>(box.lower.size()),
-                        best_x.data(), nullptr, &outer);
+  fit.ofv = outer_value(static_cast<unsigned>(box.lower.size()), best_x.data(),
+                        nullptr, &outer);
   if (fit.ofv == std::numeric_limits<double>::max()) fit.ofv = INFINITY;
   fit.theta = outer.theta;
   fit.omega_u.assign(best_x.begin() + fit.fitted.size(), best_x.end());

@@ -29,17 +29,17 @@ struct PopulationSettings {
 };
 
 struct PopulationFit {
-  std::vector<double> theta;     // every parameter, unscaled; effects 0
-  std::vector<double> omega_u;   // Ω's entries (omega.h)
-  Eigen::MatrixXd omega;         // Ω
+  std::vector<double> theta;    // every parameter, unscaled; effects 0
+  std::vector<double> omega_u;  // Ω's entries (omega.h)
+  Eigen::MatrixXd omega;        // Ω
   double ofv = 0.0;
   std::vector<SubjectMode> modes;  // by subject, at the estimates
   std::vector<int> fitted;         // the fixed effects moved, ascending
   std::vector<double> start_ofv;   // the OFV each start reached
   int best_start = 0;
-  int evaluations = 0;             // over every start
-  bool converged = false;          // BOBYQA met its tolerance
-  std::string stop;                // why the best start's run ended
+  int evaluations = 0;     // over every start
+  bool converged = false;  // BOBYQA met its tolerance
+  std::string stop;        // why the best start's run ended
 };
 
 // Fits the population problem `problem` (problem.population.active()).

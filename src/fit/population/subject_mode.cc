@@ -3,10 +3,11 @@
 // a Levenberg–Marquardt step solves (B + λ·diag B)·δ = −½∇f, accepted when
 // f falls, with B = M + S, S a secant estimate of the curvature that the
 // Gauss–Newton matrix M leaves out (update_curvature), so that the steps
-// converge superlinearly where large residuals slow Gauss–Newton down. The step ends at a gradient below kGradientTolerance (the
-// stationarity the outer problem relies on), when no step lowers f any
-// more, or when the undamped Gauss–Newton step is below kStepTolerance
-// relative to η. Subject i's OFV_i then follows from the residuals at η̂.
+// converge superlinearly where large residuals slow Gauss–Newton down. The step
+// ends at a gradient below kGradientTolerance (the stationarity the outer
+// problem relies on), when no step lowers f any more, or when the undamped
+// Gauss–Newton step is below kStepTolerance relative to η. Subject i's OFV_i
+// then follows from the residuals at η̂.
 #include "fit/population/subject_mode.h"
 
 #include <Eigen/Dense>
@@ -47,6 +48,22 @@ void update_curvature(const Eigen::VectorXd& y, const Eigen::MatrixXd& M,
   const Eigen::VectorXd v = y - M * s - S * s;
   S += (v * y.transpose() + y * v.transpose()) / ys -
        (v.dot(s) / (ys * ys)) * (y * y.transpose());
+}
+
+// ln det H_i, H_i = Ω⁻¹ + Σ_j [a_j a_jᵀ + 2 b_j b_jᵀ] at the residuals `r`;
+// inf if H_i is not positive definite.
+double laplace_log_determinant(const SubjectResiduals& r,
+                               const Eigen::MatrixXd& wi) {
+  const Eigen::MatrixXd a = r.de.array().colwise() / r.sigma.array();
+  const Eigen::MatrixXd b = r.dsigma.array().colwise() / r.sigma.array();
+  const Eigen::MatrixXd H = wi + a.transpose() * a + 2.0 * b.transpose() * b;
+  const Eigen::LLT<Eigen::MatrixXd> llt(H);
+  if (llt.info() != Eigen::Success) return INFINITY;
+  double log_det = 0.0;
+  for (Eigen::Index k = 0; k < H.rows(); ++k) {
+    log_det += 2.0 * std::log(llt.matrixL()(k, k));
+  }
+  return log_det;
 }
 
 }  // namespace
@@ -107,8 +124,8 @@ bool SubjectProblem::residuals(std::span<const double> theta,
       out.dsigma(j, s) = direct[s] + per_y * row[slots_[s]];
     }
     for (int k = 0; k < p; ++k) out.dy_dtheta(j, k) = row[k];
-    out.constant += std::log(2.0 * std::numbers::pi) +
-                    transformation_term(h, m.value);
+    out.constant +=
+        std::log(2.0 * std::numbers::pi) + transformation_term(h, m.value);
     ok = ok && std::isfinite(out.e[j]) && sigma > 0.0 && std::isfinite(sigma);
   }
   return ok && out.de.allFinite() && out.dsigma.allFinite();
@@ -135,7 +152,6 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
     return out;
   }
   SubjectResiduals& now = work_;
-  SubjectResiduals trial;
   if (!residuals(theta, out.eta, now)) {
     out.eta = Eigen::VectorXd::Zero(q);
     if (!residuals(theta, out.eta, now)) {
@@ -154,8 +170,9 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
     const Eigen::MatrixXd b = now.dsigma.array().colwise() / now.sigma.array();
     const Eigen::MatrixXd a = now.de.array().colwise() / now.sigma.array();
     const Eigen::MatrixXd rho = a - (b.array().colwise() * r.array()).matrix();
-    half_gradient = rho.transpose() * r + b.transpose() *
-                        Eigen::VectorXd::Ones(count_) + wi * out.eta;
+    half_gradient = rho.transpose() * r +
+                    b.transpose() * Eigen::VectorXd::Ones(count_) +
+                    wi * out.eta;
     out.gradient_norm = half_gradient.lpNorm<Eigen::Infinity>() * 2.0;
     if (out.gradient_norm <= kGradientTolerance) {
       out.converged = true;
@@ -178,46 +195,49 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
       out.converged = true;
       break;
     }
-    bool moved = false;
-    while (lambda < 1e12) {
-      Eigen::MatrixXd damped = B;
-      damped.diagonal() *= 1.0 + lambda;
-      const Eigen::VectorXd step = damped.ldlt().solve(-half_gradient);
-      const Eigen::VectorXd next = out.eta + step;
-      if (next == out.eta) break;
-      if (residuals(theta, next, trial)) {
-        const double ft = objective_of(trial, wi, next);
-        if (ft <= f) {
-          std::swap(now, trial);
-          last_step = step;
-          last_gradient = half_gradient;
-          out.eta = next;
-          f = ft;
-          lambda = std::max(lambda * 0.1, 1e-12);
-          moved = true;
-          break;
-        }
-      }
-      lambda *= 10.0;
+    Eigen::VectorXd step;
+    const bool moved =
+        damped_step(theta, wi, B, half_gradient, lambda, f, out.eta, now, step);
+    if (moved) {
+      last_step = step;
+      last_gradient = half_gradient;
     }
     ++out.iterations;
     if (!moved) break;
   }
-  // The residuals of the accepted point again: the last trial may have
-  // overwritten the model's state, not `now`.
-  const Eigen::MatrixXd a = now.de.array().colwise() / now.sigma.array();
-  const Eigen::MatrixXd b = now.dsigma.array().colwise() / now.sigma.array();
-  const Eigen::MatrixXd H = wi + a.transpose() * a + 2.0 * b.transpose() * b;
-  const Eigen::LLT<Eigen::MatrixXd> llt(H);
-  if (llt.info() != Eigen::Success) {
-    out.ofv = INFINITY;
-    return out;
-  }
-  double log_det_h = 0.0;
-  for (int k = 0; k < q; ++k) log_det_h += 2.0 * std::log(llt.matrixL()(k, k));
+  const double log_det_h = laplace_log_determinant(now, wi);
   out.ofv = f + now.constant + omega_log_determinant + log_det_h;
   out.finite = std::isfinite(out.ofv);
   return out;
+}
+
+bool SubjectProblem::damped_step(std::span<const double> theta,
+                                 const Eigen::MatrixXd& wi,
+                                 const Eigen::MatrixXd& B,
+                                 const Eigen::VectorXd& half_gradient,
+                                 double& lambda, double& f,
+                                 Eigen::VectorXd& eta, SubjectResiduals& now,
+                                 Eigen::VectorXd& step) {
+  SubjectResiduals& trial = trial_;
+  while (lambda < 1e12) {
+    Eigen::MatrixXd damped = B;
+    damped.diagonal() *= 1.0 + lambda;
+    step = damped.ldlt().solve(-half_gradient);
+    const Eigen::VectorXd next = eta + step;
+    if (next == eta) return false;
+    if (residuals(theta, next, trial)) {
+      const double ft = objective_of(trial, wi, next);
+      if (ft <= f) {
+        std::swap(now, trial);
+        eta = next;
+        f = ft;
+        lambda = std::max(lambda * 0.1, 1e-12);
+        return true;
+      }
+    }
+    lambda *= 10.0;
+  }
+  return false;
 }
 
 }  // namespace identify

@@ -40,8 +40,8 @@ struct SubjectMode {
   double ofv = 0.0;            // OFV_i at η̂
   double gradient_norm = 0.0;  // |∂f/∂η| at η̂, inf-norm
   int iterations = 0;
-  bool converged = false;      // the gradient test passed
-  bool finite = false;         // OFV_i is finite
+  bool converged = false;  // the gradient test passed
+  bool finite = false;     // OFV_i is finite
 };
 
 // The measurements of one subject at one (θ, η).
@@ -76,6 +76,15 @@ class SubjectProblem {
                          const Eigen::VectorXd& eta);
 
  private:
+  // One Levenberg–Marquardt step from η: (B + λ·diag B)·δ = −½∇f with λ
+  // raised until f falls (then lowered for the next step). True if a step
+  // was taken: η, f and `now` are then those of the new point.
+  bool damped_step(std::span<const double> theta, const Eigen::MatrixXd& wi,
+                   const Eigen::MatrixXd& B,
+                   const Eigen::VectorXd& half_gradient, double& lambda,
+                   double& f, Eigen::VectorXd& eta, SubjectResiduals& now,
+                   Eigen::VectorXd& step);
+
   FitProblem sub_;
   std::unique_ptr<Model> model_;
   std::vector<int> slots_;
@@ -83,7 +92,7 @@ class SubjectProblem {
   Evaluation evaluation_;
   Table jacobian_;
   std::vector<double> theta_, scratch_, sigma_gradient_;
-  SubjectResiduals work_;
+  SubjectResiduals work_, trial_;
 };
 
 }  // namespace identify
