@@ -14,6 +14,7 @@
 
 #include "fit/population/focei_objective.h"
 #include "fit/population/omega.h"
+#include "fit/population/predictions.h"
 #include "input/yaml_problem_file.h"
 
 namespace identify {
@@ -53,6 +54,18 @@ TEST(PopulationFit, ObjectiveAndModesMatchTheIndependentReference) {
     EXPECT_NEAR(objective.modes()[i].eta[0], kModes[i][0], 1e-6) << i;
     EXPECT_NEAR(objective.modes()[i].eta[1], kModes[i][1], 1e-6) << i;
   }
+  // Subject 1's CWRES there (the reference's symmetric C^(-1/2)).
+  const double kCwres[11] = {1.057142857143, -1.101991629230, 0.034152444018,
+                             2.148276521948, -0.340761329070, -0.545382661334,
+                             0.435190558233, 0.922680423929,  1.653257550557,
+                             2.202099433773, 2.502389178280};
+  PopulationFit at;
+  at.theta = {0.45, -3.2, -2.45, 0.7, 0.0, 0.0};
+  at.omega = Eigen::Vector2d(0.36, 0.04).asDiagonal();
+  at.modes = objective.modes();
+  const SubjectPredictions p = subject_predictions(theophylline(), at, 0);
+  ASSERT_EQ(p.cwres.size(), 11u);
+  for (int j = 0; j < 11; ++j) EXPECT_NEAR(p.cwres[j], kCwres[j], 1e-6) << j;
   // At nlme's estimates FOCE-I's log-likelihood is the reference's
   // -177.022279, within 0.001 of nlme's own -177.02141696.
   const double at_nlme =

@@ -145,7 +145,7 @@ TEST(PopulationProblem, RunsEndToEndWithItsTablesAndExitCodes) {
             "subject\teta_ka\teta_cl\teta_v\tka\tcl\tke\tofv");
   const std::string fit = dir.read("p.fit.tsv");
   EXPECT_EQ(fit.substr(0, fit.find('\n')),
-            "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES");
+            "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\tCWRES");
   const std::string parameters = dir.read("p.parameters.tsv");
   EXPECT_NE(parameters.find("eta_v\trandom sd\t0.1\t"), std::string::npos);
   const testing::RunResult lm = dir.run("p.yaml --method lm");

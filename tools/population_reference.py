@@ -9,7 +9,8 @@ penalised residuals (additive error), and
           + ln det Omega + ln det(Omega^-1 + sum_j a_j a_j'),
   a_j = (d y_j / d eta) / sigma.
 
-It prints the OFV and the modes at a fixed test point (stored in
+It prints the OFV, the modes and subject 1's conditional weighted residuals
+(CWRES) at a fixed test point (stored in
 tests/population_fit_test.cc), then compares FOCE-I with nlme's
 Lindstrom-Bates fit: the FOCE-I OFV at nlme's estimates and at identify's,
 and the marginal likelihood itself at both points by adaptive Gauss-Hermite
@@ -124,6 +125,15 @@ def main():
     print("OFV %.12f" % ofv)
     for i, eta in enumerate(modes):
         print("subject%d eta %.12f %.12f" % (i + 1, eta[0], eta[1]))
+    # CWRES of subject 1 at the test point: C^-1/2 (v - y(eta) + G eta),
+    # C = G Omega G' + sigma^2 I, the symmetric inverse square root.
+    t, v = data[0][:, 0], data[0][:, 1]
+    eta = modes[0]
+    G = jac_eta(theta, eta, DOSES[0], t)
+    C = G @ np.diag([0.36, 0.04]) @ G.T + 0.49 * np.eye(len(t))
+    w, U = np.linalg.eigh(C)
+    cwres = U @ np.diag(w ** -0.5) @ U.T @ (v - conc(theta, eta, DOSES[0], t) + G @ eta)
+    print("subject1 CWRES " + " ".join("%.12f" % c for c in cwres))
     points = {
         "nlme (Lindstrom-Bates, ML)": ([0.4657363, -3.2272229, -2.4547044],
                                        0.6435747, 0.1669282, 0.7092544),

@@ -95,7 +95,7 @@ std::string population_individual_table(const FitProblem& problem,
 std::string population_fit_table(const FitProblem& problem,
                                  const PopulationFit& fit) {
   std::string t =
-      "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\n";
+      "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\tCWRES\n";
   for (std::size_t i = 0; i < problem.experiments.size(); ++i) {
     const Experiment& e = problem.experiments[i];
     const SubjectPredictions p =
@@ -104,7 +104,8 @@ std::string population_fit_table(const FitProblem& problem,
       const Measurement& m = e.measurements[j];
       t += e.id + "\t" + problem.observables[m.observable] + "\t" +
            num(m.time) + "\t" + num(m.value) + "\t" + num(p.pred[j]) + "\t" +
-           num(p.ipred[j]) + "\t" + num(p.iwres[j]) + "\n";
+           num(p.ipred[j]) + "\t" + num(p.iwres[j]) + "\t" + num(p.cwres[j]) +
+           "\n";
     }
   }
   return t;

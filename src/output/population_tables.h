@@ -6,7 +6,8 @@
 //     log-normal parameter, 100·sqrt(exp(ω²) − 1)), and each correlation
 //     of a correlated block ("correlation");
 //   individual: subject, every η̂ (EBE), every individual value, ofv;
-//   fit: experiment, observable, time, measured, PRED, IPRED, IWRES.
+//   fit: experiment, observable, time, measured, PRED, IPRED, IWRES,
+//     CWRES.
 // The report states the OFV, −2 ln L, AIC = OFV + 2p and
 // BIC = OFV + p·ln n (p fitted fixed effects and Ω entries, n
 // measurements), the η-shrinkage 1 − SD(η̂_k)/ω_k of each effect and the

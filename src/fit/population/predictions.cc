@@ -1,7 +1,9 @@
 // PRED and IPRED are the model at (θ̂, 0) and (θ̂, η̂_i); IWRES is
-// −e_j/σ_j at η̂_i (subject_mode.h's e = h(y) − h(v)).
+// −e_j/σ_j at η̂_i (subject_mode.h's e = h(y) − h(v)); CWRES from the same
+// residuals, their Jacobian G = ∂e/∂η and σ at η̂_i.
 #include "fit/population/predictions.h"
 
+#include <Eigen/Dense>
 #include <cmath>
 
 #include "fit/population/subject_mode.h"
@@ -21,6 +23,14 @@ SubjectPredictions subject_predictions(const FitProblem& problem,
   s.residuals(fit.theta, fit.modes[subject].eta, r);
   out.ipred.assign(r.y.data(), r.y.data() + n);
   for (int j = 0; j < n; ++j) out.iwres.push_back(-r.e[j] / r.sigma[j]);
+  const Eigen::VectorXd& eta = fit.modes[subject].eta;
+  // h(v) − E = −e + G·η̂.
+  const Eigen::VectorXd deviation = -r.e + r.de * eta;
+  Eigen::MatrixXd C = r.de * fit.omega * r.de.transpose();
+  C.diagonal() += r.sigma.cwiseAbs2();
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(C);
+  const Eigen::VectorXd cwres = eigen.operatorInverseSqrt() * deviation;
+  out.cwres.assign(cwres.data(), cwres.data() + n);
   return out;
 }
 
