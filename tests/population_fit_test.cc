@@ -98,6 +98,7 @@ TEST(PopulationFit, TheophyllineReachesNlmeWithinTheFoceIDifference) {
 TEST(PopulationFit, ResultsDoNotDependOnTheThreads) {
   const FitProblem problem = theophylline();
   PopulationSettings one, three;
+  one.starts = three.starts = 3;  // starts in parallel, then the polish
   three.threads = 3;
   const PopulationFit a = fit_population(problem, one);
   const PopulationFit b = fit_population(problem, three);

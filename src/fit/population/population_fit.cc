@@ -4,17 +4,21 @@
 // stops when a step changes no coordinate of x by more than kStepTolerance
 // or the OFV by less than kOfvTolerance. With several starts each first
 // runs to the coarse tolerances, and only the best is then run to the full
-// ones, from a short first step.
+// ones, from a short first step. The coarse runs of the starts share the
+// threads among them; the single run, and the polish, share them among
+// the subjects of each evaluation.
 #include "fit/population/population_fit.h"
 
 #include <nlopt.h>
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <tuple>
 #include <utility>
 
 #include "fit/multistart/random_stream.h"
+#include "fit/multistart/worker_pool.h"
 #include "fit/population/focei_objective.h"
 #include "fit/population/omega.h"
 
@@ -141,6 +145,38 @@ std::pair<double, nlopt_result> minimise(Outer& outer, const Box& box,
   return {value, r};
 }
 
+constexpr Run kFull{kStepTolerance, kOfvTolerance, 0.3, 20000};
+constexpr Run kCoarse{kCoarseStepTolerance, kCoarseOfvTolerance, 0.3, 20000};
+
+// The coarse run of every start, the starts shared among the workers, each
+// worker with an objective of its own that evaluates its subjects in turn:
+// a start's run depends only on the start.
+void coarse_runs(const FitProblem& problem, PopulationFit& fit,
+                 const OmegaParameters& omega, const Box& box,
+                 const PopulationSettings& settings,
+                 std::vector<std::vector<double>>& ends,
+                 std::vector<nlopt_result>& results) {
+  const int starts = static_cast<int>(ends.size());
+  WorkerPool pool(std::max(1, std::min(settings.threads, starts)));
+  std::vector<std::unique_ptr<FoceiObjective>> objectives(pool.threads());
+  std::vector<int> evaluations(starts, 0);
+  Run coarse = kCoarse;
+  coarse.max_evaluations = settings.max_evaluations;
+  pool.run(starts, [&](int worker, int s) {
+    if (!objectives[worker]) {
+      objectives[worker] = std::make_unique<FoceiObjective>(problem, 1);
+    }
+    objectives[worker]->reset_modes();
+    Outer outer{&problem, &fit.fitted, &omega, objectives[worker].get(),
+                problem.values()};
+    ends[s] = start_point(problem, fit.fitted, omega, s, settings.seed);
+    std::tie(fit.start_ofv[s], results[s]) =
+        minimise(outer, box, coarse, ends[s]);
+    evaluations[s] = outer.evaluations;
+  });
+  for (int e : evaluations) fit.evaluations += e;
+}
+
 }  // namespace
 
 std::vector<int> population_fixed_effects(const FitProblem& problem) {
@@ -163,33 +199,36 @@ PopulationFit fit_population(const FitProblem& problem,
   Outer outer{&problem, &fit.fitted, &omega, &objective, problem.values()};
   Box box(problem, fit.fitted, omega.size());
   const int starts = std::max(settings.starts, 1);
-  // Several starts: a coarse run from each, then the best one polished.
-  const Run coarse{starts > 1 ? kCoarseStepTolerance : kStepTolerance,
-                   starts > 1 ? kCoarseOfvTolerance : kOfvTolerance, 0.3,
-                   settings.max_evaluations};
+  Run full = kFull;
+  full.max_evaluations = settings.max_evaluations;
+  std::vector<std::vector<double>> ends(starts);
+  std::vector<nlopt_result> results(starts, NLOPT_FAILURE);
+  fit.start_ofv.assign(starts, INFINITY);
+  if (starts == 1) {
+    ends[0] = start_point(problem, fit.fitted, omega, 0, settings.seed);
+    std::tie(fit.start_ofv[0], results[0]) =
+        minimise(outer, box, full, ends[0]);
+  } else {
+    coarse_runs(problem, fit, omega, box, settings, ends, results);
+  }
   std::vector<double> best_x;
   double best = INFINITY;
   nlopt_result best_result = NLOPT_FAILURE;
   for (int s = 0; s < starts; ++s) {
-    std::vector<double> x =
-        start_point(problem, fit.fitted, omega, s, settings.seed);
-    objective.reset_modes();
-    const auto [value, r] = minimise(outer, box, coarse, x);
-    fit.start_ofv.push_back(value);
-    if (value < best) {
+    if (fit.start_ofv[s] < best) {
       std::tie(best, best_x, fit.best_start, best_result) =
-          std::tuple(value, x, s, r);
+          std::tuple(fit.start_ofv[s], ends[s], s, results[s]);
     }
   }
   if (best_x.empty()) best_x = start_point(problem, fit.fitted, omega, 0, 0);
   if (starts > 1 && std::isfinite(best)) {
-    const Run polish{kStepTolerance, kOfvTolerance, kPolishStep,
-                     settings.max_evaluations};
+    Run polish = full;
+    polish.step = kPolishStep;
     best_result = minimise(outer, box, polish, best_x).second;
   }
   fit.converged = best_result > 0 && best_result != NLOPT_MAXEVAL_REACHED;
   fit.stop = stop_text(best_result);
-  fit.evaluations = outer.evaluations;
+  fit.evaluations += outer.evaluations;
   // The modes and OFV at the best point, from η = 0 as a fresh start.
   objective.reset_modes();
   fit.ofv = outer_value(static_cast<unsigned>(box.lower.size()), best_x.data(),
