@@ -144,15 +144,36 @@ TEST(PopulationProblem, RunsEndToEndWithItsTablesAndExitCodes) {
   EXPECT_EQ(individual.substr(0, individual.find('\n')),
             "subject\teta_ka\teta_cl\teta_v\tka\tcl\tke\tofv");
   const std::string fit = dir.read("p.fit.tsv");
-  EXPECT_EQ(fit.substr(0, fit.find('\n')),
-            "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\tCWRES");
+  EXPECT_EQ(
+      fit.substr(0, fit.find('\n')),
+      "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\tCWRES");
   const std::string parameters = dir.read("p.parameters.tsv");
   EXPECT_NE(parameters.find("eta_v\trandom sd\t0.1\t"), std::string::npos);
-  const testing::RunResult lm = dir.run("p.yaml --method lm");
-  EXPECT_EQ(lm.exit_code, 2);
-  EXPECT_EQ(lm.err,
-            "identify: --method: expected foce-i for a problem with random "
-            "effects, found \"lm\"\n");
+  const struct {
+    std::string args;
+    int exit_code;
+    std::string err;
+  } refused[] = {
+      {"p.yaml --method lm", 2,
+       "identify: --method: expected foce-i for a problem with random "
+       "effects, found \"lm\"\n"},
+      {"p.yaml --separately", 2,
+       "identify: --separately: expected no such option for a problem with "
+       "random effects (fitted by foce-i on the exact model)\n"},
+      {"p.yaml --model grid", 2,
+       "identify: --model grid: expected no such option for a problem with "
+       "random effects (fitted by foce-i on the exact model)\n"},
+      {"laplace.yaml", 3,
+       "identify: laplace.yaml: observable conc: expected a normal "
+       "distribution in a problem with random effects, found laplace\n"},
+  };
+  dir.write("laplace.yaml",
+            edit(kProblem, "sigma: a}", "sigma: a, distribution: laplace}"));
+  for (const auto& c : refused) {
+    const testing::RunResult r = dir.run(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args;
+    EXPECT_EQ(r.err, c.err) << c.args;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Options of a population run: --method foce-i only (and only with random
 // effects), --starts, --seed and --threads as for any search, the
-// individual table named after the problem file.
+// individual table named after the problem file. Options that a population
+// fit does not serve (--separately, --profile, --trajectory, --plot, the
+// grid model) and a Laplace density, which FOCE-I's normal likelihood does
+// not cover, are refused.
 #include "app/population_stage.h"
 
 #include <ostream>
@@ -9,6 +12,7 @@
 #include "app/input_arguments.h"
 #include "fit/method.h"
 #include "fit/multistart/worker_pool.h"
+#include "model/model_kind.h"
 #include "output/population_run.h"
 
 namespace identify {
@@ -26,6 +30,31 @@ int population_run(const Options& opt, const FitProblem& problem,
            "effects, found \""
         << method_name(*opt.method) << "\"" << std::endl;
     return kExitUsage;
+  }
+  // What a population fit does not do is refused rather than ignored.
+  const char* refused = opt.separately            ? "--separately"
+                        : opt.profile             ? "--profile"
+                        : !opt.trajectory.empty() ? "--trajectory"
+                        : !opt.plot.empty()       ? "--plot"
+                        : opt.model && *opt.model != ModelKind::kExact
+                            ? "--model grid"
+                            : nullptr;
+  if (refused != nullptr) {
+    err << "identify: " << refused
+        << ": expected no such option for a problem with random effects "
+           "(fitted by foce-i on the exact model)"
+        << std::endl;
+    return kExitUsage;
+  }
+  for (std::size_t o = 0; o < problem.observables.size(); ++o) {
+    const NoiseModel noise = problem.noise_of(static_cast<int>(o));
+    if (noise.distribution == Distribution::kNormal) continue;
+    err << "identify: " << opt.problem << ": observable "
+        << problem.observables[o]
+        << ": expected a normal distribution in a problem with random "
+           "effects, found "
+        << distribution_name(noise.distribution) << std::endl;
+    return kExitInputError;
   }
   PopulationRun run;
   run.parameters = opt.parameters;

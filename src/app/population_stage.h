@@ -11,7 +11,8 @@
 namespace identify {
 
 // The exit code: success, the usage code for a method other than foce-i
-// (or foce-i without random effects), the iteration-limit code when the
+// (or foce-i without random effects) or an option a population fit does
+// not serve, the input-error code for an observable with a Laplace density, the iteration-limit code when the
 // optimiser stopped at its limit, the diverged code when no start gave a
 // finite objective, the output-error code when a file was not written.
 int population_run(const Options& opt, const FitProblem& problem,
