@@ -147,6 +147,10 @@ TEST(PopulationProblem, RunsEndToEndWithItsTablesAndExitCodes) {
   EXPECT_EQ(
       fit.substr(0, fit.find('\n')),
       "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\tCWRES");
+  const testing::RunResult report = dir.run("p.yaml --report -");
+  EXPECT_EQ(report.exit_code, 0);
+  EXPECT_EQ(report.err.rfind("population fit (FOCE-I), 2 subjects", 0), 0u)
+      << report.err;
   const std::string parameters = dir.read("p.parameters.tsv");
   EXPECT_NE(parameters.find("eta_v\trandom sd\t0.1\t"), std::string::npos);
   const struct {

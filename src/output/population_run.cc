@@ -39,7 +39,11 @@ PopulationOutcome run_population(const FitProblem& problem,
   write(run.parameters, population_parameters_table(problem, fit));
   write(run.individual, population_individual_table(problem, fit));
   write(run.fit, population_fit_table(problem, fit));
-  if (run.report != "-") write(run.report, report);
+  if (run.report == "-") {
+    err << report << std::flush;
+  } else {
+    write(run.report, report);
+  }
   if (!written) return PopulationOutcome::kOutputError;
   return fit.converged ? PopulationOutcome::kFitted
                        : PopulationOutcome::kLimitReached;

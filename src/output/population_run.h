@@ -13,7 +13,7 @@ namespace identify {
 
 struct PopulationRun {
   std::string parameters, individual, fit;  // table files
-  std::string report;                       // also to this file; "": none
+  std::string report;  // also to this file; "-": standard error; "": none
   int starts = 1;
   std::uint64_t seed = 1;
   int threads = 1;
