@@ -29,8 +29,8 @@ namespace {
 constexpr double kStepTolerance = 1e-7;
 constexpr double kOfvTolerance = 1e-10;
 // The coarse runs of several starts, and the first step of the polish.
-constexpr double kCoarseStepTolerance = 1e-3;
-constexpr double kCoarseOfvTolerance = 1e-3;
+constexpr double kCoarseStepTolerance = 1e-2;
+constexpr double kCoarseOfvTolerance = 1e-2;
 constexpr double kPolishStep = 0.02;
 
 struct Outer {
