@@ -283,7 +283,7 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        &raw.min_improvement},
       {"--method", "NAME",
        "descent, lm (bounded Levenberg-Marquardt) or lbfgsb (bounded "
-       "quasi-Newton)" +
+       "quasi-Newton), or foce-i for a problem with random effects" +
            default_for_each_input(
                [](const RunChoice& c) {
                  return std::string(method_name(c.method));
@@ -332,7 +332,9 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
     o.min_improvement =
         parse_fraction("--min-improvement", raw.min_improvement);
   }
-  if (app.count("--method")) {
+  if (app.count("--method") && raw.method == "foce-i") {
+    o.foce_i = true;
+  } else if (app.count("--method")) {
     o.method = parse_method(raw.method);
   }
   if (app.count("--model")) {

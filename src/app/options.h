@@ -46,6 +46,7 @@ struct Options {
   double min_improvement = 1e-9;
   // As given; unset: the default of the input (run_choice).
   std::optional<Method> method;
+  bool foce_i = false;  // --method foce-i: the method of population problems
   std::optional<ModelKind> model;
   // Multi-start and profiles (search_options.h): unset starts take the
   // input's default; threads 0 is the machine's cores.

@@ -15,6 +15,7 @@
 #include "api/pipeline.h"
 #include "api/problem_fits.h"
 #include "api/run_result.h"
+#include "app/population_stage.h"
 #include "app/problem_outputs.h"
 #include "app/writing_phase.h"
 #include "fit/multistart/worker_pool.h"
@@ -132,6 +133,9 @@ int run_problem_file(const Options& opt,
   if (!clash.empty()) {
     err << "identify: " << clash << std::endl;
     return kExitUsage;
+  }
+  if (loaded.problem.population.active() || opt.foce_i) {
+    return population_run(opt, loaded.problem, out, err);
   }
   const FitOptions fit_opt = fit_options(opt);
   PreparedRun run;

@@ -128,6 +128,13 @@ std::string YamlDocument::describe(const YAML::Node& node) {
 std::vector<YamlEntry> YamlDocument::entries(
     const YamlEntry& map, std::initializer_list<std::string_view> allowed,
     const std::string& what) const {
+  return entries(map, allowed, {}, what);
+}
+
+std::vector<YamlEntry> YamlDocument::entries(
+    const YamlEntry& map, std::initializer_list<std::string_view> allowed,
+    std::initializer_list<std::string_view> unlisted,
+    const std::string& what) const {
   if (!map.value.IsMap()) {
     fail(pos(map), "a mapping of " + what, describe(map.value));
   }
@@ -139,6 +146,7 @@ std::vector<YamlEntry> YamlDocument::entries(
     const std::string& name = key.Scalar();
     bool known = allowed.size() == 0;
     for (const std::string_view a : allowed) known |= a == name;
+    for (const std::string_view a : unlisted) known |= a == name;
     if (!known) fail(pos(key), allowed_list(allowed), quote_text(name));
     if (!taken.add(name)) {
       fail(pos(key), "a key not given before in this mapping",

@@ -58,6 +58,14 @@ class YamlDocument {
   std::vector<YamlEntry> entries(
       const YamlEntry& map, std::initializer_list<std::string_view> allowed,
       const std::string& what) const;
+  // entries(), also accepting the keys `unlisted`, which the message of an
+  // unknown key leaves out: sections that only some documents have (the
+  // random effects of a population problem), so that the message names
+  // the keys every document may use.
+  std::vector<YamlEntry> entries(
+      const YamlEntry& map, std::initializer_list<std::string_view> allowed,
+      std::initializer_list<std::string_view> unlisted,
+      const std::string& what) const;
   // The items of a list (`what` names them for "expected a list of WHAT").
   std::vector<YAML::Node> items(const YamlEntry& list,
                                 const std::string& what) const;

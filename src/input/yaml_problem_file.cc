@@ -17,6 +17,7 @@
 #include "input/data_table.h"
 #include "input/dose_table.h"
 #include "input/yaml_document.h"
+#include "input/yaml_random_effects.h"
 #include "problem/problem_builder.h"
 
 namespace identify {
@@ -53,6 +54,7 @@ class ProblemReader {
         root,
         {"states", "parameters", "matrix", "inputs", "observables",
          "experiments", "doses", "data"},
+        {"random", "individual"},
         "states, parameters, matrix, inputs, observables, experiments, "
         "doses and data");
     const auto section = [&](const char* name) -> const YamlEntry& {
@@ -65,6 +67,12 @@ class ProblemReader {
     };
     read_states(section("states"));
     if (const YamlEntry* e = find_entry(top, "parameters")) read_parameters(*e);
+    if (const YamlEntry* e = find_entry(top, "random")) {
+      read_random_effects(doc_, *e, *builder_);
+    }
+    if (const YamlEntry* e = find_entry(top, "individual")) {
+      read_individual_values(doc_, *e, *builder_);
+    }
     if (const YamlEntry* e = find_entry(top, "matrix")) read_matrix(*e);
     if (const YamlEntry* e = find_entry(top, "inputs")) read_inputs(*e);
     read_observables(section("observables"));

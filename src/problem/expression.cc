@@ -317,6 +317,41 @@ Expression Expression::number(double value) {
 
 std::vector<std::string> Expression::names() const { return names_; }
 
+Expression Expression::substituted(
+    const std::function<const Expression*(const std::string&)>& definition)
+    const {
+  Expression out;
+  out.text_ = text_;
+  out.program_.clear();
+  std::unordered_map<std::string, int> index;
+  const auto name_slot = [&](const std::string& name) {
+    const auto [it, added] =
+        index.try_emplace(name, static_cast<int>(out.names_.size()));
+    if (added) out.names_.push_back(name);
+    return it->second;
+  };
+  // A postfix program splices: the definition's nodes in place of the name
+  // leave one operand on the stack, as the name did.
+  for (const Node& node : program_) {
+    if (node.op != Op::kName) {
+      out.program_.push_back(node);
+      continue;
+    }
+    const Expression* d = definition(names_[node.name]);
+    if (d == nullptr) {
+      out.program_.push_back(
+          Node{Op::kName, 0.0, name_slot(names_[node.name])});
+      continue;
+    }
+    for (const Node& inner : d->program_) {
+      Node copy = inner;
+      if (copy.op == Op::kName) copy.name = name_slot(d->names_[inner.name]);
+      out.program_.push_back(copy);
+    }
+  }
+  return out;
+}
+
 BoundExpression::BoundExpression() = default;
 
 BoundExpression::BoundExpression(double value) : constant_(value) {}

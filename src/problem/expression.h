@@ -72,6 +72,12 @@ class Expression {
   const std::string& text() const { return text_; }
   // The names used, each once, in order of first use.
   std::vector<std::string> names() const;
+  // This expression with every name for which `definition` gives an
+  // expression replaced by that whole expression (as if parenthesised); the
+  // text stays this one's, as written.
+  Expression substituted(
+      const std::function<const Expression*(const std::string&)>& definition)
+      const;
 
   // Postfix program; public for BoundExpression and tests, not for callers.
   enum class Op : unsigned char {

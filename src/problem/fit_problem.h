@@ -31,6 +31,7 @@
 #include "problem/expression.h"
 #include "problem/noise_model.h"
 #include "problem/parameter.h"
+#include "problem/population.h"
 
 namespace identify {
 
@@ -105,6 +106,9 @@ struct FitProblem {
   // One per observable; missing entries are lin and normal.
   std::vector<NoiseModel> noise;
   std::vector<Experiment> experiments;
+  // Random effects: a population problem, whose experiments are its
+  // subjects, when it has any (population.h).
+  Population population;
   // End of the time axis for trajectories and plots; 0: the latest
   // measurement time.
   double horizon = 0.0;

@@ -149,14 +149,19 @@ Expression ProblemBuilder::checked(std::string_view text,
                                    std::string_view own) const {
   Expression e = Expression::parse(text);
   for (const std::string& name : e.names()) {
-    const bool declared =
-        (!own.empty() && name == own) || parameter_names_.contains(name);
+    const bool declared = (!own.empty() && name == own) ||
+                          parameter_names_.contains(name) ||
+                          definition_names_.contains(name);
     if (!declared) {
       throw ExpressionError(std::string(text), name_offset(text, name),
                             "a declared parameter", quote_text(name));
     }
   }
-  return e;
+  if (definitions_.empty()) return e;
+  return e.substituted([&](const std::string& name) -> const Expression* {
+    const int d = definition_names_.find(name);
+    return d < 0 || name == own ? nullptr : &definitions_[d].second;
+  });
 }
 
 namespace {
@@ -346,6 +351,13 @@ FitProblem ProblemBuilder::build() const {
   FitProblem problem;
   problem.states = states();
   problem.parameters = parameters_;
+  problem.population = population_;
+  for (const auto& [name, definition] : definitions_) {
+    problem.population.individual.push_back(IndividualValue{
+        name, BoundExpression::bind(definition, [&](const std::string& n) {
+          return Resolved{parameter_index(n), 0.0};
+        })});
+  }
   problem.observables = observables();
   for (const ObservableText& o : observables_) problem.noise.push_back(o.noise);
   const int n = static_cast<int>(states_.size());

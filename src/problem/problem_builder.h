@@ -17,6 +17,7 @@
 #include "core/name_index.h"
 #include "problem/expression.h"
 #include "problem/fit_problem.h"
+#include "problem/population.h"
 
 namespace identify {
 
@@ -48,6 +49,20 @@ class ProblemBuilder {
       const std::vector<std::pair<std::string, std::string>>& coefficients,
       std::string_view offset = "0", std::string_view sigma = "1",
       NoiseModel noise = {});
+
+  // A random effect of a population problem (population.h): a parameter
+  // of value 0 that is not estimated, with `sd` (finite, above 0) the start,
+  // or with `estimated` false the value, of its standard deviation. Returns
+  // its parameter index. Effects come after the parameters and before any
+  // expression that uses them.
+  int add_random_effect(const std::string& name, double sd, bool estimated);
+  // Declared effects correlated with each other: one block of Ω. Two or
+  // more, each estimated and in no other block.
+  void add_correlated(const std::vector<std::string>& names);
+  // A named expression of declared parameters, effects and earlier
+  // definitions, substituted wherever a later expression uses its name and
+  // reported per subject.
+  void add_definition(const std::string& name, std::string_view expression);
 
   // An experiment with x0 = 0; returns its index.
   int add_experiment(const std::string& id);
@@ -142,6 +157,9 @@ class ProblemBuilder {
   };
 
   NameIndex states_;
+  Population population_;  // without its individual values
+  std::vector<std::pair<std::string, Expression>> definitions_;
+  NameIndex definition_names_;
   std::vector<Parameter> parameters_;
   NameIndex parameter_names_;
   std::vector<std::optional<Expression>> matrix_;  // N×N, row-major

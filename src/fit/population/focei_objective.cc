@@ -1,0 +1,44 @@
+// Σ_i OFV_i over the subjects, each from its own inner problem
+// (subject_mode.h), with Ω⁻¹ and ln det Ω formed once per evaluation from
+// the factor L (omega.h).
+#include "fit/population/focei_objective.h"
+
+#include <cmath>
+
+#include "fit/population/omega.h"
+
+namespace identify {
+
+FoceiObjective::FoceiObjective(const FitProblem& problem, int threads)
+    : pool_(threads) {
+  for (int i = 0; i < static_cast<int>(problem.experiments.size()); ++i) {
+    subjects_.push_back(std::make_unique<SubjectProblem>(problem, i));
+  }
+  modes_.resize(subjects_.size());
+  reset_modes();
+}
+
+void FoceiObjective::reset_modes() {
+  const int q = subjects_.empty() ? 0 : subjects_[0]->effect_count();
+  for (SubjectMode& m : modes_) m.eta = Eigen::VectorXd::Zero(q);
+}
+
+double FoceiObjective::evaluate(std::span<const double> theta,
+                                const Eigen::MatrixXd& factor) {
+  const OmegaTerms omega = OmegaTerms::from_factor(factor);
+  if (!std::isfinite(omega.log_determinant) || !omega.inverse.allFinite()) {
+    return INFINITY;
+  }
+  pool_.run(subject_count(), [&](int, int i) {
+    const Eigen::VectorXd start = modes_[i].eta.allFinite()
+                                      ? modes_[i].eta
+                                      : Eigen::VectorXd::Zero(factor.rows());
+    modes_[i] =
+        subjects_[i]->mode(theta, omega.inverse, omega.log_determinant, start);
+  });
+  double total = 0.0;
+  for (const SubjectMode& m : modes_) total += m.ofv;
+  return std::isfinite(total) ? total : INFINITY;
+}
+
+}  // namespace identify

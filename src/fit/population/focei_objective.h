@@ -1,0 +1,48 @@
+// The FOCE-I objective of a population problem (population.h): with the
+// subjects i independent given (θ, Ω),
+//
+//   OFV(θ, Ω) = −2 ln L ≈ Σ_i OFV_i(θ, Ω),
+//
+// OFV_i the Laplace approximation of −2 ln ∫ p(y_i | θ, η) p(η | Ω) dη at
+// the subject's conditional mode η̂_i with the first-order Hessian and the
+// residual variance at η̂_i (first-order conditional estimation with
+// interaction; subject_mode.h states OFV_i and the inner problem). The outer
+// problem (population_fit.h) minimises OFV over the fixed effects, Ω and
+// the error parameters; each evaluation here solves every subject's inner
+// problem, in parallel, each from its previous mode. The sum runs in
+// subject order, so the value does not depend on the number of threads.
+#pragma once
+
+#include <Eigen/Core>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "fit/multistart/worker_pool.h"
+#include "fit/population/subject_mode.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+class FoceiObjective {
+ public:
+  // A population problem; threads >= 1.
+  FoceiObjective(const FitProblem& problem, int threads);
+
+  int subject_count() const { return static_cast<int>(subjects_.size()); }
+  // OFV at θ (one value per parameter, unscaled; the effects' slots are
+  // ignored) and Ω = L·Lᵀ; inf where a subject's term is not finite.
+  double evaluate(std::span<const double> theta, const Eigen::MatrixXd& factor);
+  // The modes of the last evaluate(), by subject.
+  const std::vector<SubjectMode>& modes() const { return modes_; }
+  // Starts every subject's next inner problem at η = 0.
+  void reset_modes();
+  SubjectProblem& subject(int i) { return *subjects_[i]; }
+
+ private:
+  std::vector<std::unique_ptr<SubjectProblem>> subjects_;
+  std::vector<SubjectMode> modes_;
+  WorkerPool pool_;
+};
+
+}  // namespace identify

@@ -1,0 +1,54 @@
+// The covariance Ω of the random effects as unconstrained numbers. Ω is
+// block diagonal (population.h); each block is L·Lᵀ with L lower
+// triangular, its diagonal exp(u) and its entries below the diagonal free:
+// per block of size b, b log-diagonal entries then the b(b − 1)/2 entries
+// below the diagonal, row by row. Every such vector gives a positive
+// definite Ω, and a diagonal block's u is the log of its standard
+// deviations. An effect whose SD is not estimated has no entry: its L_ii is
+// its SD.
+#pragma once
+
+#include <Eigen/Core>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "problem/population.h"
+
+namespace identify {
+
+class OmegaParameters {
+ public:
+  explicit OmegaParameters(const Population& population);
+
+  int size() const { return count_; }      // entries of u
+  int effect_count() const { return q_; }  // the order of Ω
+  // u at the effects' start SDs, no correlation.
+  std::vector<double> start() const;
+  // The lower-triangular factor L at u (q×q, block diagonal).
+  Eigen::MatrixXd factor(std::span<const double> u) const;
+  // What entry k of u is, for messages: "log sd eta_ka" or
+  // "L(eta_cl, eta_ka)".
+  std::string entry_name(int k) const;
+
+ private:
+  struct Block {
+    std::vector<int> effects;
+    int first = 0;  // its first entry in u, -1 for a fixed SD
+  };
+  int q_ = 0;
+  int count_ = 0;
+  std::vector<Block> blocks_;
+  std::vector<double> start_sd_;
+  std::vector<std::string> names_;
+};
+
+// Ω and what the objective needs of it, from its factor L.
+struct OmegaTerms {
+  Eigen::MatrixXd omega;         // L·Lᵀ
+  Eigen::MatrixXd inverse;       // Ω⁻¹
+  double log_determinant = 0.0;  // ln det Ω = 2·sum ln L_ii
+  static OmegaTerms from_factor(const Eigen::MatrixXd& factor);
+};
+
+}  // namespace identify

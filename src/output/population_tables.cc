@@ -1,0 +1,151 @@
+// Writing a population fit: Ω's SDs and correlations from its entries,
+// ω_k = sqrt(Ω_kk) and ρ_kl = Ω_kl/(ω_k·ω_l); the shrinkages from the
+// sample SDs (denominator n − 1) over the subjects with measurements.
+#include "output/population_tables.h"
+
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+#include "fit/population/omega.h"
+#include "fit/population/predictions.h"
+
+namespace identify {
+
+namespace {
+
+std::string num(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.10g", v);
+  return buffer;
+}
+
+// The parameters that some measurement's sigma uses.
+std::set<int> error_parameters(const FitProblem& problem) {
+  std::set<int> out;
+  for (const Experiment& e : problem.experiments) {
+    for (const Measurement& m : e.measurements) {
+      for (int k : m.sigma.parameters()) out.insert(k);
+    }
+  }
+  return out;
+}
+
+double sample_sd(const std::vector<double>& v) {
+  if (v.size() < 2) return NAN;
+  double mean = 0.0;
+  for (double x : v) mean += x;
+  mean /= static_cast<double>(v.size());
+  double ss = 0.0;
+  for (double x : v) ss += (x - mean) * (x - mean);
+  return std::sqrt(ss / static_cast<double>(v.size() - 1));
+}
+
+}  // namespace
+
+std::string population_parameters_table(const FitProblem& problem,
+                                        const PopulationFit& fit) {
+  std::string t = "parameter\tkind\testimate\tvariance\tcv_percent\n";
+  const std::set<int> errors = error_parameters(problem);
+  for (int k : fit.fitted) {
+    t += problem.parameters[k].name + "\t" +
+         (errors.count(k) ? "error" : "fixed") + "\t" + num(fit.theta[k]) +
+         "\t\t\n";
+  }
+  const Population& pop = problem.population;
+  for (int a = 0; a < pop.effect_count(); ++a) {
+    const double w2 = fit.omega(a, a);
+    t += pop.effects[a].name + "\trandom sd\t" + num(std::sqrt(w2)) + "\t" +
+         num(w2) + "\t" + num(100.0 * std::sqrt(std::expm1(w2))) + "\n";
+  }
+  for (const std::vector<int>& block : pop.correlated) {
+    for (std::size_t r = 1; r < block.size(); ++r) {
+      for (std::size_t c = 0; c < r; ++c) {
+        const int i = block[r], j = block[c];
+        const double rho =
+            fit.omega(i, j) / std::sqrt(fit.omega(i, i) * fit.omega(j, j));
+        t += "corr(" + pop.effects[j].name + "," + pop.effects[i].name +
+             ")\tcorrelation\t" + num(rho) + "\t\t\n";
+      }
+    }
+  }
+  return t;
+}
+
+std::string population_individual_table(const FitProblem& problem,
+                                        const PopulationFit& fit) {
+  const Population& pop = problem.population;
+  std::string t = "subject";
+  for (const RandomEffect& e : pop.effects) t += "\t" + e.name;
+  for (const IndividualValue& v : pop.individual) t += "\t" + v.name;
+  t += "\tofv\n";
+  for (std::size_t i = 0; i < problem.experiments.size(); ++i) {
+    t += problem.experiments[i].id;
+    for (int k = 0; k < pop.effect_count(); ++k) {
+      t += "\t" + num(fit.modes[i].eta[k]);
+    }
+    for (double v : individual_values(problem, fit, static_cast<int>(i))) {
+      t += "\t" + num(v);
+    }
+    t += "\t" + num(fit.modes[i].ofv) + "\n";
+  }
+  return t;
+}
+
+std::string population_fit_table(const FitProblem& problem,
+                                 const PopulationFit& fit) {
+  std::string t =
+      "experiment\tobservable\ttime\tmeasured\tPRED\tIPRED\tIWRES\tCWRES\n";
+  for (std::size_t i = 0; i < problem.experiments.size(); ++i) {
+    const Experiment& e = problem.experiments[i];
+    const SubjectPredictions p =
+        subject_predictions(problem, fit, static_cast<int>(i));
+    for (std::size_t j = 0; j < e.measurements.size(); ++j) {
+      const Measurement& m = e.measurements[j];
+      t += e.id + "\t" + problem.observables[m.observable] + "\t" +
+           num(m.time) + "\t" + num(m.value) + "\t" + num(p.pred[j]) + "\t" +
+           num(p.ipred[j]) + "\t" + num(p.iwres[j]) + "\t" + num(p.cwres[j]) +
+           "\n";
+    }
+  }
+  return t;
+}
+
+std::string population_report(const FitProblem& problem,
+                              const PopulationFit& fit) {
+  const Population& pop = problem.population;
+  const double p = static_cast<double>(fit.fitted.size() + fit.omega_u.size());
+  const double n = static_cast<double>(problem.measurement_count());
+  std::string r = "population fit (FOCE-I), " +
+                  std::to_string(problem.experiments.size()) + " subjects, " +
+                  num(n) + " measurements\n";
+  r += "OFV (-2 ln L)\t" + num(fit.ofv) + "\n";
+  r += "log-likelihood\t" + num(-0.5 * fit.ofv) + "\n";
+  r += "AIC\t" + num(fit.ofv + 2.0 * p) + "\n";
+  r += "BIC\t" + num(fit.ofv + p * std::log(n)) + "\n";
+  std::vector<double> iwres;
+  for (std::size_t i = 0; i < problem.experiments.size(); ++i) {
+    const SubjectPredictions s =
+        subject_predictions(problem, fit, static_cast<int>(i));
+    iwres.insert(iwres.end(), s.iwres.begin(), s.iwres.end());
+  }
+  for (int k = 0; k < pop.effect_count(); ++k) {
+    std::vector<double> etas;
+    for (std::size_t i = 0; i < problem.experiments.size(); ++i) {
+      if (!problem.experiments[i].measurements.empty()) {
+        etas.push_back(fit.modes[i].eta[k]);
+      }
+    }
+    r += "eta shrinkage " + pop.effects[k].name + "\t" +
+         num(100.0 * (1.0 - sample_sd(etas) / std::sqrt(fit.omega(k, k)))) +
+         " %\n";
+  }
+  r += "eps shrinkage\t" + num(100.0 * (1.0 - sample_sd(iwres))) + " %\n";
+  r += "outer optimiser (BOBYQA)\t" + fit.stop + ", " +
+       std::to_string(fit.evaluations) + " evaluations over " +
+       std::to_string(fit.start_ofv.size()) + " starts, best start " +
+       std::to_string(fit.best_start + 1) + "\n";
+  return r;
+}
+
+}  // namespace identify

@@ -1,0 +1,33 @@
+// The result tables and the report of a population fit (TSV, one header
+// line, numbers in %.10g):
+//   parameters: parameter, kind, estimate, variance, cv_percent — the
+//     fixed effects ("fixed", or "error" for those a sigma uses), each
+//     random effect's SD ("random sd", with its variance and the CV% of a
+//     log-normal parameter, 100·sqrt(exp(ω²) − 1)), and each correlation
+//     of a correlated block ("correlation");
+//   individual: subject, every η̂ (EBE), every individual value, ofv;
+//   fit: experiment, observable, time, measured, PRED, IPRED, IWRES,
+//     CWRES.
+// The report states the OFV, −2 ln L, AIC = OFV + 2p and
+// BIC = OFV + p·ln n (p fitted fixed effects and Ω entries, n
+// measurements), the η-shrinkage 1 − SD(η̂_k)/ω_k of each effect and the
+// ε-shrinkage 1 − SD(IWRES), and how the outer optimiser ended.
+#pragma once
+
+#include <string>
+
+#include "fit/population/population_fit.h"
+#include "problem/fit_problem.h"
+
+namespace identify {
+
+std::string population_parameters_table(const FitProblem& problem,
+                                        const PopulationFit& fit);
+std::string population_individual_table(const FitProblem& problem,
+                                        const PopulationFit& fit);
+std::string population_fit_table(const FitProblem& problem,
+                                 const PopulationFit& fit);
+std::string population_report(const FitProblem& problem,
+                              const PopulationFit& fit);
+
+}  // namespace identify
