@@ -10,12 +10,15 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "core/name_index.h"
 #include "input/data_table.h"
 #include "input/dose_table.h"
+#include "input/event_translation.h"
 #include "input/yaml_document.h"
 #include "problem/problem_builder.h"
 
@@ -29,6 +32,13 @@ std::string name_list(const std::vector<std::string>& names) {
   return list;
 }
 
+// "a, b, c": at most eight names, then ", ...".
+std::string short_names(const std::vector<std::string>& names) {
+  std::vector<std::string> first(
+      names.begin(), names.begin() + std::min<std::size_t>(names.size(), 8));
+  return name_list(first) + (names.size() > 8 ? ", ..." : "");
+}
+
 // The shortest text that reads back as `value`.
 std::string shortest_text(double value) {
   char buffer[32];
@@ -36,6 +46,8 @@ std::string shortest_text(double value) {
   static_cast<void>(ec);
   return std::string(buffer, end);
 }
+
+enum class TableKind { kData, kDoses, kEvents };
 
 YamlEntry item_entry(const char* name, const YAML::Node& item) {
   return YamlEntry{name, item, item};
@@ -50,10 +62,12 @@ class ProblemReader {
     const YamlEntry root{"problem", doc_.root(), doc_.root()};
     const std::vector<YamlEntry> top = doc_.entries(
         root,
-        {"states", "parameters", "matrix", "inputs", "observables",
-         "experiments", "doses", "data"},
-        "states, parameters, matrix, inputs, observables, experiments, "
-        "doses and data");
+        {"states", "parameters", "covariates", "matrix", "inputs",
+         "observables", "experiments", "doses", "data", "events", "ignore",
+         "compartments", "dose_state", "covariate_interpolation"},
+        "states, parameters, covariates, matrix, inputs, observables, "
+        "experiments, doses, data, events, ignore, compartments, dose_state "
+        "and covariate_interpolation");
     const auto section = [&](const char* name) -> const YamlEntry& {
       const YamlEntry* e = find_entry(top, name);
       if (e == nullptr) {
@@ -66,14 +80,27 @@ class ProblemReader {
     if (const YamlEntry* e = find_entry(top, "parameters")) read_parameters(*e);
     if (const YamlEntry* e = find_entry(top, "matrix")) read_matrix(*e);
     if (const YamlEntry* e = find_entry(top, "inputs")) read_inputs(*e);
+    if (const YamlEntry* e = find_entry(top, "covariates")) read_covariates(*e);
     read_observables(section("observables"));
-    read_experiments(section("experiments"));
+    const YamlEntry* events = find_entry(top, "events");
     LoadedProblem loaded;
-    if (const YamlEntry* e = find_entry(top, "doses")) {
-      loaded.dose_files = read_tables(*e, false);
+    if (events) {
+      read_event_settings(top);
+      loaded.event_files = read_tables(*events, TableKind::kEvents);
     }
-    loaded.data_files = read_tables(section("data"), true);
-    loaded.data_pos = doc_.pos(section("data"));
+    if (!events || find_entry(top, "experiments")) {
+      read_experiments(section("experiments"));
+    }
+    if (events) add_event_records(loaded.event_files);
+    if (const YamlEntry* e = find_entry(top, "doses")) {
+      loaded.dose_files = read_tables(*e, TableKind::kDoses);
+    }
+    const YamlEntry& data =
+        events && !find_entry(top, "data") ? *events : section("data");
+    if (&data != events) {
+      loaded.data_files = read_tables(data, TableKind::kData);
+    }
+    loaded.data_pos = doc_.pos(data);
     loaded.problem = builder_->build();
     require_positive_sigmas(loaded.problem);
     loaded.directory = directory_;
@@ -279,7 +306,17 @@ class ProblemReader {
     if (id == nullptr) doc_.fail(doc_.pos(item), "a key \"id\"", "none");
     const std::string name = doc_.scalar(*id, "an experiment id");
     int e = -1;
-    placed(doc_.pos(*id), [&] { e = builder_->add_experiment(name); });
+    if (event_tables_.empty()) {
+      placed(doc_.pos(*id), [&] { e = builder_->add_experiment(name); });
+    } else {
+      e = builder_->experiment_index(event_experiment_id(name));
+      if (e < 0) {
+        doc_.fail(doc_.pos(*id),
+                  "an ID of the event tables (" +
+                      short_names(builder_->experiment_ids()) + ")",
+                  quote_text(name));
+      }
+    }
     if (const YamlEntry* x0 = find_entry(fields, "x0")) {
       for (const YamlEntry& s : doc_.entries(*x0, {}, "initial states")) {
         require_state(s);
@@ -300,6 +337,8 @@ class ProblemReader {
     }
     if (const YamlEntry* lag = find_entry(fields, "lag")) {
       builder_->set_lag(e, expression(*lag));
+      lagged_.resize(builder_->experiment_ids().size());
+      lagged_[e] = true;
     }
   }
 
@@ -353,7 +392,7 @@ class ProblemReader {
   }
 
   // The tables named by a file name or a list of them.
-  std::vector<TableRead> read_tables(const YamlEntry& entry, bool data) {
+  std::vector<TableRead> read_tables(const YamlEntry& entry, TableKind kind) {
     std::vector<YamlEntry> names;
     if (entry.value.IsSequence()) {
       for (const YAML::Node& item : doc_.items(entry, "file names")) {
@@ -382,20 +421,93 @@ class ProblemReader {
       const TextFile file = read_text_file(path, kMaxTableBytes);
       TableRead r;
       r.path = path;
-      if (data) {
+      if (kind == TableKind::kData) {
         const DataTableSummary s = add_data_table(file, *builder_);
         r.rows_used = s.measurements;
         r.missing = s.missing;
-      } else {
+      } else if (kind == TableKind::kDoses) {
         r.rows_used = add_dose_table(file, *builder_);
+      } else {
+        event_tables_.push_back(
+            std::make_unique<EventSource>(file, event_columns_));
+        add_event_experiments(file, event_tables_.back()->table, *builder_);
       }
       read.push_back(r);
     }
     return read;
   }
 
+  void read_covariates(const YamlEntry& entry) {
+    for (const YAML::Node& item : doc_.items(entry, "covariate names")) {
+      const std::string name =
+          doc_.scalar(item_entry("covariate", item), "a covariate name");
+      placed(doc_.pos(item), [&] { builder_->add_covariate(name); });
+      event_columns_.covariates.push_back(name);
+    }
+  }
+
+  // The names of a list of scalars, each checked by `check` at its node.
+  std::vector<std::string> scalar_list(
+      const YamlEntry& entry, const std::string& what,
+      const std::function<void(const YAML::Node&, const std::string&)>& check)
+      const {
+    std::vector<std::string> names;
+    for (const YAML::Node& item : doc_.items(entry, what + "s")) {
+      names.push_back(doc_.scalar(item_entry(entry.name.c_str(), item), what));
+      check(item, names.back());
+    }
+    return names;
+  }
+
+  void read_event_settings(const std::vector<YamlEntry>& top) {
+    const auto state = [&](const YAML::Node& at, const std::string& name) {
+      if (builder_->state_index(name) >= 0) return;
+      doc_.fail(doc_.pos(at), "a state (" + name_list(builder_->states()) + ")",
+                quote_text(name));
+    };
+    if (const YamlEntry* e = find_entry(top, "ignore")) {
+      event_columns_.ignored = scalar_list(
+          *e, "a column name", [](const YAML::Node&, const std::string&) {});
+    }
+    if (const YamlEntry* e = find_entry(top, "compartments")) {
+      event_settings_.compartments = scalar_list(*e, "a state name", state);
+    }
+    if (const YamlEntry* e = find_entry(top, "dose_state")) {
+      event_settings_.dose_state = doc_.scalar(*e, "a state name");
+      state(e->value, event_settings_.dose_state);
+    }
+    if (const YamlEntry* e = find_entry(top, "covariate_interpolation")) {
+      const std::string text = doc_.scalar(*e, "locf or nocb");
+      if (text != "locf" && text != "nocb") {
+        doc_.fail(doc_.pos(*e), "locf or nocb", quote_text(text));
+      }
+    }
+  }
+
+  void add_event_records(std::vector<TableRead>& read) {
+    lagged_.resize(builder_->experiment_ids().size());
+    for (std::size_t k = 0; k < event_tables_.size(); ++k) {
+      const EventSource& source = *event_tables_[k];
+      const EventSummary s = add_events(source.file, source.table,
+                                        event_settings_, lagged_, *builder_);
+      read[k].rows_used = s.measurements;
+    }
+  }
+
+  // An event table held until its records are added.
+  struct EventSource {
+    EventSource(const TextFile& f, const EventColumnNames& names)
+        : file(f), table(read_event_table(file, names)) {}
+    TextFile file;
+    EventTable table;
+  };
+
   const YamlDocument& doc_;
   std::string directory_;
+  std::vector<std::unique_ptr<EventSource>> event_tables_;
+  EventColumnNames event_columns_;
+  EventSettings event_settings_;
+  std::vector<bool> lagged_;  // by experiment
   std::optional<ProblemBuilder> builder_;
   std::map<std::string, SourcePos> table_places_;  // every table, by path
   std::vector<SourcePos> sigma_places_;            // of each observable's sigma
@@ -411,7 +523,9 @@ LoadedProblem read_yaml_problem(const std::string& path) {
 }
 
 void require_measurements(const LoadedProblem& loaded) {
-  const std::vector<TableRead>& tables = loaded.data_files;
+  std::vector<TableRead> tables = loaded.data_files;
+  tables.insert(tables.end(), loaded.event_files.begin(),
+                loaded.event_files.end());
   if (tables.empty()) {
     throw input_error(loaded.data_pos, "at least one data table", "none");
   }

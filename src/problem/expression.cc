@@ -5,8 +5,9 @@
 // operands by the local derivatives (a + b: a_i to both; a·b: a_i·v_b and
 // a_i·v_a; a/b: a_i/v_b and −a_i·v_i/v_b; −a: −a_i; exp a: a_i·v_i; log a:
 // a_i/v_a; sqrt a: a_i/(2·v_i); a^b: a_i·b·a^(b−1) to a and a_i·v_i·ln a
-// to b, which is 0 at a = 0 and does not exist for a < 0), so that a name's adjoint sums to ∂v/∂θ of
-// its parameter. Both passes cost O(L) and use 2L doubles of scratch.
+// to b, which is 0 at a = 0 and does not exist for a < 0), so that a name's
+// adjoint sums to ∂v/∂θ of its parameter. Both passes cost O(L) and use 2L
+// doubles of scratch.
 #include "problem/expression.h"
 
 #include <algorithm>

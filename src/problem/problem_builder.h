@@ -49,6 +49,23 @@ class ProblemBuilder {
       std::string_view offset = "0", std::string_view sigma = "1",
       NoiseModel noise = {});
 
+  // A covariate: a name that expressions may use like a parameter, but
+  // which stands for a number of each experiment (set_covariate), never an
+  // estimate. Checks: a valid name, not a parameter or covariate already.
+  void add_covariate(const std::string& name);
+  // The value of covariate `name` in `experiment` (finite); every
+  // experiment needs one for each covariate its expressions use.
+  void set_covariate(int experiment, std::string_view name, double value);
+  int covariate_index(std::string_view name) const {
+    return covariate_names_.find(name);
+  }
+  const std::vector<std::string>& covariate_names() const {
+    return covariate_names_.names();
+  }
+  // Adds `amount` to the x0 of `state` in `experiment` (a bolus at t = 0).
+  void add_to_x0(int experiment, std::string_view state,
+                 std::string_view amount);
+
   // An experiment with x0 = 0; returns its index.
   int add_experiment(const std::string& id);
   void set_x0(int experiment, std::string_view state,
@@ -106,7 +123,9 @@ class ProblemBuilder {
   }
 
   // Binds every expression in every experiment. Throws ProblemError if
-  // there is no experiment.
+  // there is no experiment, if an expression uses a covariate that an
+  // experiment has no value of, or if a power is outside its domain at the
+  // experiment's numbers ("experiment s1: in ...").
   FitProblem build() const;
 
  private:
@@ -139,7 +158,11 @@ class ProblemBuilder {
     std::vector<DoseText> doses;
     Expression lag;
     std::vector<MeasurementText> measurements;
+    std::vector<std::optional<double>> covariates;  // by covariate index
   };
+  // Binds the expressions of one experiment.
+  Experiment bind_experiment(const ExperimentText& text,
+                             const FitProblem& problem) const;
 
   NameIndex states_;
   std::vector<Parameter> parameters_;
@@ -150,6 +173,7 @@ class ProblemBuilder {
   std::vector<ObservableText> observables_;
   std::vector<ExperimentText> experiments_;
   NameIndex experiment_ids_;
+  NameIndex covariate_names_;
 };
 
 }  // namespace identify
