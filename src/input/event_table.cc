@@ -182,14 +182,17 @@ class EventReader {
     if (field[kEventDvid] && !is_missing_value(field[kEventDvid]->text)) {
       r.dvid = std::string(field[kEventDvid]->text);
     }
-    const int implied = r.amount > 0.0 ? 1 : r.dv ? 0 : 2;
+    const std::optional<int> mdv =
+        field[kEventMdv] ? std::optional<int>(whole(*field[kEventMdv],
+                                                    "an MDV 0 or 1", 0, 1, -1))
+                         : std::nullopt;
+    // MDV as given, else (no column, or a missing field) a DV is observed.
+    const bool measured = mdv && *mdv >= 0 ? *mdv == 0 : r.dv.has_value();
+    const int implied = r.amount > 0.0 ? 1 : measured ? 0 : 2;
     r.evid = field[kEventEvid] ? whole(*field[kEventEvid],
                                        "an EVID 0, 1, 2, 3 or 4", 0, 4, implied)
                                : implied;
-    const int mdv = field[kEventMdv] ? whole(*field[kEventMdv], "an MDV 0 or 1",
-                                             0, 1, r.dv ? 0 : 1)
-                                     : (r.dv ? 0 : 1);
-    r.observed = r.evid == 0 && mdv == 0;
+    r.observed = r.evid == 0 && measured;
     if (r.observed && !r.dv) {
       const CsvField* dv = field[kEventDv] ? field[kEventDv] : field[kEventMdv];
       fail(dv->offset, "a DV (MDV is 0)", found_field(*dv));

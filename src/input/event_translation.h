@@ -34,6 +34,9 @@ namespace identify {
 struct EventSettings {
   std::vector<std::string> compartments;  // CMT numbering; empty: the states
   std::string dose_state;                 // doses without CMT; empty: first
+  // A covariate that changes within an ID holds back to the record before
+  // (nocb) rather than on to the next (locf).
+  bool next_observation = false;
 };
 
 struct EventSummary {

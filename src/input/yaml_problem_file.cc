@@ -10,7 +10,6 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,8 +17,10 @@
 #include "core/name_index.h"
 #include "input/data_table.h"
 #include "input/dose_table.h"
-#include "input/event_translation.h"
+#include "input/number_syntax.h"
+#include "input/table_fields.h"
 #include "input/yaml_document.h"
+#include "input/yaml_event_sections.h"
 #include "problem/problem_builder.h"
 
 namespace identify {
@@ -30,21 +31,6 @@ std::string name_list(const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
   return list;
-}
-
-// "a, b, c": at most eight names, then ", ...".
-std::string short_names(const std::vector<std::string>& names) {
-  std::vector<std::string> first(
-      names.begin(), names.begin() + std::min<std::size_t>(names.size(), 8));
-  return name_list(first) + (names.size() > 8 ? ", ..." : "");
-}
-
-// The shortest text that reads back as `value`.
-std::string shortest_text(double value) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  static_cast<void>(ec);
-  return std::string(buffer, end);
 }
 
 enum class TableKind { kData, kDoses, kEvents };
@@ -78,9 +64,9 @@ class ProblemReader {
     };
     read_states(section("states"));
     if (const YamlEntry* e = find_entry(top, "parameters")) read_parameters(*e);
+    if (const YamlEntry* e = find_entry(top, "covariates")) read_covariates(*e);
     if (const YamlEntry* e = find_entry(top, "matrix")) read_matrix(*e);
     if (const YamlEntry* e = find_entry(top, "inputs")) read_inputs(*e);
-    if (const YamlEntry* e = find_entry(top, "covariates")) read_covariates(*e);
     read_observables(section("observables"));
     const YamlEntry* events = find_entry(top, "events");
     LoadedProblem loaded;
@@ -313,7 +299,7 @@ class ProblemReader {
       if (e < 0) {
         doc_.fail(doc_.pos(*id),
                   "an ID of the event tables (" +
-                      short_names(builder_->experiment_ids()) + ")",
+                      short_name_list(builder_->experiment_ids()) + ")",
                   quote_text(name));
       }
     }
@@ -446,42 +432,8 @@ class ProblemReader {
     }
   }
 
-  // The names of a list of scalars, each checked by `check` at its node.
-  std::vector<std::string> scalar_list(
-      const YamlEntry& entry, const std::string& what,
-      const std::function<void(const YAML::Node&, const std::string&)>& check)
-      const {
-    std::vector<std::string> names;
-    for (const YAML::Node& item : doc_.items(entry, what + "s")) {
-      names.push_back(doc_.scalar(item_entry(entry.name.c_str(), item), what));
-      check(item, names.back());
-    }
-    return names;
-  }
-
   void read_event_settings(const std::vector<YamlEntry>& top) {
-    const auto state = [&](const YAML::Node& at, const std::string& name) {
-      if (builder_->state_index(name) >= 0) return;
-      doc_.fail(doc_.pos(at), "a state (" + name_list(builder_->states()) + ")",
-                quote_text(name));
-    };
-    if (const YamlEntry* e = find_entry(top, "ignore")) {
-      event_columns_.ignored = scalar_list(
-          *e, "a column name", [](const YAML::Node&, const std::string&) {});
-    }
-    if (const YamlEntry* e = find_entry(top, "compartments")) {
-      event_settings_.compartments = scalar_list(*e, "a state name", state);
-    }
-    if (const YamlEntry* e = find_entry(top, "dose_state")) {
-      event_settings_.dose_state = doc_.scalar(*e, "a state name");
-      state(e->value, event_settings_.dose_state);
-    }
-    if (const YamlEntry* e = find_entry(top, "covariate_interpolation")) {
-      const std::string text = doc_.scalar(*e, "locf or nocb");
-      if (text != "locf" && text != "nocb") {
-        doc_.fail(doc_.pos(*e), "locf or nocb", quote_text(text));
-      }
-    }
+    read_event_sections(doc_, top, *builder_, event_columns_, event_settings_);
   }
 
   void add_event_records(std::vector<TableRead>& read) {
@@ -493,14 +445,6 @@ class ProblemReader {
       read[k].rows_used = s.measurements;
     }
   }
-
-  // An event table held until its records are added.
-  struct EventSource {
-    EventSource(const TextFile& f, const EventColumnNames& names)
-        : file(f), table(read_event_table(file, names)) {}
-    TextFile file;
-    EventTable table;
-  };
 
   const YamlDocument& doc_;
   std::string directory_;
