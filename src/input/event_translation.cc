@@ -52,10 +52,12 @@ class Translator {
     State& s = states_[e];
     set_covariates(r, e, s);
     const int state = r.cmt.empty() ? -1 : compartment(r);
-    if (r.steady_state > 0) {
+    if (r.steady_state > 0 && (s.started || r.time != 0.0 || lagged_[e])) {
       fail(r.at[kEventSs],
-           "SS 0 (a steady-state dose is not supported in an event table yet)",
-           std::to_string(r.steady_state));
+           "a steady-state dose only as the first dose of an ID, at TIME 0 "
+           "and without a lag",
+           "SS " + std::to_string(r.steady_state) + " at TIME " +
+               shortest_text(r.time));
     }
     if (r.evid >= 3 && s.started) {
       fail(r.at[kEventEvid],
@@ -138,7 +140,19 @@ class Translator {
     if (r.duration > 0.0) duration = shortest_text(r.duration);
     const std::size_t at =
         r.at[kEventAmt] != 0 ? r.at[kEventAmt] : r.at[kEventTime];
-    for (int k = 0; k <= r.additional; ++k) {
+    int first = 0;
+    if (r.steady_state > 0) {
+      placed(r.at[kEventSs], [&] {
+        builder_.set_steady_start(
+            e, name, amount,
+            duration ? std::optional<std::string_view>(*duration)
+                     : std::nullopt,
+            r.interval, r.steady_state == 2);
+      });
+      // A bolus is part of the steady state; an infusion still runs.
+      if (!duration) first = 1;
+    }
+    for (int k = first; k <= r.additional; ++k) {
       const double time = r.time + k * r.interval;
       placed(at, [&] {
         if (time == 0.0 && !duration && !lagged_[e]) {

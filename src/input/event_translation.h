@@ -13,10 +13,13 @@
 //     at 0 add up, and the exact model then sees one state at 0);
 //   - EVID 0 records with MDV 0: a measurement of DV of the observable DVID
 //     names (a 1-based number or a name), or of the only observable;
+//   - SS 1 (2): the experiment starts at the periodic steady state of the
+//     dose repeated every II instead of x0 (added to x0); only the first
+//     dose of an ID, at TIME 0 and without a lag. A bolus is part of that
+//     state; an infusion still runs from 0; ADDL doses follow every II;
 //   - EVID 3 and 4 reset the state to x0: before the ID's first dose or
 //     observation this is what the experiment starts from anyway, and a
-//     reset later is refused, as are steady-state doses (SS 1 or 2) and
-//     covariates that change within an ID.
+//     reset later is refused, as are covariates that change within an ID.
 // Every refusal is an InputError at the field concerned.
 #pragma once
 

@@ -79,6 +79,14 @@ class ProblemBuilder {
                 std::string_view amount,
                 std::optional<std::string_view> duration = std::nullopt);
   void set_lag(int experiment, std::string_view expression);
+  // The state at t = 0 as the steady state of a bolus (no duration) or an
+  // infusion repeated every `interval` (> 0, above the duration), instead
+  // of x0 or added to it. Refused in a problem with inputs, whose sources
+  // have no period.
+  void set_steady_start(int experiment, std::string_view state,
+                        std::string_view amount,
+                        std::optional<std::string_view> duration,
+                        double interval, bool added);
 
   // A measurement; sigma defaults to the observable's. `time` >= 0, finite;
   // the value as check_measured_value() requires.
@@ -159,6 +167,8 @@ class ProblemBuilder {
     Expression lag;
     std::vector<MeasurementText> measurements;
     std::vector<std::optional<double>> covariates;  // by covariate index
+    std::optional<DoseText> steady;  // its dose; time: the interval
+    bool steady_added = false;
   };
   // Binds the expressions of one experiment.
   Experiment bind_experiment(const ExperimentText& text,
