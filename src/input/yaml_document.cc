@@ -127,7 +127,8 @@ std::string YamlDocument::describe(const YAML::Node& node) {
 
 std::vector<YamlEntry> YamlDocument::entries(
     const YamlEntry& map, std::initializer_list<std::string_view> allowed,
-    const std::string& what) const {
+    const std::string& what,
+    std::initializer_list<std::string_view> unlisted) const {
   if (!map.value.IsMap()) {
     fail(pos(map), "a mapping of " + what, describe(map.value));
   }
@@ -139,6 +140,7 @@ std::vector<YamlEntry> YamlDocument::entries(
     const std::string& name = key.Scalar();
     bool known = allowed.size() == 0;
     for (const std::string_view a : allowed) known |= a == name;
+    for (const std::string_view a : unlisted) known |= a == name;
     if (!known) fail(pos(key), allowed_list(allowed), quote_text(name));
     if (!taken.add(name)) {
       fail(pos(key), "a key not given before in this mapping",

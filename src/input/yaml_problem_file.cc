@@ -48,12 +48,12 @@ class ProblemReader {
     const YamlEntry root{"problem", doc_.root(), doc_.root()};
     const std::vector<YamlEntry> top = doc_.entries(
         root,
-        {"states", "parameters", "covariates", "matrix", "inputs",
-         "observables", "experiments", "doses", "data", "events", "ignore",
-         "compartments", "dose_state", "covariate_interpolation"},
-        "states, parameters, covariates, matrix, inputs, observables, "
-        "experiments, doses, data, events, ignore, compartments, dose_state "
-        "and covariate_interpolation");
+        {"states", "parameters", "matrix", "inputs", "observables",
+         "experiments", "doses", "data"},
+        "states, parameters, matrix, inputs, observables, experiments, "
+        "doses and data",
+        {"covariates", "events", "ignore", "compartments", "dose_state",
+         "covariate_interpolation"});
     const auto section = [&](const char* name) -> const YamlEntry& {
       const YamlEntry* e = find_entry(top, name);
       if (e == nullptr) {

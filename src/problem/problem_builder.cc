@@ -247,44 +247,6 @@ int ProblemBuilder::add_experiment(const std::string& id) {
   return static_cast<int>(experiments_.size()) - 1;
 }
 
-void ProblemBuilder::set_steady_start(int experiment, std::string_view state,
-                                      std::string_view amount,
-                                      std::optional<std::string_view> duration,
-                                      double interval, bool added) {
-  ExperimentText& e = experiments_.at(experiment);
-  if (std::any_of(sources_.begin(), sources_.end(),
-                  [](const auto& s) { return s.has_value(); })) {
-    throw ProblemError(
-        "expected a problem without inputs for a steady state, "
-        "found inputs");
-  }
-  if (!(interval > 0.0) || !std::isfinite(interval)) {
-    throw ProblemError("expected a steady-state interval above 0, found " +
-                       number_text(interval));
-  }
-  DoseText d;
-  d.state = require_index(state_index(state), state, states(), "a state");
-  d.time = Expression::number(interval);
-  d.amount = checked(amount);
-  if (duration) {
-    d.duration = checked(*duration);
-    check_constant(
-        *d.duration, [](double t) { return t > 0.0 && std::isfinite(t); },
-        "an infusion duration above 0");
-    const Expression& t = *d.duration;
-    if (t.names().empty() && !(BoundExpression::bind(t, [](const std::string&) {
-                                 return Resolved{};
-                               }).constant_value() < interval)) {
-      throw ProblemError(
-          "expected a steady-state infusion shorter than its "
-          "interval " +
-          number_text(interval) + ", found " + t.text());
-    }
-  }
-  e.steady = std::move(d);
-  e.steady_added = added;
-}
-
 void ProblemBuilder::add_covariate(const std::string& name) {
   check_new_name(parameter_names_, name, "a covariate name");
   check_new_name(covariate_names_, name, "a covariate name");
