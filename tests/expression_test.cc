@@ -42,7 +42,9 @@ TEST(Expression, ParseErrorsNameThePlaceAndWhatWasExpected) {
        "expected a function (exp, log or sqrt) before \"(\", found \"foo\""},
       {"2*1e", 2, "expected a number, a name or \"(\", found \"1e\""},
       {"1e999", 0, "expected a finite number, found \"1e999\""},
-      {"ka^2", 2, kOperator + "\"^\""},
+      {"ka%2", 2, kOperator + "\"%\""},
+      {"ka^", 3, "expected a number, a name or \"(\", found end of expression"},
+      {"ka^*2", 3, "expected a number, a name or \"(\", found \"*\""},
       {"0,74", 1, kOperator + "\",\""},
       {"k\xC3\xA9", 1, kOperator + "\"\\xC3\""},
       {".", 0, "expected a number, a name or \"(\", found \".\""},
@@ -119,6 +121,13 @@ TEST(Expression, NumbersNamesAndPrecedence) {
       {"0.1 + 0.2", 0.1 + 0.2},
       {"\t1 +\t2 ", 3.0},
       {"1e-400", 0.0},
+      {"2^3^2", 512.0},  // a^(b^c)
+      {"-2^2", -4.0},    // -(a^2)
+      {"2^-1", 0.5},
+      {"(-2)^3", -8.0},
+      {"2 * 3^2 + 1", 19.0},
+      {"4^0.5", 2.0},
+      {"0^0", 1.0},
   };
   for (const auto& c : constants) {
     const BoundExpression b = bind_to(c.text, {});
@@ -167,6 +176,11 @@ TEST(Expression, GradientsMatchCentralDifferences) {
       "k1 * k1 * k1 / V / V",
       "sqrt(k1 * k2) + log(exp(ke))",
       "ka + ka",  // one parameter used twice
+      "ka^ke",
+      "(k1 * V / 70)^0.75",
+      "V^-2 + 2^k1",
+      "ka^ke^k2",
+      "(k1 - V)^3",  // a negative base with a whole exponent
   };
   std::vector<double> scratch;
   for (const char* text : texts) {
@@ -196,6 +210,50 @@ TEST(Expression, GradientsMatchCentralDifferences) {
   const std::vector<double> at = {3.0};
   EXPECT_EQ(twice.value_and_gradient(at, {&grad, 1}, scratch), 9.0);
   EXPECT_EQ(grad, 6.0);
+}
+
+// A power outside its domain is NaN at evaluation, and refused where both
+// operands are constant at binding; powers count toward the nesting limit.
+TEST(Expression, PowersOutsideTheirDomain) {
+  std::vector<double> scratch;
+  const BoundExpression root = bind_to("ka^0.5", {"ka"});
+  for (const double ka : {-4.0, 0.0}) {
+    const std::vector<double> theta = {ka};
+    EXPECT_TRUE(std::isnan(root.value(theta, scratch))) << ka;
+  }
+  const std::vector<double> four = {4.0};
+  EXPECT_EQ(root.value(four, scratch), 2.0);
+  const std::vector<double> negative = {-3.0};
+  double grad = 0.0;
+  const BoundExpression cube = bind_to("ka^3", {"ka"});
+  EXPECT_EQ(cube.value_and_gradient(negative, {&grad, 1}, scratch), -27.0);
+  EXPECT_EQ(grad, 27.0);
+  const struct {
+    const char* text;
+    double stands_for;
+    const char* message;
+  } refused[] = {
+      {"(-8)^(1/3)", 0.0,
+       "in \"(-8)^(1/3)\": a power a^b with a above 0 or a whole number b, "
+       "found -8^0.3333333333333333"},
+      {"(WT - 80)^0.75", 77.5,
+       "in \"(WT - 80)^0.75\": a power a^b with a above 0 or a whole number "
+       "b, found -2.5^0.75"},
+  };
+  for (const auto& c : refused) {
+    try {
+      BoundExpression::bind(Expression::parse(c.text), [&](const std::string&) {
+        return Resolved{-1, c.stands_for};
+      });
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const EvaluationError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+  std::string chain = "ka";
+  for (int k = 0; k < kMaxExpressionDepth; ++k) chain += "^ka";
+  EXPECT_NO_THROW(Expression::parse(chain));
+  EXPECT_THROW(Expression::parse(chain + "^ka"), ExpressionError);
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ std::string report_text(const std::string& problem_file,
   for (const TableRead& t : info.loaded->data_files) {
     report.tables.push_back({t.path, t.rows_used, t.missing});
   }
+  for (const TableRead& t : info.loaded->event_files) {
+    report.tables.push_back({t.path, t.rows_used, t.missing});
+  }
   for (std::size_t f = 0; f < fits.size(); ++f) {
     report.fits.push_back({&results.views[f], stop_text(fits[f].summary),
                            fits[f].summary.iterations,

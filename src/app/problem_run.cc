@@ -39,6 +39,9 @@ std::vector<RunFile> tables_of(const LoadedProblem& loaded) {
   for (const TableRead& t : loaded.dose_files) {
     tables.push_back({"a dose table", t.path});
   }
+  for (const TableRead& t : loaded.event_files) {
+    tables.push_back({"an event table", t.path});
+  }
   return tables;
 }
 

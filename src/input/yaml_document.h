@@ -55,6 +55,8 @@ class YamlDocument {
   // The entries of a mapping, in order. Each key must be a scalar among
   // `allowed` (any name when allowed is empty) and differ from the keys
   // before it. `what` names the mapping for "expected a mapping of WHAT".
+  // `unlisted`: further keys allowed but not named in that message (the
+  // optional sections of event tables).
   std::vector<YamlEntry> entries(
       const YamlEntry& map, std::initializer_list<std::string_view> allowed,
       const std::string& what) const;

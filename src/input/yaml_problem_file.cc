@@ -11,13 +11,17 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "core/name_index.h"
 #include "input/data_table.h"
 #include "input/dose_table.h"
+#include "input/number_syntax.h"
+#include "input/table_fields.h"
 #include "input/yaml_document.h"
 #include "input/yaml_random_effects.h"
+#include "input/yaml_event_sections.h"
 #include "problem/problem_builder.h"
 
 namespace identify {
@@ -30,13 +34,7 @@ std::string name_list(const std::vector<std::string>& names) {
   return list;
 }
 
-// The shortest text that reads back as `value`.
-std::string shortest_text(double value) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  static_cast<void>(ec);
-  return std::string(buffer, end);
-}
+enum class TableKind { kData, kDoses, kEvents };
 
 YamlEntry item_entry(const char* name, const YAML::Node& item) {
   return YamlEntry{name, item, item};
@@ -54,7 +52,8 @@ class ProblemReader {
         root,
         {"states", "parameters", "matrix", "inputs", "observables",
          "experiments", "doses", "data"},
-        {"random", "individual"},
+        {"random", "individual", "covariates", "events", "ignore",
+         "compartments", "dose_state", "covariate_interpolation"},
         "states, parameters, matrix, inputs, observables, experiments, "
         "doses and data");
     const auto section = [&](const char* name) -> const YamlEntry& {
@@ -73,21 +72,35 @@ class ProblemReader {
     if (const YamlEntry* e = find_entry(top, "individual")) {
       read_individual_values(doc_, *e, *builder_);
     }
+    if (const YamlEntry* e = find_entry(top, "covariates")) read_covariates(*e);
     if (const YamlEntry* e = find_entry(top, "matrix")) read_matrix(*e);
     if (const YamlEntry* e = find_entry(top, "inputs")) read_inputs(*e);
     read_observables(section("observables"));
-    read_experiments(section("experiments"));
+    const YamlEntry* events = find_entry(top, "events");
     LoadedProblem loaded;
-    if (const YamlEntry* e = find_entry(top, "doses")) {
-      loaded.dose_files = read_tables(*e, false);
+    if (events) {
+      read_event_settings(top);
+      loaded.event_files = read_tables(*events, TableKind::kEvents);
     }
-    if (data_ == nullptr) {
-      loaded.data_files = read_tables(section("data"), true);
-      loaded.data_pos = doc_.pos(section("data"));
-    } else {
+    if (!events || find_entry(top, "experiments")) {
+      read_experiments(section("experiments"));
+    }
+    if (events) add_event_records(loaded.event_files);
+    if (const YamlEntry* e = find_entry(top, "doses")) {
+      loaded.dose_files = read_tables(*e, TableKind::kDoses);
+    }
+    if (data_ != nullptr) {
       loaded.data_files = given_tables();
       const YamlEntry* e = find_entry(top, "data");
+      if (e == nullptr) e = events;
       loaded.data_pos = e ? doc_.pos(*e) : SourcePos{doc_.file().name()};
+    } else {
+      const YamlEntry& data =
+          events && !find_entry(top, "data") ? *events : section("data");
+      if (&data != events) {
+        loaded.data_files = read_tables(data, TableKind::kData);
+      }
+      loaded.data_pos = doc_.pos(data);
     }
     loaded.problem = builder_->build();
     require_positive_sigmas(loaded.problem);
@@ -294,7 +307,17 @@ class ProblemReader {
     if (id == nullptr) doc_.fail(doc_.pos(item), "a key \"id\"", "none");
     const std::string name = doc_.scalar(*id, "an experiment id");
     int e = -1;
-    placed(doc_.pos(*id), [&] { e = builder_->add_experiment(name); });
+    if (event_tables_.empty()) {
+      placed(doc_.pos(*id), [&] { e = builder_->add_experiment(name); });
+    } else {
+      e = builder_->experiment_index(event_experiment_id(name));
+      if (e < 0) {
+        doc_.fail(doc_.pos(*id),
+                  "an ID of the event tables (" +
+                      short_name_list(builder_->experiment_ids()) + ")",
+                  quote_text(name));
+      }
+    }
     if (const YamlEntry* x0 = find_entry(fields, "x0")) {
       for (const YamlEntry& s : doc_.entries(*x0, {}, "initial states")) {
         require_state(s);
@@ -315,6 +338,8 @@ class ProblemReader {
     }
     if (const YamlEntry* lag = find_entry(fields, "lag")) {
       builder_->set_lag(e, expression(*lag));
+      lagged_.resize(builder_->experiment_ids().size());
+      lagged_[e] = true;
     }
   }
 
@@ -378,7 +403,7 @@ class ProblemReader {
   }
 
   // The tables named by a file name or a list of them.
-  std::vector<TableRead> read_tables(const YamlEntry& entry, bool data) {
+  std::vector<TableRead> read_tables(const YamlEntry& entry, TableKind kind) {
     std::vector<YamlEntry> names;
     if (entry.value.IsSequence()) {
       for (const YAML::Node& item : doc_.items(entry, "file names")) {
@@ -407,21 +432,52 @@ class ProblemReader {
       const TextFile file = read_text_file(path, kMaxTableBytes);
       TableRead r;
       r.path = path;
-      if (data) {
+      if (kind == TableKind::kData) {
         const DataTableSummary s = add_data_table(file, *builder_);
         r.rows_used = s.measurements;
         r.missing = s.missing;
-      } else {
+      } else if (kind == TableKind::kDoses) {
         r.rows_used = add_dose_table(file, *builder_);
+      } else {
+        event_tables_.push_back(
+            std::make_unique<EventSource>(file, event_columns_));
+        add_event_experiments(file, event_tables_.back()->table, *builder_);
       }
       read.push_back(r);
     }
     return read;
   }
 
+  void read_covariates(const YamlEntry& entry) {
+    for (const YAML::Node& item : doc_.items(entry, "covariate names")) {
+      const std::string name =
+          doc_.scalar(item_entry("covariate", item), "a covariate name");
+      placed(doc_.pos(item), [&] { builder_->add_covariate(name); });
+      event_columns_.covariates.push_back(name);
+    }
+  }
+
+  void read_event_settings(const std::vector<YamlEntry>& top) {
+    read_event_sections(doc_, top, *builder_, event_columns_, event_settings_);
+  }
+
+  void add_event_records(std::vector<TableRead>& read) {
+    lagged_.resize(builder_->experiment_ids().size());
+    for (std::size_t k = 0; k < event_tables_.size(); ++k) {
+      const EventSource& source = *event_tables_[k];
+      const EventSummary s = add_events(source.file, source.table,
+                                        event_settings_, lagged_, *builder_);
+      read[k].rows_used = s.measurements;
+    }
+  }
+
   const YamlDocument& doc_;
   std::string directory_;
   const std::vector<TextFile>* data_;  // null: the `data` entry's tables
+  std::vector<std::unique_ptr<EventSource>> event_tables_;
+  EventColumnNames event_columns_;
+  EventSettings event_settings_;
+  std::vector<bool> lagged_;  // by experiment
   std::optional<ProblemBuilder> builder_;
   std::map<std::string, SourcePos> table_places_;  // every table, by path
   std::vector<SourcePos> sigma_places_;            // of each observable's sigma
@@ -443,7 +499,9 @@ LoadedProblem read_yaml_problem_text(const TextFile& file,
 }
 
 void require_measurements(const LoadedProblem& loaded) {
-  const std::vector<TableRead>& tables = loaded.data_files;
+  std::vector<TableRead> tables = loaded.data_files;
+  tables.insert(tables.end(), loaded.event_files.begin(),
+                loaded.event_files.end());
   if (tables.empty()) {
     throw input_error(loaded.data_pos, "at least one data table", "none");
   }

@@ -56,8 +56,10 @@ struct LoadedProblem {
   FitProblem problem;
   std::vector<TableRead> data_files;  // in the order of `data`
   std::vector<TableRead> dose_files;  // in the order of `doses`
-  std::string directory;              // of the problem file ("" for ".")
-  SourcePos data_pos;                 // of the `data` entry's value
+  // In the order of `events`: rows_used counts the measurements.
+  std::vector<TableRead> event_files;
+  std::string directory;  // of the problem file ("" for ".")
+  SourcePos data_pos;     // of the `data` entry's value
 };
 
 // Reads the problem file at `path` and every table it names. Throws

@@ -4,8 +4,10 @@
 // the adjoint 1 at the root and hands each node's adjoint a_i to its
 // operands by the local derivatives (a + b: a_i to both; a·b: a_i·v_b and
 // a_i·v_a; a/b: a_i/v_b and −a_i·v_i/v_b; −a: −a_i; exp a: a_i·v_i; log a:
-// a_i/v_a; sqrt a: a_i/(2·v_i)), so that a name's adjoint sums to ∂v/∂θ of
-// its parameter. Both passes cost O(L) and use 2L doubles of scratch.
+// a_i/v_a; sqrt a: a_i/(2·v_i); a^b: a_i·b·a^(b−1) to a and a_i·v_i·ln a
+// to b, which is 0 at a = 0 and does not exist for a < 0), so that a name's
+// adjoint sums to ∂v/∂θ of its parameter. Both passes cost O(L) and use 2L
+// doubles of scratch.
 #include "problem/expression.h"
 
 #include <algorithm>
@@ -123,9 +125,21 @@ class Parser {
       nest(at);
       unary();
     } else {
-      primary();
+      power();
       return;
     }
+    --depth_;
+  }
+  // A primary, raised to a power when "^" follows; the exponent is a unary,
+  // so that a^b^c groups as a^(b^c) and a^-b is allowed.
+  void power() {
+    primary();
+    skip_blanks();
+    const std::size_t at = pos_;
+    if (!take('^')) return;
+    nest(at);
+    unary();
+    emit(Op::kPow);
     --depth_;
   }
   void primary() {
@@ -281,12 +295,23 @@ double apply(Op op, double a, double b) {
       return std::log(a);
     case Op::kSqrt:
       return std::sqrt(a);
+    case Op::kPow:
+      return power_value(a, b);
     default:
       return a;
   }
 }
 
+std::string power_text(double a, double b) {
+  return shortest_text(a) + "^" + shortest_text(b);
+}
+
 }  // namespace
+
+double power_value(double a, double b) {
+  if (a <= 0.0 && b != std::trunc(b)) return std::nan("");
+  return std::pow(a, b);
+}
 
 ExpressionError::ExpressionError(std::string text, std::size_t offset,
                                  std::string expected, std::string found)
@@ -426,6 +451,13 @@ BoundExpression BoundExpression::bind(
     const Item a = stack.back();
     stack.pop_back();
     if (a.constant && b.constant) {
+      if (node.op == Op::kPow && std::isnan(power_value(a.value, b.value)) &&
+          !std::isnan(a.value) && !std::isnan(b.value)) {
+        throw EvaluationError("in \"" + e.text() +
+                              "\": a power a^b with a above 0 or a whole "
+                              "number b, found " +
+                              power_text(a.value, b.value));
+      }
       stack.push_back(Item{true, apply(node.op, a.value, b.value), 0});
       continue;
     }
@@ -521,6 +553,16 @@ double BoundExpression::value_and_gradient(std::span<const double> theta,
       case Op::kSqrt:
         a[l] += adj / (2.0 * v[q]);
         break;
+      case Op::kPow: {
+        const double base = v[l], exponent = v[r];
+        a[l] += adj * exponent * std::pow(base, exponent - 1.0);
+        if (base > 0.0) {
+          a[r] += adj * v[q] * std::log(base);
+        } else if (base < 0.0) {
+          a[r] += std::nan("");
+        }
+        break;
+      }
     }
   }
   return result;

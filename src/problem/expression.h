@@ -3,7 +3,8 @@
 // Grammar (ASCII, blanks and tabs between tokens are ignored):
 //   expression := term (("+" | "-") term)*
 //   term       := unary (("*" | "/") unary)*
-//   unary      := "-" unary | "+" unary | primary
+//   unary      := "-" unary | "+" unary | power
+//   power      := primary ["^" unary]
 //   primary    := number | name | function "(" expression ")"
 //               | "(" expression ")"
 //   function   := "exp" | "log" | "sqrt"     (log is the natural logarithm)
@@ -11,11 +12,17 @@
 //                 (also ".5" and "5."; read correctly rounded)
 //   name       := letter or "_", then letters, digits, "_"
 // A name followed by "(" must be one of the functions; a function name
-// without "(" is an ordinary name. Values follow IEEE arithmetic: log of a
-// negative number is NaN, 1/0 is inf; nothing throws at evaluation.
-// Parentheses, function calls and signs nest at most kMaxExpressionDepth
-// levels deep ("-(-(ka))" is four levels), so that parsing needs a bounded
-// stack whatever the text.
+// without "(" is an ordinary name. "^" is the power a^b: it binds tighter
+// than a sign and groups to the right, so -a^2 is -(a^2), a^b^c is
+// a^(b^c) and 2^-1 is 0.5. Values follow IEEE arithmetic: log of a
+// negative number is NaN, 1/0 is inf, and a^b with a <= 0 and b not a
+// whole number is NaN (0^0.5 included: its derivative does not exist);
+// nothing throws at evaluation. Only binding refuses a power whose operands
+// are both constant there and outside that domain (EvaluationError), since
+// it could never be evaluated. Parentheses, function calls, signs and
+// powers nest at most kMaxExpressionDepth levels deep ("-(-(ka))" is four
+// levels, "a^b^c" two), so that parsing needs a bounded stack whatever the
+// text.
 //
 // An Expression is the parsed text with its names as written. Binding it in
 // a context (a problem's parameters, an experiment's overrides) gives a
@@ -60,6 +67,19 @@ class ExpressionError : public std::runtime_error {
   std::string found_;
 };
 
+// A power a^b with a <= 0 and b not a whole number, both constant where the
+// expression is bound (numbers, or names that stand for numbers there):
+// `in "(WT - 80)^0.75": a power a^b with a above 0 or a whole number b,
+// found -2.5^0.75`.
+class EvaluationError : public std::runtime_error {
+ public:
+  explicit EvaluationError(const std::string& message)
+      : std::runtime_error(message) {}
+};
+
+// a^b, NaN for a <= 0 and b not a whole number.
+double power_value(double a, double b);
+
 class Expression {
  public:
   // The constant 0.
@@ -90,7 +110,8 @@ class Expression {
     kNeg,
     kExp,
     kLog,
-    kSqrt
+    kSqrt,
+    kPow
   };
   struct Node {
     Op op = Op::kNumber;
@@ -124,6 +145,7 @@ class BoundExpression {
 
   // Resolves every name of `e` through `resolve` (which throws, typically a
   // ProblemError, for a name it does not know) and folds constant subtrees.
+  // Throws EvaluationError for a constant power outside its domain.
   static BoundExpression bind(
       const Expression& e,
       const std::function<Resolved(const std::string&)>& resolve);

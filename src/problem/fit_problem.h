@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -86,6 +87,18 @@ struct Measurement {
   bool counted = true;
 };
 
+// The state at t = 0 as the periodic steady state of a dose repeated every
+// `interval` for ever (the state just after a bolus, at the start of an
+// infusion): instead of x0, or added to it. A bolus is part of that state;
+// an infusion still runs from 0 as one of the experiment's doses.
+struct SteadyStart {
+  int state = 0;
+  BoundExpression amount;
+  BoundExpression duration;  // the constant 0 for a bolus
+  double interval = 0.0;
+  bool added = false;
+};
+
 struct Experiment {
   std::string id;
   std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
@@ -93,6 +106,7 @@ struct Experiment {
   std::vector<Source> sources;      // state ascending, at most one per state
   std::vector<Dose> doses;          // in the order given
   BoundExpression lag;              // added to every dose time
+  std::optional<SteadyStart> steady_start;
   std::vector<ObservableTerms> observables;  // one per problem observable
   std::vector<Measurement> measurements;
   // The names this experiment overrides and what they stand for, as written.

@@ -5,6 +5,7 @@
 // different experiments while staying one definition.
 #include "problem/problem_builder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -101,9 +102,15 @@ void check_parameter(Parameter& p) {
 void check_constant(const Expression& e, bool (*ok)(double),
                     const std::string& expected) {
   if (!e.names().empty()) return;
-  const BoundExpression b =
-      BoundExpression::bind(e, [](const std::string&) { return Resolved{}; });
-  if (!ok(b.constant_value())) {
+  double value = 0.0;
+  try {
+    value = BoundExpression::bind(e, [](const std::string&) {
+              return Resolved{};
+            }).constant_value();
+  } catch (const EvaluationError& error) {
+    throw ProblemError(error.what());
+  }
+  if (!ok(value)) {
     throw ProblemError("expected " + expected + ", found " + e.text());
   }
 }
@@ -138,6 +145,7 @@ ProblemBuilder::ProblemBuilder(std::vector<std::string> states) {
 
 int ProblemBuilder::add_parameter(const Parameter& parameter) {
   check_new_name(parameter_names_, parameter.name, "a parameter name");
+  check_new_name(covariate_names_, parameter.name, "a parameter name");
   Parameter p = parameter;
   check_parameter(p);
   parameters_.push_back(p);
@@ -151,7 +159,8 @@ Expression ProblemBuilder::checked(std::string_view text,
   for (const std::string& name : e.names()) {
     const bool declared = (!own.empty() && name == own) ||
                           parameter_names_.contains(name) ||
-                          definition_names_.contains(name);
+                          definition_names_.contains(name) ||
+                          covariate_names_.contains(name);
     if (!declared) {
       throw ExpressionError(std::string(text), name_offset(text, name),
                             "a declared parameter", quote_text(name));
@@ -241,6 +250,33 @@ int ProblemBuilder::add_experiment(const std::string& id) {
   experiments_.push_back(std::move(e));
   experiment_ids_.add(id);
   return static_cast<int>(experiments_.size()) - 1;
+}
+
+void ProblemBuilder::add_covariate(const std::string& name) {
+  check_new_name(parameter_names_, name, "a covariate name");
+  check_new_name(covariate_names_, name, "a covariate name");
+  covariate_names_.add(name);
+}
+
+void ProblemBuilder::set_covariate(int experiment, std::string_view name,
+                                   double value) {
+  ExperimentText& e = experiments_.at(experiment);
+  const int c = require_index(covariate_index(name), name,
+                              covariate_names_.names(), "a covariate");
+  if (!std::isfinite(value)) {
+    throw ProblemError("expected a finite value of covariate " +
+                       std::string(name) + ", found " + number_text(value));
+  }
+  e.covariates.resize(covariate_names_.size());
+  e.covariates[c] = value;
+}
+
+void ProblemBuilder::add_to_x0(int experiment, std::string_view state,
+                               std::string_view amount) {
+  const int i = require_index(state_index(state), state, states(), "a state");
+  std::optional<Expression>& x0 = experiments_.at(experiment).x0[i];
+  x0 = checked(x0 ? "(" + x0->text() + ") + " + std::string(amount)
+                  : std::string(amount));
 }
 
 void ProblemBuilder::set_x0(int experiment, std::string_view state,
@@ -360,64 +396,90 @@ FitProblem ProblemBuilder::build() const {
   }
   problem.observables = observables();
   for (const ObservableText& o : observables_) problem.noise.push_back(o.noise);
-  const int n = static_cast<int>(states_.size());
   for (const ExperimentText& text : experiments_) {
-    const auto resolve = [&](const std::string& name) {
-      const int o = text.overridden.find(name);
-      if (o < 0) return Resolved{parameter_index(name), 0.0};
-      const std::string& target = text.overrides[o].second;
-      const int k = parameter_index(target);
-      if (k >= 0) return Resolved{k, 0.0};
-      return Resolved{-1, std::stod(target)};
-    };
-    const auto bind = [&](const Expression& e) {
-      return BoundExpression::bind(e, resolve);
-    };
-    Experiment e;
-    e.id = text.id;
-    e.overrides = text.overrides;
-    for (int q = 0; q < n * n; ++q) {
-      if (matrix_[q])
-        e.matrix.push_back(MatrixTerm{q / n, q % n, bind(*matrix_[q])});
+    try {
+      problem.experiments.push_back(bind_experiment(text, problem));
+    } catch (const EvaluationError& e) {
+      throw ProblemError("experiment " + text.id + ": " + e.what());
     }
-    for (int i = 0; i < n; ++i) {
-      e.x0.push_back(text.x0[i] ? bind(*text.x0[i]) : BoundExpression());
-      if (sources_[i]) {
-        e.sources.push_back(
-            Source{i, bind(sources_[i]->first), bind(sources_[i]->second)});
-      }
-    }
-    for (const DoseText& d : text.doses) {
-      e.doses.push_back(
-          Dose{d.state, bind(d.time), bind(d.amount), d.duration.has_value(),
-               d.duration ? bind(*d.duration) : BoundExpression()});
-    }
-    e.lag = bind(text.lag);
-    std::vector<BoundExpression> sigmas;
-    for (const ObservableText& o : observables_) {
-      ObservableTerms terms;
-      for (const auto& [state, c] : o.coefficients) {
-        terms.coefficients.emplace_back(state, bind(c));
-      }
-      terms.offset = bind(o.offset);
-      e.observables.push_back(std::move(terms));
-      // The observable's own name in its sigma is its model value.
-      const std::string& own = observables()[sigmas.size()];
-      sigmas.push_back(
-          BoundExpression::bind(o.sigma, [&](const std::string& name) {
-            return name == own ? Resolved{problem.model_value_slot(), 0.0}
-                               : resolve(name);
-          }));
-    }
-    for (const MeasurementText& m : text.measurements) {
-      e.measurements.push_back(Measurement{
-          m.observable, m.time, m.value,
-          m.sigma ? BoundExpression(*m.sigma) : sigmas[m.observable],
-          m.counted});
-    }
-    problem.experiments.push_back(std::move(e));
   }
   return problem;
+}
+
+Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
+                                           const FitProblem& problem) const {
+  const int n = static_cast<int>(states_.size());
+  const auto resolve = [&](const std::string& name) {
+    const int o = text.overridden.find(name);
+    if (o < 0) {
+      const int c = covariate_names_.find(name);
+      if (c < 0) return Resolved{parameter_index(name), 0.0};
+      if (static_cast<std::size_t>(c) >= text.covariates.size() ||
+          !text.covariates[c]) {
+        throw ProblemError("experiment " + text.id +
+                           ": expected a value of covariate " + name +
+                           ", found none");
+      }
+      return Resolved{-1, *text.covariates[c]};
+    }
+    const std::string& target = text.overrides[o].second;
+    const int k = parameter_index(target);
+    if (k >= 0) return Resolved{k, 0.0};
+    return Resolved{-1, std::stod(target)};
+  };
+  const auto bind = [&](const Expression& e) {
+    return BoundExpression::bind(e, resolve);
+  };
+  Experiment e;
+  e.id = text.id;
+  e.overrides = text.overrides;
+  for (int q = 0; q < n * n; ++q) {
+    if (matrix_[q])
+      e.matrix.push_back(MatrixTerm{q / n, q % n, bind(*matrix_[q])});
+  }
+  for (int i = 0; i < n; ++i) {
+    e.x0.push_back(text.x0[i] ? bind(*text.x0[i]) : BoundExpression());
+    if (sources_[i]) {
+      e.sources.push_back(
+          Source{i, bind(sources_[i]->first), bind(sources_[i]->second)});
+    }
+  }
+  for (const DoseText& d : text.doses) {
+    e.doses.push_back(Dose{d.state, bind(d.time), bind(d.amount),
+                           d.duration.has_value(),
+                           d.duration ? bind(*d.duration) : BoundExpression()});
+  }
+  e.lag = bind(text.lag);
+  if (text.steady) {
+    const DoseText& d = *text.steady;
+    e.steady_start =
+        SteadyStart{d.state, bind(d.amount),
+                    d.duration ? bind(*d.duration) : BoundExpression(),
+                    BoundExpression::bind(d.time, resolve).constant_value(),
+                    text.steady_added};
+  }
+  std::vector<BoundExpression> sigmas;
+  for (const ObservableText& o : observables_) {
+    ObservableTerms terms;
+    for (const auto& [state, c] : o.coefficients) {
+      terms.coefficients.emplace_back(state, bind(c));
+    }
+    terms.offset = bind(o.offset);
+    e.observables.push_back(std::move(terms));
+    // The observable's own name in its sigma is its model value.
+    const std::string& own = observables()[sigmas.size()];
+    sigmas.push_back(
+        BoundExpression::bind(o.sigma, [&](const std::string& name) {
+          return name == own ? Resolved{problem.model_value_slot(), 0.0}
+                             : resolve(name);
+        }));
+  }
+  for (const MeasurementText& m : text.measurements) {
+    e.measurements.push_back(Measurement{
+        m.observable, m.time, m.value,
+        m.sigma ? BoundExpression(*m.sigma) : sigmas[m.observable], m.counted});
+  }
+  return e;
 }
 
 }  // namespace identify

@@ -63,6 +63,22 @@ class ProblemBuilder {
   // definitions, substituted wherever a later expression uses its name and
   // reported per subject.
   void add_definition(const std::string& name, std::string_view expression);
+  // A covariate: a name that expressions may use like a parameter, but
+  // which stands for a number of each experiment (set_covariate), never an
+  // estimate. Checks: a valid name, not a parameter or covariate already.
+  void add_covariate(const std::string& name);
+  // The value of covariate `name` in `experiment` (finite); every
+  // experiment needs one for each covariate its expressions use.
+  void set_covariate(int experiment, std::string_view name, double value);
+  int covariate_index(std::string_view name) const {
+    return covariate_names_.find(name);
+  }
+  const std::vector<std::string>& covariate_names() const {
+    return covariate_names_.names();
+  }
+  // Adds `amount` to the x0 of `state` in `experiment` (a bolus at t = 0).
+  void add_to_x0(int experiment, std::string_view state,
+                 std::string_view amount);
 
   // An experiment with x0 = 0; returns its index.
   int add_experiment(const std::string& id);
@@ -77,6 +93,14 @@ class ProblemBuilder {
                 std::string_view amount,
                 std::optional<std::string_view> duration = std::nullopt);
   void set_lag(int experiment, std::string_view expression);
+  // The state at t = 0 as the steady state of a bolus (no duration) or an
+  // infusion repeated every `interval` (> 0, above the duration), instead
+  // of x0 or added to it. Refused in a problem with inputs, whose sources
+  // have no period.
+  void set_steady_start(int experiment, std::string_view state,
+                        std::string_view amount,
+                        std::optional<std::string_view> duration,
+                        double interval, bool added);
 
   // A measurement; sigma defaults to the observable's. `time` >= 0, finite;
   // the value as check_measured_value() requires.
@@ -121,7 +145,9 @@ class ProblemBuilder {
   }
 
   // Binds every expression in every experiment. Throws ProblemError if
-  // there is no experiment.
+  // there is no experiment, if an expression uses a covariate that an
+  // experiment has no value of, or if a power is outside its domain at the
+  // experiment's numbers ("experiment s1: in ...").
   FitProblem build() const;
 
  private:
@@ -154,7 +180,13 @@ class ProblemBuilder {
     std::vector<DoseText> doses;
     Expression lag;
     std::vector<MeasurementText> measurements;
+    std::vector<std::optional<double>> covariates;  // by covariate index
+    std::optional<DoseText> steady;  // its dose; time: the interval
+    bool steady_added = false;
   };
+  // Binds the expressions of one experiment.
+  Experiment bind_experiment(const ExperimentText& text,
+                             const FitProblem& problem) const;
 
   NameIndex states_;
   Population population_;  // without its individual values
@@ -168,6 +200,7 @@ class ProblemBuilder {
   std::vector<ObservableText> observables_;
   std::vector<ExperimentText> experiments_;
   NameIndex experiment_ids_;
+  NameIndex covariate_names_;
 };
 
 }  // namespace identify

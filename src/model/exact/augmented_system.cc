@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 
 namespace identify {
 
@@ -60,6 +61,12 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
     ++u;
   }
   initial_end_ = static_cast<int>(dependents_.size());
+  if (ex.steady_start) {
+    steady_ = ex.steady_start;
+    steady_solver_.emplace(n_);
+    x0_constants_.assign(values_.begin() + initial_,
+                         values_.begin() + initial_ + n_);
+  }
   collect_initial_parameters();
   observable_start_.push_back(initial_end_);
   for (int o = 0; o < k_; ++o) {
@@ -76,6 +83,16 @@ void AugmentedSystem::collect_initial_parameters() {
     const std::vector<int>& uses = dependents_[q].expression.parameters();
     initial_parameters_.insert(initial_parameters_.end(), uses.begin(),
                                uses.end());
+  }
+  if (steady_) {
+    initial_parameters_.insert(initial_parameters_.end(),
+                               matrix_parameters_.begin(),
+                               matrix_parameters_.end());
+    for (const BoundExpression* e : {&steady_->amount, &steady_->duration}) {
+      initial_parameters_.insert(initial_parameters_.end(),
+                                 e->parameters().begin(),
+                                 e->parameters().end());
+    }
   }
   std::sort(initial_parameters_.begin(), initial_parameters_.end());
   initial_parameters_.erase(
@@ -119,6 +136,7 @@ void AugmentedSystem::load(std::span<const double> theta,
   for (const Dependent& d : dependents_) {
     values_[d.target] = d.expression.value(theta, scratch);
   }
+  if (steady_) load_steady_start(theta, scratch, false);
 }
 
 void AugmentedSystem::load_with_gradients(std::span<const double> theta,
@@ -127,6 +145,70 @@ void AugmentedSystem::load_with_gradients(std::span<const double> theta,
     const std::span<double> grad(gradients_.data() + d.gradient,
                                  d.expression.parameters().size());
     values_[d.target] = d.expression.value_and_gradient(theta, grad, scratch);
+  }
+  if (steady_) load_steady_start(theta, scratch, true);
+}
+
+void AugmentedSystem::load_steady_start(std::span<const double> theta,
+                                        std::vector<double>& scratch,
+                                        bool gradients) {
+  // x0 as loaded: its constants (overwritten by the last load) and the
+  // dependents just evaluated.
+  for (int i = 0; i < n_; ++i) {
+    bool dependent = false;
+    for (int q = matrix_end_; q < initial_end_; ++q) {
+      dependent = dependent || dependents_[q].target == initial_ + i;
+    }
+    if (!dependent) values_[initial_ + i] = x0_constants_[i];
+  }
+  const Eigen::MatrixXd A = matrix().topLeftCorner(n_, n_);
+  const PeriodicDose dose{steady_->state, steady_->amount.value(theta, scratch),
+                          steady_->duration.value(theta, scratch),
+                          steady_->interval};
+  const bool exists = steady_solver_->compute(A, dose, steady_state_);
+  if (!exists) {
+    steady_state_ =
+        Eigen::VectorXd::Constant(n_, std::numeric_limits<double>::quiet_NaN());
+  }
+  for (int i = 0; i < n_; ++i) {
+    const double base = steady_->added ? values_[initial_ + i] : 0.0;
+    values_[initial_ + i] = base + steady_state_(i);
+  }
+  if (!gradients) return;
+  const auto count = static_cast<Eigen::Index>(initial_parameters_.size());
+  steady_sensitivity_.setConstant(n_, count,
+                                  std::numeric_limits<double>::quiet_NaN());
+  if (!exists) return;
+  // ∂amount/∂θ_k and ∂duration/∂θ_k by column.
+  std::vector<double> d_amount(count, 0.0), d_duration(count, 0.0);
+  const auto gradient_into = [&](const BoundExpression& e,
+                                 std::vector<double>& into) {
+    dose_gradient_.assign(e.parameters().size(), 0.0);
+    e.value_and_gradient(theta, dose_gradient_, scratch);
+    for (std::size_t p = 0; p < e.parameters().size(); ++p) {
+      const auto c =
+          std::lower_bound(initial_parameters_.begin(),
+                           initial_parameters_.end(), e.parameters()[p]) -
+          initial_parameters_.begin();
+      into[c] += dose_gradient_[p];
+    }
+  };
+  gradient_into(steady_->amount, d_amount);
+  gradient_into(steady_->duration, d_duration);
+  direction_.resize(m_, m_);
+  for (Eigen::Index c = 0; c < count; ++c) {
+    const auto k =
+        std::lower_bound(matrix_parameters_.begin(), matrix_parameters_.end(),
+                         initial_parameters_[c]);
+    if (k != matrix_parameters_.end() && *k == initial_parameters_[c]) {
+      matrix_direction(static_cast<int>(k - matrix_parameters_.begin()), 1.0,
+                       direction_);
+    } else {
+      direction_.setZero();
+    }
+    steady_solver_->derivative(direction_.topLeftCorner(n_, n_), d_amount[c],
+                               d_duration[c], steady_derivative_);
+    steady_sensitivity_.col(c) = steady_derivative_;
   }
 }
 
@@ -177,11 +259,18 @@ void AugmentedSystem::initial_sensitivity(std::span<const int> column,
                                           Eigen::MatrixXd& S) const {
   for (int q = matrix_end_; q < initial_end_; ++q) {
     const Dependent& d = dependents_[q];
+    // A steady state that replaces x0 takes its place.
+    if (steady_ && !steady_->added && d.target < initial_ + n_) continue;
     const std::vector<int>& uses = d.expression.parameters();
     const double* grad = gradients_.data() + d.gradient;
     for (std::size_t p = 0; p < uses.size(); ++p) {
       S(d.target - initial_, column[uses[p]]) = grad[p];
     }
+  }
+  if (!steady_) return;
+  for (std::size_t c = 0; c < initial_parameters_.size(); ++c) {
+    const int to = column[initial_parameters_[c]];
+    for (int i = 0; i < n_; ++i) S(i, to) += steady_sensitivity_(i, c);
   }
 }
 

@@ -12,6 +12,11 @@
 // y_o = c_o·x + d_o reads z through ĉ_o = (c_o, 0). A source whose
 // amplitude is the constant 0 contributes nothing and gets no state.
 //
+// An experiment that starts at a periodic steady state (SteadyStart) has
+// x(0) = x̄(A, amount, duration) of periodic_steady_state.h instead of x0,
+// or x0 + x̄; its derivatives then reach every parameter of A and of the
+// dose, and a θ at which A has no steady state gives x(0) = NaN.
+//
 // Every entry of B, z(0), ĉ_o and d_o is a BoundExpression of θ bound in the
 // experiment. The constant ones are set once here; load() evaluates the
 // others at θ, and load_with_gradients() their gradients too, for the chain
@@ -20,10 +25,12 @@
 #pragma once
 
 #include <Eigen/Core>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "model/exact/periodic_steady_state.h"
 #include "problem/expression.h"
 #include "problem/fit_problem.h"
 
@@ -97,8 +104,13 @@ class AugmentedSystem {
     int target = 0;    // its place in values_
     int gradient = 0;  // the place of its first derivative in gradients_
   };
-  // Fills initial_parameters_ from the dependents of z(0).
+  // Fills initial_parameters_ from the dependents of z(0) (and, for a
+  // steady start, of A and the dose).
   void collect_initial_parameters();
+  // x(0) of a steady start at the values loaded, and with `gradients` its
+  // derivatives in steady_sensitivity_.
+  void load_steady_start(std::span<const double> theta,
+                         std::vector<double>& scratch, bool gradients);
   // Fills matrix_parameters_ and the direction lists from the dependents
   // of B.
   void index_directions();
@@ -130,6 +142,14 @@ class AugmentedSystem {
   std::vector<int> matrix_parameters_;
   std::vector<int> direction_start_;
   std::vector<std::pair<int, int>> direction_entries_;
+  // A steady start, its solver, the constant x0 entries (restored before
+  // each load) and ∂x(0)/∂θ_k for k = initial_parameters_[c] in column c.
+  std::optional<SteadyStart> steady_;
+  std::optional<PeriodicSteadyState> steady_solver_;
+  std::vector<double> x0_constants_;
+  Eigen::MatrixXd steady_sensitivity_, direction_;
+  Eigen::VectorXd steady_state_, steady_derivative_;
+  std::vector<double> dose_gradient_;
 };
 
 }  // namespace identify
