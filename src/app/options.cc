@@ -261,6 +261,15 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "Problem file: the table of measurements and model values (default "
        "PROBLEM.fit.tsv)",
        &o.fit},
+      {"--evaluate", "",
+       "Problem file: no fit; print the objective, chi2 and llh at the "
+       "parameters' values",
+       nullptr, &o.evaluate},
+      {"--simulations", "FILE",
+       "Problem file: write the model value of every measurement to FILE "
+       "(PEtab's simulation table), at the result or with --evaluate at "
+       "the parameters' values",
+       &o.simulations},
       {"--separately", "",
        "Problem file: fit every experiment on its own, in parallel", nullptr,
        &o.separately},
@@ -351,6 +360,7 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
         {"--trajectory", &o.trajectory},
         {"--parameters", &o.parameters},
         {"--fit", &o.fit},
+        {"--simulations", &o.simulations},
         {"--profiles", &o.profiles}}) {
     if (app.count(option)) require_nonempty(option, *value);
   }

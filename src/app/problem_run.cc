@@ -5,6 +5,8 @@
 #include "app/problem_run.h"
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -21,10 +23,14 @@
 #include "fit/dense_memory.h"
 #include "fit/multistart/worker_pool.h"
 #include "fit/objective.h"
+#include "fit/point_evaluation.h"
 #include "fit/wording.h"
 #include "input/input_error.h"
 #include "input/yaml_problem_file.h"
+#include "output/evaluation_report.h"
 #include "output/fd_stream.h"
+#include "output/output_file.h"
+#include "output/simulation_table.h"
 
 namespace identify {
 
@@ -179,6 +185,38 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
   return written;
 }
 
+// The simulation table at θ, written to `path`; false (with the reason on
+// err) if it could not be written.
+bool write_simulations(const std::string& path, const LoadedProblem& loaded,
+                       const PointEvaluation& at, std::ostream& err) {
+  const std::string failure = write_output_file(
+      path, format_simulation_table(loaded.problem, loaded.rows,
+                                    at.simulations));
+  if (failure.empty()) return true;
+  err << "identify: cannot write " << path << ": " << failure << std::endl;
+  return false;
+}
+
+// --evaluate: the report at the parameters' values, no fit.
+int evaluate_only(const Options& opt, const LoadedProblem& loaded,
+                  ModelKind kind, std::ostream& out, std::ostream& err) {
+  const std::unique_ptr<Model> model = make_model(kind, loaded.problem);
+  const std::vector<double> theta = loaded.problem.values();
+  const PointEvaluation at = evaluate_point(loaded.problem, *model, theta);
+  out << format_evaluation(at) << std::flush;
+  if (!opt.simulations.empty() &&
+      !write_simulations(opt.simulations, loaded, at, err)) {
+    return kExitOutputError;
+  }
+  if (!std::isfinite(at.minus_2_ln_l)) {
+    err << "identify: --evaluate: the objective is not finite at the "
+           "parameters' values"
+        << std::endl;
+    return kExitDiverged;
+  }
+  return kExitSuccess;
+}
+
 bool has_laplace(const FitProblem& problem) {
   for (const NoiseModel& n : problem.noise) {
     if (n.distribution == Distribution::kLaplace) return true;
@@ -218,6 +256,7 @@ int run_problem_file(const Options& opt,
   std::vector<ProblemFit> fits;
   try {
     fits = plan_fits(loaded.problem, choice.model, opt.separately);
+    if (opt.evaluate) return evaluate_only(opt, loaded, choice.model, out, err);
   } catch (const ProblemError& e) {
     err << "identify: --model " << model_name(choice.model) << ": " << e.what()
         << std::endl;
@@ -262,7 +301,14 @@ int run_problem_file(const Options& opt,
   const bool written = write_run(opt, info, fits, signal, history, writing,
                                  writing_signal, out, err);
   const int code = exit_code_of(fits, signal != 0 ? signal : writing_signal);
-  return written ? code : with_output_failure(code);
+  const bool simulated =
+      opt.simulations.empty() || fits.size() != 1 ||
+      fits[0].summary.theta.size() != loaded.problem.parameters.size() ||
+      write_simulations(opt.simulations, loaded,
+                        evaluate_point(loaded.problem, *fits[0].model,
+                                       fits[0].summary.theta),
+                        err);
+  return written && simulated ? code : with_output_failure(code);
 }
 
 }  // namespace identify

@@ -16,6 +16,8 @@
 #include "core/name_index.h"
 #include "input/data_table.h"
 #include "input/dose_table.h"
+#include "input/petab/petab_files.h"
+#include "input/petab/petab_problem.h"
 #include "input/yaml_document.h"
 #include "problem/problem_builder.h"
 
@@ -406,8 +408,10 @@ class ProblemReader {
 LoadedProblem read_yaml_problem(const std::string& path) {
   const TextFile file = read_text_file(path, kMaxProblemFileBytes);
   const YamlDocument doc(file);
-  return ProblemReader(doc, std::filesystem::path(path).parent_path().string())
-      .run();
+  const std::string directory =
+      std::filesystem::path(path).parent_path().string();
+  if (is_petab_document(doc)) return read_petab_problem(doc, directory);
+  return ProblemReader(doc, directory).run();
 }
 
 void require_measurements(const LoadedProblem& loaded) {

@@ -38,6 +38,7 @@
 
 #include "input/input_error.h"
 #include "problem/fit_problem.h"
+#include "problem/measurement_rows.h"
 
 namespace identify {
 
@@ -57,6 +58,9 @@ struct LoadedProblem {
   std::vector<TableRead> dose_files;  // in the order of `doses`
   std::string directory;              // of the problem file ("" for ".")
   SourcePos data_pos;                 // of the `data` entry's value
+  // The measurement table as read, for a PEtab problem (empty for a problem
+  // file).
+  MeasurementRows rows;
 };
 
 // Reads the problem file at `path` and every table it names. Throws

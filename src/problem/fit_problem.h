@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -85,6 +86,17 @@ struct Measurement {
   bool counted = true;
 };
 
+// The steady state an experiment starts from when it is pre-equilibrated:
+// that of dx/dt = A x + b under another condition, with its own matrix,
+// constant inputs b and starting state, the limit of its solution from that
+// start. States with `reset` set start at the experiment's own x0 instead.
+struct PreEquilibration {
+  std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
+  std::vector<BoundExpression> x0;  // one per state
+  std::vector<Source> sources;      // constant inputs: amp, rate 0
+  std::vector<bool> reset;          // one per state
+};
+
 struct Experiment {
   std::string id;
   std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
@@ -96,6 +108,7 @@ struct Experiment {
   std::vector<Measurement> measurements;
   // The names this experiment overrides and what they stand for, as written.
   std::vector<std::pair<std::string, std::string>> overrides;
+  std::optional<PreEquilibration> pre_equilibration;
 };
 
 struct FitProblem {
