@@ -1,6 +1,7 @@
 // Reading the parameter table row by row into Parameters. A bound left
 // empty is infinite; the builder checks the order of the bounds and that
-// the nominal value lies within them, and its refusal is placed at the
+// the nominal value of an estimated parameter lies within them (those of
+// a fixed one are not kept), and its refusal is placed at the
 // row's parameterId.
 #include "input/petab/petab_parameters.h"
 
@@ -35,6 +36,11 @@ std::vector<std::string> declare_petab_parameters(const PetabTable& table,
     const std::string& e = table.cell(r, estimate).text;
     if (e != "0" && e != "1") table.fail(table.cell(r, estimate), "0 or 1");
     p.estimated = e == "1";
+    if (!p.estimated) {
+      // A fixed parameter keeps its nominal value, within its bounds or not.
+      p.lower = -inf;
+      p.upper = inf;
+    }
     try {
       builder.add_parameter(p);
     } catch (const ProblemError& error) {
