@@ -35,16 +35,25 @@ class PetabReader {
   explicit PetabReader(PetabFiles files) : files_(std::move(files)) {}
 
   LoadedProblem run() {
-    model_ = read_sbml_model(petab_path(files_, files_.model), files_.model);
+    const PetabTable& parameters = table(files_.parameters);
+    for (const std::string& f : files_.conditions) index_rows(f, "conditionId", conditions_);
+    std::set<std::string> declared;
+    for (std::size_t r = 0; r < parameters.rows(); ++r) {
+      declared.insert(parameters.cell(r, parameters.require("parameterId")).text);
+    }
+    for (const auto& [id, ref] : conditions_) {
+      static_cast<void>(id);
+      for (const std::string& column : ref.table->columns()) declared.insert(column);
+    }
+    model_ = read_sbml_model(petab_path(files_, files_.model), files_.model, declared);
     try {
       builder_.emplace(model_.states);
     } catch (const ProblemError& e) {
       throw InputError(files_.model + ": " + e.what());
     }
-    declare_parameters();
+    declare_parameters(parameters, declared);
     declare_dynamics();
     for (const std::string& f : files_.observables) index_rows(f, "observableId", observables_);
-    for (const std::string& f : files_.conditions) index_rows(f, "conditionId", conditions_);
     LoadedProblem out;
     out.directory = files_.directory;
     out.data_pos = files_.measurements_pos;
@@ -60,12 +69,19 @@ class PetabReader {
     return *tables_.back();
   }
 
-  void declare_parameters() {
+  // The parameter table's parameters, then the model's parameters and
+  // compartments that a condition overrides, fixed at their model values
+  // (the model's other constants stand in its formulas as numbers).
+  void declare_parameters(const PetabTable& parameters,
+                          const std::set<std::string>& declared) {
     const std::vector<std::string> named =
-        declare_petab_parameters(table(files_.parameters), *builder_);
+        declare_petab_parameters(parameters, *builder_);
     const std::set<std::string> in_table(named.begin(), named.end());
     for (const auto& [name, value] : model_.constants) {
-      if (in_table.count(name) > 0 || std::isnan(value)) continue;
+      if (in_table.count(name) > 0 || declared.count(name) == 0 ||
+          std::isnan(value)) {
+        continue;
+      }
       Parameter p;
       p.name = name;
       p.value = value;
@@ -179,6 +195,11 @@ class PetabReader {
                            const int s = builder_->state_index(name);
                            if (s >= 0) return SymbolMeaning{s, ""};
                            if (builder_->parameter_index(name) >= 0) return SymbolMeaning{-1, name};
+                           for (const auto& [id, value] : model_.constants) {
+                             if (id == name && !std::isnan(value)) {
+                               return SymbolMeaning{-1, formula_number(value)};
+                             }
+                           }
                            throw LinearFormError("\"" + name + "\" is neither a species nor a parameter");
                          });
     } catch (const LinearFormError& e) {

@@ -25,7 +25,9 @@ namespace {
 
 class ModelReader {
  public:
-  ModelReader(const Model& m, std::string name) : m_(m), name_(std::move(name)) {}
+  ModelReader(const Model& m, std::string name,
+              const std::set<std::string>& declared)
+      : m_(m), name_(std::move(name)), declared_(declared) {}
 
   SbmlModel run() {
     refuse_unsupported();
@@ -118,7 +120,7 @@ class ModelReader {
     const auto s = state_index_.find(name);
     if (s != state_index_.end()) return {s->second, ""};
     if (m_.getParameter(name) != nullptr || m_.getCompartment(name) != nullptr) {
-      return {-1, name};
+      return {-1, constant_text(name)};
     }
     throw LinearFormError("expected a species, parameter or compartment, found \"" +
                           name + "\"");
@@ -136,10 +138,21 @@ class ModelReader {
     }
   }
 
-  // The size of the compartment of species `i`, or "" for an amount.
+  // A parameter's or compartment's name if it is declared, else its value.
+  std::string constant_text(const std::string& name) const {
+    if (declared_.count(name) > 0) return name;
+    for (const auto& [id, value] : out_.constants) {
+      if (id != name) continue;
+      if (std::isnan(value)) fail("parameter " + name, "expected a value, found none");
+      return formula_number(value);
+    }
+    return name;
+  }
+
+  // The size of the compartment of species `i`, or "1" for an amount.
   std::string volume_of(int i) const {
     if (out_.amount[i]) return "1";
-    return m_.getSpecies(out_.states[i])->getCompartment();
+    return constant_text(m_.getSpecies(out_.states[i])->getCompartment());
   }
 
   void add_reaction(const Reaction& r) {
@@ -205,10 +218,10 @@ class ModelReader {
         out_.x0[i] = formula_number(p.getValue());
       } else if (sp->isSetInitialConcentration()) {
         const std::string c = formula_number(sp->getInitialConcentration());
-        out_.x0[i] = out_.amount[i] ? product_text(c, sp->getCompartment()) : c;
+        out_.x0[i] = out_.amount[i] ? product_text(c, constant_text(sp->getCompartment())) : c;
       } else if (sp->isSetInitialAmount()) {
         const std::string a = formula_number(sp->getInitialAmount());
-        out_.x0[i] = out_.amount[i] ? a : quotient_text(a, sp->getCompartment());
+        out_.x0[i] = out_.amount[i] ? a : quotient_text(a, constant_text(sp->getCompartment()));
       } else {
         fail("species " + id, "expected an initial amount, concentration or assignment, found none");
       }
@@ -219,11 +232,13 @@ class ModelReader {
 
   const Model& m_;
   std::string name_;
+  const std::set<std::string>& declared_;
   SbmlModel out_;
   std::map<std::string, int> state_index_;
 };
 
-SbmlModel read_document(SBMLDocument& doc, const std::string& name) {
+SbmlModel read_document(SBMLDocument& doc, const std::string& name,
+                        const std::set<std::string>& declared) {
   for (unsigned e = 0; e < doc.getNumErrors(); ++e) {
     const SBMLError& error = *doc.getError(e);
     if (error.getSeverity() >= LIBSBML_SEV_ERROR) {
@@ -235,19 +250,21 @@ SbmlModel read_document(SBMLDocument& doc, const std::string& name) {
   }
   const Model* m = doc.getModel();
   if (m == nullptr) throw InputError(name + ": expected an SBML model, found none");
-  return ModelReader(*m, name).run();
+  return ModelReader(*m, name, declared).run();
 }
 
 }  // namespace
 
-SbmlModel read_sbml_model(const std::string& path, const std::string& name) {
+SbmlModel read_sbml_model(const std::string& path, const std::string& name,
+                          const std::set<std::string>& declared) {
   std::unique_ptr<SBMLDocument> doc(readSBMLFromFile(path.c_str()));
-  return read_document(*doc, name);
+  return read_document(*doc, name, declared);
 }
 
-SbmlModel read_sbml_text(const std::string& text, const std::string& name) {
+SbmlModel read_sbml_text(const std::string& text, const std::string& name,
+                         const std::set<std::string>& declared) {
   std::unique_ptr<SBMLDocument> doc(readSBMLFromString(text.c_str()));
-  return read_document(*doc, name);
+  return read_document(*doc, name, declared);
 }
 
 }  // namespace identify

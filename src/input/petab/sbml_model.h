@@ -13,13 +13,16 @@
 // for a concentration, and the converse).
 //
 // The entries of A, b and x0 are expressions (problem/expression.h) of the
-// model's parameters and compartment sizes, which the problem declares.
+// model's parameters and compartment sizes named in `declared` (which the
+// problem declares); the others are constants and stand there as their
+// values.
 // Refused, naming the element and why: events, assignment and algebraic
 // rules, a rate law or rule that is not affine in the species, the time
 // symbol, function calls, a variable stoichiometry, a species that is
 // constant or a boundary condition, a compartment that changes.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,9 +46,11 @@ struct SbmlModel {
 // Reads and checks the SBML file at `path`; `name` is how messages name it.
 // Throws InputError ("model.xml: reaction R3: expected a rate law linear in
 // the species, found \"k1*A*B\"").
-SbmlModel read_sbml_model(const std::string& path, const std::string& name);
+SbmlModel read_sbml_model(const std::string& path, const std::string& name,
+                          const std::set<std::string>& declared);
 
 // The same for a document already in memory (for the fuzz target).
-SbmlModel read_sbml_text(const std::string& text, const std::string& name);
+SbmlModel read_sbml_text(const std::string& text, const std::string& name,
+                         const std::set<std::string>& declared);
 
 }  // namespace identify
