@@ -32,7 +32,10 @@ class FormBuilder {
       throw LinearFormError("expected a formula nested at most " +
                             std::to_string(kMaxFormulaDepth) + " deep");
     }
-    if (node.isNumber()) return constant(formula_number(node.getValue()));
+    if (node.isNumber()) {
+      if (!std::isfinite(node.getValue())) throw LinearFormError("expected finite numbers");
+      return constant(formula_number(node.getValue()));
+    }
     const unsigned n = node.getNumChildren();
     switch (node.getType()) {
       case AST_NAME: {
@@ -199,7 +202,9 @@ std::string formula_number(double value) {
 std::string sum_text(const std::string& a, const std::string& b) {
   if (a.empty()) return b;
   if (b.empty()) return a;
-  return "(" + a + ")+(" + b + ")";
+  // A sum is the loosest binding: its left operand needs no parentheses,
+  // so that a long sum does not nest.
+  return a + "+(" + b + ")";
 }
 
 std::string product_text(const std::string& a, const std::string& b) {

@@ -45,11 +45,12 @@ class PetabReader {
       static_cast<void>(id);
       for (const std::string& column : ref.table->columns()) declared.insert(column);
     }
-    model_ = read_sbml_model(petab_path(files_, files_.model), files_.model, declared);
+    model_name_ = petab_path(files_, files_.model);
+    model_ = read_sbml_model(model_name_, model_name_, declared);
     try {
       builder_.emplace(model_.states);
     } catch (const ProblemError& e) {
-      throw InputError(files_.model + ": " + e.what());
+      throw InputError(model_name_ + ": " + e.what());
     }
     declare_parameters(parameters, declared);
     declare_dynamics();
@@ -65,7 +66,8 @@ class PetabReader {
 
  private:
   const PetabTable& table(const std::string& name) {
-    tables_.push_back(std::make_unique<PetabTable>(petab_path(files_, name), name));
+    const std::string path = petab_path(files_, name);
+    tables_.push_back(std::make_unique<PetabTable>(path, path));
     return *tables_.back();
   }
 
@@ -95,9 +97,9 @@ class PetabReader {
     try {
       f();
     } catch (const ProblemError& e) {
-      throw InputError(files_.model + ": " + e.what());
+      throw InputError(model_name_ + ": " + e.what());
     } catch (const ExpressionError& e) {
-      throw InputError(files_.model + ": " + e.what());
+      throw InputError(model_name_ + ": " + e.what());
     }
   }
 
@@ -305,7 +307,7 @@ class PetabReader {
       for (std::size_t c = 0; c < m.columns().size(); ++c) cells.push_back(m.cell(r, c).text);
       row_place_.push_back({e, count_[e]++});
     }
-    out.data_files.push_back(TableRead{name, m.rows(), 0});
+    out.data_files.push_back(TableRead{m.name(), m.rows(), 0});
   }
 
   struct PendingPre {
@@ -330,7 +332,7 @@ class PetabReader {
     try {
       problem = builder_->build();
     } catch (const ProblemError& e) {
-      throw InputError(files_.model + ": " + e.what());
+      throw InputError(model_name_ + ": " + e.what());
     }
     for (std::size_t k = 0; k < pending_pre_.size(); ++k) {
       const Experiment& pre = problem.experiments[hidden_[k]];
@@ -345,6 +347,7 @@ class PetabReader {
   }
 
   PetabFiles files_;
+  std::string model_name_;  // as opened, and as named in messages
   SbmlModel model_;
   std::optional<ProblemBuilder> builder_;
   std::vector<std::unique_ptr<PetabTable>> tables_;

@@ -112,10 +112,14 @@ class ModelReader {
   // parameters are numbers.
   SymbolMeaning meaning(const std::string& name, const KineticLaw* law) const {
     if (law != nullptr) {
-      const LocalParameter* local = law->getLocalParameter(name);
-      if (local != nullptr) return {-1, formula_number(local->getValue())};
-      const Parameter* own = law->getParameter(name);
-      if (own != nullptr) return {-1, formula_number(own->getValue())};
+      const Parameter* own = law->getLocalParameter(name);
+      if (own == nullptr) own = law->getParameter(name);
+      if (own != nullptr) {
+        if (!std::isfinite(own->getValue())) {
+          throw LinearFormError("expected a finite value of " + name);
+        }
+        return {-1, formula_number(own->getValue())};
+      }
     }
     const auto s = state_index_.find(name);
     if (s != state_index_.end()) return {s->second, ""};
@@ -143,7 +147,9 @@ class ModelReader {
     if (declared_.count(name) > 0) return name;
     for (const auto& [id, value] : out_.constants) {
       if (id != name) continue;
-      if (std::isnan(value)) fail("parameter " + name, "expected a value, found none");
+      if (!std::isfinite(value)) {
+        fail("parameter " + name, "expected a finite value, found " + formula_number(value));
+      }
       return formula_number(value);
     }
     return name;
@@ -197,6 +203,14 @@ class ModelReader {
     out_.inputs[i] = f.constant;
   }
 
+  // A number of the model for an initial value; refused unless finite.
+  std::string finite(double value, const std::string& element) const {
+    if (!std::isfinite(value)) {
+      fail(element, "expected a finite initial value, found " + formula_number(value));
+    }
+    return formula_number(value);
+  }
+
   void initial_values() {
     out_.x0.assign(out_.states.size(), "");
     for (std::size_t i = 0; i < out_.states.size(); ++i) {
@@ -215,12 +229,12 @@ class ModelReader {
       if (sp == nullptr) {
         const Parameter& p = *m_.getParameter(id);
         if (!p.isSetValue()) fail("parameter " + id, "expected an initial value, found none");
-        out_.x0[i] = formula_number(p.getValue());
+        out_.x0[i] = finite(p.getValue(), "parameter " + id);
       } else if (sp->isSetInitialConcentration()) {
-        const std::string c = formula_number(sp->getInitialConcentration());
+        const std::string c = finite(sp->getInitialConcentration(), "species " + id);
         out_.x0[i] = out_.amount[i] ? product_text(c, constant_text(sp->getCompartment())) : c;
       } else if (sp->isSetInitialAmount()) {
-        const std::string a = formula_number(sp->getInitialAmount());
+        const std::string a = finite(sp->getInitialAmount(), "species " + id);
         out_.x0[i] = out_.amount[i] ? a : quotient_text(a, constant_text(sp->getCompartment()));
       } else {
         fail("species " + id, "expected an initial amount, concentration or assignment, found none");
