@@ -270,6 +270,10 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "(PEtab's simulation table), at the result or with --evaluate at "
        "the parameters' values",
        &o.simulations},
+      {"--export-petab", "DIR",
+       "Problem file: write the problem as a PEtab v1 problem into DIR "
+       "(made if missing); no fit",
+       &o.export_petab},
       {"--separately", "",
        "Problem file: fit every experiment on its own, in parallel", nullptr,
        &o.separately},
@@ -361,6 +365,7 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
         {"--parameters", &o.parameters},
         {"--fit", &o.fit},
         {"--simulations", &o.simulations},
+        {"--export-petab", &o.export_petab},
         {"--profiles", &o.profiles}}) {
     if (app.count(option)) require_nonempty(option, *value);
   }

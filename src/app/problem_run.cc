@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -30,6 +31,7 @@
 #include "output/evaluation_report.h"
 #include "output/fd_stream.h"
 #include "output/output_file.h"
+#include "output/petab_export.h"
 #include "output/simulation_table.h"
 
 namespace identify {
@@ -217,6 +219,23 @@ int evaluate_only(const Options& opt, const LoadedProblem& loaded,
   return kExitSuccess;
 }
 
+// --export-petab: the problem as PEtab in `directory`, no fit.
+int export_only(const std::string& directory, const FitProblem& problem,
+                std::ostream& err) {
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  if (ec) {
+    err << "identify: cannot make " << directory << ": " << ec.message()
+        << std::endl;
+    return kExitOutputError;
+  }
+  const std::string failure = export_petab(problem, directory);
+  if (failure.empty()) return kExitSuccess;
+  err << "identify: --export-petab: " << failure << std::endl;
+  return failure.rfind("cannot write", 0) == 0 ? kExitOutputError
+                                                : kExitUsage;
+}
+
 bool has_laplace(const FitProblem& problem) {
   for (const NoiseModel& n : problem.noise) {
     if (n.distribution == Distribution::kLaplace) return true;
@@ -230,6 +249,9 @@ int run_problem_file(const Options& opt,
                      std::chrono::steady_clock::time_point start,
                      std::ostream& out, std::ostream& err) {
   const LoadedProblem loaded = read_yaml_problem(opt.problem);
+  if (!opt.export_petab.empty()) {
+    return export_only(opt.export_petab, loaded.problem, err);
+  }
   require_measurements(loaded);
   const std::string clash = check_problem_file_names(opt, tables_of(loaded));
   if (!clash.empty()) {
