@@ -20,7 +20,8 @@
 namespace identify::fuzz {
 namespace {
 
-constexpr const char* kMath = "<math xmlns=\"http://www.w3.org/1998/Math/MathML\">";
+constexpr const char* kMath =
+    "<math xmlns=\"http://www.w3.org/1998/Math/MathML\">";
 
 std::string law(const char* k, const char* s) {
   return std::string("<kineticLaw>") + kMath + "<apply><times/><ci>" + k +

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   using namespace identify;
   const std::string text(reinterpret_cast<const char*>(data), size);
   // Parameter names the fuzzer can hit: those of the seed models.
-  const std::set<std::string> declared = {"k1", "k2", "a0", "b0", "compartment"};
+  const std::set<std::string> declared = {"k1", "k2", "a0", "b0",
+                                          "compartment"};
   try {
     const SbmlModel m = read_sbml_text(text, "model.xml", declared);
     const std::size_t n = m.states.size();

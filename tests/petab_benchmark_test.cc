@@ -62,7 +62,8 @@ TEST(PetabBenchmark, BrunoFitReturnsToTheNominalParameters) {
   copy_problem("Bruno_JExpBot2016", dir);
   const auto run = dir.run("Bruno_JExpBot2016.yaml -q --starts 20");
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  const LoadedProblem loaded = read_yaml_problem(dir.file("Bruno_JExpBot2016.yaml"));
+  const LoadedProblem loaded =
+      read_yaml_problem(dir.file("Bruno_JExpBot2016.yaml"));
   const auto fitted = estimates(dir.read("Bruno_JExpBot2016.parameters.tsv"));
   for (const Parameter& p : loaded.problem.parameters) {
     if (!p.estimated) continue;
@@ -75,7 +76,8 @@ TEST(PetabBenchmark, PerelsonReachesTheMaximumLikelihoodEstimate) {
   copy_problem("Perelson_Science1996", dir);
   const auto run = dir.run("Perelson_Science1996.yaml -q");
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  const auto fitted = estimates(dir.read("Perelson_Science1996.parameters.tsv"));
+  const auto fitted =
+      estimates(dir.read("Perelson_Science1996.parameters.tsv"));
   EXPECT_NEAR(fitted.at("c"), 1.8606254, 1e-7 * 5);
   EXPECT_NEAR(fitted.at("delta"), 0.54733817, 1e-8 * 5);
   EXPECT_NEAR(fitted.at("sd_task0_model0_perelson1_V"), 0.122832, 1e-6 * 5);

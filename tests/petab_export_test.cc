@@ -59,8 +59,8 @@ TEST(PetabExport, PetabProblemReadInExportsToTheSameEvaluation) {
   for (const char* id : {"0002", "0004", "0014", "0016"}) {
     SCOPED_TRACE(id);
     ScratchDir dir;
-    for (const auto& f : fs::directory_iterator(
-             fs::path(IDENTIFY_PETAB_DIR) / "suite" / id)) {
+    for (const auto& f :
+         fs::directory_iterator(fs::path(IDENTIFY_PETAB_DIR) / "suite" / id)) {
       fs::copy(f.path(), dir.path() / f.path().filename());
     }
     const std::string yaml = "_" + std::string(id) + ".yaml";

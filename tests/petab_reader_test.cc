@@ -58,7 +58,9 @@ TEST(PetabReader, RefusesWhatItCannotReadNamingTheElement) {
       {"_model.xml", "</listOfReactions>",
        "</listOfReactions><listOfEvents><event id=\"e1\"><trigger>" + kMath +
            "<true/></math></trigger><listOfEventAssignments><eventAssignment "
-           "variable=\"A\">" + kMath + "<cn>1</cn></math></eventAssignment>"
+           "variable=\"A\">" +
+           kMath +
+           "<cn>1</cn></math></eventAssignment>"
            "</listOfEventAssignments></event></listOfEvents>",
        "_model.xml: event e1: expected no events"},
       {"_model.xml", "<listOfReactions>",
@@ -124,8 +126,8 @@ TEST(PetabReader, PreEquilibratedDerivativesKeepTheModelContract) {
     ASSERT_TRUE(loaded.problem.experiments[0].pre_equilibration.has_value());
     testing::check_model_contract(
         loaded.problem,
-        [](const FitProblem& p) { return std::make_unique<ExactModel>(p); },
-        {}, 7);
+        [](const FitProblem& p) { return std::make_unique<ExactModel>(p); }, {},
+        7);
   }
 }
 

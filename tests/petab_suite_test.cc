@@ -75,7 +75,8 @@ std::string check_case(const std::string& id) {
   }
   std::string faults;
   const auto got = named_numbers(run.out);
-  const auto want = named_numbers(slurp(kSuite / id / ("_" + id + "_solution.yaml")));
+  const auto want =
+      named_numbers(slurp(kSuite / id / ("_" + id + "_solution.yaml")));
   for (const char* name : {"chi2", "llh"}) {
     if (!got.count(name) || !close(got.at(name), want.at(name))) {
       faults += id + ": " + name + " " +
@@ -85,9 +86,11 @@ std::string check_case(const std::string& id) {
   }
   const auto ours = tsv_rows(dir.read("sim.tsv"));
   const auto theirs = tsv_rows(slurp(kSuite / id / "_simulations.tsv"));
-  if (ours.size() != theirs.size()) return faults + id + ": row count differs\n";
+  if (ours.size() != theirs.size())
+    return faults + id + ": row count differs\n";
   std::size_t column = 0;
-  while (column < theirs[0].size() && theirs[0][column] != "simulation") ++column;
+  while (column < theirs[0].size() && theirs[0][column] != "simulation")
+    ++column;
   std::size_t own = 0;
   while (own < ours[0].size() && ours[0][own] != "simulation") ++own;
   for (std::size_t r = 1; r < theirs.size(); ++r) {

@@ -40,9 +40,9 @@ std::string convert_arguments(Options& o,
 std::string problem_file_options(
     const Options& o, const std::function<bool(const char*)>& given) {
   if (o.problem.empty()) {
-    for (const char* option : {"--parameters", "--fit", "--separately",
-                               "--evaluate", "--simulations",
-                               "--export-petab"}) {
+    for (const char* option :
+         {"--parameters", "--fit", "--separately", "--evaluate",
+          "--simulations", "--export-petab"}) {
       if (given(option)) {
         return std::string(option) +
                ": expected a problem file argument (identify PROBLEM.yaml " +

@@ -37,7 +37,8 @@ struct Options {
   bool separately = false;  // fit every experiment on its own
   bool evaluate = false;    // no fit: the objective at the start values
   std::string simulations;  // PEtab simulation table; empty: none
-  std::string export_petab;  // write the problem as PEtab here; no fit
+  // Write the problem as PEtab into this directory, no fit; empty: none.
+  std::string export_petab;
   bool plot_log_y = false;  // logarithmic axis for the measured values
   bool convert = false;     // --convert: write the legacy files' problem file
   bool no_pause = false;

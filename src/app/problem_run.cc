@@ -192,8 +192,8 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
 bool write_simulations(const std::string& path, const LoadedProblem& loaded,
                        const PointEvaluation& at, std::ostream& err) {
   const std::string failure = write_output_file(
-      path, format_simulation_table(loaded.problem, loaded.rows,
-                                    at.simulations));
+      path,
+      format_simulation_table(loaded.problem, loaded.rows, at.simulations));
   if (failure.empty()) return true;
   err << "identify: cannot write " << path << ": " << failure << std::endl;
   return false;
@@ -232,8 +232,7 @@ int export_only(const std::string& directory, const FitProblem& problem,
   const std::string failure = export_petab(problem, directory);
   if (failure.empty()) return kExitSuccess;
   err << "identify: --export-petab: " << failure << std::endl;
-  return failure.rfind("cannot write", 0) == 0 ? kExitOutputError
-                                                : kExitUsage;
+  return failure.rfind("cannot write", 0) == 0 ? kExitOutputError : kExitUsage;
 }
 
 bool has_laplace(const FitProblem& problem) {
@@ -326,10 +325,10 @@ int run_problem_file(const Options& opt,
   const bool simulated =
       opt.simulations.empty() || fits.size() != 1 ||
       fits[0].summary.theta.size() != loaded.problem.parameters.size() ||
-      write_simulations(opt.simulations, loaded,
-                        evaluate_point(loaded.problem, *fits[0].model,
-                                       fits[0].summary.theta),
-                        err);
+      write_simulations(
+          opt.simulations, loaded,
+          evaluate_point(loaded.problem, *fits[0].model, fits[0].summary.theta),
+          err);
   return written && simulated ? code : with_output_failure(code);
 }
 

@@ -30,8 +30,8 @@ std::string refusal(const FitProblem& p) {
   for (const Experiment& e : p.experiments) {
     if (!e.doses.empty()) {
       return "expected a problem without doses (PEtab v1 has no form for "
-             "them), found " + std::to_string(e.doses.size()) +
-             " in experiment " + e.id;
+             "them), found " +
+             std::to_string(e.doses.size()) + " in experiment " + e.id;
     }
     if (e.pre_equilibration) {
       return "expected no pre-equilibration, found one in experiment " + e.id;
@@ -40,8 +40,8 @@ std::string refusal(const FitProblem& p) {
       const BoundExpression& x = e.x0[i];
       if (!x.is_constant() && x.single_parameter() < 0) {
         return "expected initial states that are numbers or parameters, "
-               "found \"" + x.text() + "\" for " + p.states[i] +
-               " in experiment " + e.id;
+               "found \"" +
+               x.text() + "\" for " + p.states[i] + " in experiment " + e.id;
       }
     }
     for (const Measurement& m : e.measurements) {

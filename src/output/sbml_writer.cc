@@ -69,8 +69,8 @@ std::string write_sbml_model(const FitProblem& problem) {
   std::vector<std::string> rules(static_cast<std::size_t>(n));
   for (const MatrixTerm& t : e.matrix) {
     std::string& r = rules[t.row];
-    r += (r.empty() ? "" : " + ") + std::string("(") + text_of(t.value) +
-         ")*" + problem.states[t.col];
+    r += (r.empty() ? "" : " + ") + std::string("(") + text_of(t.value) + ")*" +
+         problem.states[t.col];
   }
   for (const Source& s : e.sources) {
     std::string& r = rules[s.state];

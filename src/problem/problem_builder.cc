@@ -330,8 +330,8 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
                                      double time, double value,
                                      std::string_view sigma) {
   Expression e = checked(sigma);
-  const BoundExpression probe = BoundExpression::bind(
-      e, [&](const std::string& name) {
+  const BoundExpression probe =
+      BoundExpression::bind(e, [&](const std::string& name) {
         return Resolved{parameter_index(name), 0.0};
       });
   if (probe.is_constant() && (!(probe.constant_value() > 0.0) ||
@@ -415,12 +415,12 @@ FitProblem ProblemBuilder::build() const {
           }));
     }
     for (const MeasurementText& m : text.measurements) {
-      e.measurements.push_back(Measurement{
-          m.observable, m.time, m.value,
-          m.sigma_expression ? bind(*m.sigma_expression)
-          : m.sigma          ? BoundExpression(*m.sigma)
-                             : sigmas[m.observable],
-          m.counted});
+      e.measurements.push_back(Measurement{m.observable, m.time, m.value,
+                                           m.sigma_expression
+                                               ? bind(*m.sigma_expression)
+                                           : m.sigma ? BoundExpression(*m.sigma)
+                                                     : sigmas[m.observable],
+                                           m.counted});
     }
     problem.experiments.push_back(std::move(e));
   }

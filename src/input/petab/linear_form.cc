@@ -33,7 +33,8 @@ class FormBuilder {
                             std::to_string(kMaxFormulaDepth) + " deep");
     }
     if (node.isNumber()) {
-      if (!std::isfinite(node.getValue())) throw LinearFormError("expected finite numbers");
+      if (!std::isfinite(node.getValue()))
+        throw LinearFormError("expected finite numbers");
       return constant(formula_number(node.getValue()));
     }
     const unsigned n = node.getNumChildren();
@@ -51,23 +52,27 @@ class FormBuilder {
         return constant(formula_number(std::exp(1.0)));
       case AST_PLUS: {
         LinearForm f = zero();
-        for (unsigned k = 0; k < n; ++k) f = add(f, form(*node.getChild(k), depth + 1), false);
+        for (unsigned k = 0; k < n; ++k)
+          f = add(f, form(*node.getChild(k), depth + 1), false);
         return f;
       }
       case AST_MINUS:
-        if (n == 1) return add(zero(), form(*node.getChild(0), depth + 1), true);
+        if (n == 1)
+          return add(zero(), form(*node.getChild(0), depth + 1), true);
         if (n != 2) break;
         return add(form(*node.getChild(0), depth + 1),
                    form(*node.getChild(1), depth + 1), true);
       case AST_TIMES: {
         LinearForm f = constant("1");
-        for (unsigned k = 0; k < n; ++k) f = multiply(f, form(*node.getChild(k), depth + 1));
+        for (unsigned k = 0; k < n; ++k)
+          f = multiply(f, form(*node.getChild(k), depth + 1));
         return f;
       }
       case AST_DIVIDE: {
         if (n != 2) break;
         const LinearForm d = form(*node.getChild(1), depth + 1);
-        if (d.has_state()) throw LinearFormError("expected no state in a denominator");
+        if (d.has_state())
+          throw LinearFormError("expected no state in a denominator");
         LinearForm f = form(*node.getChild(0), depth + 1);
         for (std::string& c : f.coefficients) c = quotient_text(c, d.constant);
         f.constant = quotient_text(f.constant, d.constant);
@@ -95,8 +100,9 @@ class FormBuilder {
       default:
         break;
     }
-    throw LinearFormError("expected sums, products and quotients of states and "
-                          "parameters, exp, ln, log10 and sqrt");
+    throw LinearFormError(
+        "expected sums, products and quotients of states and "
+        "parameters, exp, ln, log10 and sqrt");
   }
 
  private:

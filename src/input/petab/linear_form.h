@@ -11,12 +11,12 @@
 // call) is refused with the reason, so that the caller can name the element.
 #pragma once
 
+#include <sbml/math/ASTNode.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <sbml/math/ASTNode.h>
 
 namespace identify {
 
@@ -43,9 +43,9 @@ struct LinearForm {
 
 // The affine form of `formula` in `states` states; `symbol` resolves every
 // name (and throws LinearFormError for one it refuses).
-LinearForm linear_form(const ASTNode& formula, int states,
-                       const std::function<SymbolMeaning(const std::string&)>&
-                           symbol);
+LinearForm linear_form(
+    const ASTNode& formula, int states,
+    const std::function<SymbolMeaning(const std::string&)>& symbol);
 
 // The formula as the infix text libSBML writes, for messages.
 std::string formula_text(const ASTNode& formula);

@@ -21,7 +21,8 @@ std::vector<std::string> file_list(const YamlDocument& doc,
                                    bool one) {
   const YamlEntry* e = find_entry(entries, key);
   if (e == nullptr) {
-    doc.fail(doc.pos(problem.value), std::string("a key \"") + key + "\"", "none");
+    doc.fail(doc.pos(problem.value), std::string("a key \"") + key + "\"",
+             "none");
   }
   std::vector<std::string> names;
   for (const YAML::Node& item : doc.items(*e, "file names")) {
@@ -36,22 +37,27 @@ std::vector<std::string> file_list(const YamlDocument& doc,
 
 }  // namespace
 
-PetabFiles read_petab_files(const YamlDocument& doc, const std::string& directory) {
+PetabFiles read_petab_files(const YamlDocument& doc,
+                            const std::string& directory) {
   const YamlEntry root{"problem", doc.root(), doc.root()};
   const std::vector<YamlEntry> top =
       doc.entries(root, {"format_version", "parameter_file", "problems"},
                   "format_version, parameter_file and problems");
   const YamlEntry* version = find_entry(top, "format_version");
-  if (version == nullptr) doc.fail(doc.pos(root.value), "a key \"format_version\"", "none");
+  if (version == nullptr)
+    doc.fail(doc.pos(root.value), "a key \"format_version\"", "none");
   const std::string v = doc.scalar(*version, "a format version");
-  if (v != "1" && v != "1.0.0") doc.fail(doc.pos(*version), "format version 1", "\"" + v + "\"");
+  if (v != "1" && v != "1.0.0")
+    doc.fail(doc.pos(*version), "format version 1", "\"" + v + "\"");
   PetabFiles files;
   files.directory = directory;
   const YamlEntry* parameters = find_entry(top, "parameter_file");
-  if (parameters == nullptr) doc.fail(doc.pos(root.value), "a key \"parameter_file\"", "none");
+  if (parameters == nullptr)
+    doc.fail(doc.pos(root.value), "a key \"parameter_file\"", "none");
   files.parameters = doc.scalar(*parameters, "a file name");
   const YamlEntry* problems = find_entry(top, "problems");
-  if (problems == nullptr) doc.fail(doc.pos(root.value), "a key \"problems\"", "none");
+  if (problems == nullptr)
+    doc.fail(doc.pos(root.value), "a key \"problems\"", "none");
   const std::vector<YAML::Node> list = doc.items(*problems, "problems");
   if (list.size() != 1) {
     doc.fail(doc.pos(*problems), "one problem", std::to_string(list.size()));
@@ -65,8 +71,10 @@ PetabFiles read_petab_files(const YamlDocument& doc, const std::string& director
       "visualization_files");
   files.model = file_list(doc, entries, problem, "sbml_files", true)[0];
   files.conditions = file_list(doc, entries, problem, "condition_files", false);
-  files.measurements = file_list(doc, entries, problem, "measurement_files", false);
-  files.observables = file_list(doc, entries, problem, "observable_files", false);
+  files.measurements =
+      file_list(doc, entries, problem, "measurement_files", false);
+  files.observables =
+      file_list(doc, entries, problem, "observable_files", false);
   files.measurements_pos = doc.pos(*find_entry(entries, "measurement_files"));
   return files;
 }

@@ -36,7 +36,8 @@ bool is_petab_document(const YamlDocument& doc);
 // The files of a PEtab document. Throws InputError at the offending node:
 // a format version other than 1, more than one problem, no SBML model or
 // more than one, a missing table list.
-PetabFiles read_petab_files(const YamlDocument& doc, const std::string& directory);
+PetabFiles read_petab_files(const YamlDocument& doc,
+                            const std::string& directory);
 
 // A file name joined to the directory.
 std::string petab_path(const PetabFiles& files, const std::string& name);

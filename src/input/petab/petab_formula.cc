@@ -14,7 +14,8 @@ std::unique_ptr<ASTNode> parse_petab_formula(const PetabTable& table,
        at = text.find("**", at)) {
     text.replace(at, 2, "^");
   }
-  if (text.find_first_not_of(" \t") == std::string::npos) table.fail(cell, "a formula");
+  if (text.find_first_not_of(" \t") == std::string::npos)
+    table.fail(cell, "a formula");
   L3ParserSettings settings;
   settings.setParseLog(L3P_PARSE_LOG_AS_LN);
   std::unique_ptr<ASTNode> ast(
@@ -29,7 +30,8 @@ std::vector<std::string> override_items(const std::string& text) {
   std::size_t start = 0;
   while (true) {
     const std::size_t end = text.find(';', start);
-    std::string item = text.substr(start, end == std::string::npos ? end : end - start);
+    std::string item =
+        text.substr(start, end == std::string::npos ? end : end - start);
     const std::size_t a = item.find_first_not_of(" \t");
     const std::size_t b = item.find_last_not_of(" \t");
     items.push_back(a == std::string::npos ? "" : item.substr(a, b - a + 1));

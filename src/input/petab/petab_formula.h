@@ -3,10 +3,10 @@
 // the natural logarithm, names of species, parameters and placeholders.
 #pragma once
 
+#include <sbml/math/ASTNode.h>
+
 #include <memory>
 #include <string>
-
-#include <sbml/math/ASTNode.h>
 
 #include "input/petab/petab_table.h"
 

@@ -52,14 +52,17 @@ void PetabTable::read() {
       return;
     }
     if (record.fields.size() != columns_.size()) {
-      throw input_error(file_.pos(record.fields.front().offset),
-                        std::to_string(columns_.size()) + " cells as the header has",
-                        std::to_string(record.fields.size()));
+      throw input_error(
+          file_.pos(record.fields.front().offset),
+          std::to_string(columns_.size()) + " cells as the header has",
+          std::to_string(record.fields.size()));
     }
     std::vector<PetabCell>& row = cells_.emplace_back();
-    for (const CsvField& f : record.fields) row.push_back({std::string(f.text), f.offset});
+    for (const CsvField& f : record.fields)
+      row.push_back({std::string(f.text), f.offset});
   });
-  if (header) throw input_error(file_.end(), "a header of column names", "end of file");
+  if (header)
+    throw input_error(file_.end(), "a header of column names", "end of file");
 }
 
 std::optional<std::size_t> PetabTable::find(std::string_view column) const {
@@ -83,9 +86,11 @@ std::string PetabTable::text(std::size_t row,
   return column ? cells_[row][*column].text : std::string();
 }
 
-void PetabTable::fail(const PetabCell& cell, const std::string& expected) const {
-  throw input_error(pos(cell), expected,
-                    cell.text.empty() ? "an empty cell" : "\"" + cell.text + "\"");
+void PetabTable::fail(const PetabCell& cell,
+                      const std::string& expected) const {
+  throw input_error(
+      pos(cell), expected,
+      cell.text.empty() ? "an empty cell" : "\"" + cell.text + "\"");
 }
 
 double PetabTable::number(const PetabCell& cell) const {

@@ -45,7 +45,8 @@ class PetabTable {
   // The text of a cell in an optional column ("" when there is no column).
   std::string text(std::size_t row, std::optional<std::size_t> column) const;
   SourcePos pos(const PetabCell& cell) const { return file_.pos(cell.offset); }
-  [[noreturn]] void fail(const PetabCell& cell, const std::string& expected) const;
+  [[noreturn]] void fail(const PetabCell& cell,
+                         const std::string& expected) const;
   // The cell's number (also "inf", "-inf", "nan" as PEtab writes them).
   double number(const PetabCell& cell) const;
 

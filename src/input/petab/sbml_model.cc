@@ -36,14 +36,17 @@ class ModelReader {
     const int n = static_cast<int>(out_.states.size());
     out_.matrix.assign(static_cast<std::size_t>(n) * n, "");
     out_.inputs.assign(n, "");
-    for (unsigned r = 0; r < m_.getNumReactions(); ++r) add_reaction(*m_.getReaction(r));
-    for (unsigned r = 0; r < m_.getNumRules(); ++r) add_rate_rule(*m_.getRule(r));
+    for (unsigned r = 0; r < m_.getNumReactions(); ++r)
+      add_reaction(*m_.getReaction(r));
+    for (unsigned r = 0; r < m_.getNumRules(); ++r)
+      add_rate_rule(*m_.getRule(r));
     initial_values();
     return out_;
   }
 
  private:
-  [[noreturn]] void fail(const std::string& element, const std::string& reason) const {
+  [[noreturn]] void fail(const std::string& element,
+                         const std::string& reason) const {
     throw InputError(name_ + ": " + element + ": " + reason);
   }
 
@@ -56,15 +59,19 @@ class ModelReader {
       const Rule& rule = *m_.getRule(r);
       if (!rule.isRate()) {
         fail(std::string(rule.isAssignment() ? "assignment" : "algebraic") +
-                 " rule" + (rule.getVariable().empty() ? "" : " for " + rule.getVariable()),
+                 " rule" +
+                 (rule.getVariable().empty() ? ""
+                                             : " for " + rule.getVariable()),
              "expected only rate rules, found " +
-                 (rule.isSetMath() ? quoted(formula_text(*rule.getMath())) : "one"));
+                 (rule.isSetMath() ? quoted(formula_text(*rule.getMath()))
+                                   : "one"));
       }
     }
     for (unsigned c = 0; c < m_.getNumCompartments(); ++c) {
       const Compartment& comp = *m_.getCompartment(c);
       if (!comp.getConstant()) {
-        fail("compartment " + comp.getId(), "expected a constant size, found one that changes");
+        fail("compartment " + comp.getId(),
+             "expected a constant size, found one that changes");
       }
     }
   }
@@ -81,9 +88,11 @@ class ModelReader {
     }
     for (unsigned r = 0; r < m_.getNumRules(); ++r) {
       const std::string& v = m_.getRule(r)->getVariable();
-      if (m_.getParameter(v) != nullptr) add_state(v, true);
+      if (m_.getParameter(v) != nullptr)
+        add_state(v, true);
       else if (m_.getSpecies(v) == nullptr)
-        fail("rate rule for " + v, "expected a species or a parameter, found neither");
+        fail("rate rule for " + v,
+             "expected a species or a parameter, found neither");
     }
   }
 
@@ -97,13 +106,15 @@ class ModelReader {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (unsigned c = 0; c < m_.getNumCompartments(); ++c) {
       const Compartment& comp = *m_.getCompartment(c);
-      out_.constants.emplace_back(comp.getId(), comp.isSetSize() ? comp.getSize() : 1.0);
+      out_.constants.emplace_back(comp.getId(),
+                                  comp.isSetSize() ? comp.getSize() : 1.0);
       out_.is_compartment.push_back(true);
     }
     for (unsigned p = 0; p < m_.getNumParameters(); ++p) {
       const Parameter& par = *m_.getParameter(p);
       if (state_index_.count(par.getId()) > 0) continue;
-      out_.constants.emplace_back(par.getId(), par.isSetValue() ? par.getValue() : nan);
+      out_.constants.emplace_back(par.getId(),
+                                  par.isSetValue() ? par.getValue() : nan);
       out_.is_compartment.push_back(false);
     }
   }
@@ -123,19 +134,21 @@ class ModelReader {
     }
     const auto s = state_index_.find(name);
     if (s != state_index_.end()) return {s->second, ""};
-    if (m_.getParameter(name) != nullptr || m_.getCompartment(name) != nullptr) {
+    if (m_.getParameter(name) != nullptr ||
+        m_.getCompartment(name) != nullptr) {
       return {-1, constant_text(name)};
     }
-    throw LinearFormError("expected a species, parameter or compartment, found \"" +
-                          name + "\"");
+    throw LinearFormError(
+        "expected a species, parameter or compartment, found \"" + name + "\"");
   }
 
   LinearForm affine(const ASTNode* math, const std::string& element,
                     const std::string& what, const KineticLaw* law) const {
     if (math == nullptr) fail(element, "expected " + what + ", found none");
     try {
-      return linear_form(*math, static_cast<int>(out_.states.size()),
-                         [&](const std::string& name) { return meaning(name, law); });
+      return linear_form(
+          *math, static_cast<int>(out_.states.size()),
+          [&](const std::string& name) { return meaning(name, law); });
     } catch (const LinearFormError&) {
       fail(element, "expected " + what + " linear in the species, found " +
                         quoted(formula_text(*math)));
@@ -148,7 +161,8 @@ class ModelReader {
     for (const auto& [id, value] : out_.constants) {
       if (id != name) continue;
       if (!std::isfinite(value)) {
-        fail("parameter " + name, "expected a finite value, found " + formula_number(value));
+        fail("parameter " + name,
+             "expected a finite value, found " + formula_number(value));
       }
       return formula_number(value);
     }
@@ -164,22 +178,26 @@ class ModelReader {
   void add_reaction(const Reaction& r) {
     const std::string element = "reaction " + r.getId();
     const KineticLaw* law = r.getKineticLaw();
-    const LinearForm v = affine(law != nullptr && law->isSetMath() ? law->getMath() : nullptr,
-                                element, "a rate law", law);
+    const LinearForm v =
+        affine(law != nullptr && law->isSetMath() ? law->getMath() : nullptr,
+               element, "a rate law", law);
     std::map<int, double> net;
     const auto collect = [&](const SpeciesReference& ref, double sign) {
       if (ref.isSetStoichiometryMath() ||
           (m_.getLevel() >= 3 && !ref.getId().empty() && !ref.getConstant())) {
-        fail(element, "expected a constant stoichiometry for " + ref.getSpecies() +
-                          ", found one that changes");
+        fail(element, "expected a constant stoichiometry for " +
+                          ref.getSpecies() + ", found one that changes");
       }
       const auto s = state_index_.find(ref.getSpecies());
-      if (s == state_index_.end()) fail(element, "expected a known species, found " + ref.getSpecies());
+      if (s == state_index_.end())
+        fail(element, "expected a known species, found " + ref.getSpecies());
       const double k = ref.isSetStoichiometry() ? ref.getStoichiometry() : 1.0;
       net[s->second] += sign * k;
     };
-    for (unsigned k = 0; k < r.getNumReactants(); ++k) collect(*r.getReactant(k), -1.0);
-    for (unsigned k = 0; k < r.getNumProducts(); ++k) collect(*r.getProduct(k), 1.0);
+    for (unsigned k = 0; k < r.getNumReactants(); ++k)
+      collect(*r.getReactant(k), -1.0);
+    for (unsigned k = 0; k < r.getNumProducts(); ++k)
+      collect(*r.getProduct(k), 1.0);
     const int n = static_cast<int>(out_.states.size());
     for (const auto& [i, k] : net) {
       if (k == 0.0) continue;
@@ -188,14 +206,16 @@ class ModelReader {
         std::string& entry = out_.matrix[static_cast<std::size_t>(i) * n + j];
         entry = sum_text(entry, product_text(factor, v.coefficients[j]));
       }
-      out_.inputs[i] = sum_text(out_.inputs[i], product_text(factor, v.constant));
+      out_.inputs[i] =
+          sum_text(out_.inputs[i], product_text(factor, v.constant));
     }
   }
 
   void add_rate_rule(const Rule& rule) {
     const int i = state_index_.at(rule.getVariable());
-    const LinearForm f = affine(rule.isSetMath() ? rule.getMath() : nullptr,
-                                "rate rule for " + rule.getVariable(), "a rate", nullptr);
+    const LinearForm f =
+        affine(rule.isSetMath() ? rule.getMath() : nullptr,
+               "rate rule for " + rule.getVariable(), "a rate", nullptr);
     const int n = static_cast<int>(out_.states.size());
     for (int j = 0; j < n; ++j) {
       out_.matrix[static_cast<std::size_t>(i) * n + j] = f.coefficients[j];
@@ -206,7 +226,8 @@ class ModelReader {
   // A number of the model for an initial value; refused unless finite.
   std::string finite(double value, const std::string& element) const {
     if (!std::isfinite(value)) {
-      fail(element, "expected a finite initial value, found " + formula_number(value));
+      fail(element,
+           "expected a finite initial value, found " + formula_number(value));
     }
     return formula_number(value);
   }
@@ -218,31 +239,43 @@ class ModelReader {
       const InitialAssignment* ia = m_.getInitialAssignment(id);
       if (ia != nullptr) {
         const std::string element = "initial assignment for " + id;
-        const LinearForm f = affine(ia->isSetMath() ? ia->getMath() : nullptr, element,
-                                    "a value", nullptr);
-        if (f.has_state()) fail(element, "expected a value free of the species, found " +
-                                             quoted(formula_text(*ia->getMath())));
+        const LinearForm f = affine(ia->isSetMath() ? ia->getMath() : nullptr,
+                                    element, "a value", nullptr);
+        if (f.has_state())
+          fail(element, "expected a value free of the species, found " +
+                            quoted(formula_text(*ia->getMath())));
         out_.x0[i] = f.constant;
         continue;
       }
       const Species* sp = m_.getSpecies(id);
       if (sp == nullptr) {
         const Parameter& p = *m_.getParameter(id);
-        if (!p.isSetValue()) fail("parameter " + id, "expected an initial value, found none");
+        if (!p.isSetValue())
+          fail("parameter " + id, "expected an initial value, found none");
         out_.x0[i] = finite(p.getValue(), "parameter " + id);
       } else if (sp->isSetInitialConcentration()) {
-        const std::string c = finite(sp->getInitialConcentration(), "species " + id);
-        out_.x0[i] = out_.amount[i] ? product_text(c, constant_text(sp->getCompartment())) : c;
+        const std::string c =
+            finite(sp->getInitialConcentration(), "species " + id);
+        out_.x0[i] = out_.amount[i]
+                         ? product_text(c, constant_text(sp->getCompartment()))
+                         : c;
       } else if (sp->isSetInitialAmount()) {
         const std::string a = finite(sp->getInitialAmount(), "species " + id);
-        out_.x0[i] = out_.amount[i] ? a : quotient_text(a, constant_text(sp->getCompartment()));
+        out_.x0[i] =
+            out_.amount[i]
+                ? a
+                : quotient_text(a, constant_text(sp->getCompartment()));
       } else {
-        fail("species " + id, "expected an initial amount, concentration or assignment, found none");
+        fail("species " + id,
+             "expected an initial amount, concentration or assignment, found "
+             "none");
       }
     }
   }
 
-  static std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+  static std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+  }
 
   const Model& m_;
   std::string name_;
@@ -263,7 +296,8 @@ SbmlModel read_document(SBMLDocument& doc, const std::string& name,
     }
   }
   const Model* m = doc.getModel();
-  if (m == nullptr) throw InputError(name + ": expected an SBML model, found none");
+  if (m == nullptr)
+    throw InputError(name + ": expected an SBML model, found none");
   return ModelReader(*m, name, declared).run();
 }
 

@@ -2,10 +2,10 @@
 // A = U Σ Vᵀ gives the rank r (singular values above n·ε·σ_max count), the
 // null space N (the last n − r columns of V) and the left null space M (the
 // last n − r columns of U). The checks, in order: every eigenvalue away
-// from 0 (beyond 1e-9·σ_max) has a negative real part; Mᵀ N is regular (index 1); Mᵀ b is 0 to
-// rounding. The state then solves the stacked system [A; Mᵀ] x =
-// [−b; Mᵀ x0] by a column-pivoted QR decomposition, kept for the
-// derivatives, which solve the same matrix for other right-hand sides.
+// from 0 (beyond 1e-9·σ_max) has a negative real part; Mᵀ N is regular (index
+// 1); Mᵀ b is 0 to rounding. The state then solves the stacked system [A; Mᵀ] x
+// = [−b; Mᵀ x0] by a column-pivoted QR decomposition, kept for the derivatives,
+// which solve the same matrix for other right-hand sides.
 #include "model/exact/equilibrium.h"
 
 #include <Eigen/Eigenvalues>
