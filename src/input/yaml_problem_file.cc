@@ -336,15 +336,19 @@ class ProblemReader {
     });
   }
 
-  // A sigma that is an expression of parameters must be above 0 where the
-  // fit starts, at the parameters' values: there the first residuals are
-  // divided by it.
+  // A sigma that is an expression of parameters alone must be above 0
+  // where the fit starts, at the parameters' values: there the first
+  // residuals are divided by it.
   void require_positive_sigmas(const FitProblem& problem) const {
     const std::vector<double> theta = problem.values();
     std::vector<double> scratch;
     for (const Experiment& e : problem.experiments) {
       for (const Measurement& m : e.measurements) {
         if (m.sigma.is_constant()) continue;
+        // One that uses the model value y (the slot past the parameters)
+        // has no value before the model runs.
+        const std::vector<int>& uses = m.sigma.parameters();
+        if (uses.back() == problem.model_value_slot()) continue;
         const double sigma = m.sigma.value(theta, scratch);
         if (sigma > 0.0 && std::isfinite(sigma)) continue;
         doc_.fail(sigma_places_[m.observable],
