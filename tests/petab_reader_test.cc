@@ -69,6 +69,12 @@ TEST(PetabReader, RefusesWhatItCannotReadNamingTheElement) {
            "</assignmentRule></listOfRules><listOfReactions>",
        "_model.xml: assignment rule for k2: expected only rate rules, found "
        "\"A * B\""},
+      {"_model.xml", "compartment=\"compartment\" initialConcentration",
+       "compartment=\"nowhere\" initialConcentration",
+       "_model.xml: compartment nowhere: expected a compartment of the model, "
+       "found none"},
+      {"_measurements.tsv", "obs_a\tc0\t0", "obs_a\t0c\t0",
+       "_measurements.tsv:2:7: expected an experiment id"},
       {"_observables.tsv", "obs_a\tA", "obs_a\tA * B",
        "_observables.tsv:2:7: expected a formula linear in the species"},
       {"_observables.tsv", "obs_a\tA", "obs_a\tA + zz",

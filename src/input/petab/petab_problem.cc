@@ -272,6 +272,8 @@ class PetabReader {
                                        "1", noise);
     } catch (const ProblemError& e) {
       throw input_error(t.pos(t.cell(r, 0)), e.what());
+    } catch (const ExpressionError& e) {
+      throw input_error(t.pos(t.cell(r, 0)), e.what());
     }
     observable_index_[id + "\n" + parameters] = index;
     noise_cells_[index] = found->second;
@@ -297,8 +299,12 @@ class PetabReader {
     const std::string& sim = m.cell(row, sim_column).text;
     const auto known = experiment_index_.find(pre + "\n" + sim);
     if (known != experiment_index_.end()) return known->second;
-    const int e =
-        builder_->add_experiment(pre.empty() ? sim : pre + "__" + sim);
+    int e = 0;
+    try {
+      e = builder_->add_experiment(pre.empty() ? sim : pre + "__" + sim);
+    } catch (const ProblemError& error) {
+      throw input_error(m.pos(m.cell(row, sim_column)), error.what());
+    }
     const std::vector<bool> set =
         apply_condition(e, sim, m, m.cell(row, sim_column));
     if (!pre.empty())
@@ -339,6 +345,8 @@ class PetabReader {
       try {
         builder_->add_measurement(e, o, t, v, sigma_of(o, p));
       } catch (const ProblemError& error) {
+        throw input_error(m.pos(m.cell(r, value)), error.what());
+      } catch (const ExpressionError& error) {
         throw input_error(m.pos(m.cell(r, value)), error.what());
       }
       std::vector<std::string>& cells = out.rows.cells.emplace_back();

@@ -166,7 +166,8 @@ class ModelReader {
       }
       return formula_number(value);
     }
-    return name;
+    fail("compartment " + name,
+         "expected a compartment of the model, found none");
   }
 
   // The size of the compartment of species `i`, or "1" for an amount.
