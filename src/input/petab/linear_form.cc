@@ -93,7 +93,9 @@ class FormBuilder {
         if (n == 1) return log10(form(*node.getChild(0), depth + 1));
         break;
       case AST_FUNCTION_ROOT:
+        // sqrt(a) is root(2, a): the degree comes first.
         if (n == 1) return function("sqrt", node, depth);
+        if (n == 2) return root(node, depth);
         break;
       case AST_NAME_TIME:
         throw LinearFormError("expected no time-dependent term");
@@ -152,6 +154,16 @@ class FormBuilder {
     return constant("log(" + (a.constant.empty() ? "0" : a.constant) +
                     ")/log(10)");
   }
+  // The d-th root of a state-free a: sqrt for d = 2, else exp(ln(a)/d).
+  LinearForm root(const ASTNode& node, int depth) {
+    const LinearForm d = state_free(*node.getChild(0), depth);
+    const LinearForm a = state_free(*node.getChild(1), depth);
+    const std::string base = a.constant.empty() ? "0" : a.constant;
+    if (d.constant == "2") return constant("sqrt(" + base + ")");
+    return constant("exp(log(" + base + ")/(" +
+                    (d.constant.empty() ? "0" : d.constant) + "))");
+  }
+
   // a^k: a state-free base with any exponent, by exp(k·ln a); a form with
   // a state only to the power 1.
   LinearForm power(const ASTNode& node, int depth) {
