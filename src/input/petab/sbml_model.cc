@@ -23,6 +23,15 @@
 namespace identify {
 namespace {
 
+// A message on one line: ids and formulas of a document may hold line
+// breaks and other control characters, which become blanks.
+std::string one_line(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return text;
+}
+
 class ModelReader {
  public:
   ModelReader(const Model& m, std::string name,
@@ -47,7 +56,7 @@ class ModelReader {
  private:
   [[noreturn]] void fail(const std::string& element,
                          const std::string& reason) const {
-    throw InputError(name_ + ": " + element + ": " + reason);
+    throw InputError(one_line(name_ + ": " + element + ": " + reason));
   }
 
   void refuse_unsupported() const {
@@ -293,7 +302,7 @@ SbmlModel read_document(SBMLDocument& doc, const std::string& name,
       throw InputError(name + ":" + std::to_string(error.getLine()) + ":" +
                        std::to_string(error.getColumn()) +
                        ": expected a valid SBML document, found an error: " +
-                       error.getShortMessage());
+                       one_line(error.getShortMessage()));
     }
   }
   const Model* m = doc.getModel();
