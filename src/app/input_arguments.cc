@@ -40,7 +40,9 @@ std::string convert_arguments(Options& o,
 std::string problem_file_options(
     const Options& o, const std::function<bool(const char*)>& given) {
   if (o.problem.empty()) {
-    for (const char* option : {"--parameters", "--fit", "--separately"}) {
+    for (const char* option :
+         {"--parameters", "--fit", "--separately", "--evaluate",
+          "--simulations", "--export-petab"}) {
       if (given(option)) {
         return std::string(option) +
                ": expected a problem file argument (identify PROBLEM.yaml " +
@@ -59,6 +61,10 @@ std::string problem_file_options(
              "to --parameters and --fit), found " +
              quoted(*value);
     }
+  }
+  if (o.separately && (given("--simulations") || given("--evaluate"))) {
+    return "--separately: expected no --simulations or --evaluate with it "
+           "(they are of the whole problem), found one";
   }
   if (o.separately && given("--history")) {
     return "--history: expected no history file with --separately (the "

@@ -259,6 +259,19 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "Problem file: the table of measurements and model values (default "
        "PROBLEM.fit.tsv)",
        &o.fit},
+      {"--evaluate", "",
+       "Problem file: no fit; print the objective, chi2 and llh at the "
+       "parameters' values",
+       nullptr, &o.evaluate},
+      {"--simulations", "FILE",
+       "Problem file: write the model value of every measurement to FILE "
+       "(PEtab's simulation table), at the result or with --evaluate at "
+       "the parameters' values",
+       &o.simulations},
+      {"--export-petab", "DIR",
+       "Problem file: write the problem as a PEtab v1 problem into DIR "
+       "(made if missing); no fit",
+       &o.export_petab},
       {"--separately", "",
        "Problem file: fit every experiment on its own, in parallel", nullptr,
        &o.separately},
@@ -358,6 +371,8 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
         {"--trajectory", &o.trajectory},
         {"--parameters", &o.parameters},
         {"--fit", &o.fit},
+        {"--simulations", &o.simulations},
+        {"--export-petab", &o.export_petab},
         {"--profiles", &o.profiles}}) {
     if (app.count(option)) require_nonempty(option, *value);
   }

@@ -37,6 +37,10 @@ struct Options {
   std::string parameters;
   std::string fit;
   bool separately = false;  // fit every experiment on its own
+  bool evaluate = false;    // no fit: the objective at the start values
+  std::string simulations;  // PEtab simulation table; empty: none
+  // Write the problem as PEtab into this directory, no fit; empty: none.
+  std::string export_petab;
   bool plot_log_y = false;  // logarithmic axis for the measured values
   bool convert = false;     // --convert: write the legacy files' problem file
   bool no_pause = false;

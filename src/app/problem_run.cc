@@ -5,6 +5,9 @@
 #include "app/problem_run.h"
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -20,11 +23,16 @@
 #include "app/writing_phase.h"
 #include "fit/multistart/worker_pool.h"
 #include "fit/objective.h"
+#include "fit/point_evaluation.h"
 #include "fit/wording.h"
 #include "identify/problem.h"
 #include "input/input_error.h"
 #include "input/yaml_problem_file.h"
+#include "output/evaluation_report.h"
 #include "output/fd_stream.h"
+#include "output/output_file.h"
+#include "output/petab_export.h"
+#include "output/simulation_table.h"
 
 namespace identify {
 
@@ -124,6 +132,54 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
   return written;
 }
 
+// The simulation table at θ, written to `path`; false (with the reason on
+// err) if it could not be written.
+bool write_simulations(const std::string& path, const LoadedProblem& loaded,
+                       const PointEvaluation& at, std::ostream& err) {
+  const std::string failure = write_output_file(
+      path,
+      format_simulation_table(loaded.problem, loaded.rows, at.simulations));
+  if (failure.empty()) return true;
+  err << "identify: cannot write " << path << ": " << failure << std::endl;
+  return false;
+}
+
+// --evaluate: the report at the parameters' values, no fit.
+int evaluate_only(const Options& opt, const LoadedProblem& loaded,
+                  ModelKind kind, std::ostream& out, std::ostream& err) {
+  const std::unique_ptr<Model> model = make_model(kind, loaded.problem);
+  const std::vector<double> theta = loaded.problem.values();
+  const PointEvaluation at = evaluate_point(loaded.problem, *model, theta);
+  out << format_evaluation(at) << std::flush;
+  if (!opt.simulations.empty() &&
+      !write_simulations(opt.simulations, loaded, at, err)) {
+    return kExitOutputError;
+  }
+  if (!std::isfinite(at.minus_2_ln_l)) {
+    err << "identify: --evaluate: the objective is not finite at the "
+           "parameters' values"
+        << std::endl;
+    return kExitDiverged;
+  }
+  return kExitSuccess;
+}
+
+// --export-petab: the problem as PEtab in `directory`, no fit.
+int export_only(const std::string& directory, const FitProblem& problem,
+                std::ostream& err) {
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  if (ec) {
+    err << "identify: cannot make " << directory << ": " << ec.message()
+        << std::endl;
+    return kExitOutputError;
+  }
+  const std::string failure = export_petab(problem, directory);
+  if (failure.empty()) return kExitSuccess;
+  err << "identify: --export-petab: " << failure << std::endl;
+  return failure.rfind("cannot write", 0) == 0 ? kExitOutputError : kExitUsage;
+}
+
 }  // namespace
 
 int run_problem_file(const Options& opt,
@@ -131,6 +187,9 @@ int run_problem_file(const Options& opt,
                      std::ostream& out, std::ostream& err) {
   const Problem problem = Problem::from_file(opt.problem);
   const LoadedProblem& loaded = problem.input().loaded;
+  if (!opt.export_petab.empty()) {
+    return export_only(opt.export_petab, loaded.problem, err);
+  }
   require_measurements(loaded);
   const std::string clash = check_problem_file_names(opt, tables_of(loaded));
   if (!clash.empty()) {
@@ -147,6 +206,9 @@ int run_problem_file(const Options& opt,
   } catch (const OptionsError& e) {
     err << "identify: " << e.what() << std::endl;
     return kExitUsage;
+  }
+  if (opt.evaluate) {
+    return evaluate_only(opt, loaded, run.plan.choice.model, out, err);
   }
   std::vector<ProblemFit>& fits = run.fits;
   std::optional<StreamedOutput> history;
@@ -182,7 +244,14 @@ int run_problem_file(const Options& opt,
   const bool written = write_run(opt, info, fits, signal, history, writing,
                                  writing_signal, out, err);
   const int code = exit_code_of(fits, signal != 0 ? signal : writing_signal);
-  return written ? code : with_output_failure(code);
+  const bool simulated =
+      opt.simulations.empty() || fits.size() != 1 ||
+      fits[0].summary.theta.size() != loaded.problem.parameters.size() ||
+      write_simulations(
+          opt.simulations, loaded,
+          evaluate_point(loaded.problem, *fits[0].model, fits[0].summary.theta),
+          err);
+  return written && simulated ? code : with_output_failure(code);
 }
 
 }  // namespace identify

@@ -19,6 +19,8 @@
 #include "input/dose_table.h"
 #include "input/number_syntax.h"
 #include "input/table_fields.h"
+#include "input/petab/petab_files.h"
+#include "input/petab/petab_problem.h"
 #include "input/yaml_document.h"
 #include "input/yaml_random_effects.h"
 #include "input/yaml_event_sections.h"
@@ -374,15 +376,19 @@ class ProblemReader {
     });
   }
 
-  // A sigma that is an expression of parameters must be above 0 where the
-  // fit starts, at the parameters' values: there the first residuals are
-  // divided by it.
+  // A sigma that is an expression of parameters alone must be above 0
+  // where the fit starts, at the parameters' values: there the first
+  // residuals are divided by it.
   void require_positive_sigmas(const FitProblem& problem) const {
     const std::vector<double> theta = problem.values();
     std::vector<double> scratch;
     for (const Experiment& e : problem.experiments) {
       for (const Measurement& m : e.measurements) {
         if (m.sigma.is_constant()) continue;
+        // One that uses the model value y (the slot past the parameters)
+        // has no value before the model runs.
+        const std::vector<int>& uses = m.sigma.parameters();
+        if (uses.back() == problem.model_value_slot()) continue;
         const double sigma = m.sigma.value(theta, scratch);
         if (sigma > 0.0 && std::isfinite(sigma)) continue;
         doc_.fail(sigma_places_[m.observable],
@@ -495,6 +501,7 @@ LoadedProblem read_yaml_problem_text(const TextFile& file,
                                      const std::string& directory,
                                      const std::vector<TextFile>* data) {
   const YamlDocument doc(file);
+  if (is_petab_document(doc)) return read_petab_problem(doc, directory);
   return ProblemReader(doc, directory, data).run();
 }
 

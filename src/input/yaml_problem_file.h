@@ -39,6 +39,7 @@
 #include "input/input_error.h"
 #include "input/text_file.h"
 #include "problem/fit_problem.h"
+#include "problem/measurement_rows.h"
 
 namespace identify {
 
@@ -60,6 +61,9 @@ struct LoadedProblem {
   std::vector<TableRead> event_files;
   std::string directory;  // of the problem file ("" for ".")
   SourcePos data_pos;     // of the `data` entry's value
+  // The measurement table as read, for a PEtab problem (empty for a problem
+  // file).
+  MeasurementRows rows;
 };
 
 // Reads the problem file at `path` and every table it names. Throws

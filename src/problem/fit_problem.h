@@ -99,6 +99,17 @@ struct SteadyStart {
   bool added = false;
 };
 
+// The steady state an experiment starts from when it is pre-equilibrated:
+// that of dx/dt = A x + b under another condition, with its own matrix,
+// constant inputs b and starting state, the limit of its solution from that
+// start. States with `reset` set start at the experiment's own x0 instead.
+struct PreEquilibration {
+  std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
+  std::vector<BoundExpression> x0;  // one per state
+  std::vector<Source> sources;      // constant inputs: amp, rate 0
+  std::vector<bool> reset;          // one per state
+};
+
 struct Experiment {
   std::string id;
   std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
@@ -111,6 +122,7 @@ struct Experiment {
   std::vector<Measurement> measurements;
   // The names this experiment overrides and what they stand for, as written.
   std::vector<std::pair<std::string, std::string>> overrides;
+  std::optional<PreEquilibration> pre_equilibration;
 };
 
 struct FitProblem {

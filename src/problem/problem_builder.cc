@@ -364,7 +364,24 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
                        number_text(*sigma));
   }
   e.measurements.push_back(
-      MeasurementText{observable, time, value, sigma, counted});
+      MeasurementText{observable, time, value, sigma, counted, std::nullopt});
+}
+
+void ProblemBuilder::add_measurement(int experiment, int observable,
+                                     double time, double value,
+                                     std::string_view sigma) {
+  Expression e = checked(sigma);
+  const BoundExpression probe =
+      BoundExpression::bind(e, [&](const std::string& name) {
+        return Resolved{parameter_index(name), 0.0};
+      });
+  if (probe.is_constant() && (!(probe.constant_value() > 0.0) ||
+                              !std::isfinite(probe.constant_value()))) {
+    throw ProblemError("expected a finite sigma above 0, found " +
+                       number_text(probe.constant_value()));
+  }
+  add_measurement(experiment, observable, time, value);
+  experiments_[experiment].measurements.back().sigma_expression = std::move(e);
 }
 
 void ProblemBuilder::check_measured_value(int observable, double value) const {
@@ -477,7 +494,10 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
   for (const MeasurementText& m : text.measurements) {
     e.measurements.push_back(Measurement{
         m.observable, m.time, m.value,
-        m.sigma ? BoundExpression(*m.sigma) : sigmas[m.observable], m.counted});
+        m.sigma_expression ? bind(*m.sigma_expression)
+        : m.sigma          ? BoundExpression(*m.sigma)
+                           : sigmas[m.observable],
+        m.counted});
   }
   return e;
 }

@@ -108,6 +108,11 @@ class ProblemBuilder {
                        double value, std::optional<double> sigma = std::nullopt,
                        bool counted = true);
 
+  // A measurement with a sigma of its own: an expression of the parameters
+  // (a constant one must be finite and above 0).
+  void add_measurement(int experiment, int observable, double time,
+                       double value, std::string_view sigma);
+
   // Throws ProblemError unless `value` is a finite measurement of
   // `observable` (above 0 under a log transformation).
   void check_measured_value(int observable, double value) const;
@@ -171,6 +176,7 @@ class ProblemBuilder {
     double time = 0.0, value = 0.0;
     std::optional<double> sigma;
     bool counted = true;
+    std::optional<Expression> sigma_expression;
   };
   struct ExperimentText {
     std::string id;

@@ -21,6 +21,7 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
       k_(static_cast<int>(problem.observables.size())),
       parameters_(problem.parameter_count()) {
   const Experiment& ex = problem.experiments[experiment];
+  if (ex.pre_equilibration) pre_.emplace(*ex.pre_equilibration, n_);
   int sources = 0;
   for (const Source& s : ex.sources) {
     if (!(s.amp.is_constant() && s.amp.constant_value() == 0.0)) ++sources;
@@ -53,7 +54,9 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
   }
   matrix_end_ = static_cast<int>(dependents_.size());
   index_directions();
-  for (int i = 0; i < n_; ++i) add(ex.x0[i], initial_ + i);
+  for (int i = 0; i < n_; ++i) {
+    if (!(pre_ && pre_->from_steady_state(i))) add(ex.x0[i], initial_ + i);
+  }
   u = n_;
   for (const Source& s : ex.sources) {
     if (s.amp.is_constant() && s.amp.constant_value() == 0.0) continue;
@@ -79,6 +82,7 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
 }
 
 void AugmentedSystem::collect_initial_parameters() {
+  if (pre_) initial_parameters_ = pre_->parameters();
   for (int q = matrix_end_; q < initial_end_; ++q) {
     const std::vector<int>& uses = dependents_[q].expression.parameters();
     initial_parameters_.insert(initial_parameters_.end(), uses.begin(),
@@ -137,6 +141,16 @@ void AugmentedSystem::load(std::span<const double> theta,
     values_[d.target] = d.expression.value(theta, scratch);
   }
   if (steady_) load_steady_start(theta, scratch, false);
+  if (pre_) load_pre(theta, scratch, nullptr);
+}
+
+void AugmentedSystem::load_pre(std::span<const double> theta,
+                               std::vector<double>& scratch,
+                               Eigen::MatrixXd* dx) {
+  pre_->evaluate(theta, scratch, pre_x_, dx);
+  for (int i = 0; i < n_; ++i) {
+    if (pre_->from_steady_state(i)) values_[initial_ + i] = pre_x_(i);
+  }
 }
 
 void AugmentedSystem::load_with_gradients(std::span<const double> theta,
@@ -147,6 +161,7 @@ void AugmentedSystem::load_with_gradients(std::span<const double> theta,
     values_[d.target] = d.expression.value_and_gradient(theta, grad, scratch);
   }
   if (steady_) load_steady_start(theta, scratch, true);
+  if (pre_) load_pre(theta, scratch, &pre_dx_);
 }
 
 void AugmentedSystem::load_steady_start(std::span<const double> theta,
@@ -267,10 +282,19 @@ void AugmentedSystem::initial_sensitivity(std::span<const int> column,
       S(d.target - initial_, column[uses[p]]) = grad[p];
     }
   }
-  if (!steady_) return;
-  for (std::size_t c = 0; c < initial_parameters_.size(); ++c) {
-    const int to = column[initial_parameters_[c]];
-    for (int i = 0; i < n_; ++i) S(i, to) += steady_sensitivity_(i, c);
+  if (steady_) {
+    for (std::size_t c = 0; c < initial_parameters_.size(); ++c) {
+      const int to = column[initial_parameters_[c]];
+      for (int i = 0; i < n_; ++i) S(i, to) += steady_sensitivity_(i, c);
+    }
+  }
+  if (!pre_) return;
+  const std::vector<int>& uses = pre_->parameters();
+  for (int i = 0; i < n_; ++i) {
+    if (!pre_->from_steady_state(i)) continue;
+    for (std::size_t c = 0; c < uses.size(); ++c) {
+      S(i, column[uses[c]]) = pre_dx_(i, static_cast<Eigen::Index>(c));
+    }
   }
 }
 

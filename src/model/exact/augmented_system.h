@@ -22,6 +22,11 @@
 // others at θ, and load_with_gradients() their gradients too, for the chain
 // rule from derivatives with respect to B, z(0), c and d to derivatives with
 // respect to θ. All storage is sized in the constructor.
+//
+// A pre-equilibrated experiment takes x(0) from the steady state of its
+// pre-equilibration condition (pre_equilibrated_start.h) for the states it
+// does not reset; load() solves for it, and load_with_gradients() for its
+// derivatives too (that solve allocates: it serves only such experiments).
 #pragma once
 
 #include <Eigen/Core>
@@ -31,6 +36,7 @@
 #include <vector>
 
 #include "model/exact/periodic_steady_state.h"
+#include "model/exact/pre_equilibrated_start.h"
 #include "problem/expression.h"
 #include "problem/fit_problem.h"
 
@@ -150,6 +156,13 @@ class AugmentedSystem {
   Eigen::MatrixXd steady_sensitivity_, direction_;
   Eigen::VectorXd steady_state_, steady_derivative_;
   std::vector<double> dose_gradient_;
+  // The steady state start, its value and derivatives at the last load.
+  std::optional<PreEquilibratedStart> pre_;
+  Eigen::VectorXd pre_x_;
+  Eigen::MatrixXd pre_dx_;
+  // Loads the steady state into z(0) (with derivatives when dx is set).
+  void load_pre(std::span<const double> theta, std::vector<double>& scratch,
+                Eigen::MatrixXd* dx);
 };
 
 }  // namespace identify

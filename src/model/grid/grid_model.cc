@@ -47,6 +47,9 @@ std::string first_unsupported(const FitProblem& p) {
   }
   if (!e.doses.empty()) return "the grid model takes no doses";
   if (e.steady_start) return "the grid model takes no steady state";
+  if (e.pre_equilibration) {
+    return "the grid model takes no pre-equilibration";
+  }
   for (std::size_t o = 0; o < e.observables.size(); ++o) {
     const ObservableTerms& terms = e.observables[o];
     if (terms.coefficients.size() != 1 ||
