@@ -27,7 +27,17 @@ std::string text_of(const BoundExpression& e) {
 }
 
 std::string refusal(const FitProblem& p) {
+  if (p.population.active()) {
+    return "expected a problem without random effects (PEtab v1 has no "
+           "form for them), found " +
+           std::to_string(p.population.effects.size());
+  }
   for (const Experiment& e : p.experiments) {
+    if (e.steady_start) {
+      return "expected no steady-state dose (PEtab v1 has no form for it), "
+             "found one in experiment " +
+             e.id;
+    }
     if (!e.doses.empty()) {
       return "expected a problem without doses (PEtab v1 has no form for "
              "them), found " +
