@@ -6,6 +6,7 @@
 // problem_search_test.cc.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -69,6 +70,40 @@ std::unique_ptr<Searched> search(FitProblem problem, const Options& opt) {
   }
   s->err = err.str();
   return s;
+}
+
+// A signal between the end of the fit and the start of its profiles: every
+// side asked for is marked interrupted, none is left blank as if it had not
+// been asked for.
+TEST(Search, ProfilesAfterASignalAreMarkedInterrupted) {
+  Searched s;
+  s.input.problem = example("theophylline_pk");
+  s.input.descent.rules = descent_rules(s.input.problem);
+  const RunChoice choice{ModelKind::kExact, Method::kLm, 1};
+  std::unique_ptr<Model> model = make_model(choice.model, s.input.problem);
+  std::atomic<int> signal{0};
+  MonitorSettings settings;
+  settings.quiet = true;
+  settings.interrupt = &signal;
+  Options opt;
+  opt.profile = true;
+  const FitPlan plan = fit_plan(opt, choice);
+  std::ostringstream out, err;
+  s.summary =
+      fit_with_starts(plan, s.input.task(), *model, settings, out, s.results);
+  ASSERT_EQ(s.summary.termination, Termination::kOptimumReached);
+  signal = 15;
+  profile_result(plan, s.input.task(), *model, settings, s.summary, s.results,
+                 out, err);
+  ASSERT_TRUE(s.results.profiles) << err.str();
+  ASSERT_EQ(s.results.profiles->rows.size(), 3u);
+  for (const ProfileRow& row : s.results.profiles->rows) {
+    EXPECT_EQ(row.lower_end, SideEnd::kInterrupted) << row.name;
+    EXPECT_EQ(row.upper_end, SideEnd::kInterrupted) << row.name;
+  }
+  EXPECT_NE(err.str().find("the sides not finished are marked interrupted"),
+            std::string::npos)
+      << err.str();
 }
 
 // ka, ke and V: tools/theophylline_profiles.py (SciPy least_squares and

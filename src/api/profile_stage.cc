@@ -71,13 +71,14 @@ int signal_of(const MonitorSettings& settings) {
   return settings.interrupt == nullptr ? 0 : settings.interrupt->load();
 }
 
-// Why there are no profiles at all, or "" when they can begin.
+// Why there are no profiles at all, or "" when they can begin. A signal
+// that came after the fit ended does not stop them before they begin: each
+// side then ends at once as interrupted, so that the outputs say so.
 std::string no_profiles_reason(const Summary& summary,
                                const MonitorSettings& settings) {
   if (summary.termination == Termination::kInterrupted) {
     return "the fit was interrupted";
   }
-  if (signal_of(settings) != 0) return "the run was interrupted before them";
   if (!std::isfinite(summary.norm)) {
     return "the fit did not end at a finite objective";
   }
