@@ -7,6 +7,8 @@
 
 #include "identify/table.h"
 
+#include "core/exact_number.h"
+
 namespace identify {
 
 namespace {
@@ -14,9 +16,7 @@ namespace {
 std::string number_field(double v) {
   if (std::isnan(v)) return "";
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
+  return exact_number(v);
 }
 
 std::string field(const Column& c, std::size_t row) {

@@ -17,6 +17,8 @@
 #include "input/legacy_problem.h"
 #include "input/text_file.h"
 
+#include "core/exact_number.h"
+
 namespace identify {
 
 namespace {
@@ -46,9 +48,7 @@ std::string quoted(const std::string& text) {
 std::string number(double v) {
   if (std::isinf(v)) return v > 0 ? ".inf" : "-.inf";
   if (std::isnan(v)) return ".nan";
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
+  return exact_number(v);
 }
 
 std::string pairs(const std::vector<std::pair<std::string, std::string>>& p) {

@@ -9,15 +9,13 @@
 
 #include "input/legacy_problem.h"
 
+#include "core/exact_number.h"
+
 namespace identify {
 
 namespace {
 
-std::string num(double v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
+std::string num(double v) { return exact_number(v); }
 
 std::string state_name(int i) { return legacy_state_name(i); }
 

@@ -12,17 +12,13 @@
 #include "output/output_file.h"
 #include "output/sbml_writer.h"
 
+#include "core/exact_number.h"
+
 namespace identify {
 namespace {
 
-std::string number(double v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
-
 std::string text_of(const BoundExpression& e) {
-  if (e.is_constant()) return number(e.constant_value());
+  if (e.is_constant()) return exact_number(e.constant_value());
   return e.text().empty() ? "" : e.text();
 }
 
@@ -80,7 +76,7 @@ bool sigma_per_row(const FitProblem& p, int o) {
 }
 
 std::string sigma_cell(const FitProblem& p, const BoundExpression& s) {
-  return s.is_constant() ? number(s.constant_value())
+  return s.is_constant() ? exact_number(s.constant_value())
                          : p.parameters[s.single_parameter()].name;
 }
 
@@ -100,7 +96,7 @@ std::string conditions(const FitProblem& p) {
   for (const Experiment& e : p.experiments) {
     t += e.id;
     for (const BoundExpression& x : e.x0) {
-      t += "\t" + (x.is_constant() ? number(x.constant_value())
+      t += "\t" + (x.is_constant() ? exact_number(x.constant_value())
                                    : p.parameters[x.single_parameter()].name);
     }
     for (const std::string& o : overridden) {
@@ -149,8 +145,8 @@ std::string measurements(const FitProblem& p) {
       "noiseParameters\n";
   for (const Experiment& e : p.experiments) {
     for (const Measurement& m : e.measurements) {
-      t += p.observables[m.observable] + "\t" + e.id + "\t" + number(m.time) +
-           "\t" + number(m.value) + "\t" +
+      t += p.observables[m.observable] + "\t" + e.id + "\t" + exact_number(m.time) +
+           "\t" + exact_number(m.value) + "\t" +
            (sigma_per_row(p, m.observable) ? sigma_cell(p, m.sigma) : "") +
            "\n";
     }
@@ -163,8 +159,8 @@ std::string parameters(const FitProblem& p) {
       "parameterId\tparameterScale\tlowerBound\tupperBound\tnominalValue\t"
       "estimate\n";
   for (const Parameter& q : p.parameters) {
-    t += q.name + "\t" + scale_name(q.scale) + "\t" + number(q.lower) + "\t" +
-         number(q.upper) + "\t" + number(q.value) + "\t" +
+    t += q.name + "\t" + scale_name(q.scale) + "\t" + exact_number(q.lower) + "\t" +
+         exact_number(q.upper) + "\t" + exact_number(q.value) + "\t" +
          (q.estimated ? "1" : "0") + "\n";
   }
   return t;

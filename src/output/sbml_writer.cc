@@ -11,17 +11,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/exact_number.h"
+
 namespace identify {
 namespace {
 
-std::string number(double v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
-
 std::string text_of(const BoundExpression& e) {
-  return e.is_constant() ? number(e.constant_value()) : e.text();
+  return e.is_constant() ? exact_number(e.constant_value()) : e.text();
 }
 
 ASTNode* math(const std::string& text) {

@@ -5,14 +5,10 @@
 
 #include <cstdio>
 
+#include "core/exact_number.h"
+
 namespace identify {
 namespace {
-
-std::string number(double v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
 
 std::string tab_line(const std::vector<std::string>& cells) {
   std::string line;
@@ -34,7 +30,7 @@ std::string format_simulation_table(const FitProblem& problem,
     text += tab_line(header);
     for (std::size_t r = 0; r < rows.cells.size(); ++r) {
       std::vector<std::string> cells = rows.cells[r];
-      cells[rows.value_column] = number(simulations[rows.measurement[r]]);
+      cells[rows.value_column] = exact_number(simulations[rows.measurement[r]]);
       text += tab_line(cells);
     }
     return text;
@@ -43,8 +39,8 @@ std::string format_simulation_table(const FitProblem& problem,
   std::size_t m = 0;
   for (const Experiment& e : problem.experiments) {
     for (const Measurement& x : e.measurements) {
-      text += tab_line({problem.observables[x.observable], e.id, number(x.time),
-                        number(simulations[m++])});
+      text += tab_line({problem.observables[x.observable], e.id, exact_number(x.time),
+                        exact_number(simulations[m++])});
     }
   }
   return text;
