@@ -20,6 +20,7 @@ struct FitOptions {
   std::int64_t threads = 0;            // 0: the machine's cores
   bool separately = false;             // fit each experiment on its own
   bool profile = false;                // profile-likelihood intervals
+  std::int64_t bootstrap = 0;          // bootstrap replicates; 0: none
   std::vector<std::string> profile_names;  // empty: every fitted parameter
   std::int64_t max_iter = 0;               // 0: no limit
   std::int64_t patience = 10000;           // 0: off
@@ -43,5 +44,6 @@ struct FitOptions {
 // storage per start or thread is never a question.
 inline constexpr std::int64_t kMaxStarts = 1000000;
 inline constexpr std::int64_t kMaxThreads = 256;
+inline constexpr std::int64_t kMaxBootstrap = 1000000;
 
 }  // namespace identify

@@ -64,6 +64,9 @@ struct Result {
   // columns without profiles), and the table of starts: start, objective,
   // iterations, optimum (its distinct optimum, 1-based; 0 none).
   ColumnTable parameter_table, fit_table, profile_table, start_table;
+  // PROBLEM.bootstrap.tsv: every replicate with its resample, objective,
+  // status and estimates (no columns without --bootstrap).
+  ColumnTable bootstrap_table;
 };
 
 }  // namespace identify

@@ -40,6 +40,7 @@ std::string FitOptions::invalid_reason() const {
       starts ? count_fault("--starts", *starts, 1, kMaxStarts) : "",
       count_fault("--seed", seed, 0, kMost),
       count_fault("--threads", threads, 0, kMaxThreads),
+      count_fault("--bootstrap", bootstrap, 0, kMaxBootstrap),
       count_fault("--max-iter", max_iter, 0, kMost),
       count_fault("--patience", patience, 0, kMost),
       min_improvement >= 0.0 && min_improvement < 1.0

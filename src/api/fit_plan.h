@@ -37,6 +37,17 @@ RunChoice input_defaults(bool legacy_files);
 std::string density_rule(const FitProblem& problem, bool method_named,
                          RunChoice& choice);
 
+// The share of a run's independent work that one shard of it does: shard
+// `index` (from 0) of `count`. `splits_replicates`: the shard's units are
+// the bootstrap replicates, replicate r its when (r − 1) mod count ==
+// index; otherwise a shard's units are the experiments of a fit each on
+// its own, and the fits are chosen before the run (shard_plan.h).
+struct ShardPart {
+  std::int64_t index = 0;
+  std::int64_t count = 1;
+  bool splits_replicates = false;
+};
+
 struct FitPlan {
   RunChoice choice;
   std::uint64_t seed = 1;
@@ -45,9 +56,14 @@ struct FitPlan {
   bool profile = false;  // profiles are wanted (intervals or points)
   std::vector<std::string> profile_names;  // empty: every fitted parameter
   bool separately = false;                 // a fit per experiment
+  std::int64_t bootstrap = 0;              // replicates; 0: none
+  ShardPart shard;                         // the whole run by default
 
-  // Several starts, or profiles: the fits run on worker threads.
-  bool searches() const { return choice.starts > 1 || profile; }
+  // Several starts, profiles or a bootstrap: the fits run on worker
+  // threads.
+  bool searches() const {
+    return choice.starts > 1 || profile || bootstrap > 0;
+  }
 };
 
 }  // namespace identify

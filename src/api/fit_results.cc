@@ -23,6 +23,7 @@ ResultViews results_of(std::vector<ProblemFit>& fits) {
     view.stats = &r.stats.back();
     view.parameters = fit.parameters;
     if (fit.search.profiles) view.profiles = &*fit.search.profiles;
+    if (fit.search.bootstrap) view.bootstrap = &*fit.search.bootstrap;
     Objective at(fit.problem, *fit.model, {}, theta);
     at.evaluate_theta(theta);
     view.simulation = at.evaluation().y;
@@ -33,6 +34,21 @@ ResultViews results_of(std::vector<ProblemFit>& fits) {
     r.views.push_back(std::move(view));
   }
   return r;
+}
+
+std::string bootstrap_table_text(const std::vector<ProblemFit>& fits) {
+  std::vector<FitBootstrap> bootstraps;
+  for (const ProblemFit& fit : fits) {
+    if (fit.search.bootstrap) {
+      bootstraps.push_back({fit.experiment, &*fit.search.bootstrap});
+    }
+  }
+  if (bootstraps.empty()) return "";
+  std::vector<std::string> names;
+  for (const Parameter& p : fits.front().problem.parameters) {
+    names.push_back(p.name);
+  }
+  return format_bootstrap_table(names, bootstraps);
 }
 
 std::string report_text(const std::string& problem_file,

@@ -32,6 +32,11 @@ struct ResultViews {
 
 ResultViews results_of(std::vector<ProblemFit>& fits);
 
+// PROBLEM.bootstrap.tsv of the fits that were bootstrapped
+// (format_bootstrap_table, a column per parameter of the problem); "" when
+// none was.
+std::string bootstrap_table_text(const std::vector<ProblemFit>& fits);
+
 // The text of --report for the fits of the problem file `problem_file`.
 std::string report_text(const std::string& problem_file,
                         const ProblemRunInfo& info,

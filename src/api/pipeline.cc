@@ -56,6 +56,7 @@ FitPlan plan_of(const FitOptions& o, RunChoice choice) {
   plan.profile = o.profile || !o.profile_names.empty();
   plan.profile_names = o.profile_names;
   plan.separately = o.separately;
+  plan.bootstrap = o.bootstrap;
   return plan;
 }
 

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <thread>
 
+#include "api/bootstrap_stage.h"
 #include "api/multistart_stage.h"
 #include "api/profile_stage.h"
 #include "fit/dense_memory.h"
@@ -70,6 +71,8 @@ void run_one(ProblemFit& fit, const FitPlan& plan, MonitorSettings settings,
     profile_result(plan, task, *fit.model, settings, fit.summary, fit.search,
                    out, err);
   }
+  bootstrap_result(plan, task, *fit.model, settings, fit.summary, fit.search,
+                   out);
 }
 
 // One fit of several, its console text and messages kept.

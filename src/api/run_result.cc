@@ -180,6 +180,8 @@ Result run_result(std::vector<ProblemFit>& fits, const RunFacts& facts) {
   r.fit_table = std::move(tables.fit);
   r.profile_table = std::move(tables.profiles);
   r.start_table = start_table(fits);
+  const std::string bootstrap = bootstrap_table_text(fits);
+  if (!bootstrap.empty()) r.bootstrap_table = columns_of_tsv(bootstrap);
   if (!facts.legacy) r.report = report_text(facts.name, facts.info, fits, views);
   return r;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fit/profile/profiles.h"
+#include "output/bootstrap_table.h"
 #include "output/search_report.h"
 
 namespace identify {
@@ -21,6 +22,8 @@ struct SearchResults {
   std::vector<ParameterProfile> curves;
   std::vector<std::string> names;  // the re-fitted parameters, in order
   std::vector<Scale> scales;
+  // --bootstrap: the replicates and intervals.
+  std::optional<BootstrapReport> bootstrap;
   // Warnings on the result of the starts, for stderr (without the
   // "identify: warning: " prefix): see small_result_warning.
   std::vector<std::string> warnings;

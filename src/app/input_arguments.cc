@@ -42,7 +42,7 @@ std::string problem_file_options(
   if (o.problem.empty()) {
     for (const char* option :
          {"--parameters", "--fit", "--separately", "--evaluate",
-          "--simulations", "--export-petab"}) {
+          "--simulations", "--export-petab", "--bootstrap"}) {
       if (given(option)) {
         return std::string(option) +
                ": expected a problem file argument (identify PROBLEM.yaml " +
@@ -112,6 +112,9 @@ std::string take_arguments(Options& o,
   if (o.fit.empty()) o.fit = result_table_name(o.problem, ".fit.tsv");
   if (o.profile && o.profiles.empty()) {
     o.profiles = result_table_name(o.problem, ".profiles.tsv");
+  }
+  if (o.bootstrap > 0) {
+    o.bootstrap_file = result_table_name(o.problem, ".bootstrap.tsv");
   }
   return "";
 }

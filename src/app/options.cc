@@ -210,7 +210,7 @@ std::vector<std::string> checked_arguments(
 // The option texts that are checked as numbers after parsing.
 struct NumberTexts {
   std::string max_iter, patience, min_improvement, method, model;
-  std::string starts, seed, threads, profile_names;
+  std::string starts, seed, threads, profile_names, bootstrap;
   bool profile_named = false;
 };
 
@@ -329,6 +329,12 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        nullptr, &o.profile},
       {"--profiles", "FILE", "Write the profile points to FILE (TSV)",
        &o.profiles},
+      {"--bootstrap", "B",
+       "Problem file: B refits of data resampled by experiment (by residual "
+       "for one experiment) from the estimate, seeded by --seed; percentile "
+       "intervals in the parameter table, the replicates in "
+       "PROBLEM.bootstrap.tsv",
+       &raw.bootstrap},
   };
 }
 
@@ -359,6 +365,9 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
   if (app.count("--seed")) o.seed = parse_count("--seed", raw.seed, 0);
   if (app.count("--threads")) {
     o.threads = parse_count("--threads", raw.threads, 1, kMaxThreads);
+  }
+  if (app.count("--bootstrap")) {
+    o.bootstrap = parse_count("--bootstrap", raw.bootstrap, 1, kMaxBootstrap);
   }
   if (raw.profile_named) o.profile_names = parse_names(raw.profile_names);
   if (app.count("-C")) require_nonempty("-C", o.directory);
@@ -437,6 +446,7 @@ FitOptions fit_options(const Options& options) {
   o.seed = options.seed;
   o.threads = options.threads;
   o.separately = options.separately;
+  o.bootstrap = options.bootstrap;
   // The profile points need the profiles too.
   o.profile = options.profile || !options.profiles.empty();
   o.profile_names = options.profile_names;

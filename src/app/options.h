@@ -61,6 +61,9 @@ struct Options {
   bool profile = false;
   std::vector<std::string> profile_names;  // empty: every fitted parameter
   std::string profiles;                    // profile points (TSV); empty: none
+  std::int64_t bootstrap = 0;  // --bootstrap B: replicates; 0: none
+  // The bootstrap replicates (TSV); PROBLEM.bootstrap.tsv with --bootstrap.
+  std::string bootstrap_file;
 };
 
 // What a run reads: the two legacy files, or a problem file with its data

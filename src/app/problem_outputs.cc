@@ -159,6 +159,10 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
     }
     if (!profiled.empty()) write(opt.profiles, profile_table_text(profiled));
   }
+  const std::string bootstrap = bootstrap_table_text(fits);
+  if (!opt.bootstrap_file.empty() && !bootstrap.empty()) {
+    write(opt.bootstrap_file, bootstrap);
+  }
   if (opt.trajectory.empty() && opt.plot.empty()) return ok;
   const std::vector<ExperimentTrajectory> curves = trajectories(fits);
   if (!opt.trajectory.empty()) {

@@ -66,6 +66,13 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
       "upper95",     "scale",        "lowerBound",    "upperBound",
       "status",      "profileLower", "profileUpper"};
   if (experiments) header.insert(header.begin(), "experiment");
+  const bool bootstrapped =
+      std::any_of(fits.begin(), fits.end(), [](const FitResultView& f) {
+        return f.bootstrap != nullptr;
+      });
+  if (bootstrapped) {
+    header.insert(header.end(), {"bootstrapLower", "bootstrapUpper"});
+  }
   add_row(text, header);
   for (const FitResultView& f : fits) {
     for (int k : f.parameters) {
@@ -86,6 +93,11 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
                                       profile_lower,
                                       profile_upper};
       if (experiments) row.insert(row.begin(), f.experiment);
+      if (bootstrapped) {
+        const bool have = f.bootstrap != nullptr;
+        row.push_back(have ? optional_full(f.bootstrap->lower[k]) : "");
+        row.push_back(have ? optional_full(f.bootstrap->upper[k]) : "");
+      }
       add_row(text, row);
     }
   }

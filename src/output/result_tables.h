@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/fit_statistics.h"
+#include "output/bootstrap_table.h"
 #include "output/search_report.h"
 #include "problem/fit_problem.h"
 
@@ -35,6 +36,8 @@ struct FitResultView {
   std::vector<double> weighted;
   // The profile intervals of the fit; null when no profile ran.
   const ProfilesReport* profiles = nullptr;
+  // The bootstrap of the fit; null when none ran.
+  const BootstrapReport* bootstrap = nullptr;
 };
 
 // "estimated", "fixed", "at lower bound", "at upper bound" or "not
@@ -49,7 +52,9 @@ std::string status_word(const FitStatistics& stats, int parameter);
 // the bound. The profile columns are always there, each side of the
 // profile interval (profile_interval_fields), empty for an open side, a
 // parameter not profiled, or a run without --profile, "interrupted" for a
-// side an interrupt cut short.
+// side an interrupt cut short. When any fit was bootstrapped the columns
+// bootstrapLower and bootstrapUpper follow, its percentile interval (empty
+// where there is none).
 std::string format_parameter_table(const std::vector<FitResultView>& fits);
 
 // Header experiment, observable, time, measurement, simulation, sigma,
