@@ -83,6 +83,19 @@ std::vector<std::int64_t> replicates_of(const FitPlan& plan) {
   return mine;
 }
 
+// The replicate `r` that a shard fitted, when merging; else null.
+const BootstrapReplicate* known_replicate(const FitPlan& plan,
+                                          std::int64_t r) {
+  if (plan.known_replicates == nullptr) return nullptr;
+  const std::vector<BootstrapReplicate>& known = *plan.known_replicates;
+  const auto at = std::lower_bound(
+      known.begin(), known.end(), r,
+      [](const BootstrapReplicate& b, std::int64_t v) {
+        return b.replicate < v;
+      });
+  return at != known.end() && at->replicate == r ? &*at : nullptr;
+}
+
 void set_intervals(const FitPlan& plan, const FitProblem& problem,
                    BootstrapReport& report) {
   const std::size_t n = problem.parameters.size();
@@ -152,6 +165,10 @@ void bootstrap_result(const FitPlan& plan, const FitTask& task, Model& model,
       if (settings.interrupt != nullptr && settings.interrupt->load() != 0) {
         report.replicates[i] = {mine[i], {}, std::nan(""), "not run",
                                  std::vector<double>(theta.size(), std::nan(""))};
+        continue;
+      }
+      if (const BootstrapReplicate* known = known_replicate(plan, mine[i])) {
+        report.replicates[i] = *known;
         continue;
       }
       try {

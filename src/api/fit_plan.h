@@ -9,6 +9,7 @@
 
 #include "fit/method.h"
 #include "model/model_kind.h"
+#include "output/bootstrap_table.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -58,6 +59,9 @@ struct FitPlan {
   bool separately = false;                 // a fit per experiment
   std::int64_t bootstrap = 0;              // replicates; 0: none
   ShardPart shard;                         // the whole run by default
+  // The merge of shards: the replicates they fitted, in replicate order,
+  // taken instead of fitting them again; null otherwise.
+  const std::vector<BootstrapReplicate>* known_replicates = nullptr;
 
   // Several starts, profiles or a bootstrap: the fits run on worker
   // threads.

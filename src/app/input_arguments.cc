@@ -7,6 +7,8 @@
 #include <cctype>
 #include <filesystem>
 
+#include "output/shard_files.h"
+
 namespace identify {
 
 namespace {
@@ -36,13 +38,38 @@ std::string convert_arguments(Options& o,
          (arguments.size() == 1 ? "" : "s");
 }
 
+// A shard writes its tables and nothing else, into its directory; a merge
+// is no shard.
+std::string shard_options(const Options& o,
+                          const std::function<bool(const char*)>& given) {
+  if (o.shard_count > 0 && !o.merge_dirs.empty()) {
+    return "--merge: expected no --shard with it (the merge puts the shards "
+           "together), found one";
+  }
+  if (!o.merge_dirs.empty() && given("--shard-dir")) {
+    return "--shard-dir: expected --shard with it, found --merge";
+  }
+  for (const char* option :
+       {"--report", "--plot", "--trajectory", "--simulations", "--history",
+        "--parameters", "--fit", "--profiles", "--evaluate"}) {
+    if (o.shard_count > 0 && given(option)) {
+      return std::string(option) +
+             ": expected no such output with --shard (a shard writes its "
+             "tables into --shard-dir; name the outputs at the merge), "
+             "found one";
+    }
+  }
+  return "";
+}
+
 // The options that a problem file run has no use for, or that need one.
 std::string problem_file_options(
     const Options& o, const std::function<bool(const char*)>& given) {
   if (o.problem.empty()) {
     for (const char* option :
          {"--parameters", "--fit", "--separately", "--evaluate",
-          "--simulations", "--export-petab", "--bootstrap"}) {
+          "--simulations", "--export-petab", "--bootstrap", "--shard",
+          "--shard-dir", "--merge"}) {
       if (given(option)) {
         return std::string(option) +
                ": expected a problem file argument (identify PROBLEM.yaml " +
@@ -71,11 +98,32 @@ std::string problem_file_options(
            "experiments are fitted at the same time), found " +
            quoted(o.history);
   }
+  if (o.shard_count > 0 || !o.merge_dirs.empty()) {
+    const std::string fault = shard_options(o, given);
+    if (!fault.empty()) return fault;
+  }
   if (o.method == Method::kDescent) {
     return "--method: expected lm or lbfgsb with a problem file (the descent "
            "takes its step from input.txt), found \"descent\"";
   }
   return "";
+}
+
+}  // namespace
+
+namespace {
+
+// The tables of a shard, in its directory under its stem.
+void shard_outputs(Options& o) {
+  if (o.shard_dir.empty()) o.shard_dir = result_table_name(o.problem, ".shards");
+  const std::string stem =
+      (std::filesystem::path(o.shard_dir) /
+       shard_stem(o.shard_index, o.shard_count))
+          .string();
+  o.parameters = stem + ".parameters.tsv";
+  o.fit = stem + ".fit.tsv";
+  if (o.profile) o.profiles = stem + ".profiles.tsv";
+  if (o.bootstrap > 0) o.bootstrap_file = stem + ".bootstrap.tsv";
 }
 
 }  // namespace
@@ -116,6 +164,7 @@ std::string take_arguments(Options& o,
   if (o.bootstrap > 0) {
     o.bootstrap_file = result_table_name(o.problem, ".bootstrap.tsv");
   }
+  if (o.shard_count > 0) shard_outputs(o);
   return "";
 }
 

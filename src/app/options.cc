@@ -26,6 +26,7 @@
 #include "api/option_words.h"
 #include "api/pipeline.h"
 #include "output/plot_file.h"
+#include "output/shard_files.h"
 #include "problem/parameter.h"
 
 namespace identify {
@@ -210,7 +211,7 @@ std::vector<std::string> checked_arguments(
 // The option texts that are checked as numbers after parsing.
 struct NumberTexts {
   std::string max_iter, patience, min_improvement, method, model;
-  std::string starts, seed, threads, profile_names, bootstrap;
+  std::string starts, seed, threads, profile_names, bootstrap, shard, merge;
   bool profile_named = false;
 };
 
@@ -335,6 +336,18 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "intervals in the parameter table, the replicates in "
        "PROBLEM.bootstrap.tsv",
        &raw.bootstrap},
+      {"--shard", "K/N",
+       "Problem file: do shard K (from 0) of N of the run's independent "
+       "units (the experiments of --separately, else the bootstrap "
+       "replicates) into --shard-dir; slurm: K and N from the Slurm array",
+       &raw.shard},
+      {"--shard-dir", "DIR",
+       "Where --shard writes its files (default PROBLEM.shards)",
+       &o.shard_dir},
+      {"--merge", "DIR[,DIR...]",
+       "Problem file: write the outputs of the whole run from the shards in "
+       "the directories, run with the same options",
+       &raw.merge},
   };
 }
 
@@ -368,6 +381,25 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
   }
   if (app.count("--bootstrap")) {
     o.bootstrap = parse_count("--bootstrap", raw.bootstrap, 1, kMaxBootstrap);
+  }
+  if (app.count("--shard")) {
+    const SlurmArray slurm{std::getenv("SLURM_ARRAY_TASK_ID"),
+                           std::getenv("SLURM_ARRAY_TASK_COUNT"),
+                           std::getenv("SLURM_ARRAY_TASK_MIN"),
+                           std::getenv("SLURM_ARRAY_TASK_MAX")};
+    const std::string fault =
+        parse_shard(raw.shard, slurm, o.shard_index, o.shard_count);
+    if (!fault.empty()) throw BadValue{fault};
+  }
+  if (app.count("--merge")) {
+    require_nonempty("--merge", raw.merge);
+    for (std::size_t from = 0;;) {
+      const std::size_t comma = raw.merge.find(',', from);
+      o.merge_dirs.push_back(raw.merge.substr(from, comma - from));
+      require_nonempty("--merge", o.merge_dirs.back());
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
   }
   if (raw.profile_named) o.profile_names = parse_names(raw.profile_names);
   if (app.count("-C")) require_nonempty("-C", o.directory);

@@ -64,6 +64,13 @@ struct Options {
   std::int64_t bootstrap = 0;  // --bootstrap B: replicates; 0: none
   // The bootstrap replicates (TSV); PROBLEM.bootstrap.tsv with --bootstrap.
   std::string bootstrap_file;
+  // --shard K/N (or slurm): this run is shard `shard_index` (from 0) of
+  // `shard_count` (0: not a shard), writing into `shard_dir` (default
+  // PROBLEM.shards).
+  std::int64_t shard_index = 0, shard_count = 0;
+  std::string shard_dir;
+  // --merge DIR[,DIR...]: the shard directories to merge; empty: no merge.
+  std::vector<std::string> merge_dirs;
 };
 
 // What a run reads: the two legacy files, or a problem file with its data

@@ -19,6 +19,7 @@
 #include "api/problem_fits.h"
 #include "api/run_result.h"
 #include "app/population_stage.h"
+#include "app/shard_run.h"
 #include "app/problem_outputs.h"
 #include "app/writing_phase.h"
 #include "fit/multistart/worker_pool.h"
@@ -210,6 +211,11 @@ int run_problem_file(const Options& opt,
   if (opt.evaluate) {
     return evaluate_only(opt, loaded, run.plan.choice.model, out, err);
   }
+  std::vector<BootstrapReplicate> known;
+  if (const std::optional<int> code =
+          begin_shards(opt, fit_opt, run, known, err)) {
+    return *code;
+  }
   std::vector<ProblemFit>& fits = run.fits;
   std::optional<StreamedOutput> history;
   if (!opt.history.empty()) {
@@ -244,6 +250,9 @@ int run_problem_file(const Options& opt,
   const bool written = write_run(opt, info, fits, signal, history, writing,
                                  writing_signal, out, err);
   const int code = exit_code_of(fits, signal != 0 ? signal : writing_signal);
+  if (written && opt.shard_count > 0 && !finish_shard(opt, fit_opt, err)) {
+    return with_output_failure(code);
+  }
   const bool simulated =
       opt.simulations.empty() || fits.size() != 1 ||
       fits[0].summary.theta.size() != loaded.problem.parameters.size() ||
