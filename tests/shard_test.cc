@@ -1,0 +1,129 @@
+// Shards and their merge: the merged outputs against the run done at once,
+// bit for bit, for fits of single experiments (with starts, profiles and a
+// bootstrap) and for the replicates of one fit; the shard sets and options
+// that are refused; the Slurm array's variables and the manifest.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "output/shard_files.h"
+#include "run_binary.h"
+
+namespace identify::testing {
+namespace {
+
+const char* kTables[] = {"problem.parameters.tsv", "problem.fit.tsv",
+                         "problem.profiles.tsv", "problem.bootstrap.tsv"};
+
+// Runs `options` at once, then as `shards` shards one after another and
+// their merge, and compares every table.
+void expect_merge_equals_whole_run(const std::string& options, int shards,
+                                   const std::string& merge_extra = "") {
+  ScratchDir whole("theophylline_12");
+  RunResult r = whole.run("problem.yaml " + options + merge_extra);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ScratchDir split("theophylline_12");
+  for (int k = 0; k < shards; ++k) {
+    r = split.run("problem.yaml " + options + " --shard " + std::to_string(k) +
+                  "/" + std::to_string(shards) + " --shard-dir parts");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(split.file("problem.parameters.tsv")));
+  r = split.run("problem.yaml " + options + merge_extra + " --merge parts");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  for (const char* table : kTables) {
+    EXPECT_EQ(split.read(table), whole.read(table)) << table;
+  }
+}
+
+TEST(ShardRun, ExperimentsMergeBitForBit) {
+  // Five shards of twelve experiments: blocks of two and three.
+  expect_merge_equals_whole_run(
+      "--separately --starts 3 --profile --bootstrap 20 -q", 5);
+}
+
+TEST(ShardRun, ReplicatesMergeBitForBitWithTheReport) {
+  expect_merge_equals_whole_run("--starts 3 --profile --bootstrap 12 -q", 3,
+                                " --report r.txt");
+  // The report differs only in its time line.
+  ScratchDir a("theophylline_12");
+  const std::string options = "problem.yaml --bootstrap 4 --starts 2 -q";
+  ASSERT_EQ(a.run(options + " --report r.txt").exit_code, 0);
+  ASSERT_EQ(a.run(options + " --shard 0/2 --shard-dir p").exit_code, 0);
+  ASSERT_EQ(a.run(options + " --shard 1/2 --shard-dir p").exit_code, 0);
+  ASSERT_EQ(a.run(options + " --merge p --report m.txt").exit_code, 0);
+  const std::regex time("  time +[0-9.e+-]+ s\n");
+  EXPECT_EQ(std::regex_replace(a.read("m.txt"), time, ""),
+            std::regex_replace(a.read("r.txt"), time, ""));
+}
+
+TEST(ShardRun, BadShardSetsAndOptionsAreRefused) {
+  ScratchDir dir("theophylline_12");
+  const std::string run = "problem.yaml --separately -q ";
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(dir.run(run + "--shard " + std::to_string(k) + "/3 --shard-dir a")
+                  .exit_code,
+              0);
+  }
+  ASSERT_EQ(dir.run(run + "--shard 1/3 --shard-dir b").exit_code, 0);
+  ASSERT_EQ(dir.run(run + "--shard 0/2 --shard-dir c").exit_code, 0);
+  ASSERT_EQ(dir.run("problem.yaml --separately -q --seed 2 --shard 0/3 "
+                    "--shard-dir d").exit_code,
+            0);
+  std::filesystem::create_directory(dir.file("empty"));
+  const struct {
+    const char* args;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"--merge a,b", 3, "shard 1 of 3 is there twice: in a and in b"},
+      {"--merge b", 3, "shards missing of 3: 0, 2"},
+      {"--merge a,c", 3, "is one of 2 shards, the others of 3"},
+      {"--merge a,d", 3, "was run with other options"},
+      {"--merge empty", 3, "found no finished shard"},
+      {"--merge nowhere", 3, "cannot read the shard directory nowhere"},
+      {"--shard 3/3", 2, "--shard: expected K/N with 0 <= K < N"},
+      {"--shard 1/x", 2, "--shard: expected K/N"},
+      {"--shard 0/2 --report r.txt", 2, "--report: expected no such output"},
+      {"--shard 0/2 --merge a", 2, "--merge: expected no --shard with it"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = dir.run(run + c.args);
+    EXPECT_EQ(r.exit_code, c.code) << c.args << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << r.err;
+  }
+  // A single fit has nothing to split without a bootstrap.
+  const RunResult r = dir.run("problem.yaml --shard 0/2");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("no independent units to split"), std::string::npos);
+}
+
+TEST(ShardFiles, SlurmVariablesAndManifest) {
+  std::int64_t k = -1, n = -1;
+  EXPECT_EQ(parse_shard("slurm", {"3", "4", "0", "3"}, k, n), "");
+  EXPECT_EQ(k, 3);
+  EXPECT_EQ(n, 4);
+  // An array 5-8 without a count: task 6 is shard 1 of 4.
+  EXPECT_EQ(parse_shard("slurm", {"6", nullptr, "5", "8"}, k, n), "");
+  EXPECT_EQ(k, 1);
+  EXPECT_EQ(n, 4);
+  EXPECT_NE(parse_shard("slurm", {}, k, n).find("SLURM_ARRAY_TASK_ID"),
+            std::string::npos);
+  EXPECT_NE(parse_shard("slurm", {"9", "4", "0", "3"}, k, n).find("not one of"),
+            std::string::npos);
+
+  ShardManifest m{"p.yaml", 2, 5, "seed=1", ""};
+  const std::optional<ShardManifest> back =
+      parse_shard_manifest(format_shard_manifest(m));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->problem, "p.yaml");
+  EXPECT_EQ(back->index, 2);
+  EXPECT_EQ(back->count, 5);
+  EXPECT_EQ(back->design, "seed=1");
+  EXPECT_FALSE(parse_shard_manifest("identify shard\nshard\t5\ncount\t5\n"));
+}
+
+}  // namespace
+}  // namespace identify::testing
