@@ -1,9 +1,10 @@
 // Shards and their merge: the merged outputs against the run done at once,
 // bit for bit, for fits of single experiments (with starts, profiles and a
-// bootstrap) and for the replicates of one fit; the shard sets and options
+// bootstrap), for the starts of one fit and for its replicates; the shard sets and options
 // that are refused; the Slurm array's variables and the manifest.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -42,6 +43,10 @@ TEST(ShardRun, ExperimentsMergeBitForBit) {
   // Five shards of twelve experiments: blocks of two and three.
   expect_merge_equals_whole_run(
       "--separately --starts 3 --profile --bootstrap 20 -q", 5);
+}
+
+TEST(ShardRun, StartsMergeBitForBitAndTheMergeProfiles) {
+  expect_merge_equals_whole_run("--starts 7 --profile -q", 3);
 }
 
 TEST(ShardRun, ReplicatesMergeBitForBitWithTheReport) {
@@ -94,8 +99,8 @@ TEST(ShardRun, BadShardSetsAndOptionsAreRefused) {
     EXPECT_EQ(r.exit_code, c.code) << c.args << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << r.err;
   }
-  // A single fit has nothing to split without a bootstrap.
-  const RunResult r = dir.run("problem.yaml --shard 0/2");
+  // A single fit from one start has nothing to split without a bootstrap.
+  const RunResult r = dir.run("problem.yaml --starts 1 --shard 0/2");
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("no independent units to split"), std::string::npos);
 }
@@ -123,6 +128,39 @@ TEST(ShardFiles, SlurmVariablesAndManifest) {
   EXPECT_EQ(back->count, 5);
   EXPECT_EQ(back->design, "seed=1");
   EXPECT_FALSE(parse_shard_manifest("identify shard\nshard\t5\ncount\t5\n"));
+
+  // Start outcomes read back to the bit, empty vectors and NaN included.
+  StartOutcome o;
+  o.start = 4;
+  o.finished = true;
+  o.objective = 0.1 + 0.2;
+  o.x = {1.0 / 3.0, -2.5e-300};
+  o.theta = {std::nextafter(1.0, 2.0)};
+  o.iterations = 17;
+  o.redraws = 2;
+  o.capped = true;
+  o.ending = "no progress";
+  StartOutcome skipped;
+  skipped.start = 5;
+  skipped.skipped = true;
+  std::string fault;
+  const std::vector<StartOutcome> read =
+      parse_start_rows(format_start_rows({o, skipped}), fault);
+  ASSERT_EQ(fault, "");
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].start, 4);
+  EXPECT_EQ(read[0].objective, o.objective);
+  EXPECT_EQ(read[0].x, o.x);
+  EXPECT_EQ(read[0].theta, o.theta);
+  EXPECT_TRUE(read[0].start_x.empty());
+  EXPECT_EQ(read[0].iterations, 17);
+  EXPECT_EQ(read[0].redraws, 2);
+  EXPECT_TRUE(read[0].finished && read[0].capped && !read[0].skipped);
+  EXPECT_EQ(read[0].ending, "no progress");
+  EXPECT_TRUE(read[1].skipped);
+  EXPECT_TRUE(std::isnan(read[1].objective));
+  parse_start_rows("header\nx\t1\n", fault);
+  EXPECT_NE(fault, "");
 }
 
 }  // namespace

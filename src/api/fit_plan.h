@@ -9,6 +9,7 @@
 
 #include "fit/method.h"
 #include "model/model_kind.h"
+#include "fit/multistart/optima.h"
 #include "output/bootstrap_table.h"
 #include "problem/fit_problem.h"
 
@@ -41,12 +42,14 @@ std::string density_rule(const FitProblem& problem, bool method_named,
 // The share of a run's independent work that one shard of it does: shard
 // `index` (from 0) of `count`. `splits_replicates`: the shard's units are
 // the bootstrap replicates, replicate r its when (r − 1) mod count ==
-// index; otherwise a shard's units are the experiments of a fit each on
+// index; `splits_starts`: the starts, start i (from 0) its when i mod count
+// == index; otherwise a shard's units are the experiments of a fit each on
 // its own, and the fits are chosen before the run (shard_plan.h).
 struct ShardPart {
   std::int64_t index = 0;
   std::int64_t count = 1;
   bool splits_replicates = false;
+  bool splits_starts = false;
 };
 
 struct FitPlan {
@@ -62,6 +65,8 @@ struct FitPlan {
   // The merge of shards: the replicates they fitted, in replicate order,
   // taken instead of fitting them again; null otherwise.
   const std::vector<BootstrapReplicate>* known_replicates = nullptr;
+  // The merge of shards of starts: every start's outcome; null otherwise.
+  const std::vector<StartOutcome>* known_starts = nullptr;
 
   // Several starts, profiles or a bootstrap: the fits run on worker
   // threads.

@@ -190,6 +190,11 @@ std::vector<StartOutcome> run_all_starts(const FitPlan& plan, RunChoice choice,
   ms.seed = plan.seed;
   ms.threads = plan.threads;
   ms.interrupt = setup.settings.interrupt;
+  if (plan.shard.splits_starts) {
+    ms.shard_index = static_cast<int>(plan.shard.index);
+    ms.shard_count = static_cast<int>(plan.shard.count);
+  }
+  ms.known = plan.known_starts;
   const bool verbose = plan.verbose;
   return run_starts(
       ms, first, ranges,

@@ -31,6 +31,11 @@ bool shards_split_experiments(const PreparedRun& run) {
   return run.plan.separately;
 }
 
+bool shards_split_starts(const PreparedRun& run) {
+  return !run.plan.separately && run.plan.bootstrap <= 0 &&
+         run.plan.choice.starts > 1;
+}
+
 std::string take_shard(PreparedRun& run, std::int64_t index,
                        std::int64_t count) {
   if (shards_split_experiments(run)) {
@@ -43,11 +48,22 @@ std::string take_shard(PreparedRun& run, std::int64_t index,
     run.fits = std::move(mine);
     return "";
   }
-  if (run.plan.bootstrap <= 0) {
-    return "--shard: expected --separately or --bootstrap with it (a single "
-           "fit without a bootstrap has no independent units to split)";
+  if (run.plan.bootstrap > 0) {
+    run.plan.shard = {index, count, true, false};
+    return "";
   }
-  run.plan.shard = {index, count, true};
+  if (run.plan.choice.starts <= 1) {
+    return "--shard: expected --separately, --bootstrap or --starts N with "
+           "it (a single fit from one start has no independent units to "
+           "split)";
+  }
+  if (run.plan.verbose) {
+    return "--shard: expected no --verbose with shards of the starts (their "
+           "progress lines are not kept), found it";
+  }
+  // The profiles start from the result of every start: the merge runs them.
+  run.plan.shard = {index, count, false, true};
+  run.plan.profile = false;
   return "";
 }
 

@@ -3,8 +3,10 @@
 // experiments K·E/N to (K+1)·E/N − 1, rounded down, E the experiments),
 // or else the bootstrap replicates (replicate r is shard (r − 1) mod N's;
 // every shard fits the estimate the replicates start from, which is the
-// same to the last bit on every machine). A single fit without a bootstrap
-// has nothing to split.
+// same to the last bit on every machine), or else the starts (start i from
+// 0 is shard i mod N's; the merge then groups them into optima, fits the
+// result's start again and runs the profiles). A single fit from one start
+// without a bootstrap has nothing to split.
 #pragma once
 
 #include <cstdint>
@@ -32,5 +34,8 @@ std::string take_shard(PreparedRun& run, std::int64_t index,
 // puts their tables one after another) rather than the replicates (so that
 // the merge fits the estimate again and takes the replicates from them).
 bool shards_split_experiments(const PreparedRun& run);
+
+// Whether the shards of `run` split its starts.
+bool shards_split_starts(const PreparedRun& run);
 
 }  // namespace identify

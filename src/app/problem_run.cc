@@ -212,8 +212,9 @@ int run_problem_file(const Options& opt,
     return evaluate_only(opt, loaded, run.plan.choice.model, out, err);
   }
   std::vector<BootstrapReplicate> known;
+  std::vector<StartOutcome> known_starts;
   if (const std::optional<int> code =
-          begin_shards(opt, fit_opt, run, known, err)) {
+          begin_shards(opt, fit_opt, run, known, known_starts, err)) {
     return *code;
   }
   std::vector<ProblemFit>& fits = run.fits;
@@ -250,7 +251,7 @@ int run_problem_file(const Options& opt,
   const bool written = write_run(opt, info, fits, signal, history, writing,
                                  writing_signal, out, err);
   const int code = exit_code_of(fits, signal != 0 ? signal : writing_signal);
-  if (written && opt.shard_count > 0 && !finish_shard(opt, fit_opt, err)) {
+  if (written && opt.shard_count > 0 && !finish_shard(opt, fit_opt, run, err)) {
     return with_output_failure(code);
   }
   const bool simulated =

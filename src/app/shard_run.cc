@@ -73,9 +73,42 @@ bool gather_replicates(const std::vector<ShardManifest>& shards,
   return true;
 }
 
+// Every start's outcome from the shards that ran it, in start order.
+bool gather_starts(const std::vector<ShardManifest>& shards,
+                   std::size_t count, std::vector<StartOutcome>& starts,
+                   std::ostream& err) {
+  starts.assign(count, StartOutcome());
+  std::vector<char> seen(count, 0);
+  for (const ShardManifest& s : shards) {
+    std::string fault;
+    for (StartOutcome& o :
+         parse_start_rows(shard_file(s, ".starts.tsv"), fault)) {
+      if (o.start < 0 || static_cast<std::size_t>(o.start) >= count ||
+          seen[o.start]) {
+        fault = "start " + std::to_string(o.start + 1) +
+                " is not one of the starts still to merge";
+        break;
+      }
+      seen[o.start] = 1;
+      starts[o.start] = std::move(o);
+    }
+    if (!fault.empty()) {
+      err << "identify: --merge: " << s.directory << ": " << fault
+          << std::endl;
+      return false;
+    }
+  }
+  if (std::find(seen.begin(), seen.end(), 0) == seen.end()) return true;
+  err << "identify: --merge: the shards hold the outcomes of "
+      << std::count(seen.begin(), seen.end(), 1) << " of " << count
+      << " starts" << std::endl;
+  return false;
+}
+
 std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
                                const PreparedRun& run,
                                std::vector<BootstrapReplicate>& known,
+                               std::vector<StartOutcome>& starts,
                                std::ostream& err) {
   std::string fault;
   std::vector<ShardManifest> shards =
@@ -90,6 +123,11 @@ std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
               return a.index < b.index;
             });
   if (shards_split_experiments(run)) return merge_experiments(opt, shards, err);
+  if (shards_split_starts(run)) {
+    const auto count = static_cast<std::size_t>(run.plan.choice.starts);
+    if (!gather_starts(shards, count, starts, err)) return kExitInputError;
+    return std::nullopt;
+  }
   if (!gather_replicates(shards, known, err)) return kExitInputError;
   return std::nullopt;
 }
@@ -99,11 +137,15 @@ std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
 std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
                                 PreparedRun& run,
                                 std::vector<BootstrapReplicate>& known,
+                                std::vector<StartOutcome>& starts,
                                 std::ostream& err) {
   if (!opt.merge_dirs.empty()) {
-    const std::optional<int> code = begin_merge(opt, fit_opt, run, known, err);
-    if (!code) run.plan.known_replicates = &known;
-    return code;
+    const std::optional<int> code =
+        begin_merge(opt, fit_opt, run, known, starts, err);
+    if (code) return code;
+    if (!known.empty()) run.plan.known_replicates = &known;
+    if (!starts.empty()) run.plan.known_starts = &starts;
+    return std::nullopt;
   }
   if (opt.shard_count == 0) return std::nullopt;
   const std::string fault = take_shard(run, opt.shard_index, opt.shard_count);
@@ -119,20 +161,36 @@ std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
     return kExitOutputError;
   }
   if (!run.fits.empty()) return std::nullopt;
-  return finish_shard(opt, fit_opt, err) ? kExitSuccess : kExitOutputError;
+  return finish_shard(opt, fit_opt, run, err) ? kExitSuccess
+                                              : kExitOutputError;
 }
 
 bool finish_shard(const Options& opt, const FitOptions& fit_opt,
-                  std::ostream& err) {
+                  const PreparedRun& run, std::ostream& err) {
+  const std::string stem =
+      (std::filesystem::path(opt.shard_dir) /
+       shard_stem(opt.shard_index, opt.shard_count))
+          .string();
+  if (run.plan.shard.splits_starts && run.fits[0].search.starts) {
+    std::vector<StartOutcome> mine;
+    for (const StartOutcome& o : run.fits[0].search.starts->outcomes) {
+      if (o.start % opt.shard_count == opt.shard_index) mine.push_back(o);
+    }
+    const std::string path = stem + ".starts.tsv";
+    const std::string failure =
+        write_output_file(path, format_start_rows(mine));
+    if (!failure.empty()) {
+      err << "identify: cannot write " << path << ": " << failure
+          << std::endl;
+      return false;
+    }
+  }
   ShardManifest m;
   m.problem = opt.problem;
   m.index = opt.shard_index;
   m.count = opt.shard_count;
   m.design = design_of(fit_opt);
-  const std::string path =
-      (std::filesystem::path(opt.shard_dir) / shard_stem(m.index, m.count))
-          .string() +
-      ".done";
+  const std::string path = stem + ".done";
   const std::string failure = write_output_file(path, format_shard_manifest(m));
   if (failure.empty()) return true;
   err << "identify: cannot write " << path << ": " << failure << std::endl;

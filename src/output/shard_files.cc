@@ -12,6 +12,8 @@
 #include <map>
 #include <sstream>
 
+#include "core/exact_number.h"
+
 namespace identify {
 
 namespace {
@@ -35,6 +37,20 @@ std::string read_text(const std::filesystem::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::string numbers(const std::vector<double>& values) {
+  std::string text;
+  for (double v : values) text += (text.empty() ? "" : ",") + exact_number(v);
+  return text;
+}
+
+std::vector<double> parse_numbers(const std::string& text) {
+  std::vector<double> values;
+  for (const std::string& v : split(text, ',')) {
+    values.push_back(std::strtod(v.c_str(), nullptr));
+  }
+  return values;
 }
 
 std::string slurm_shard(const SlurmArray& slurm, std::int64_t& index,
@@ -223,6 +239,50 @@ std::vector<BootstrapReplicate> parse_bootstrap_rows(const std::string& table,
     replicates.push_back(std::move(r));
   }
   return replicates;
+}
+
+std::string format_start_rows(const std::vector<StartOutcome>& outcomes) {
+  std::string text =
+      "start\tfinished\tobjective\titerations\tredraws\tskipped\tcapped\t"
+      "ending\tx\ttheta\tstartX\n";
+  for (const StartOutcome& o : outcomes) {
+    text += std::to_string(o.start) + '\t' + (o.finished ? "1" : "0") + '\t' +
+            exact_number(o.objective) + '\t' + std::to_string(o.iterations) +
+            '\t' + std::to_string(o.redraws) + '\t' +
+            (o.skipped ? "1" : "0") + '\t' + (o.capped ? "1" : "0") + '\t' +
+            o.ending + '\t' + numbers(o.x) + '\t' + numbers(o.theta) + '\t' +
+            numbers(o.start_x) + '\n';
+  }
+  return text;
+}
+
+std::vector<StartOutcome> parse_start_rows(const std::string& table,
+                                           std::string& fault) {
+  std::vector<StartOutcome> outcomes;
+  const std::vector<std::string> lines = split(table, '\n');
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::vector<std::string> c = split(lines[i], '\t');
+    while (c.size() < 11 && !c.empty()) c.emplace_back();
+    StartOutcome o;
+    std::int64_t start = 0, redraws = 0;
+    if (c.size() != 11 || !whole(c[0], start) ||
+        !whole(c[3], o.iterations) || !whole(c[4], redraws)) {
+      fault = "cannot read the start row \"" + lines[i] + "\"";
+      return {};
+    }
+    o.start = static_cast<int>(start);
+    o.redraws = static_cast<int>(redraws);
+    o.finished = c[1] == "1";
+    o.objective = std::strtod(c[2].c_str(), nullptr);
+    o.skipped = c[5] == "1";
+    o.capped = c[6] == "1";
+    o.ending = c[7];
+    o.x = parse_numbers(c[8]);
+    o.theta = parse_numbers(c[9]);
+    o.start_x = parse_numbers(c[10]);
+    outcomes.push_back(std::move(o));
+  }
+  return outcomes;
 }
 
 }  // namespace identify

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/multistart/optima.h"
 #include "output/bootstrap_table.h"
 
 namespace identify {
@@ -80,5 +81,16 @@ std::string concatenate_tables(const std::vector<std::string>& tables,
 // numbers read back exactly; `fault` is set for a row that cannot be read.
 std::vector<BootstrapReplicate> parse_bootstrap_rows(const std::string& table,
                                                      std::string& fault);
+
+// The outcomes of a shard's starts: header start, finished, objective,
+// iterations, redraws, skipped, capped, ending, x, theta, startX; one row
+// per outcome, the vectors' values joined by ",", numbers with 17
+// significant digits so that they read back as the same doubles.
+std::string format_start_rows(const std::vector<StartOutcome>& outcomes);
+
+// The outcomes of format_start_rows; `fault` is set for a row that cannot
+// be read.
+std::vector<StartOutcome> parse_start_rows(const std::string& table,
+                                           std::string& fault);
 
 }  // namespace identify

@@ -56,7 +56,10 @@ std::vector<StartOutcome> run_starts(
                                            std::vector<double>(ranges.size()));
   pool.run(count, [&](int worker, int start) {
     StartOutcome o;
-    if (settings.interrupt && settings.interrupt->load() != 0) {
+    if (settings.known != nullptr) {
+      o = (*settings.known)[start];
+    } else if (start % settings.shard_count != settings.shard_index ||
+               (settings.interrupt && settings.interrupt->load() != 0)) {
       o.start = start;
       o.skipped = true;
     } else {

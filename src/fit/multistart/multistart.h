@@ -38,6 +38,12 @@ struct MultiStartSettings {
   int threads = 1;  // >= 1
   // Nonzero once the run is interrupted: starts not begun are skipped.
   const std::atomic<int>* interrupt = nullptr;
+  // A shard of the starts: only start i with i mod shard_count ==
+  // shard_index is run, the others are reported skipped.
+  int shard_index = 0, shard_count = 1;
+  // The outcomes of every start, fitted before (by the shards of a run):
+  // taken instead of running them. Null: run them.
+  const std::vector<StartOutcome>* known = nullptr;
 };
 
 // Runs the starts: start 0 from `first`, start i >= 1 from draw i − 1 of a
