@@ -153,8 +153,9 @@ TEST(BootstrapRun, TheophyllineSubjectsAgreeWithSciPy) {
   const std::vector<std::string> rows =
       split(dir.read("problem.bootstrap.tsv"), '\n');
   ASSERT_EQ(rows.size(), 1u + 12 * 200);
-  EXPECT_EQ(rows[0], "experiment\treplicate\tresample\tobjective\tstatus\tka"
-                     "\tke\tV");
+  EXPECT_EQ(rows[0],
+            "experiment\treplicate\tresample\tobjective\tstatus\tka"
+            "\tke\tV");
   for (std::size_t i = 1; i < rows.size(); ++i) {
     EXPECT_EQ(split(rows[i], '\t')[4], "converged") << rows[i];
   }

@@ -1,7 +1,7 @@
 // Shards and their merge: the merged outputs against the run done at once,
 // bit for bit, for fits of single experiments (with starts, profiles and a
-// bootstrap), for the starts of one fit and for its replicates; the shard sets and options
-// that are refused; the Slurm array's variables and the manifest.
+// bootstrap), for the starts of one fit and for its replicates; the shard sets
+// and options that are refused; the Slurm array's variables and the manifest.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -75,7 +75,8 @@ TEST(ShardRun, BadShardSetsAndOptionsAreRefused) {
   ASSERT_EQ(dir.run(run + "--shard 1/3 --shard-dir b").exit_code, 0);
   ASSERT_EQ(dir.run(run + "--shard 0/2 --shard-dir c").exit_code, 0);
   ASSERT_EQ(dir.run("problem.yaml --separately -q --seed 2 --shard 0/3 "
-                    "--shard-dir d").exit_code,
+                    "--shard-dir d")
+                .exit_code,
             0);
   std::filesystem::create_directory(dir.file("empty"));
   const struct {
@@ -99,6 +100,19 @@ TEST(ShardRun, BadShardSetsAndOptionsAreRefused) {
     EXPECT_EQ(r.exit_code, c.code) << c.args << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << r.err;
   }
+  // A shard of starts whose table of outcomes went missing.
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(dir.run("problem.yaml -q --starts 4 --shard " +
+                      std::to_string(k) + "/2 --shard-dir s")
+                  .exit_code,
+              0);
+  }
+  std::filesystem::remove(dir.file("s/shard-1-of-2.starts.tsv"));
+  const RunResult lost = dir.run("problem.yaml -q --starts 4 --merge s");
+  EXPECT_EQ(lost.exit_code, 3);
+  EXPECT_NE(lost.err.find("the shards hold the outcomes of 2 of 4 starts"),
+            std::string::npos)
+      << lost.err;
   // A single fit from one start has nothing to split without a bootstrap.
   const RunResult r = dir.run("problem.yaml --starts 1 --shard 0/2");
   EXPECT_EQ(r.exit_code, 2);

@@ -84,15 +84,14 @@ std::vector<std::int64_t> replicates_of(const FitPlan& plan) {
 }
 
 // The replicate `r` that a shard fitted, when merging; else null.
-const BootstrapReplicate* known_replicate(const FitPlan& plan,
-                                          std::int64_t r) {
+const BootstrapReplicate* known_replicate(const FitPlan& plan, std::int64_t r) {
   if (plan.known_replicates == nullptr) return nullptr;
   const std::vector<BootstrapReplicate>& known = *plan.known_replicates;
-  const auto at = std::lower_bound(
-      known.begin(), known.end(), r,
-      [](const BootstrapReplicate& b, std::int64_t v) {
-        return b.replicate < v;
-      });
+  const auto at =
+      std::lower_bound(known.begin(), known.end(), r,
+                       [](const BootstrapReplicate& b, std::int64_t v) {
+                         return b.replicate < v;
+                       });
   return at != known.end() && at->replicate == r ? &*at : nullptr;
 }
 
@@ -163,8 +162,12 @@ void bootstrap_result(const FitPlan& plan, const FitTask& task, Model& model,
   const auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < mine.size();) {
       if (settings.interrupt != nullptr && settings.interrupt->load() != 0) {
-        report.replicates[i] = {mine[i], {}, std::nan(""), "not run",
-                                 std::vector<double>(theta.size(), std::nan(""))};
+        report.replicates[i] = {
+            mine[i],
+            {},
+            std::nan(""),
+            "not run",
+            std::vector<double>(theta.size(), std::nan(""))};
         continue;
       }
       if (const BootstrapReplicate* known = known_replicate(plan, mine[i])) {
@@ -194,8 +197,9 @@ void bootstrap_result(const FitPlan& plan, const FitTask& task, Model& model,
     const auto converged = std::count_if(
         report.replicates.begin(), report.replicates.end(),
         [](const BootstrapReplicate& r) { return r.status == "converged"; });
-    out << "bootstrap: " << count_text(static_cast<std::int64_t>(mine.size()),
-                                       "replicate", "replicates")
+    out << "bootstrap: "
+        << count_text(static_cast<std::int64_t>(mine.size()), "replicate",
+                      "replicates")
         << (report.by_experiment ? " by experiment" : " by residual") << ", "
         << converged << " converged\n"
         << std::flush;

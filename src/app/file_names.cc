@@ -122,7 +122,8 @@ std::string check_problem_file_names(const Options& opt,
                                        {"--report", opt.report},
                                        {"--plot", opt.plot},
                                        {"--trajectory", opt.trajectory},
-                                       {"--profiles", opt.profiles}});
+                                       {"--profiles", opt.profiles},
+                                       {"--bootstrap", opt.bootstrap_file}});
 }
 
 void clear_stale_temps(const std::string& name, std::ostream& err) {

@@ -17,92 +17,31 @@ namespace identify {
 
 namespace {
 
-// The merged tables of shards that fitted experiments: each file the
-// one-machine run writes, its rows from the shards in order.
+// The merged tables of shards that fitted experiments, under the names of
+// the one-machine run's.
 int merge_experiments(const Options& opt,
                       const std::vector<ShardManifest>& shards,
                       std::ostream& err) {
-  for (const auto& [suffix, path] :
-       {std::pair<const char*, const std::string*>{".parameters.tsv",
-                                                   &opt.parameters},
-        {".fit.tsv", &opt.fit},
-        {".profiles.tsv", &opt.profiles},
-        {".bootstrap.tsv", &opt.bootstrap_file}}) {
+  for (const auto& [suffix, path] : {std::pair<const char*, const std::string*>{
+                                         ".parameters.tsv", &opt.parameters},
+                                     {".fit.tsv", &opt.fit},
+                                     {".profiles.tsv", &opt.profiles},
+                                     {".bootstrap.tsv", &opt.bootstrap_file}}) {
     if (path->empty()) continue;
-    std::vector<std::string> tables;
-    for (const ShardManifest& s : shards) {
-      tables.push_back(shard_file(s, suffix));
-    }
     std::string fault;
-    const std::string merged = concatenate_tables(tables, fault);
+    const std::string merged = merged_table(shards, suffix, fault);
     if (!fault.empty()) {
-      err << "identify: --merge: " << suffix + 1 << ": " << fault
-          << std::endl;
+      err << "identify: --merge: " << fault << std::endl;
       return kExitInputError;
     }
     if (merged.empty()) continue;
     const std::string failure = write_output_file(*path, merged);
     if (!failure.empty()) {
-      err << "identify: cannot write " << *path << ": " << failure
-          << std::endl;
+      err << "identify: cannot write " << *path << ": " << failure << std::endl;
       return kExitOutputError;
     }
   }
   return kExitSuccess;
-}
-
-// The replicates of every shard, in replicate order.
-bool gather_replicates(const std::vector<ShardManifest>& shards,
-                       std::vector<BootstrapReplicate>& known,
-                       std::ostream& err) {
-  for (const ShardManifest& s : shards) {
-    std::string fault;
-    std::vector<BootstrapReplicate> some =
-        parse_bootstrap_rows(shard_file(s, ".bootstrap.tsv"), fault);
-    if (!fault.empty()) {
-      err << "identify: --merge: " << s.directory << ": " << fault
-          << std::endl;
-      return false;
-    }
-    known.insert(known.end(), some.begin(), some.end());
-  }
-  std::sort(known.begin(), known.end(),
-            [](const BootstrapReplicate& a, const BootstrapReplicate& b) {
-              return a.replicate < b.replicate;
-            });
-  return true;
-}
-
-// Every start's outcome from the shards that ran it, in start order.
-bool gather_starts(const std::vector<ShardManifest>& shards,
-                   std::size_t count, std::vector<StartOutcome>& starts,
-                   std::ostream& err) {
-  starts.assign(count, StartOutcome());
-  std::vector<char> seen(count, 0);
-  for (const ShardManifest& s : shards) {
-    std::string fault;
-    for (StartOutcome& o :
-         parse_start_rows(shard_file(s, ".starts.tsv"), fault)) {
-      if (o.start < 0 || static_cast<std::size_t>(o.start) >= count ||
-          seen[o.start]) {
-        fault = "start " + std::to_string(o.start + 1) +
-                " is not one of the starts still to merge";
-        break;
-      }
-      seen[o.start] = 1;
-      starts[o.start] = std::move(o);
-    }
-    if (!fault.empty()) {
-      err << "identify: --merge: " << s.directory << ": " << fault
-          << std::endl;
-      return false;
-    }
-  }
-  if (std::find(seen.begin(), seen.end(), 0) == seen.end()) return true;
-  err << "identify: --merge: the shards hold the outcomes of "
-      << std::count(seen.begin(), seen.end(), 1) << " of " << count
-      << " starts" << std::endl;
-  return false;
 }
 
 std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
@@ -113,7 +52,8 @@ std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
   std::string fault;
   std::vector<ShardManifest> shards =
       read_shard_manifests(opt.merge_dirs, fault);
-  if (fault.empty()) fault = check_shard_set(shards, opt.problem, design_of(fit_opt));
+  if (fault.empty())
+    fault = check_shard_set(shards, opt.problem, design_of(fit_opt));
   if (!fault.empty()) {
     err << "identify: --merge: " << fault << std::endl;
     return kExitInputError;
@@ -124,12 +64,14 @@ std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
             });
   if (shards_split_experiments(run)) return merge_experiments(opt, shards, err);
   if (shards_split_starts(run)) {
-    const auto count = static_cast<std::size_t>(run.plan.choice.starts);
-    if (!gather_starts(shards, count, starts, err)) return kExitInputError;
-    return std::nullopt;
+    starts = gather_starts(
+        shards, static_cast<std::size_t>(run.plan.choice.starts), fault);
+  } else {
+    known = gather_replicates(shards, fault);
   }
-  if (!gather_replicates(shards, known, err)) return kExitInputError;
-  return std::nullopt;
+  if (fault.empty()) return std::nullopt;
+  err << "identify: --merge: " << fault << std::endl;
+  return kExitInputError;
 }
 
 }  // namespace
@@ -161,16 +103,14 @@ std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
     return kExitOutputError;
   }
   if (!run.fits.empty()) return std::nullopt;
-  return finish_shard(opt, fit_opt, run, err) ? kExitSuccess
-                                              : kExitOutputError;
+  return finish_shard(opt, fit_opt, run, err) ? kExitSuccess : kExitOutputError;
 }
 
 bool finish_shard(const Options& opt, const FitOptions& fit_opt,
                   const PreparedRun& run, std::ostream& err) {
-  const std::string stem =
-      (std::filesystem::path(opt.shard_dir) /
-       shard_stem(opt.shard_index, opt.shard_count))
-          .string();
+  const std::string stem = (std::filesystem::path(opt.shard_dir) /
+                            shard_stem(opt.shard_index, opt.shard_count))
+                               .string();
   if (run.plan.shard.splits_starts && run.fits[0].search.starts) {
     std::vector<StartOutcome> mine;
     for (const StartOutcome& o : run.fits[0].search.starts->outcomes) {
@@ -180,8 +120,7 @@ bool finish_shard(const Options& opt, const FitOptions& fit_opt,
     const std::string failure =
         write_output_file(path, format_start_rows(mine));
     if (!failure.empty()) {
-      err << "identify: cannot write " << path << ": " << failure
-          << std::endl;
+      err << "identify: cannot write " << path << ": " << failure << std::endl;
       return false;
     }
   }

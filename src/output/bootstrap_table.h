@@ -14,15 +14,15 @@ struct BootstrapReplicate {
   // Experiment ids (by experiment) or 1-based counted measurements (by
   // residual), as drawn.
   std::vector<std::string> resample;
-  double objective = 0.0;  // of the replicate's fit
-  std::string status;      // "converged", "interrupted", ...
+  double objective = 0.0;     // of the replicate's fit
+  std::string status;         // "converged", "interrupted", ...
   std::vector<double> theta;  // every parameter, problem order
 };
 
 struct BootstrapReport {
   std::uint64_t seed = 1;
   double level = 0.95;
-  bool by_experiment = false;  // else by residual
+  bool by_experiment = false;                  // else by residual
   std::vector<BootstrapReplicate> replicates;  // replicate order
   // Per parameter, problem order: the percentile interval of the
   // replicates' estimates; NaN where there is none (a parameter not

@@ -194,9 +194,9 @@ std::string check_shard_set(const std::vector<ShardManifest>& shards,
 }
 
 std::string shard_file(const ShardManifest& shard, const std::string& suffix) {
-  const std::filesystem::path path = std::filesystem::path(shard.directory) /
-                                     (shard_stem(shard.index, shard.count) +
-                                      suffix);
+  const std::filesystem::path path =
+      std::filesystem::path(shard.directory) /
+      (shard_stem(shard.index, shard.count) + suffix);
   std::error_code ec;
   return std::filesystem::exists(path, ec) ? read_text(path) : "";
 }
@@ -248,10 +248,10 @@ std::string format_start_rows(const std::vector<StartOutcome>& outcomes) {
   for (const StartOutcome& o : outcomes) {
     text += std::to_string(o.start) + '\t' + (o.finished ? "1" : "0") + '\t' +
             exact_number(o.objective) + '\t' + std::to_string(o.iterations) +
-            '\t' + std::to_string(o.redraws) + '\t' +
-            (o.skipped ? "1" : "0") + '\t' + (o.capped ? "1" : "0") + '\t' +
-            o.ending + '\t' + numbers(o.x) + '\t' + numbers(o.theta) + '\t' +
-            numbers(o.start_x) + '\n';
+            '\t' + std::to_string(o.redraws) + '\t' + (o.skipped ? "1" : "0") +
+            '\t' + (o.capped ? "1" : "0") + '\t' + o.ending + '\t' +
+            numbers(o.x) + '\t' + numbers(o.theta) + '\t' + numbers(o.start_x) +
+            '\n';
   }
   return text;
 }
@@ -265,8 +265,8 @@ std::vector<StartOutcome> parse_start_rows(const std::string& table,
     while (c.size() < 11 && !c.empty()) c.emplace_back();
     StartOutcome o;
     std::int64_t start = 0, redraws = 0;
-    if (c.size() != 11 || !whole(c[0], start) ||
-        !whole(c[3], o.iterations) || !whole(c[4], redraws)) {
+    if (c.size() != 11 || !whole(c[0], start) || !whole(c[3], o.iterations) ||
+        !whole(c[4], redraws)) {
       fault = "cannot read the start row \"" + lines[i] + "\"";
       return {};
     }
@@ -283,6 +283,63 @@ std::vector<StartOutcome> parse_start_rows(const std::string& table,
     outcomes.push_back(std::move(o));
   }
   return outcomes;
+}
+
+std::string merged_table(const std::vector<ShardManifest>& shards,
+                         const std::string& suffix, std::string& fault) {
+  std::vector<std::string> tables;
+  for (const ShardManifest& s : shards) tables.push_back(shard_file(s, suffix));
+  const std::string merged = concatenate_tables(tables, fault);
+  if (!fault.empty()) fault = suffix.substr(1) + ": " + fault;
+  return merged;
+}
+
+std::vector<BootstrapReplicate> gather_replicates(
+    const std::vector<ShardManifest>& shards, std::string& fault) {
+  std::vector<BootstrapReplicate> all;
+  for (const ShardManifest& s : shards) {
+    std::vector<BootstrapReplicate> some =
+        parse_bootstrap_rows(shard_file(s, ".bootstrap.tsv"), fault);
+    if (!fault.empty()) {
+      fault = s.directory + ": " + fault;
+      return {};
+    }
+    all.insert(all.end(), some.begin(), some.end());
+  }
+  std::sort(all.begin(), all.end(),
+            [](const BootstrapReplicate& a, const BootstrapReplicate& b) {
+              return a.replicate < b.replicate;
+            });
+  return all;
+}
+
+std::vector<StartOutcome> gather_starts(
+    const std::vector<ShardManifest>& shards, std::size_t count,
+    std::string& fault) {
+  std::vector<StartOutcome> starts(count);
+  std::vector<char> seen(count, 0);
+  for (const ShardManifest& s : shards) {
+    for (StartOutcome& o :
+         parse_start_rows(shard_file(s, ".starts.tsv"), fault)) {
+      if (o.start < 0 || static_cast<std::size_t>(o.start) >= count ||
+          seen[o.start]) {
+        fault = "start " + std::to_string(o.start + 1) +
+                " is not one of the starts still to merge";
+        break;
+      }
+      seen[o.start] = 1;
+      starts[o.start] = std::move(o);
+    }
+    if (!fault.empty()) {
+      fault = s.directory + ": " + fault;
+      return {};
+    }
+  }
+  const auto have = std::count(seen.begin(), seen.end(), 1);
+  if (static_cast<std::size_t>(have) == count) return starts;
+  fault = "the shards hold the outcomes of " + std::to_string(have) + " of " +
+          std::to_string(count) + " starts";
+  return {};
 }
 
 }  // namespace identify

@@ -82,6 +82,23 @@ std::string concatenate_tables(const std::vector<std::string>& tables,
 std::vector<BootstrapReplicate> parse_bootstrap_rows(const std::string& table,
                                                      std::string& fault);
 
+// The table `suffix` (".parameters.tsv") of the whole run from shards of
+// experiments (sorted by index): their rows one after another
+// (concatenate_tables); "" when no shard has one.
+std::string merged_table(const std::vector<ShardManifest>& shards,
+                         const std::string& suffix, std::string& fault);
+
+// The replicates of every shard's bootstrap table, in replicate order.
+std::vector<BootstrapReplicate> gather_replicates(
+    const std::vector<ShardManifest>& shards, std::string& fault);
+
+// Every start's outcome (`count` starts) from the shards' start tables, in
+// start order; `fault` is set for a start found twice, out of range, or
+// in no shard.
+std::vector<StartOutcome> gather_starts(
+    const std::vector<ShardManifest>& shards, std::size_t count,
+    std::string& fault);
+
 // The outcomes of a shard's starts: header start, finished, objective,
 // iterations, redraws, skipped, capped, ending, x, theta, startX; one row
 // per outcome, the vectors' values joined by ",", numbers with 17

@@ -106,8 +106,8 @@ FitProblem residual_resample(const FitProblem& problem,
     Measurement& m = *targets[i];
     const Scale h = problem.noise_of(m.observable).transformation;
     const std::size_t p = counted[i];
-    m.value = untransformed(h, transformed(h, model_values[p]) +
-                                   sigmas[p] * residual[drawn[i]]);
+    m.value = untransformed(
+        h, transformed(h, model_values[p]) + sigmas[p] * residual[drawn[i]]);
   }
   return resample;
 }
