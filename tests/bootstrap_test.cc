@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fit/bootstrap/resample.h"
+#include "identify/identify.h"
 #include "run_binary.h"
 
 namespace identify::testing {
@@ -179,6 +180,25 @@ TEST(BootstrapRun, CaseBootstrapDrawsExperimentsAndIgnoresThreads) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(dir.read("problem.bootstrap.tsv"), one);
   EXPECT_EQ(dir.read("problem.parameters.tsv"), parameters);
+}
+
+// The library's tables are the program's files, bootstrap included.
+TEST(BootstrapRun, LibraryTablesAreTheProgramsFiles) {
+  ScratchDir dir("theophylline_12");
+  const RunResult run =
+      dir.run("problem.yaml -q --separately --bootstrap 8 --seed 5");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  FitOptions o;
+  o.separately = true;
+  o.bootstrap = 8;
+  o.seed = 5;
+  const Result r = fit(Problem::from_file(dir.file("problem.yaml")), o);
+  EXPECT_EQ(r.bootstrap_table.tsv(), dir.read("problem.bootstrap.tsv"));
+  EXPECT_EQ(r.parameter_table.tsv(), dir.read("problem.parameters.tsv"));
+  EXPECT_EQ(r.bootstrap_table.rows(), 12u * 8);
+  o.bootstrap = -1;
+  EXPECT_THROW(fit(Problem::from_file(dir.file("problem.yaml")), o),
+               OptionsError);
 }
 
 TEST(BootstrapRun, BadValuesAreRefused) {

@@ -1,7 +1,7 @@
 // The bootstrap of a fit: replicate r refits the problem resampled by the
 // stream of (seed, r) from the estimate θ̂, and the percentile interval of
 // a parameter is taken over the replicates that ended at a finite
-// objective (resample.h). Every replicate depends on (seed, r) and θ̂
+// objective and were not interrupted (resample.h). Every replicate depends on (seed, r) and θ̂
 // alone, so the threads that run them, and the machines when a run is
 // split into shards, change no bit of them.
 #include "api/bootstrap_stage.h"
@@ -103,7 +103,10 @@ void set_intervals(const FitPlan& plan, const FitProblem& problem,
   for (int k : fitted_parameters(plan.choice.method, problem)) {
     std::vector<double> values;
     for (const BootstrapReplicate& r : report.replicates) {
-      if (std::isfinite(r.objective)) values.push_back(r.theta[k]);
+      // A replicate that an interrupt cut short ended nowhere in particular.
+      if (std::isfinite(r.objective) && r.status != "interrupted") {
+        values.push_back(r.theta[k]);
+      }
     }
     std::tie(report.lower[k], report.upper[k]) =
         percentile_interval(std::move(values), report.level);
