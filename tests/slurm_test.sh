@@ -11,7 +11,7 @@
 set -euo pipefail
 identify=$1
 source_dir=$2
-for program in munged slurmctld slurmd sbatch scontrol; do
+for program in munged slurmctld slurmd sbatch scontrol sinfo; do
   if ! command -v "$program" >/dev/null; then
     echo "slurm test skipped: $program not installed (slurm-wlm, munge)"
     exit 77
