@@ -100,6 +100,19 @@ TEST(ShardRun, BadShardSetsAndOptionsAreRefused) {
     EXPECT_EQ(r.exit_code, c.code) << c.args << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << r.err;
   }
+  // The merge as a subcommand: the same files as --merge.
+  ASSERT_EQ(dir.run(run + "--merge a").exit_code, 0);
+  const std::string merged = dir.read("problem.parameters.tsv");
+  std::filesystem::remove(dir.file("problem.parameters.tsv"));
+  RunResult sub = dir.run("merge problem.yaml a --separately -q");
+  ASSERT_EQ(sub.exit_code, 0) << sub.err;
+  EXPECT_EQ(dir.read("problem.parameters.tsv"), merged);
+  for (const char* args : {"merge problem.yaml", "merge problem.yaml a,b"}) {
+    sub = dir.run(args);
+    EXPECT_EQ(sub.exit_code, 2) << args;
+    EXPECT_NE(sub.err.find("identify: merge: expected"), std::string::npos)
+        << args << sub.err;
+  }
   // A shard of starts whose table of outcomes went missing.
   for (int k = 0; k < 2; ++k) {
     ASSERT_EQ(dir.run("problem.yaml -q --starts 4 --shard " +

@@ -208,6 +208,32 @@ std::vector<std::string> checked_arguments(
   return result;
 }
 
+// `identify merge PROBLEM.yaml DIR... [options]` as the run it stands for:
+// `identify PROBLEM.yaml [options] --merge DIR,...`. Other arguments are
+// left as they are.
+std::vector<std::string> merge_subcommand(std::vector<std::string> args) {
+  if (args.size() < 2 || args[1] != "merge") return args;
+  std::vector<std::string> run = {args[0]};
+  std::size_t i = 2;
+  if (i < args.size() && args[i][0] != '-') run.push_back(args[i++]);
+  std::string dirs;
+  for (; i < args.size() && !args[i].empty() && args[i][0] != '-'; ++i) {
+    if (args[i].find(',') != std::string::npos) {
+      throw BadValue{"merge: expected shard directories without commas, "
+                     "found \"" + args[i] + "\""};
+    }
+    dirs += (dirs.empty() ? "" : ",") + args[i];
+  }
+  if (run.size() < 2 || dirs.empty()) {
+    throw BadValue{"merge: expected the problem file and at least one shard "
+                   "directory (identify merge PROBLEM.yaml DIR... [options])"};
+  }
+  run.insert(run.end(), args.begin() + static_cast<std::ptrdiff_t>(i),
+             args.end());
+  run.push_back("--merge=" + dirs);
+  return run;
+}
+
 // The option texts that are checked as numbers after parsing.
 struct NumberTexts {
   std::string max_iter, patience, min_improvement, method, model;
@@ -447,8 +473,8 @@ ParsedOptions parse_options(int argc, const char* const* argv,
                  "Problem file to fit (with --convert: the two legacy files)");
   try {
     const std::vector<std::string> args = checked_arguments(
-        split_profile_names({argv, argv + argc}, raw.profile_names,
-                            raw.profile_named),
+        split_profile_names(merge_subcommand({argv, argv + argc}),
+                            raw.profile_names, raw.profile_named),
         specs);
     std::vector<const char*> pointers;
     for (const std::string& a : args) pointers.push_back(a.c_str());
