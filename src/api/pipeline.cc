@@ -48,8 +48,8 @@ std::vector<ProblemFit> fits_of(const LoadedInput& in, const FitPlan& plan,
     fits[0].model = make_model(plan.choice.model, fits[0].problem);
     return fits;
   } catch (const ProblemError& e) {
-    throw OptionsError(std::string("--model ") +
-                       model_name(plan.choice.model) + ": " + e.what());
+    throw OptionsError(std::string("--model ") + model_name(plan.choice.model) +
+                       ": " + e.what());
   }
 }
 

@@ -6,8 +6,8 @@
 
 #include <ostream>
 
-#include "api/search_outputs.h"
 #include "api/fit_views.h"
+#include "api/search_outputs.h"
 #include "fit/constraint_check.h"
 #include "fit/fit_statistics.h"
 #include "output/fit_report.h"
@@ -64,7 +64,8 @@ class LegacyWriters : public InputWriters {
     Table X;
     fit_.model->states(fit_.summary.theta, 0, times, X);
     if (!o_.opt.trajectory.empty()) {
-      sink.write(o_.opt.trajectory, [&] { return format_trajectory(times, X); });
+      sink.write(o_.opt.trajectory,
+                 [&] { return format_trajectory(times, X); });
     }
     if (!o_.opt.plot.empty()) {
       sink.plot(o_.opt.plot, [&] {

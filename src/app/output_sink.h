@@ -21,8 +21,7 @@ class OutputSink {
 
   // The text `make` gives, written to `path`; "-" is standard error (the
   // report). `make` runs only if the output is admitted.
-  void write(const std::string& path,
-             const std::function<std::string()>& make);
+  void write(const std::string& path, const std::function<std::string()>& make);
   // The plot `make` gives, drawn to `path` (its format by its extension).
   void plot(const std::string& path, const std::function<PlotData()>& make);
   // Notes an output that failed elsewhere (its message already given).

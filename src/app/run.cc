@@ -49,7 +49,7 @@ bool open_history(const Options& opt, bool likelihood,
     return false;
   }
   history->stream() << (likelihood ? "iteration,minus_2_ln_L"
-                                    : "iteration,residual_norm")
+                                   : "iteration,residual_norm")
                     << std::endl;
   return true;
 }
@@ -109,8 +109,8 @@ int load_and_run(const Options& opt, Clock::time_point start,
                  std::vector<std::string>& warnings, std::ostream& out,
                  std::ostream& err) {
   if (input_kind(opt) == InputKind::kLegacyFiles) {
-    return fit_and_write(opt, load_legacy_input(opt, warnings, out, err),
-                         start, out, err);
+    return fit_and_write(opt, load_legacy_input(opt, warnings, out, err), start,
+                         out, err);
   }
   const RunInput input = load_problem_file(opt);
   const std::optional<int> ended =

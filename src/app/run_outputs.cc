@@ -50,9 +50,9 @@ bool write_run(RunOutcome& outcome, std::optional<StreamedOutput>& history,
                int& writing_signal, std::ostream& out, std::ostream& err) {
   const Options& opt = outcome.opt;
   const std::vector<ProblemFit>& fits = outcome.run.fits;
-  const std::unique_ptr<InputWriters> writers =
-      outcome.input.legacy() ? legacy_writers(outcome)
-                             : problem_writers(outcome);
+  const std::unique_ptr<InputWriters> writers = outcome.input.legacy()
+                                                    ? legacy_writers(outcome)
+                                                    : problem_writers(outcome);
   note_late_signal(fits, outcome.signal, err);
   WritingPhase writing;
   OutputSink sink(writing, err);

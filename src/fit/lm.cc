@@ -359,7 +359,8 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     if (!changed) monitor.stop(Termination::kInterrupted);
     return changed && (*changed || objective.has_sigma_rows());
   };
-  run_rounds(one_round, [&] { return monitor.best_norm(); }, rehold);
+  run_rounds(
+      one_round, [&] { return monitor.best_norm(); }, rehold);
   const auto on_bounds =
       static_cast<int>(std::count(held.begin(), held.end(), 1));
   if (on_bounds > 0 && end == Termination::kOptimumReached) {

@@ -10,11 +10,10 @@
 
 namespace identify {
 
-Parameter read_yaml_parameter(const YamlDocument& doc,
-                              const YamlEntry& entry) {
+Parameter read_yaml_parameter(const YamlDocument& doc, const YamlEntry& entry) {
   const std::vector<YamlEntry> fields =
       doc.entries(entry, {"lower", "upper", "scale", "value", "estimate"},
-                   "lower, upper, scale, value and estimate");
+                  "lower, upper, scale, value and estimate");
   Parameter p;
   p.name = entry.name;
   const YamlEntry* lower = find_entry(fields, "lower");
@@ -31,9 +30,9 @@ Parameter read_yaml_parameter(const YamlDocument& doc,
   }
   if (lower && p.scale != Scale::kLin && !(p.lower > 0.0)) {
     doc.fail(doc.pos(*lower),
-              "parameter " + p.name + ": a lower bound above 0 for a " +
-                  scale_name(p.scale) + "-scaled parameter",
-              lower->value.Scalar());
+             "parameter " + p.name + ": a lower bound above 0 for a " +
+                 scale_name(p.scale) + "-scaled parameter",
+             lower->value.Scalar());
   }
   if (const YamlEntry* e = find_entry(fields, "estimate")) {
     p.estimated = doc.boolean(*e);
@@ -42,9 +41,9 @@ Parameter read_yaml_parameter(const YamlDocument& doc,
     p.value = doc.number(*e, false);
   } else if (!p.estimated) {
     doc.fail(doc.pos(entry.key),
-              "parameter " + p.name +
-                  ": a value for a parameter that is not estimated",
-              "none");
+             "parameter " + p.name +
+                 ": a value for a parameter that is not estimated",
+             "none");
   } else {
     p.value = default_start(p.lower, p.upper, p.scale);
   }
@@ -59,7 +58,7 @@ NoiseModel read_noise_model(const YamlDocument& doc,
     const std::optional<Scale> h = parse_scale(text);
     if (!h) {
       doc.fail(doc.pos(*t), "a transformation lin, log or log10",
-                quote_text(text));
+               quote_text(text));
     }
     noise.transformation = *h;
   }
@@ -68,7 +67,7 @@ NoiseModel read_noise_model(const YamlDocument& doc,
     const std::optional<Distribution> p = parse_distribution(text);
     if (!p) {
       doc.fail(doc.pos(*d), "a distribution normal or laplace",
-                quote_text(text));
+               quote_text(text));
     }
     noise.distribution = *p;
   }
