@@ -24,7 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "app/fit_input.h"
+#include "api/fit_task.h"
+#include "app/options.h"
 #include "api/multistart_stage.h"
 #include "api/profile_stage.h"
 #include "input/yaml_problem_file.h"
@@ -34,8 +35,15 @@
 namespace identify {
 namespace {
 
-FitInput theophylline() {
-  FitInput input;
+// A problem with the descent set-up the fit stages take.
+struct Posed {
+  FitProblem problem;
+  DescentSetup descent;
+  FitTask task() const { return {problem, descent}; }
+};
+
+Posed theophylline() {
+  Posed input;
   input.problem = read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) +
                                     "/theophylline_pk/problem.yaml")
                       .problem;
@@ -44,7 +52,7 @@ FitInput theophylline() {
 }
 
 // Seconds of one fit of `starts` starts.
-double fit_seconds(const FitInput& input, Model& model, int starts) {
+double fit_seconds(const Posed& input, Model& model, int starts) {
   Options opt;
   opt.starts = starts;
   opt.threads = 2;
@@ -65,7 +73,7 @@ double fit_seconds(const FitInput& input, Model& model, int starts) {
 double single_start_seconds = 0.0;
 
 void Starts(benchmark::State& state) {
-  const FitInput input = theophylline();
+  const Posed input = theophylline();
   const std::unique_ptr<Model> model =
       make_model(ModelKind::kExact, input.problem);
   const int starts = static_cast<int>(state.range(0));
@@ -89,7 +97,7 @@ BENCHMARK(Starts)
     ->Unit(benchmark::kMillisecond);
 
 void Profiles(benchmark::State& state) {
-  const FitInput input = theophylline();
+  const Posed input = theophylline();
   const std::unique_ptr<Model> model =
       make_model(ModelKind::kExact, input.problem);
   Options opt;

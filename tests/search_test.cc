@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/fit_input.h"
+#include "api/fit_task.h"
+#include "app/options.h"
 #include "api/multistart_stage.h"
 #include "api/profile_stage.h"
 #include "input/yaml_problem_file.h"
@@ -28,8 +29,15 @@
 namespace identify {
 namespace {
 
+// A problem with the descent set-up the fit stages take.
+struct Posed {
+  FitProblem problem;
+  DescentSetup descent;
+  FitTask task() const { return {problem, descent}; }
+};
+
 struct Searched {
-  FitInput input;
+  Posed input;
   Summary summary;
   SearchResults results;
   std::string err;

@@ -3,6 +3,7 @@
 // tables), so that a fit can be run and its outputs named.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,9 @@ struct LoadedInput {
   // Warnings the readers gave (without "identify: ").
   std::vector<std::string> warnings;
 };
+
+// A problem file with the tables it names, as Problem::from_file reads it.
+// Throws InputError.
+std::shared_ptr<LoadedInput> read_problem_input(const std::string& path);
 
 }  // namespace identify

@@ -3,6 +3,8 @@
 // and "are profiles wanted" are worked out here once for every front end.
 #include "api/pipeline.h"
 
+#include <utility>
+
 #include "api/profile_stage.h"
 #include "fit/multistart/worker_pool.h"
 #include "identify/errors.h"
@@ -24,24 +26,43 @@ RunChoice choice_of(const FitOptions& o, const LoadedInput& in) {
   return c;
 }
 
-// The fits of the problem, each with its model.
-std::vector<ProblemFit> fits_of(const LoadedInput& in, const FitPlan& plan) {
+// The fits of the problem, each with its model; the legacy files' problem
+// and descent moved from `movable` when given (it is `in`).
+std::vector<ProblemFit> fits_of(const LoadedInput& in, const FitPlan& plan,
+                                LoadedInput* movable) {
   try {
     if (!in.legacy) {
       return plan_fits(in.loaded.problem, plan.choice.model, plan.separately);
     }
     std::vector<ProblemFit> fits(1);
-    fits[0].problem = in.loaded.problem;
-    fits[0].descent = in.descent;
+    if (movable != nullptr) {
+      fits[0].problem = std::move(movable->loaded.problem);
+      fits[0].descent = std::move(movable->descent);
+    } else {
+      fits[0].problem = in.loaded.problem;
+      fits[0].descent = in.descent;
+    }
     for (int k = 0; k < fits[0].problem.parameter_count(); ++k) {
       fits[0].parameters.push_back(k);
     }
     fits[0].model = make_model(plan.choice.model, fits[0].problem);
     return fits;
   } catch (const ProblemError& e) {
-    throw OptionsError(std::string("--model ") +
-                       model_name(plan.choice.model) + ": " + e.what());
+    throw OptionsError(std::string("--model ") + model_name(plan.choice.model) +
+                       ": " + e.what());
   }
+}
+
+PreparedRun prepare(const LoadedInput& in, const FitOptions& options,
+                    LoadedInput* movable) {
+  PreparedRun run;
+  run.plan = plan_of(options, choice_of(options, in));
+  const std::string bad_names =
+      check_profile_names(run.plan, in.loaded.problem);
+  if (!bad_names.empty()) throw OptionsError(bad_names);
+  run.fits = fits_of(in, run.plan, movable);
+  run.threads = fit_threads(run.plan, run.fits.size());
+  return run;
 }
 
 }  // namespace
@@ -61,14 +82,11 @@ FitPlan plan_of(const FitOptions& o, RunChoice choice) {
 }
 
 PreparedRun prepare_run(const LoadedInput& in, const FitOptions& options) {
-  PreparedRun run;
-  run.plan = plan_of(options, choice_of(options, in));
-  const std::string bad_names =
-      check_profile_names(run.plan, in.loaded.problem);
-  if (!bad_names.empty()) throw OptionsError(bad_names);
-  run.fits = fits_of(in, run.plan);
-  run.threads = fit_threads(run.plan, run.fits.size());
-  return run;
+  return prepare(in, options, nullptr);
+}
+
+PreparedRun prepare_run_moving(LoadedInput& in, const FitOptions& options) {
+  return prepare(in, options, in.legacy ? &in : nullptr);
 }
 
 MonitorSettings monitor_settings(const LoadedInput& in,

@@ -33,6 +33,11 @@ struct PreparedRun {
 // console program's words.
 PreparedRun prepare_run(const LoadedInput& in, const FitOptions& options);
 
+// prepare_run, with the legacy files' problem and descent moved into their
+// fit rather than copied (their matrix may have millions of entries):
+// in.loaded.problem and in.descent are left empty then.
+PreparedRun prepare_run_moving(LoadedInput& in, const FitOptions& options);
+
 // The monitor settings of `options` for `in` (the legacy files' tolerance),
 // stopping on `stop`; no history, trace or hook.
 MonitorSettings monitor_settings(const LoadedInput& in,

@@ -124,11 +124,14 @@ ColumnTable spec_data(const ProblemSpec& spec) {
 
 }  // namespace
 
-Problem Problem::from_file(const std::string& path) {
+std::shared_ptr<LoadedInput> read_problem_input(const std::string& path) {
   const TextFile file = read_text_file(path, kMaxProblemFileBytes);
-  return Problem(read_text(
-      path, file.text(), std::filesystem::path(path).parent_path().string(),
-      nullptr));
+  return read_text(path, file.text(),
+                   std::filesystem::path(path).parent_path().string(), nullptr);
+}
+
+Problem Problem::from_file(const std::string& path) {
+  return Problem(read_problem_input(path));
 }
 
 Problem Problem::from_yaml(const std::string& text,

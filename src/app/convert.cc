@@ -15,7 +15,7 @@
 
 #include "api/exit_codes.h"
 #include "app/file_names.h"
-#include "app/fit_input.h"
+#include "app/run_input.h"
 #include "core/quoted_text.h"
 #include "input/legacy_conversion.h"
 #include "input/measurement_file.h"

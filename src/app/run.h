@@ -1,9 +1,8 @@
-// The whole run of the program, once: load the problem (the two legacy
-// files: read them, anchor point 0 of every series at the initial value of
-// the component it observes), build the model, solve, write the result
-// file, print the report and the elapsed time. A problem file argument
-// runs that instead (problem_run.h), and --convert converts the legacy
-// files (convert.h).
+// The whole run of the program, once for every input: load the problem
+// (the two legacy files, or a problem file with its tables), plan and
+// build its fits, fit, write the outputs its input needs, and map the
+// verdict to an exit code; --convert converts the legacy files instead
+// (convert.h).
 #pragma once
 
 #include <iosfwd>

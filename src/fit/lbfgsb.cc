@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/rounds.h"
 #include "fit/scaled_unknowns.h"
 
 namespace identify {
@@ -205,21 +206,19 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
       objective.is_sum_of_squares() ? "sum of squares" : "-2 ln L";
   int rounds = 0;
   std::string converged;  // the text of the last round that converged
-  double best_before = std::numeric_limits<double>::infinity();
-  for (;;) {
-    if (rounds > 0) unknowns.evaluate(state.best_y.data());
-    result = run_round(state, stand_in, lower, upper);
-    if (monitor.stopped()) break;
-    ++rounds;
-    if (is_convergence(result)) {
-      converged = qn_text(result, projected_gradient(state, lower, upper),
-                          rounds, what);
-    }
-    if (result != NLOPT_SUCCESS || state.best_y.empty()) break;
-    const double best = monitor.best_norm();
-    if (!(best < best_before)) break;
-    best_before = best;
-  }
+  run_rounds(
+      [&] {
+        if (rounds > 0) unknowns.evaluate(state.best_y.data());
+        result = run_round(state, stand_in, lower, upper);
+        if (monitor.stopped()) return false;
+        ++rounds;
+        if (is_convergence(result)) {
+          converged = qn_text(result, projected_gradient(state, lower, upper),
+                              rounds, what);
+        }
+        return result == NLOPT_SUCCESS && !state.best_y.empty();
+      },
+      [&] { return monitor.best_norm(); });
   if (is_convergence(result) || converged.empty()) {
     return finish_library_run(
         "lbfgsb",

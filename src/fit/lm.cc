@@ -34,6 +34,7 @@
 #include "fit/gauss_newton_polish.h"
 #include "fit/library_logging.h"
 #include "fit/lm_words.h"
+#include "fit/rounds.h"
 #include "fit/scaled_unknowns.h"
 #include "fit/wording.h"
 
@@ -328,13 +329,13 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   Termination end = Termination::kOptimumReached;
   std::string text;
   int rounds = 0;
-  double best_before = std::numeric_limits<double>::infinity();
-  while (!monitor.stopped()) {
+  const auto one_round = [&] {
+    if (monitor.stopped()) return false;
     round.free.clear();
     for (int j = 0; j < m; ++j) {
       if (!held[j]) round.free.push_back(j);
     }
-    if (round.free.empty()) break;
+    if (round.free.empty()) return false;
     ++rounds;
     if (objective.has_sigma_rows()) {
       unknowns.evaluate(y.data());
@@ -343,21 +344,23 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     ceres::Solver::Summary summary;
     const LmTrouble trouble = solve_round(unknowns, monitor, round, summary);
     if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
-    if (monitor.stopped()) break;
+    if (monitor.stopped()) return false;
     if (summary.termination_type != ceres::CONVERGENCE) {
       end = Termination::kLibraryFailure;
       text = lm_failure_text(summary, trouble);
-      break;
+      return false;
     }
     text = lm_convergence_text(summary.message);
-    const double best = monitor.best_norm();
-    if (!(best < best_before)) break;
-    best_before = best;
+    return true;
+  };
+  // The next round holds and frees the unknowns on the bounds afresh.
+  const auto rehold = [&] {
     const std::optional<bool> changed = update_held(unknowns, y, r, held);
     if (!changed) monitor.stop(Termination::kInterrupted);
-    if (!changed) break;
-    if (!*changed && !objective.has_sigma_rows()) break;
-  }
+    return changed && (*changed || objective.has_sigma_rows());
+  };
+  run_rounds(
+      one_round, [&] { return monitor.best_norm(); }, rehold);
   const auto on_bounds =
       static_cast<int>(std::count(held.begin(), held.end(), 1));
   if (on_bounds > 0 && end == Termination::kOptimumReached) {

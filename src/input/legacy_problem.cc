@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -106,6 +107,12 @@ Experiment experiment(const ProblemRecord& record, const ObservationRecord& obs,
 
 }  // namespace
 
+std::vector<int> legacy_observed_components(const ObservationRecord& obs) {
+  const std::set<int> observed(obs.is_data_exist.begin(),
+                               obs.is_data_exist.end());
+  return std::vector<int>(observed.begin(), observed.end());
+}
+
 LegacyProblem legacy_problem(const ProblemRecord& record,
                              const ObservationRecord& obs) {
   const int n = record.dim;
@@ -114,10 +121,7 @@ LegacyProblem legacy_problem(const ProblemRecord& record,
   for (int i = 0; i < n; ++i) p.states.push_back(legacy_state_name(i));
   p.parameters = legacy_entry_parameters(record);
   std::vector<int> observable_of(static_cast<std::size_t>(n), -1);
-  for (int k = 0; k < obs.data_num; ++k)
-    observable_of[obs.is_data_exist[k]] = 0;
-  for (int c = 0; c < n; ++c) {
-    if (observable_of[c] < 0) continue;
+  for (const int c : legacy_observed_components(obs)) {
     observable_of[c] = static_cast<int>(p.observables.size());
     p.observables.push_back(p.states[c]);
   }

@@ -44,6 +44,11 @@ std::string legacy_state_name(int i);
 // rules are written (the problem and the conversion use it).
 std::vector<Parameter> legacy_entry_parameters(const ProblemRecord& record);
 
+// The components that have a series in `obs`, ascending, each once: each is
+// observed as it is, by an observable named after it. The problem and the
+// conversion both take their observables from here.
+std::vector<int> legacy_observed_components(const ObservationRecord& obs);
+
 // Builds the problem from records the readers have checked, with point 0 of
 // every series already anchored at x0 (the driver's step).
 LegacyProblem legacy_problem(const ProblemRecord& problem,

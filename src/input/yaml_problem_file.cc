@@ -24,6 +24,7 @@
 #include "input/yaml_document.h"
 #include "input/yaml_random_effects.h"
 #include "input/yaml_event_sections.h"
+#include "input/yaml_fields.h"
 #include "problem/problem_builder.h"
 
 namespace identify {
@@ -144,49 +145,9 @@ class ProblemReader {
 
   void read_parameters(const YamlEntry& entry) {
     for (const YamlEntry& p : doc_.entries(entry, {}, "parameters")) {
-      const Parameter parameter = read_parameter(p);
+      const Parameter parameter = read_yaml_parameter(doc_, p);
       placed(doc_.pos(p.key), [&] { builder_->add_parameter(parameter); });
     }
-  }
-
-  Parameter read_parameter(const YamlEntry& entry) const {
-    const std::vector<YamlEntry> fields =
-        doc_.entries(entry, {"lower", "upper", "scale", "value", "estimate"},
-                     "lower, upper, scale, value and estimate");
-    Parameter p;
-    p.name = entry.name;
-    const YamlEntry* lower = find_entry(fields, "lower");
-    if (lower) p.lower = doc_.number(*lower, true);
-    if (const YamlEntry* e = find_entry(fields, "upper")) {
-      p.upper = doc_.number(*e, true);
-    }
-    if (const YamlEntry* e = find_entry(fields, "scale")) {
-      const std::string text = doc_.scalar(*e, "a scale");
-      const std::optional<Scale> scale = parse_scale(text);
-      if (!scale)
-        doc_.fail(doc_.pos(*e), "a scale lin, log or log10", quote_text(text));
-      p.scale = *scale;
-    }
-    if (lower && p.scale != Scale::kLin && !(p.lower > 0.0)) {
-      doc_.fail(doc_.pos(*lower),
-                "parameter " + p.name + ": a lower bound above 0 for a " +
-                    scale_name(p.scale) + "-scaled parameter",
-                lower->value.Scalar());
-    }
-    if (const YamlEntry* e = find_entry(fields, "estimate")) {
-      p.estimated = doc_.boolean(*e);
-    }
-    if (const YamlEntry* e = find_entry(fields, "value")) {
-      p.value = doc_.number(*e, false);
-    } else if (!p.estimated) {
-      doc_.fail(doc_.pos(entry.key),
-                "parameter " + p.name +
-                    ": a value for a parameter that is not estimated",
-                "none");
-    } else {
-      p.value = default_start(p.lower, p.upper, p.scale);
-    }
-    return p;
   }
 
   // The text of an expression, checked where it stands.
@@ -255,7 +216,7 @@ class ProblemReader {
       const YamlEntry* sigma = find_entry(fields, "sigma");
       const std::string offset_text = offset ? expression(*offset) : "0";
       const std::string sigma_text = sigma ? expression(*sigma, o.name) : "1";
-      const NoiseModel noise = noise_model(fields);
+      const NoiseModel noise = read_noise_model(doc_, fields);
       // Left to refuse: a bad name (at the key) or a sigma not above 0.
       const SourcePos at = is_valid_name(o.name) && sigma != nullptr
                                ? doc_.pos(*sigma)
@@ -266,31 +227,6 @@ class ProblemReader {
       });
       sigma_places_.push_back(sigma ? doc_.pos(*sigma) : doc_.pos(o.key));
     }
-  }
-
-  // The observable's transformation and distribution (lin and normal when
-  // not given).
-  NoiseModel noise_model(const std::vector<YamlEntry>& fields) const {
-    NoiseModel noise;
-    if (const YamlEntry* t = find_entry(fields, "transformation")) {
-      const std::string text = doc_.scalar(*t, "a transformation");
-      const std::optional<Scale> h = parse_scale(text);
-      if (!h) {
-        doc_.fail(doc_.pos(*t), "a transformation lin, log or log10",
-                  quote_text(text));
-      }
-      noise.transformation = *h;
-    }
-    if (const YamlEntry* d = find_entry(fields, "distribution")) {
-      const std::string text = doc_.scalar(*d, "a distribution");
-      const std::optional<Distribution> p = parse_distribution(text);
-      if (!p) {
-        doc_.fail(doc_.pos(*d), "a distribution normal or laplace",
-                  quote_text(text));
-      }
-      noise.distribution = *p;
-    }
-    return noise;
   }
 
   void read_experiments(const YamlEntry& entry) {

@@ -2,7 +2,7 @@
 // interrupted (fitted), interrupted after an iteration finished (cut short:
 // its best point is a result), interrupted before (no result: its θ is
 // only the start).
-#include "app/interrupted_fits.h"
+#include "api/interrupted_fits.h"
 
 namespace identify {
 

@@ -1,8 +1,9 @@
-// The legacy front door: the two files read in their fixed order, each
+// The two front doors. The legacy files are read in their fixed order, each
 // followed by its console line and a pause, then converted to a FitProblem
 // whose parameters are the entries of A (row-major) and whose descent rules
-// are the file's own. The records go no further than this file.
-#include "app/fit_input.h"
+// are the file's own; the records go no further than this file. A problem
+// file goes through the library's one reader of problem files.
+#include "app/run_input.h"
 
 #include <ostream>
 #include <utility>
@@ -23,7 +24,7 @@ void flush_warnings(std::ostream& err, std::vector<std::string>& warnings) {
   warnings.clear();
 }
 
-FitInput load_legacy_input(const Options& options,
+RunInput load_legacy_input(const Options& options,
                            std::vector<std::string>& warnings,
                            std::ostream& out, std::ostream& err) {
   const ProblemRecord problem = read_problem_file(options.input, &warnings);
@@ -45,12 +46,21 @@ FitInput load_legacy_input(const Options& options,
   install_interrupt_handlers();
   LegacyProblem legacy =
       pose_legacy_files(options.input, problem, std::move(obs));
-  FitInput input;
-  input.kind = InputKind::kLegacyFiles;
-  input.problem = std::move(legacy.problem);
-  input.descent = {std::move(legacy.descent), legacy.step};
-  input.epsilon = legacy.epsilon;
+  auto in = std::make_shared<LoadedInput>();
+  in->legacy = true;
+  in->name = options.input;
+  in->loaded.problem = std::move(legacy.problem);
+  in->descent = {std::move(legacy.descent), legacy.step};
+  in->epsilon = legacy.epsilon;
+  RunInput input;
+  input.in = std::move(in);
   input.trajectory_times = grid_times(legacy.T);
+  return input;
+}
+
+RunInput load_problem_file(const Options& options) {
+  RunInput input;
+  input.in = read_problem_input(options.problem);
   return input;
 }
 
