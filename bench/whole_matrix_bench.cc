@@ -71,17 +71,16 @@ void WholeMatrix(benchmark::State& state, const std::string& name) {
   const std::string identify =
       std::string(IDENTIFY_BINARY) + " " + (work / "problem.yaml").string() +
       " --method lm --model exact --starts 1 >/dev/null 2>&1";
-  const std::string scipy = "/usr/bin/python3 " +
-                            std::string(IDENTIFY_SOURCE_DIR) +
-                            "/tools/whole_matrix_scipy.py " + source.string() +
-                            " >/dev/null 2>&1";
+  const std::string scipy =
+      "/usr/bin/python3 " + std::string(IDENTIFY_SOURCE_DIR) +
+      "/tools/whole_matrix_scipy.py " + source.string() + " >/dev/null 2>&1";
   double identify_cpu = 0.0, scipy_cpu = 0.0, identify_wall = 0.0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     const double ours = child_cpu(identify);
-    identify_wall += std::chrono::duration<double>(
-                         std::chrono::steady_clock::now() - start)
-                         .count();
+    identify_wall +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+            .count();
     const double theirs = child_cpu(scipy);
     if (ours < 0.0 || theirs < 0.0) {
       state.SkipWithError("identify or the SciPy script failed");

@@ -46,9 +46,8 @@ std::vector<Case> accepted_cases() {
   const int n = 12;
   // The well-posed whole-matrix kind: 0.5·G/√n − I, non-normal with
   // complex pairs.
-  cases.push_back(
-      {"non-normal", 0.5 * random_matrix(n, rng) / std::sqrt(n) -
-                         Eigen::MatrixXd::Identity(n, n)});
+  cases.push_back({"non-normal", 0.5 * random_matrix(n, rng) / std::sqrt(n) -
+                                     Eigen::MatrixXd::Identity(n, n)});
   const Eigen::MatrixXd G = random_matrix(n, rng);
   cases.push_back({"symmetric", -0.3 * (G + G.transpose())});
   // Eigenvalues ±3i and a decaying block: divided differences across
@@ -85,7 +84,8 @@ TEST(SpectralFrechetTest, MatchesPadeFrechetDerivative) {
     ASSERT_TRUE(spectral.load(c.B)) << "condition " << spectral.condition();
     MatrixExponential expm(n);
     for (const double s : {0.1, 1.0, 2.0}) {
-      const Eigen::VectorXd z = random_vector(n, rng), w = random_vector(n, rng);
+      const Eigen::VectorXd z = random_vector(n, rng),
+                            w = random_vector(n, rng);
       spectral.set_sample(s, z);
       Eigen::MatrixXd G(n, n);
       Eigen::VectorXd adjoint(n), state(n);
@@ -104,9 +104,8 @@ TEST(SpectralFrechetTest, MatchesPadeFrechetDerivative) {
 TEST(SpectralFrechetTest, MatchesCentralDifferences) {
   std::mt19937 rng(9);
   const int n = 8;
-  const Eigen::MatrixXd B =
-      0.5 * random_matrix(n, rng) / std::sqrt(n) -
-      Eigen::MatrixXd::Identity(n, n);
+  const Eigen::MatrixXd B = 0.5 * random_matrix(n, rng) / std::sqrt(n) -
+                            Eigen::MatrixXd::Identity(n, n);
   const Eigen::VectorXd z = random_vector(n, rng), w = random_vector(n, rng);
   const double s = 1.5, h = 1e-5;
   SpectralFrechet spectral(n);
