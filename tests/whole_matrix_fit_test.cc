@@ -5,9 +5,15 @@
 // exact Jacobian) finds, to 1e-9 relative in the sum of squares.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <memory>
+#include <random>
 #include <string>
 
 #include "identify/identify.h"
+#include "input/yaml_problem_file.h"
+#include "model/exact/exact_model.h"
+#include "model_contract.h"
 
 namespace identify {
 namespace {
@@ -27,6 +33,28 @@ TEST(WholeMatrixFit, ReachesTheReferenceOptimum) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(r.converged);
   EXPECT_NEAR(r.objective, kScipyOptimum, 1e-9 * kScipyOptimum);
+}
+
+// The Jacobian whose sample rows come from the eigendecomposition (400
+// parameters in B) against central differences, at A = 0.5·G/√20 − I:
+// non-normal, with complex eigenvalues.
+TEST(WholeMatrixFit, EigenformJacobianKeepsTheModelContract) {
+  FitProblem problem = read_yaml_problem(std::string(IDENTIFY_TEST_DATA_DIR) +
+                                         "/whole_matrix_wp20/problem.yaml")
+                           .problem;
+  std::mt19937 rng(3);
+  std::normal_distribution<double> normal;
+  const int n = 20;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      problem.parameters[i * n + j].value =
+          0.5 * normal(rng) / std::sqrt(double(n)) - (i == j ? 1.0 : 0.0);
+    }
+  }
+  testing::check_model_contract(
+      problem,
+      [](const FitProblem& p) { return std::make_unique<ExactModel>(p); }, {},
+      1);
 }
 
 }  // namespace
