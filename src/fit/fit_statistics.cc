@@ -23,6 +23,7 @@
 #include "fit/fit_statistics.h"
 
 #include <Eigen/Core>
+#include <Eigen/QR>
 #include <Eigen/SVD>
 #include <algorithm>
 #include <boost/math/distributions/chi_squared.hpp>
@@ -176,6 +177,10 @@ void set_estimate(ParameterEstimate& e, const Parameter& p, double se_x,
   }
 }
 
+// From this many unknowns the decomposition of a tall scaled J starts with
+// its QR (identifiability()); smaller problems keep the direct SVD.
+constexpr Eigen::Index kTriangularFirst = 200;
+
 // Rank, condition, flat directions, standard errors and correlations from
 // the decomposition of the scaled J.
 void identifiability(const FitProblem& problem, const ScaledJacobian& sj,
@@ -183,7 +188,16 @@ void identifiability(const FitProblem& problem, const ScaledJacobian& sj,
   const Eigen::Index q = sj.Js.cols();
   Eigen::VectorXd sigma = Eigen::VectorXd::Zero(q);
   Eigen::MatrixXd V = Eigen::MatrixXd::Identity(q, q);
-  if (q > 0) {
+  if (q >= kTriangularFirst && sj.Js.rows() >= 2 * q) {
+    // A tall J: the SVD of the triangle of its QR has the same singular
+    // values and V, for half the work of bidiagonalising J itself.
+    const Eigen::HouseholderQR<Eigen::MatrixXd> qr(sj.Js);
+    const Eigen::MatrixXd R =
+        qr.matrixQR().topRows(q).triangularView<Eigen::Upper>();
+    Eigen::BDCSVD<Eigen::MatrixXd> svd(R, Eigen::ComputeFullV);
+    sigma = svd.singularValues();
+    V = svd.matrixV();
+  } else if (q > 0) {
     Eigen::BDCSVD<Eigen::MatrixXd> svd(sj.Js, Eigen::ComputeFullV);
     sigma.head(svd.singularValues().size()) = svd.singularValues();
     V = svd.matrixV();

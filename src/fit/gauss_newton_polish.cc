@@ -14,6 +14,7 @@
 #include "fit/gauss_newton_polish.h"
 
 #include <Eigen/Core>
+#include <Eigen/QR>
 #include <Eigen/SVD>
 #include <cmath>
 #include <limits>
@@ -41,6 +42,43 @@ struct StepFound {
   double predicted = 0.0;
 };
 
+// The singular values, right singular vectors and Uᵀ·r of Js (n×q). From
+// kTriangularFirst unknowns on (and with n >= q) Js = Q·R first and the
+// SVD is that of R (q×q), Uᵀ·r = U_Rᵀ·(Qᵀ·r): the same factors for a
+// fraction of the work when n is many times q.
+constexpr int kTriangularFirst = 200;
+
+struct Decomposed {
+  Eigen::VectorXd sigma;
+  Eigen::MatrixXd V;
+  Eigen::VectorXd projected;  // Uᵀ·r
+};
+
+Decomposed decompose(const Eigen::MatrixXd& Js,
+                     const Eigen::Map<const Eigen::VectorXd>& residuals) {
+  Decomposed d;
+  const auto q = Js.cols();
+  if (q < kTriangularFirst || Js.rows() < q) {
+    const Eigen::JacobiSVD<Eigen::MatrixXd> svd(
+        Js, Eigen::ComputeThinU | Eigen::ComputeThinV);
+    d.sigma = svd.singularValues();
+    d.V = svd.matrixV();
+    d.projected = svd.matrixU().transpose() * residuals;
+    return d;
+  }
+  const Eigen::HouseholderQR<Eigen::MatrixXd> qr(Js);
+  const Eigen::MatrixXd R =
+      qr.matrixQR().topRows(q).triangularView<Eigen::Upper>();
+  Eigen::VectorXd rotated = residuals;
+  rotated.applyOnTheLeft(qr.householderQ().adjoint());
+  const Eigen::BDCSVD<Eigen::MatrixXd> svd(
+      R, Eigen::ComputeThinU | Eigen::ComputeThinV);
+  d.sigma = svd.singularValues();
+  d.V = svd.matrixV();
+  d.projected = svd.matrixU().transpose() * rotated.head(q);
+  return d;
+}
+
 StepFound gauss_newton_step(const std::vector<double>& jacobian,
                             const std::vector<double>& r, int n, int q) {
   const Eigen::Map<const RowMajor> J(jacobian.data(), n, q);
@@ -49,19 +87,17 @@ StepFound gauss_newton_step(const std::vector<double>& jacobian,
   for (int c = 0; c < q; ++c) {
     if (norms[c] > 0.0) Js.col(c) = J.col(c) / norms[c];
   }
-  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(
-      Js, Eigen::ComputeThinU | Eigen::ComputeThinV);
-  const Eigen::VectorXd& sigma = svd.singularValues();
+  const Eigen::Map<const Eigen::VectorXd> residuals(r.data(), n);
+  const Decomposed svd = decompose(Js, residuals);
+  const Eigen::VectorXd& sigma = svd.sigma;
   StepFound s;
   for (Eigen::Index i = 0; i < sigma.size(); ++i) {
     if (sigma[i] > 0.0 && sigma[0] / sigma[i] <= kIllConditioned) ++s.rank;
   }
-  const Eigen::Map<const Eigen::VectorXd> residuals(r.data(), n);
-  const Eigen::VectorXd c =
-      svd.matrixU().leftCols(s.rank).transpose() * residuals;
+  const Eigen::VectorXd c = svd.projected.head(s.rank);
   s.predicted = c.squaredNorm();
   const Eigen::VectorXd scaled =
-      -svd.matrixV().leftCols(s.rank) * c.cwiseQuotient(sigma.head(s.rank));
+      -svd.V.leftCols(s.rank) * c.cwiseQuotient(sigma.head(s.rank));
   s.delta = Eigen::VectorXd::Zero(q);
   for (int j = 0; j < q; ++j) {
     if (norms[j] > 0.0) s.delta[j] = scaled[j] / norms[j];

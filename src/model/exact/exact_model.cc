@@ -50,7 +50,8 @@ ExactModel::Workspace::Workspace(int m)
       adjoint(m),
       adjoint_sum(m),
       state(m),
-      slope(m) {}
+      slope(m),
+      spectral(m) {}
 
 ExactModel::Part::Part(const FitProblem& problem, int experiment)
     : system(problem, experiment),

@@ -80,6 +80,7 @@
 #include "model/exact/interval_cache.h"
 #include "model/exact/matrix_exponential.h"
 #include "model/exact/sample_schedule.h"
+#include "model/exact/spectral_frechet.h"
 #include "model/model.h"
 #include "problem/fit_problem.h"
 
@@ -120,7 +121,17 @@ class ExactModel : public Model {
     Eigen::VectorXd adjoint_sum;  // its sum over the times of one event
     Eigen::VectorXd state;        // z⁻ before an event, or z at a time
     Eigen::VectorXd slope;        // B times it
+    // The derivatives of the sample rows from B's eigendecomposition, for
+    // a part with many parameters in B whose decomposition is accepted
+    // (spectral_on); the Padé form otherwise.
+    SpectralFrechet spectral;
+    bool spectral_on = false;
   };
+  // The number of parameters of B from which the sample rows of the
+  // Jacobian come from the eigendecomposition (spectral_frechet.h): one
+  // Fréchet derivative costs about as much as the real m×m×m product of a
+  // row there once B has this many.
+  static constexpr std::size_t kSpectralParameters = 64;
   // One experiment.
   struct Part {
     Part(const FitProblem& problem, int experiment);

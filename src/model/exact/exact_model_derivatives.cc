@@ -166,6 +166,10 @@ void ExactModel::jacobian_row(Part& p, Workspace& ws, int e, double s, int o,
   if (s == 0.0 || unread) {
     ws.adjoint = ws.weights;
     ws.state = z;
+  } else if (ws.spectral_on) {
+    ws.spectral.derivative(ws.weights, ws.frechet, ws.adjoint,
+                           e > 0 ? &ws.state : nullptr);
+    p.system.add_matrix_derivative(ws.frechet, row);
   } else if (const int slot = adjoint_at(p, ws, s, z, e > 0); slot >= 0) {
     add_directional(p, ws, slot, z, row);
   } else {
@@ -189,6 +193,9 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
   for (int i = begin; i < end; ++i) {
     if (stop_requested()) return;
     const double* x = at.cache.data() + p.states_offset + i * n_;
+    if (ws.spectral_on && p.offset[i] > 0.0) {
+      ws.spectral.set_sample(p.offset[i], ze);
+    }
     for (int r = sch.observed_start[i]; r < sch.observed_start[i + 1]; ++r) {
       // The first measurement of (time, observable) gets the row, the
       // others a copy.
@@ -222,6 +229,9 @@ void ExactModel::jacobian(const Evaluation& at, Table& J) {
       continue;
     }
     const double* z = at.cache.data() + p.cache_offset;
+    ws.spectral_on =
+        p.system.matrix_parameters().size() >= kSpectralParameters &&
+        ws.spectral.load(p.system.matrix());
     start_sensitivity(p, ws);
     for (int e = 0, begin = 0; e < p.used; ++e) {
       if (stop_requested()) return;
