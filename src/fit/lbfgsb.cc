@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/least_squares_check.h"
 #include "fit/scaled_unknowns.h"
 
 namespace identify {
@@ -220,19 +221,20 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
     if (!(best < best_before)) break;
     best_before = best;
   }
-  if (is_convergence(result) || converged.empty()) {
-    return finish_library_run(
-        "lbfgsb",
-        is_convergence(result) ? Termination::kOptimumReached
-                               : Termination::kLibraryFailure,
-        qn_text(result, projected_gradient(state, lower, upper), rounds, what),
-        monitor, objective);
+  std::string text =
+      is_convergence(result) || converged.empty()
+          ? qn_text(result, projected_gradient(state, lower, upper), rounds,
+                    what)
+          : converged + "; a further round found nothing lower (NLopt " +
+                nlopt_result_to_string(result) + ")";
+  if (!monitor.stopped()) {
+    text += gauss_newton_left_text(unknowns, state.best_y, "lbfgsb");
   }
-  return finish_library_run(
-      "lbfgsb", Termination::kOptimumReached,
-      converged + "; a further round found nothing lower (NLopt " +
-          nlopt_result_to_string(result) + ")",
-      monitor, objective);
+  return finish_library_run("lbfgsb",
+                            is_convergence(result) || !converged.empty()
+                                ? Termination::kOptimumReached
+                                : Termination::kLibraryFailure,
+                            text, monitor, objective);
 }
 
 }  // namespace identify

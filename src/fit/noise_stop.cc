@@ -3,7 +3,8 @@
 // values of J: the standard error of the estimate along v_i is σ/s_i in
 // units of the sizes, so a direction with s_i < σ is one the data cannot
 // place within its own size (below the noise). σ² = S/(n − k) with k the
-// resolved directions (found twice: from S/n, then from that k). The
+// resolved directions (found twice: from S/n, then from that k), and only
+// from at least kNoiseMinFreedom residual degrees of freedom. The
 // Gauss–Newton step over the resolved directions lowers S by
 // P = Σ_{resolved} (v_iᵀ Jᵀr)²/λ_i. Over repeated data sets S ~ σ²χ²_{n−k},
 // spread σ²·sqrt(2(n − k)); where P is a small fraction of that, no step
@@ -59,9 +60,9 @@ Resolution resolve(const double* jacobian, const double* r, int n, int q,
   const Eigen::VectorXd& lambda = eigen.eigenvalues();
   const double S = residuals.squaredNorm();
   int k = resolved_count(lambda, std::sqrt(S / n));
-  if (k >= n) return res;
+  if (n - k < kNoiseMinFreedom) return res;
   k = resolved_count(lambda, std::sqrt(S / (n - k)));
-  if (k >= n) return res;
+  if (n - k < kNoiseMinFreedom) return res;
   const double v = S / (n - k);
   res.sigma = std::sqrt(v);
   res.spread = v * std::sqrt(2.0 * (n - k));

@@ -22,6 +22,12 @@ inline constexpr double kNoiseStopFraction = 1e-3;
 // and iterations between two checks that did not stop the fit.
 inline constexpr int kNoiseStopSteps = 5;
 
+// The fewest residual degrees of freedom n − k that the noise level is
+// estimated from: below them the estimate (relative standard error
+// 1/sqrt(2(n − k)), 10% at 50) is too rough, and too easily inflated by
+// misfit far from the optimum, to say anything is below the noise.
+inline constexpr int kNoiseMinFreedom = 50;
+
 // The resolution at one point.
 struct Resolution {
   int unknowns = 0;  // q, the directions of the unknowns
@@ -39,7 +45,8 @@ struct Resolution {
 // A direction with singular value s_i is below the noise when its standard
 // error σ/s_i exceeds 1 (one size); σ² = S/(n − k) with k the resolved
 // directions, the spread of S is σ²·sqrt(2(n − k)). With no residual
-// freedom left (k >= n) sigma and spread are NaN and nothing is below.
+// freedom left (n − k < kNoiseMinFreedom) sigma and spread are NaN and
+// nothing is below.
 Resolution resolve(const double* jacobian, const double* r, int n, int q,
                    const std::vector<double>& sizes);
 
