@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/summary.h"
 #include "run_binary.h"
 
 namespace identify {
@@ -151,16 +152,37 @@ TEST(NoiseStop, NeverStopsAWellPosedOrLikelihoodFit) {
   EXPECT_FALSE(reset.after_step(1e-4, 1.0, i++));
 }
 
-// One trajectory of a 10-state system with all 100 entries free: without
-// the stop lm walks the valley for 1382 iterations to a sum of squares of
-// 1.52516e-6 (1944 of them for the last 1.3%).
-TEST(NoiseStopEndToEnd, WholeMatrixFromOneTrajectoryStopsOnTheNoise) {
-  ScratchDir dir;
+TEST(Resolution, LimitAndNoProgressVerdictsCarryWhatTheMethodFound) {
+  Summary s;
+  s.method = "lbfgsb";
+  s.library = true;
+  s.has_best = true;
+  s.iterations = 3;
+  s.norm = 2.0;
+  s.message = "lbfgsb stopped where a Gauss–Newton step still predicts more";
+  s.termination = Termination::kIterationLimit;
+  EXPECT_THAT(verdict(s), HasSubstr("> epsilon 0; lbfgsb stopped where a "
+                                    "Gauss–Newton step still predicts more; "
+                                    "0 model evaluations"));
+  s.termination = Termination::kNoProgress;
+  EXPECT_THAT(verdict(s), HasSubstr("epsilon 0 not reached; lbfgsb stopped"));
+}
+
+// The two-file layout of the whole-matrix case, in a scratch directory.
+void write_whole_matrix(const ScratchDir& dir) {
   const std::filesystem::path data =
       std::filesystem::path(IDENTIFY_TEST_DATA_DIR) / "whole_matrix_n10";
   for (const char* name : {"input.txt", "input_data.txt"}) {
     dir.write(name, testing::read_file(data / name));
   }
+}
+
+// One trajectory of a 10-state system with all 100 entries free: without
+// the stop lm walks the valley for 1382 iterations to a sum of squares of
+// 1.52516e-6 (1944 of them for the last 1.3%).
+TEST(NoiseStopEndToEnd, WholeMatrixFromOneTrajectoryStopsOnTheNoise) {
+  ScratchDir dir;
+  write_whole_matrix(dir);
   const RunResult r = dir.run("--method lm --model exact");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("identify: converged: lm: noise level reached"));
@@ -177,6 +199,26 @@ TEST(NoiseStopEndToEnd, WholeMatrixFromOneTrajectoryStopsOnTheNoise) {
   const double S = std::stod(m[1]);
   EXPECT_LE(S, 1.02 * 1.52516e-6);
   EXPECT_GE(S, 1.52516e-6 * 0.98);
+}
+
+// lbfgsb learns the curvature that lm gets from the Jacobian: after 300
+// iterations its sum of squares is still far above what one Gauss–Newton
+// step would reach, and the verdict says so (lm ends in under 150).
+TEST(NoiseStopEndToEnd, LbfgsbSaysWhereAGaussNewtonStepStillGivesMore) {
+  ScratchDir dir;
+  write_whole_matrix(dir);
+  const RunResult r = dir.run("--method lbfgsb --model exact --max-iter 300 -q");
+  EXPECT_EQ(r.exit_code, 8) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("identify: lbfgsb: iteration limit reached: "));
+  EXPECT_THAT(r.err, HasSubstr("; lbfgsb stopped where a Gauss–Newton step "
+                               "still predicts a decrease of the objective "
+                               "by "));
+  EXPECT_THAT(r.err, HasSubstr(": lm suits least-squares problems; "));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(
+      r.err, m, std::regex("decrease of the objective by ([0-9.e+-]+), above "
+                           "its noise spread ([0-9.e+-]+):")));
+  EXPECT_GT(std::stod(m[1]), std::stod(m[2]));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -227,14 +228,22 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
                     what)
           : converged + "; a further round found nothing lower (NLopt " +
                 nlopt_result_to_string(result) + ")";
-  if (!monitor.stopped()) {
-    text += gauss_newton_left_text(unknowns, state.best_y, "lbfgsb");
-  }
-  return finish_library_run("lbfgsb",
-                            is_convergence(result) || !converged.empty()
-                                ? Termination::kOptimumReached
-                                : Termination::kLibraryFailure,
-                            text, monitor, objective);
+  // Said also where the iteration limit or the no-progress stop ended the
+  // run; never after an interrupt.
+  const std::optional<Termination>& stop = monitor.reason();
+  const std::string left =
+      !stop || *stop == Termination::kIterationLimit ||
+              *stop == Termination::kNoProgress
+          ? gauss_newton_left_text(unknowns, state.best_y, "lbfgsb")
+          : "";
+  Summary summary = finish_library_run(
+      "lbfgsb",
+      is_convergence(result) || !converged.empty()
+          ? Termination::kOptimumReached
+          : Termination::kLibraryFailure,
+      text + left, monitor, objective);
+  if (stop && !left.empty()) summary.message = left.substr(2);
+  return summary;
 }
 
 }  // namespace identify
