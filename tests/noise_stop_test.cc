@@ -191,8 +191,8 @@ TEST(NoiseStopEndToEnd, WholeMatrixFromOneTrajectoryStopsOnTheNoise) {
   // Said during the run, among the progress lines.
   EXPECT_THAT(r.out, HasSubstr("directions of A are below the noise"));
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m,
-                                std::regex("ITERATION NUMBER = ([0-9]+)")));
+  ASSERT_TRUE(
+      std::regex_search(r.out, m, std::regex("ITERATION NUMBER = ([0-9]+)")));
   EXPECT_LE(std::stoi(m[1]), 150);
   ASSERT_TRUE(std::regex_search(
       r.err, m, std::regex("sum of squares ([0-9.e+-]+) after")));
@@ -207,7 +207,8 @@ TEST(NoiseStopEndToEnd, WholeMatrixFromOneTrajectoryStopsOnTheNoise) {
 TEST(NoiseStopEndToEnd, LbfgsbSaysWhereAGaussNewtonStepStillGivesMore) {
   ScratchDir dir;
   write_whole_matrix(dir);
-  const RunResult r = dir.run("--method lbfgsb --model exact --max-iter 300 -q");
+  const RunResult r =
+      dir.run("--method lbfgsb --model exact --max-iter 300 -q");
   EXPECT_EQ(r.exit_code, 8) << r.err;
   EXPECT_THAT(r.err, HasSubstr("identify: lbfgsb: iteration limit reached: "));
   EXPECT_THAT(r.err, HasSubstr("; lbfgsb stopped where a Gauss–Newton step "
@@ -216,8 +217,9 @@ TEST(NoiseStopEndToEnd, LbfgsbSaysWhereAGaussNewtonStepStillGivesMore) {
   EXPECT_THAT(r.err, HasSubstr(": lm suits least-squares problems; "));
   std::smatch m;
   ASSERT_TRUE(std::regex_search(
-      r.err, m, std::regex("decrease of the objective by ([0-9.e+-]+), above "
-                           "its noise spread ([0-9.e+-]+):")));
+      r.err, m,
+      std::regex("decrease of the objective by ([0-9.e+-]+), above "
+                 "its noise spread ([0-9.e+-]+):")));
   EXPECT_GT(std::stod(m[1]), std::stod(m[2]));
 }
 

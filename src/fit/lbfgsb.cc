@@ -236,12 +236,12 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
               *stop == Termination::kNoProgress
           ? gauss_newton_left_text(unknowns, state.best_y, "lbfgsb")
           : "";
-  Summary summary = finish_library_run(
-      "lbfgsb",
-      is_convergence(result) || !converged.empty()
-          ? Termination::kOptimumReached
-          : Termination::kLibraryFailure,
-      text + left, monitor, objective);
+  Summary summary =
+      finish_library_run("lbfgsb",
+                         is_convergence(result) || !converged.empty()
+                             ? Termination::kOptimumReached
+                             : Termination::kLibraryFailure,
+                         text + left, monitor, objective);
   if (stop && !left.empty()) summary.message = left.substr(2);
   return summary;
 }

@@ -139,9 +139,9 @@ class LmCallback : public ceres::IterationCallback {
       std::memcpy(previous_.data(), block_, bytes);
       has_previous_ = true;
     }
-    const bool go_on = monitor_.iterate(norm_, iterate_, false) &&
-                       !watch_.after_step(step, norm_, block_, round_.free,
-                                          monitor_);
+    const bool go_on =
+        monitor_.iterate(norm_, iterate_, false) &&
+        !watch_.after_step(step, norm_, block_, round_.free, monitor_);
     return go_on ? ceres::SOLVER_CONTINUE
                  : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
   }

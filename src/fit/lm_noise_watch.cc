@@ -12,7 +12,6 @@
 #include <cstring>
 #include <limits>
 
-
 namespace identify {
 
 namespace {
@@ -34,12 +33,13 @@ void LmNoiseWatch::evaluated(const double* block, int q, const double* r,
   if (!keep_always_ && !stop_.nearly_due()) return;
   block_.assign(block, block + q);
   r_.assign(r, r + residuals_);
-  jacobian_.assign(jacobian, jacobian + static_cast<std::size_t>(q) * residuals_);
+  jacobian_.assign(jacobian,
+                   jacobian + static_cast<std::size_t>(q) * residuals_);
 }
 
 bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
-                              const double* block,
-                              const std::vector<int>& free, Monitor& monitor) {
+                              const double* block, const std::vector<int>& free,
+                              Monitor& monitor) {
   double predicted = std::numeric_limits<double>::quiet_NaN();
   if (step.iteration > 0 && step.relative_decrease != 0.0) {
     predicted = 2.0 * step.cost_change / step.relative_decrease;
@@ -63,7 +63,8 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
   const bool stop = stop_.decide(resolution);
   if (stop_.first_found()) {
     monitor.note("lm, iteration " + std::to_string(monitor.iterations() - 1) +
-                 ": " + resolution_text(resolution, monitor.settings().unknowns));
+                 ": " +
+                 resolution_text(resolution, monitor.settings().unknowns));
   }
   return stop;
 }

@@ -112,16 +112,15 @@ std::string noise_stop_text(const Resolution& resolution,
 NoiseStop::NoiseStop(int residuals, bool enabled)
     : residuals_(residuals), enabled_(enabled && residuals > 0) {}
 
-bool NoiseStop::after_step(double predicted, double S,
-                           std::int64_t iteration) {
+bool NoiseStop::after_step(double predicted, double S, std::int64_t iteration) {
   if (!enabled_ || fired_) return false;
   const double lower_spread = S * std::sqrt(2.0 / residuals_);
   const bool quiet = std::isfinite(predicted) && std::isfinite(S) &&
                      predicted <= kQuietStepFraction * lower_spread;
   quiet_steps_ = quiet ? quiet_steps_ + 1 : 0;
   // The first look: as soon as a step predicts less than the spread.
-  const bool first = !checked_once_ && std::isfinite(predicted) &&
-                     predicted <= lower_spread;
+  const bool first =
+      !checked_once_ && std::isfinite(predicted) && predicted <= lower_spread;
   const bool due = quiet_steps_ >= kNoiseStopSteps && iteration >= next_check_;
   if (!first && !due) return false;
   checked_once_ = true;
@@ -136,9 +135,9 @@ bool NoiseStop::decide(const Resolution& resolution) {
     found_once_ = true;
     first_found_ = true;
   }
-  fired_ = quiet_steps_ >= kNoiseStopSteps && resolution.below > 0 &&
-           resolution.resolved_decrease <=
-               kNoiseStopFraction * resolution.spread;
+  fired_ =
+      quiet_steps_ >= kNoiseStopSteps && resolution.below > 0 &&
+      resolution.resolved_decrease <= kNoiseStopFraction * resolution.spread;
   return fired_;
 }
 
