@@ -16,7 +16,7 @@ namespace identify {
 
 namespace {
 
-constexpr double kKeepAlways = 4.0e6;
+constexpr double kKeepAlways = 1.0e6;
 
 }  // namespace
 
