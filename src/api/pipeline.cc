@@ -98,6 +98,7 @@ MonitorSettings monitor_settings(const LoadedInput& in,
   settings.patience = options.patience;
   settings.min_improvement = options.min_improvement;
   settings.interrupt = stop;
+  if (!in.legacy) settings.unknowns = "the parameters";
   return settings;
 }
 

@@ -14,10 +14,12 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fit/least_squares_check.h"
 #include "fit/rounds.h"
 #include "fit/scaled_unknowns.h"
 
@@ -219,19 +221,28 @@ Summary fit_lbfgsb(Objective& objective, Monitor& monitor,
         return result == NLOPT_SUCCESS && !state.best_y.empty();
       },
       [&] { return monitor.best_norm(); });
-  if (is_convergence(result) || converged.empty()) {
-    return finish_library_run(
-        "lbfgsb",
-        is_convergence(result) ? Termination::kOptimumReached
-                               : Termination::kLibraryFailure,
-        qn_text(result, projected_gradient(state, lower, upper), rounds, what),
-        monitor, objective);
-  }
-  return finish_library_run(
-      "lbfgsb", Termination::kOptimumReached,
-      converged + "; a further round found nothing lower (NLopt " +
-          nlopt_result_to_string(result) + ")",
-      monitor, objective);
+  std::string text =
+      is_convergence(result) || converged.empty()
+          ? qn_text(result, projected_gradient(state, lower, upper), rounds,
+                    what)
+          : converged + "; a further round found nothing lower (NLopt " +
+                nlopt_result_to_string(result) + ")";
+  // Said also where the iteration limit or the no-progress stop ended the
+  // run; never after an interrupt.
+  const std::optional<Termination>& stop = monitor.reason();
+  const std::string left =
+      !stop || *stop == Termination::kIterationLimit ||
+              *stop == Termination::kNoProgress
+          ? gauss_newton_left_text(unknowns, state.best_y, "lbfgsb")
+          : "";
+  Summary summary =
+      finish_library_run("lbfgsb",
+                         is_convergence(result) || !converged.empty()
+                             ? Termination::kOptimumReached
+                             : Termination::kLibraryFailure,
+                         text + left, monitor, objective);
+  if (stop && !left.empty()) summary.message = left.substr(2);
+  return summary;
 }
 
 }  // namespace identify

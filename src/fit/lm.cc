@@ -33,6 +33,7 @@
 
 #include "fit/gauss_newton_polish.h"
 #include "fit/library_logging.h"
+#include "fit/lm_noise_watch.h"
 #include "fit/lm_words.h"
 #include "fit/rounds.h"
 #include "fit/scaled_unknowns.h"
@@ -51,8 +52,9 @@ struct LmRound {
 
 class LmCost : public ceres::CostFunction {
  public:
-  LmCost(ScaledUnknowns& unknowns, const LmRound& round)
-      : unknowns_(unknowns), round_(round) {
+  LmCost(ScaledUnknowns& unknowns, const LmRound& round,
+         LmNoiseWatch* watch = nullptr)
+      : unknowns_(unknowns), round_(round), watch_(watch) {
     set_num_residuals(unknowns.residual_count());
     mutable_parameter_block_sizes()->push_back(
         static_cast<int>(round.free.size()));
@@ -89,6 +91,10 @@ class LmCost : public ceres::CostFunction {
           !std::all_of(jacobians[0], jacobians[0] + size,
                        [](double v) { return std::isfinite(v); });
       if (end_.jacobian_not_finite) return false;
+      if (watch_ != nullptr) {
+        watch_->evaluated(parameters[0], static_cast<int>(round_.free.size()),
+                          residuals, jacobians[0]);
+      }
     }
     return true;
   }
@@ -98,6 +104,7 @@ class LmCost : public ceres::CostFunction {
  private:
   ScaledUnknowns& unknowns_;
   const LmRound& round_;
+  LmNoiseWatch* watch_;
   mutable LmTrouble end_;
 };
 
@@ -106,16 +113,17 @@ class LmCost : public ceres::CostFunction {
 class LmCallback : public ceres::IterationCallback {
  public:
   LmCallback(ScaledUnknowns& unknowns, Monitor& monitor, const LmRound& round,
-             const double* block)
+             const double* block, LmNoiseWatch& watch)
       : unknowns_(unknowns),
         monitor_(monitor),
         round_(round),
         block_(block),
+        watch_(watch),
         previous_(round.free.size()),
         iterate_(unknowns.objective().theta()) {}
 
   ceres::CallbackReturnType operator()(
-      const ceres::IterationSummary&) override {
+      const ceres::IterationSummary& step) override {
     Objective& f = unknowns_.objective();
     if (f.stop_requested()) {
       monitor_.stop(Termination::kInterrupted);  // cut short: no line
@@ -132,9 +140,11 @@ class LmCallback : public ceres::IterationCallback {
       std::memcpy(previous_.data(), block_, bytes);
       has_previous_ = true;
     }
-    return monitor_.iterate(norm_, iterate_, false)
-               ? ceres::SOLVER_CONTINUE
-               : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
+    const bool go_on =
+        monitor_.iterate(norm_, iterate_, false) &&
+        !watch_.after_step(step, norm_, block_, round_.free, monitor_);
+    return go_on ? ceres::SOLVER_CONTINUE
+                 : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
   }
 
  private:
@@ -142,6 +152,7 @@ class LmCallback : public ceres::IterationCallback {
   Monitor& monitor_;
   const LmRound& round_;
   const double* block_;
+  LmNoiseWatch& watch_;
   // The iterate of the last call: scaled, as θ, and its residual norm. A
   // rejected step leaves it unchanged while the model was last evaluated at
   // the rejected point.
@@ -200,13 +211,14 @@ ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows,
 // One Ceres run from y over the unknowns of `round`; y receives its end
 // point.
 LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
-                      const LmRound& round, ceres::Solver::Summary& summary) {
+                      const LmRound& round, LmNoiseWatch& watch,
+                      ceres::Solver::Summary& summary) {
   std::vector<double>& y = *round.y;
   std::vector<double> block(round.free.size());
   for (std::size_t f = 0; f < round.free.size(); ++f) {
     block[f] = y[round.free[f]];
   }
-  LmCost cost(unknowns, round);
+  LmCost cost(unknowns, round, &watch);
   ceres::Problem::Options problem_options;
   problem_options.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
   ceres::Problem problem(problem_options);
@@ -220,7 +232,7 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
       problem.SetParameterUpperBound(block.data(), index, unknowns.upper(j));
     }
   }
-  LmCallback callback(unknowns, monitor, round, block.data());
+  LmCallback callback(unknowns, monitor, round, block.data(), watch);
   ceres::Solve(
       solver_options(callback, unknowns.objective().has_sigma_rows(),
                      round.free.size(),
@@ -348,6 +360,7 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   Termination end = Termination::kOptimumReached;
   std::string text;
   int rounds = 0;
+  LmNoiseWatch watch(unknowns);
   const auto one_round = [&] {
     if (monitor.stopped()) return false;
     round.free.clear();
@@ -361,9 +374,14 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
       unknowns.center_sigma_rows();
     }
     ceres::Solver::Summary summary;
-    const LmTrouble trouble = solve_round(unknowns, monitor, round, summary);
+    const LmTrouble trouble =
+        solve_round(unknowns, monitor, round, watch, summary);
     if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
     if (monitor.stopped()) return false;
+    if (watch.fired()) {
+      text = watch.text(monitor.settings().unknowns);
+      return false;
+    }
     if (summary.termination_type != ceres::CONVERGENCE) {
       end = Termination::kLibraryFailure;
       text = lm_failure_text(summary, trouble);
@@ -389,7 +407,8 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   }
   // The cost test leaves the estimates short of the optimum: polish them.
   Polished polished;
-  if (end == Termination::kOptimumReached && !monitor.stopped()) {
+  if (end == Termination::kOptimumReached && !monitor.stopped() &&
+      !watch.fired()) {
     polished = polish_unheld(unknowns, monitor, round, held);
     text += polish_text(polished.end);
   }

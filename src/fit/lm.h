@@ -22,7 +22,11 @@ inline constexpr double kLmParameterTolerance = 1e-10;  // |Δy|/(|y| + tol)
 // when Ceres' convergence test fires (the estimates then polished by
 // Gauss–Newton steps, gauss_newton_polish.h, which are not iterations), and
 // kLibraryFailure when Ceres gives up without converging (said in the program's
-// own words). Ceres' own logging is turned off.
+// own words). It also ends with kOptimumReached, unpolished, on the
+// statistical stop (noise_stop.h, lm_noise_watch.h): directions below the
+// noise and steps that predict far less than the noise spread of S; the
+// first check that finds such directions says so through monitor.note().
+// Ceres' own logging is turned off.
 Summary fit_lm(Objective& objective, Monitor& monitor,
                std::vector<double> start);
 

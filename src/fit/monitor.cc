@@ -81,6 +81,10 @@ bool Monitor::iterate(double norm, std::span<const double> theta,
   return end_iteration(show_best ? best_norm_ : norm);
 }
 
+void Monitor::note(const std::string& line) {
+  if (!settings_.quiet) out_ << line << std::endl;
+}
+
 void Monitor::stop(Termination reason) {
   if (!reason_) reason_ = reason;
 }

@@ -44,6 +44,9 @@ struct MonitorSettings {
                            double shown, bool likelihood)>* on_iteration =
       nullptr;
   const std::string* label = nullptr;  // the fit's name for on_iteration
+  // What the directions of the unknowns are named in the words about what
+  // the data determine: "A" (the legacy files' matrix), "the parameters".
+  std::string unknowns = "A";
 };
 
 class Monitor {
@@ -83,6 +86,10 @@ class Monitor {
   // end_iteration showing the norm, or the lowest norm so far when
   // `show_best`. False once the run has ended.
   bool iterate(double norm, std::span<const double> theta, bool show_best);
+
+  // A line of its own among the progress lines (unless quiet): something
+  // the method found out during the run.
+  void note(const std::string& line);
 
   // Ends the run for `reason` unless it has ended already.
   void stop(Termination reason);

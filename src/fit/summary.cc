@@ -110,11 +110,13 @@ std::string stop_words(const Summary& s) {
       if (!s.likelihood) {
         out << "; epsilon " << number_text(s.epsilon) << " not reached";
       }
+      if (!s.message.empty()) out << "; " << s.message;
       break;
     case Termination::kIterationLimit:
       out << "iteration limit reached: "
           << count_text(s.iterations, "iteration", "iterations") << "; "
           << short_of(s);
+      if (!s.message.empty()) out << "; " << s.message;
       break;
     case Termination::kLibraryFailure:
       out << with_subject(s.message, s.subject) << "; " << short_of(s);

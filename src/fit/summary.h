@@ -30,7 +30,9 @@ struct Summary {
   bool library = false;
   // The library's test that fired, or why it failed, with its numbers
   // ("function tolerance reached: |cost_change|/cost: 3.5e-13 <= 1e-12");
-  // empty where the monitor or the method itself ended the run.
+  // empty where the monitor or the method itself ended the run, except
+  // that a method may add what it found at an iteration limit or no-progress
+  // stop (lbfgsb: what a Gauss–Newton step would still give).
   std::string message;
   std::int64_t iterations = 0;  // progress lines printed
   bool has_best = false;        // some iteration finished
