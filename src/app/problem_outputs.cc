@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "app/file_names.h"
+#include "app/input_arguments.h"
 #include "api/fit_results.h"
 #include "api/search_outputs.h"
 #include "fit/fit_statistics.h"
@@ -19,6 +20,7 @@
 #include "output/problem_report.h"
 #include "output/result_tables.h"
 #include "output/trajectory_file.h"
+#include "output/two_stage_summary.h"
 
 namespace identify {
 
@@ -139,6 +141,10 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
   const ResultViews results = results_of(fits);
   write(opt.parameters, format_parameter_table(results.views));
   write(opt.fit, format_fit_table(results.views));
+  if (opt.separately) {
+    write(result_table_name(opt.problem, ".summary.tsv"),
+          format_two_stage_summary(results.views));
+  }
   print_parameter_table(out, results.views);
   if (!opt.report.empty()) {
     const std::string text = report_text(opt.problem, info, fits, results);

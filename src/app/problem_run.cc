@@ -16,6 +16,7 @@
 #include "app/file_names.h"
 #include "app/interrupted_fits.h"
 #include "api/pipeline.h"
+#include "api/experiment_line.h"
 #include "api/problem_fits.h"
 #include "api/run_result.h"
 #include "app/population_stage.h"
@@ -73,13 +74,18 @@ void print_messages(const ProblemFit& fit, std::ostream& err) {
 // The console text and messages of fits that ran beside others, then every
 // verdict, in order. Of several fits, one that an interrupt left without a
 // result of its own shows no console text and says so in its verdict.
-void print_fits(const std::vector<ProblemFit>& fits, std::ostream& out,
-                std::ostream& err) {
+void print_fits(const std::vector<ProblemFit>& fits, bool verbose,
+                std::ostream& out, std::ostream& err) {
   const bool several = fits.size() > 1;
+  const bool one_line = one_line_per_fit(fits.size(), verbose);
   for (std::size_t f = 0; f < fits.size() && several; ++f) {
     if (!has_result(fits[f])) continue;
-    out << "experiment " << fits[f].experiment << std::endl
-        << fits[f].console << std::flush;
+    if (one_line) {
+      out << experiment_line(fits[f]) << std::endl;
+    } else {
+      out << "experiment " << fits[f].experiment << std::endl
+          << fits[f].console << std::flush;
+    }
     print_messages(fits[f], err);
   }
   for (const ProblemFit& fit : fits) {
@@ -111,7 +117,7 @@ bool write_run(const Options& opt, const ProblemRunInfo& info,
                std::optional<StreamedOutput>& history, WritingPhase& writing,
                int& writing_signal, std::ostream& out, std::ostream& err) {
   name_subject(fits);
-  print_fits(fits, out, err);
+  print_fits(fits, opt.verbose, out, err);
   if (signal != 0 && !any_cut_short(fits)) {
     // It came after the last iteration: the results are whole.
     err << "identify: interrupted by signal " << signal
