@@ -72,10 +72,10 @@ TEST(TwoStageSummary, CountsDeterminedEstimatesOnTheirScale) {
   const std::vector<std::string> f = fields(first);
   ASSERT_EQ(f.size(), 13u);
   EXPECT_EQ(f[1], "log");
-  EXPECT_NEAR(std::stod(f[8]), 4.0, 1e-14);   // geometric mean
-  EXPECT_NEAR(std::stod(f[9]), 4.0, 1e-14);   // geometric SD factor
+  EXPECT_NEAR(std::stod(f[8]), 4.0, 1e-14);    // geometric mean
+  EXPECT_NEAR(std::stod(f[9]), 4.0, 1e-14);    // geometric SD factor
   EXPECT_NEAR(std::stod(f[12]), 16.0, 1e-13);  // back max
-  EXPECT_EQ(fields(second)[4], "");           // SD of one estimate
+  EXPECT_EQ(fields(second)[4], "");            // SD of one estimate
 }
 
 // Lines of `text` that start with `prefix`.

@@ -29,8 +29,9 @@ bool counts(const FitResultView& f, int k) {
 }
 
 ParameterSpread spread_of(const Parameter& p, std::vector<double> s) {
-  ParameterSpread out{p.name, p.scale, static_cast<int>(s.size()), kNaN,
-                      kNaN,   kNaN,    kNaN,                       kNaN};
+  ParameterSpread out{p.name, p.scale, static_cast<int>(s.size()),
+                      kNaN,   kNaN,    kNaN,
+                      kNaN,   kNaN};
   if (s.empty()) return out;
   const std::size_t n = s.size();
   double sum = 0.0;

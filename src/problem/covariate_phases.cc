@@ -47,8 +47,9 @@ void ProblemBuilder::bind_matrix(
   std::vector<std::optional<double>> values = text.covariates;
   values.resize(covariate_names_.size());
   std::vector<ExperimentText::CovariateChange> order = text.changes;
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.time < b.time; });
+  std::stable_sort(
+      order.begin(), order.end(),
+      [](const auto& a, const auto& b) { return a.time < b.time; });
   const auto bound = [&] {
     const auto local = [&](const std::string& name) {
       const int c = covariate_names_.find(name);

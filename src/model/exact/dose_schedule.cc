@@ -52,8 +52,7 @@ DoseSchedule::DoseSchedule(const Experiment& experiment,
     const int dose = static_cast<int>(doses_.size());
     const int target = d.infusion ? system.infusion_input(d.state) : d.state;
     if (t.interval > 0.0) {
-      events_.push_back(
-          Event{0.0, 0.0, d.state, dose, false, false, 0, true});
+      events_.push_back(Event{0.0, 0.0, d.state, dose, false, false, 0, true});
     }
     if (d.infusion || t.interval == 0.0) {
       events_.push_back(Event{0.0, 0.0, target, dose, false, false});

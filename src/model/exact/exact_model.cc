@@ -30,8 +30,8 @@ int step_count(const Experiment& ex, const SampleSchedule& schedule) {
   if (ex.doses.empty() || !ex.phases.empty()) return 0;
   int events = 0;
   for (const Dose& d : ex.doses) {
-    events += (d.infusion ? 2 : 1) +
-              (d.infusion && d.steady_interval > 0.0 ? 1 : 0);
+    events +=
+        (d.infusion ? 2 : 1) + (d.infusion && d.steady_interval > 0.0 ? 1 : 0);
   }
   return events + static_cast<int>(schedule.times.size());
 }

@@ -129,8 +129,7 @@ void ExactModel::steady_sensitivity(const Part& p, Workspace& ws, int e) {
     return;
   }
   for (const int k : p.sensitive) d_amount_[k] = d_duration_[k] = 0.0;
-  p.doses.amount_derivative(e - 1,
-                            [&](int k, double d) { d_amount_[k] += d; });
+  p.doses.amount_derivative(e - 1, [&](int k, double d) { d_amount_[k] += d; });
   p.doses.duration_derivative(e - 1,
                               [&](int k, double d) { d_duration_[k] += d; });
   const std::vector<int>& ks = system.matrix_parameters();
