@@ -127,9 +127,6 @@ TEST(EventTables, RefusedRecordsArePlacedAndExitWithThree) {
        "found \".\""},
       {"ID,TIME,DV,WT\n1,0,1,NA\n",
        "2:7: expected a value of covariate WT, found \"NA\""},
-      {header + dose + "1,2,5,0,2,0,0,0,80\n",
-       "3:17: expected covariate WT constant within ID 1 (70; a value that "
-       "changes within an ID is not supported), found 80"},
       {"ID,TIME,DV,AMT,EVID,WT\n1,0,.,100,1,70\n1,2,5,0,0,70\n1,3,.,0,3,70\n",
        "4:9: expected a reset (EVID 3 or 4) only before the first dose and "
        "observation of ID 1, found one at TIME 3"},

@@ -11,7 +11,10 @@
 #include "api/fit_results.h"
 #include "api/fit_views.h"
 #include "api/interrupted_fits.h"
+#include "api/experiment_line.h"
 #include "api/run_result.h"
+#include "app/input_arguments.h"
+#include "output/two_stage_summary.h"
 #include "output/result_tables.h"
 
 namespace identify {
@@ -38,13 +41,18 @@ void print_messages(const ProblemFit& fit, std::ostream& err) {
 // The console text and messages of fits that ran beside others, then every
 // verdict, in order. Of several fits, one that an interrupt left without a
 // result of its own shows no console text and says so in its verdict.
-void print_fits(const std::vector<ProblemFit>& fits, std::ostream& out,
-                std::ostream& err) {
+void print_fits(const std::vector<ProblemFit>& fits, bool verbose,
+                std::ostream& out, std::ostream& err) {
   const bool several = fits.size() > 1;
+  const bool one_line = one_line_per_fit(fits.size(), verbose);
   for (std::size_t f = 0; f < fits.size() && several; ++f) {
     if (!has_result(fits[f])) continue;
-    out << "experiment " << fits[f].experiment << std::endl
-        << fits[f].console << std::flush;
+    if (one_line) {
+      out << experiment_line(fits[f]) << std::endl;
+    } else {
+      out << "experiment " << fits[f].experiment << std::endl
+          << fits[f].console << std::flush;
+    }
     print_messages(fits[f], err);
   }
   for (const ProblemFit& fit : fits) {
@@ -72,7 +80,7 @@ class ProblemWriters : public InputWriters {
   void write_result(OutputSink&, std::ostream& out,
                     std::ostream& err) override {
     name_subject(fits_);
-    print_fits(fits_, out, err);
+    print_fits(fits_, o_.opt.verbose, out, err);
     if (fits_.size() > 1 && o_.signal != 0) {
       err << "identify: " << interrupted_fits_line(fits_, o_.signal)
           << std::endl;
@@ -85,6 +93,11 @@ class ProblemWriters : public InputWriters {
     sink.write(o_.opt.parameters,
                [&] { return format_parameter_table(results_.views); });
     sink.write(o_.opt.fit, [&] { return format_fit_table(results_.views); });
+    if (o_.opt.separately) {
+      sink.write(result_table_name(o_.opt.problem, ".summary.tsv"), [&] {
+        return format_two_stage_summary(results_.views);
+      });
+    }
     if (!o_.opt.bootstrap_file.empty()) {
       const std::string bootstrap = bootstrap_table_text(fits_);
       if (!bootstrap.empty()) {

@@ -51,14 +51,8 @@ class Translator {
     const int e = builder_.experiment_index(event_experiment_id(r.id));
     State& s = states_[e];
     set_covariates(r, e, s);
+    s.last_time = r.time;
     const int state = r.cmt.empty() ? -1 : compartment(r);
-    if (r.steady_state > 0 && (s.started || r.time != 0.0 || lagged_[e])) {
-      fail(r.at[kEventSs],
-           "a steady-state dose only as the first dose of an ID, at TIME 0 "
-           "and without a lag",
-           "SS " + std::to_string(r.steady_state) + " at TIME " +
-               shortest_text(r.time));
-    }
     if (r.evid >= 3 && s.started) {
       fail(r.at[kEventEvid],
            "a reset (EVID 3 or 4) only before the first dose and observation "
@@ -67,7 +61,9 @@ class Translator {
            "one at TIME " + shortest_text(r.time));
     }
     if (r.evid == 1 || r.evid == 4) {
-      add_dose(r, e, state);
+      // The first dose of an ID at 0 without a lag starts the experiment
+      // from its steady state; any other is a steady-state dose.
+      add_dose(r, e, state, !s.started && r.time == 0.0 && !lagged_[e]);
       s.started = true;
     } else if (r.observed) {
       add_measurement(r, e);
@@ -79,6 +75,7 @@ class Translator {
     bool started = false;     // a dose or an observation taken
     bool covariates = false;  // its covariate values set
     std::vector<double> values;
+    double last_time = 0.0;  // of the ID's record before
   };
 
   void set_covariates(const EventRecord& r, int e, State& s) {
@@ -93,14 +90,25 @@ class Translator {
       }
       return;
     }
+    // A new value holds from this record on (locf) or from the record
+    // before (nocb).
+    const double from = settings_.next_observation ? s.last_time : r.time;
     for (std::size_t c = 0; c < r.covariates.size(); ++c) {
       if (r.covariates[c] == s.values[c]) continue;
-      fail(r.covariate_at[c],
-           "covariate " + builder_.covariate_names()[c] +
-               " constant within ID " + r.id + " (" +
-               shortest_text(s.values[c]) +
-               "; a value that changes within an ID is not supported)",
-           shortest_text(r.covariates[c]));
+      if (lagged_[e]) {
+        fail(r.covariate_at[c],
+             "covariate " + builder_.covariate_names()[c] +
+                 " constant within ID " + r.id + " (" +
+                 shortest_text(s.values[c]) +
+                 "), which has a lag: a value that changes is supported "
+                 "without a lag only",
+             shortest_text(r.covariates[c]));
+      }
+      s.values[c] = r.covariates[c];
+      placed(r.covariate_at[c], [&] {
+        builder_.change_covariate(e, builder_.covariate_names()[c], from,
+                                  r.covariates[c]);
+      });
     }
   }
 
@@ -127,7 +135,7 @@ class Translator {
     return state;
   }
 
-  void add_dose(const EventRecord& r, int e, int state) {
+  void add_dose(const EventRecord& r, int e, int state, bool at_start) {
     if (state < 0) {
       state = settings_.dose_state.empty()
                   ? 0
@@ -141,7 +149,19 @@ class Translator {
     const std::size_t at =
         r.at[kEventAmt] != 0 ? r.at[kEventAmt] : r.at[kEventTime];
     int first = 0;
-    if (r.steady_state > 0) {
+    const auto duration_view = [&] {
+      return duration ? std::optional<std::string_view>(*duration)
+                      : std::nullopt;
+    };
+    if (r.steady_state > 0 && !at_start) {
+      placed(r.at[kEventSs], [&] {
+        builder_.add_steady_dose(e, name, shortest_text(r.time), amount,
+                                 duration_view(), r.interval,
+                                 r.steady_state == 2);
+      });
+      ++summary_.doses;
+      first = 1;
+    } else if (r.steady_state > 0) {
       placed(r.at[kEventSs], [&] {
         builder_.set_steady_start(
             e, name, amount,

@@ -3,8 +3,8 @@
 // Every ID is an experiment, in order of first appearance; its id is the ID
 // itself when that is a valid name, else "ID" followed by it ("ID12"). In
 // each record:
-//   - covariates: the values of the ID's records, which must agree; they
-//     become numbers of that experiment (never parameters);
+//   - covariates: the values of the ID's first record become numbers of
+//     that experiment (never parameters);
 //   - EVID 1 (and 4) doses: AMT into the state named by CMT (a 1-based
 //     number in the order of `compartments`, else of the states, or a state
 //     name; without CMT the dose state), as a bolus, or an infusion of
@@ -13,13 +13,19 @@
 //     at 0 add up, and the exact model then sees one state at 0);
 //   - EVID 0 records with MDV 0: a measurement of DV of the observable DVID
 //     names (a 1-based number or a name), or of the only observable;
-//   - SS 1 (2): the experiment starts at the periodic steady state of the
-//     dose repeated every II instead of x0 (added to x0); only the first
-//     dose of an ID, at TIME 0 and without a lag. A bolus is part of that
-//     state; an infusion still runs from 0; ADDL doses follow every II;
+//   - SS 1 (2): as the first dose of an ID, at TIME 0 and without a lag,
+//     the experiment starts at the periodic steady state of the dose
+//     repeated every II instead of x0 (added to x0); at any other dose the
+//     state becomes (gains) that steady state at its time (a steady-state
+//     Dose). A bolus is part of that state; an infusion still runs from
+//     its time; ADDL doses follow every II;
+//   - a covariate that changes within an ID holds from its record's time
+//     until the next change (locf), or back to the ID's record before
+//     (nocb): the matrix changes there (ProblemBuilder::change_covariate);
+//     an ID with a lag keeps its covariates constant;
 //   - EVID 3 and 4 reset the state to x0: before the ID's first dose or
 //     observation this is what the experiment starts from anyway, and a
-//     reset later is refused, as are covariates that change within an ID.
+//     reset later is refused.
 // Every refusal is an InputError at the field concerned.
 #pragma once
 

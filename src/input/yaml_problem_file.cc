@@ -23,6 +23,7 @@
 #include "input/petab/petab_problem.h"
 #include "input/yaml_document.h"
 #include "input/yaml_random_effects.h"
+#include "input/steady_state_check.h"
 #include "input/yaml_event_sections.h"
 #include "input/yaml_fields.h"
 #include "problem/problem_builder.h"
@@ -106,6 +107,9 @@ class ProblemReader {
       loaded.data_pos = doc_.pos(data);
     }
     loaded.problem = builder_->build();
+    for (const auto& source : event_tables_) {
+      check_steady_records(source->file, source->table, loaded.problem);
+    }
     require_positive_sigmas(loaded.problem);
     loaded.directory = directory_;
     return loaded;

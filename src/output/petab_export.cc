@@ -34,6 +34,11 @@ std::string refusal(const FitProblem& p) {
              "found one in experiment " +
              e.id;
     }
+    if (!e.phases.empty()) {
+      return "expected covariates constant within each experiment (PEtab v1 "
+             "has no form for a change), found a change in experiment " +
+             e.id;
+    }
     if (!e.doses.empty()) {
       return "expected a problem without doses (PEtab v1 has no form for "
              "them), found " +

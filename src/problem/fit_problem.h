@@ -62,12 +62,20 @@ struct Source {
 // A dose into `state` at `time` (plus the experiment's lag): a bolus adds
 // `amount` to x_state at once; an infusion adds amount/duration per unit
 // time over [time, time + duration).
+//
+// A steady-state dose (steady_interval above 0): at its time x becomes
+// (or, `steady_added`, gains) the periodic steady state of this dose
+// repeated every steady_interval for ever, the state just after a bolus,
+// which is then part of it, or at the start of an infusion, which then
+// runs from its time as any other.
 struct Dose {
   int state = 0;
   BoundExpression time;
   BoundExpression amount;
   bool infusion = false;
   BoundExpression duration;  // infusions only
+  double steady_interval = 0.0;
+  bool steady_added = false;
 };
 
 // y = sum over (state, coefficient) of coefficient·x_state + offset.
@@ -99,6 +107,16 @@ struct SteadyStart {
   bool added = false;
 };
 
+// The matrix from `time` on, in an experiment where a covariate that the
+// matrix uses changes: A is piecewise constant, the experiment's `matrix`
+// from t = 0 and each phase's from its time until the next phase's. The
+// entries are those of `matrix`, bound with that time's covariate values;
+// the state is continuous across a change.
+struct MatrixPhase {
+  double time = 0.0;  // above 0, ascending over the phases
+  std::vector<MatrixTerm> matrix;
+};
+
 // The steady state an experiment starts from when it is pre-equilibrated:
 // that of dx/dt = A x + b under another condition, with its own matrix,
 // constant inputs b and starting state, the limit of its solution from that
@@ -113,6 +131,7 @@ struct PreEquilibration {
 struct Experiment {
   std::string id;
   std::vector<MatrixTerm> matrix;   // row-major, at most one per entry
+  std::vector<MatrixPhase> phases;  // the matrix after covariate changes
   std::vector<BoundExpression> x0;  // one per state
   std::vector<Source> sources;      // state ascending, at most one per state
   std::vector<Dose> doses;          // in the order given

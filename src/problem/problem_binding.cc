@@ -50,6 +50,12 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
                            ": expected a value of covariate " + name +
                            ", found none");
       }
+      if (changes(text, c)) {
+        throw ProblemError("experiment " + text.id + ": expected covariate " +
+                           name +
+                           ", which changes within the experiment, in the "
+                           "matrix only, found it in another expression");
+      }
       return Resolved{-1, *text.covariates[c]};
     }
     const std::string& target = text.overrides[o].second;
@@ -63,10 +69,7 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
   Experiment e;
   e.id = text.id;
   e.overrides = text.overrides;
-  for (int q = 0; q < n * n; ++q) {
-    if (matrix_[q])
-      e.matrix.push_back(MatrixTerm{q / n, q % n, bind(*matrix_[q])});
-  }
+  bind_matrix(text, resolve, e);
   for (int i = 0; i < n; ++i) {
     e.x0.push_back(text.x0[i] ? bind(*text.x0[i]) : BoundExpression());
     if (sources_[i]) {
@@ -77,7 +80,8 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
   for (const DoseText& d : text.doses) {
     e.doses.push_back(Dose{d.state, bind(d.time), bind(d.amount),
                            d.duration.has_value(),
-                           d.duration ? bind(*d.duration) : BoundExpression()});
+                           d.duration ? bind(*d.duration) : BoundExpression(),
+                           d.steady_interval, d.steady_added});
   }
   e.lag = bind(text.lag);
   if (text.steady) {

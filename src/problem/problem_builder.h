@@ -9,6 +9,7 @@
 // place of the offending text.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,6 +71,12 @@ class ProblemBuilder {
   // The value of covariate `name` in `experiment` (finite); every
   // experiment needs one for each covariate its expressions use.
   void set_covariate(int experiment, std::string_view name, double value);
+  // Covariate `name` of `experiment` takes `value` (finite) from `time`
+  // (0 or more) on: the matrix then changes there (MatrixPhase). A change
+  // at 0 replaces the value set_covariate gave. A covariate that changes
+  // may appear in the matrix only, and not in an experiment with a lag.
+  void change_covariate(int experiment, std::string_view name, double time,
+                        double value);
   int covariate_index(std::string_view name) const {
     return covariate_names_.find(name);
   }
@@ -101,6 +108,12 @@ class ProblemBuilder {
                         std::string_view amount,
                         std::optional<std::string_view> duration,
                         double interval, bool added);
+  // A steady-state dose (Dose) at `time`, checked as a dose and as a
+  // steady start are.
+  void add_steady_dose(int experiment, std::string_view state,
+                       std::string_view time, std::string_view amount,
+                       std::optional<std::string_view> duration,
+                       double interval, bool added);
 
   // A measurement; sigma defaults to the observable's. `time` >= 0, finite;
   // the value as check_measured_value() requires.
@@ -170,7 +183,15 @@ class ProblemBuilder {
     int state = 0;
     Expression time, amount;
     std::optional<Expression> duration;
+    double steady_interval = 0.0;  // above 0: a steady-state dose
+    bool steady_added = false;
   };
+  // The checks of a steady state of the dose of `amount` into `state`
+  // every `interval`: a problem without inputs, a state, an interval above
+  // 0 and a duration below it. Returns that dose, its time the interval.
+  DoseText steady_dose(std::string_view state, std::string_view amount,
+                       std::optional<std::string_view> duration,
+                       double interval) const;
   struct MeasurementText {
     int observable = 0;
     double time = 0.0, value = 0.0;
@@ -187,12 +208,26 @@ class ProblemBuilder {
     Expression lag;
     std::vector<MeasurementText> measurements;
     std::vector<std::optional<double>> covariates;  // by covariate index
+    struct CovariateChange {
+      double time = 0.0;
+      int covariate = 0;
+      double value = 0.0;
+    };
+    std::vector<CovariateChange> changes;  // in the order given
     std::optional<DoseText> steady;  // its dose; time: the interval
     bool steady_added = false;
   };
   // Binds the expressions of one experiment.
   Experiment bind_experiment(const ExperimentText& text,
                              const FitProblem& problem) const;
+  // Binds the matrix of experiment `text` into e.matrix (with the
+  // covariate values at t = 0) and e.phases (at each later change);
+  // `resolve` resolves every name that is not a covariate.
+  void bind_matrix(const ExperimentText& text,
+                   const std::function<Resolved(const std::string&)>& resolve,
+                   Experiment& e) const;
+  // Whether covariate c changes within experiment `text`.
+  static bool changes(const ExperimentText& text, int c);
 
   NameIndex states_;
   Population population_;  // without its individual values

@@ -1,7 +1,8 @@
 // A steady start given to the builder: the dose whose periodic steady state
-// the experiment starts from, checked as a dose is (a state, a constant
-// infusion duration above 0), and shorter than its interval, since an
-// infusion that lasts the whole interval never ends.
+// the experiment starts from (or reaches at a dose time, for a steady-state
+// dose), checked as a dose is (a state, a constant infusion duration above
+// 0), and shorter than its interval, since an infusion that lasts the whole
+// interval never ends.
 #include <algorithm>
 #include <cmath>
 
@@ -30,6 +31,25 @@ void ProblemBuilder::set_steady_start(int experiment, std::string_view state,
                                       std::optional<std::string_view> duration,
                                       double interval, bool added) {
   ExperimentText& e = experiments_.at(experiment);
+  e.steady = steady_dose(state, amount, duration, interval);
+  e.steady_added = added;
+}
+
+void ProblemBuilder::add_steady_dose(int experiment, std::string_view state,
+                                     std::string_view time,
+                                     std::string_view amount,
+                                     std::optional<std::string_view> duration,
+                                     double interval, bool added) {
+  steady_dose(state, amount, duration, interval);  // for its checks
+  add_dose(experiment, state, time, amount, duration);
+  DoseText& d = experiments_.at(experiment).doses.back();
+  d.steady_interval = interval;
+  d.steady_added = added;
+}
+
+ProblemBuilder::DoseText ProblemBuilder::steady_dose(
+    std::string_view state, std::string_view amount,
+    std::optional<std::string_view> duration, double interval) const {
   if (std::any_of(sources_.begin(), sources_.end(),
                   [](const auto& s) { return s.has_value(); })) {
     throw ProblemError(
@@ -58,8 +78,7 @@ void ProblemBuilder::set_steady_start(int experiment, std::string_view state,
           period.text() + ", found " + t.text());
     }
   }
-  e.steady = std::move(d);
-  e.steady_added = added;
+  return d;
 }
 
 }  // namespace identify

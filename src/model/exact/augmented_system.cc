@@ -16,12 +16,15 @@
 
 namespace identify {
 
-AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
+AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment,
+                                 int phase)
     : n_(problem.state_count()),
       k_(static_cast<int>(problem.observables.size())),
       parameters_(problem.parameter_count()) {
   const Experiment& ex = problem.experiments[experiment];
-  if (ex.pre_equilibration) pre_.emplace(*ex.pre_equilibration, n_);
+  if (ex.pre_equilibration && phase == 0) {
+    pre_.emplace(*ex.pre_equilibration, n_);
+  }
   int sources = 0;
   for (const Source& s : ex.sources) {
     if (!(s.amp.is_constant() && s.amp.constant_value() == 0.0)) ++sources;
@@ -39,7 +42,8 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
   offsets_ = coefficients_ + k_ * m_;
   values_.assign(static_cast<std::size_t>(offsets_ + k_), 0.0);
 
-  for (const MatrixTerm& term : ex.matrix) {
+  for (const MatrixTerm& term :
+       phase == 0 ? ex.matrix : ex.phases[phase - 1].matrix) {
     add(term.value, term.row + term.col * m_);
   }
   int u = n_;
@@ -64,7 +68,7 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment)
     ++u;
   }
   initial_end_ = static_cast<int>(dependents_.size());
-  if (ex.steady_start) {
+  if (ex.steady_start && phase == 0) {
     steady_ = ex.steady_start;
     steady_solver_.emplace(n_);
     x0_constants_.assign(values_.begin() + initial_,

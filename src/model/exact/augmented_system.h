@@ -46,7 +46,10 @@ class AugmentedSystem {
  public:
   // Copies what it needs of experiment `experiment` of `problem` (its
   // matrix terms, x0, sources and observables) and keeps no reference.
-  AugmentedSystem(const FitProblem& problem, int experiment);
+  // With `phase` above 0 the matrix is that of the experiment's phase
+  // `phase` (1-based), and the start is x0 alone: such a system serves for
+  // B after a covariate change, never for z(0).
+  AugmentedSystem(const FitProblem& problem, int experiment, int phase = 0);
 
   int state_count() const { return n_; }  // N
   int size() const { return m_; }         // N + sources + infused states

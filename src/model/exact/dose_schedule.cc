@@ -2,7 +2,8 @@
 // (with their gradients by reverse-mode differentiation when asked), the
 // events sorted by (base time, dose, start before end) with an insertion
 // sort over the fixed list of event places (a handful to a few hundred,
-// usually given in order already, where it costs one pass), and the count
+// usually given in order already, where it costs one pass; a matrix phase,
+// dose -1, comes before the doses at its time), and the count
 // of running infusions per input followed along that order to mark the
 // end that brings an input back to 0. An infusion's rate is its amount over
 // the difference of its end and start times as doubles, fl(t + D) − t, so
@@ -19,6 +20,7 @@ namespace {
 bool earlier(const DoseSchedule::Event& a, const DoseSchedule::Event& b) {
   if (a.base != b.base) return a.base < b.base;
   if (a.dose != b.dose) return a.dose < b.dose;
+  if (a.steady != b.steady) return a.steady;
   return !a.end && b.end;
 }
 
@@ -41,14 +43,26 @@ DoseSchedule::DoseSchedule(const Experiment& experiment,
     t.amount = d.amount;
     t.infusion = d.infusion;
     if (d.infusion) t.duration = d.duration;
+    t.state = d.state;
+    t.interval = d.steady_interval;
+    t.added = d.steady_added;
     t.time_gradient = place(t.time);
     t.amount_gradient = place(t.amount);
     t.duration_gradient = place(t.duration);
     const int dose = static_cast<int>(doses_.size());
     const int target = d.infusion ? system.infusion_input(d.state) : d.state;
-    events_.push_back(Event{0.0, 0.0, target, dose, false, false});
+    if (t.interval > 0.0) {
+      events_.push_back(Event{0.0, 0.0, d.state, dose, false, false, 0, true});
+    }
+    if (d.infusion || t.interval == 0.0) {
+      events_.push_back(Event{0.0, 0.0, target, dose, false, false});
+    }
     if (d.infusion) events_.push_back(Event{0.0, 0.0, target, dose, true});
     doses_.push_back(std::move(t));
+  }
+  for (std::size_t k = 0; k < experiment.phases.size(); ++k) {
+    events_.push_back(Event{experiment.phases[k].time, 0.0, -1, -1, false,
+                            false, static_cast<int>(k) + 1});
   }
   lag_gradient_ = place(lag_expression_);
   gradients_.assign(gradient, 0.0);
@@ -71,6 +85,12 @@ double DoseSchedule::evaluate(const BoundExpression& e, int gradient,
 bool DoseSchedule::load(std::span<const double> theta,
                         std::vector<double>& scratch) {
   return load(theta, scratch, false);
+}
+
+PeriodicDose DoseSchedule::periodic_dose(int k) const {
+  const DoseTerms& d = doses_[event(k).dose];
+  return PeriodicDose{d.state, d.amount_value,
+                      d.infusion ? d.duration_value : 0.0, d.interval};
 }
 
 bool DoseSchedule::load_with_gradients(std::span<const double> theta,
@@ -102,9 +122,12 @@ bool DoseSchedule::load(std::span<const double> theta,
             std::isfinite(d.duration_value) && d.span_value > 0.0;
   }
   for (Event& e : events_) {
+    if (e.phase > 0) continue;
     const DoseTerms& d = doses_[e.dose];
     e.base = e.end ? d.time_value + d.duration_value : d.time_value;
-    if (!d.infusion) {
+    if (e.steady) {
+      e.magnitude = 0.0;
+    } else if (!d.infusion) {
       e.magnitude = d.amount_value;
     } else {
       const double rate = d.amount_value / d.span_value;
@@ -122,7 +145,7 @@ bool DoseSchedule::load(std::span<const double> theta,
   std::fill(active_.begin(), active_.end(), 0);
   for (const int k : order_) {
     Event& e = events_[k];
-    if (!doses_[e.dose].infusion) continue;
+    if (e.phase > 0 || e.steady || !doses_[e.dose].infusion) continue;
     active_[e.target] += e.end ? -1 : 1;
     e.closes = e.end && active_[e.target] == 0;
   }

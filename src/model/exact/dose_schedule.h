@@ -12,6 +12,9 @@
 // double for every pair of doses given the same interval apart: equal
 // intervals can share one matrix exponential.
 //
+// A change of the matrix (MatrixPhase) is an event too, at its time, with
+// nothing added; the experiments that have phases have no lag.
+//
 // Times, amounts, durations and the lag are expressions of θ; their values
 // and gradients are evaluated per call and held here. All storage is sized
 // in the constructor.
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "model/exact/augmented_system.h"
+#include "model/exact/periodic_steady_state.h"
 #include "problem/expression.h"
 #include "problem/fit_problem.h"
 
@@ -37,6 +41,12 @@ class DoseSchedule {
     // The end of the last infusion running into its input: the input is
     // then exactly 0.
     bool closes = false;
+    // Above 0: no dose but the start of matrix phase `phase` (1-based in
+    // the experiment's phases), at its fixed time; target and dose are -1.
+    int phase = 0;
+    // The steady state of a steady-state dose, before its infusion's start
+    // (a bolus has no other event); target is the state dosed.
+    bool steady = false;
   };
 
   // The doses and lag of `experiment`; `system` is its augmented system,
@@ -61,6 +71,11 @@ class DoseSchedule {
   const Event& event(int k) const { return events_[order_[k]]; }
   double lag() const { return lag_; }
 
+  // For a steady event: the dose repeated (amount and duration at the θ
+  // loaded) and whether its steady state is added to the state.
+  PeriodicDose periodic_dose(int k) const;
+  bool steady_added(int k) const { return doses_[event(k).dose].added; }
+
   // f(parameter, derivative) for every term of ∂base/∂θ of the k-th event,
   // of ∂magnitude/∂θ, and of ∂lag/∂θ, at the θ of the last
   // load_with_gradients(); a parameter may come more than once (its
@@ -69,6 +84,18 @@ class DoseSchedule {
   void base_derivative(int k, const F& f) const;
   template <typename F>
   void magnitude_derivative(int k, const F& f) const;
+  // f(parameter, derivative) for ∂amount/∂θ and ∂duration/∂θ of the dose
+  // of the k-th event.
+  template <typename F>
+  void amount_derivative(int k, const F& f) const {
+    const DoseTerms& d = doses_[event(k).dose];
+    visit(d.amount, d.amount_gradient, 1.0, f);
+  }
+  template <typename F>
+  void duration_derivative(int k, const F& f) const {
+    const DoseTerms& d = doses_[event(k).dose];
+    if (d.infusion) visit(d.duration, d.duration_gradient, 1.0, f);
+  }
   template <typename F>
   void lag_derivative(const F& f) const {
     visit(lag_expression_, lag_gradient_, 1.0, f);
@@ -78,6 +105,9 @@ class DoseSchedule {
   struct DoseTerms {
     BoundExpression time, amount, duration;
     bool infusion = false;
+    int state = 0;
+    double interval = 0.0;  // above 0: a steady-state dose
+    bool added = false;
     double time_value = 0.0, amount_value = 0.0, duration_value = 0.0;
     double span_value =
         0.0;  // fl(time + duration) − time: D as the events see it
@@ -113,6 +143,7 @@ class DoseSchedule {
 template <typename F>
 void DoseSchedule::base_derivative(int k, const F& f) const {
   const Event& e = event(k);
+  if (e.phase > 0) return;
   const DoseTerms& d = doses_[e.dose];
   visit(d.time, d.time_gradient, 1.0, f);
   if (e.end) visit(d.duration, d.duration_gradient, 1.0, f);
@@ -123,6 +154,7 @@ void DoseSchedule::base_derivative(int k, const F& f) const {
 template <typename F>
 void DoseSchedule::magnitude_derivative(int k, const F& f) const {
   const Event& e = event(k);
+  if (e.phase > 0 || e.steady) return;
   const DoseTerms& d = doses_[e.dose];
   if (!d.infusion) {
     visit(d.amount, d.amount_gradient, 1.0, f);

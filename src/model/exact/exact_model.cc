@@ -27,9 +27,12 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kCoincidence = 4.0 * std::numeric_limits<double>::epsilon();
 
 int step_count(const Experiment& ex, const SampleSchedule& schedule) {
-  if (ex.doses.empty()) return 0;
+  if (ex.doses.empty() || !ex.phases.empty()) return 0;
   int events = 0;
-  for (const Dose& d : ex.doses) events += d.infusion ? 2 : 1;
+  for (const Dose& d : ex.doses) {
+    events +=
+        (d.infusion ? 2 : 1) + (d.infusion && d.steady_interval > 0.0 ? 1 : 0);
+  }
   return events + static_cast<int>(schedule.times.size());
 }
 
@@ -63,8 +66,17 @@ ExactModel::Part::Part(const FitProblem& problem, int experiment)
       events(1 + doses.event_count()),
       interval(events, 0.0),
       segment(schedule.times.size(), 0),
-      offset(schedule.times.size(), 0.0) {
+      offset(schedule.times.size(), 0.0),
+      phase_of(events, 0) {
+  const Experiment& ex = problem.experiments[experiment];
+  for (std::size_t k = 1; k <= ex.phases.size(); ++k) {
+    phases.emplace_back(problem, experiment, static_cast<int>(k));
+  }
   sensitive = system.initial_parameters();
+  for (const AugmentedSystem& b : phases) {
+    sensitive.insert(sensitive.end(), b.matrix_parameters().begin(),
+                     b.matrix_parameters().end());
+  }
   if (events > 1) {
     for (const std::vector<int>* more :
          {&system.matrix_parameters(), &doses.parameters()}) {
@@ -81,7 +93,14 @@ ExactModel::Part::Part(const FitProblem& problem, int experiment)
 }
 
 ExactModel::ExactModel(const FitProblem& problem)
-    : n_(problem.state_count()), parameters_(problem.parameter_count()) {
+    : n_(problem.state_count()),
+      parameters_(problem.parameter_count()),
+      steady_(problem.state_count()),
+      steady_matrix_(n_, n_),
+      steady_x_(n_),
+      steady_dx_(n_),
+      d_amount_(parameters_, 0.0),
+      d_duration_(parameters_, 0.0) {
   const std::vector<double> theta = problem.values();
   for (int e = 0; e < static_cast<int>(problem.experiments.size()); ++e) {
     Part p(problem, e);
@@ -106,6 +125,10 @@ ExactModel::ExactModel(const FitProblem& problem)
     p.system.load_with_gradients(theta, scratch_);
     p.doses.load(theta, scratch_);
     p.doses.load_with_gradients(theta, scratch_);
+    for (AugmentedSystem& b : p.phases) {
+      b.load(theta, scratch_);
+      b.load_with_gradients(theta, scratch_);
+    }
     parts_.push_back(std::move(p));
   }
   row_.assign(parameters_, 0.0);
@@ -121,6 +144,8 @@ int ExactModel::plan(Part& p, std::span<const double> times,
   for (int e = 1; e < p.events; ++e) {
     const double base = d.event(e - 1).base;
     p.interval[e] = e == 1 ? base + lag : base - d.event(e - 2).base;
+    const int phase = d.event(e - 1).phase;
+    p.phase_of[e] = phase > 0 ? phase : p.phase_of[e - 1];
   }
   // t − τ_e, or -inf when t lies before τ_e, or 0 when within 4 ulps.
   const auto after = [&](double t, int e) {
@@ -147,14 +172,16 @@ bool ExactModel::prepare(Part& p, std::span<const double> theta,
                          bool with_gradients) {
   if (with_gradients) {
     p.system.load_with_gradients(theta, scratch_);
+    for (AugmentedSystem& b : p.phases) b.load_with_gradients(theta, scratch_);
     if (!p.doses.load_with_gradients(theta, scratch_)) return false;
   } else {
     p.system.load(theta, scratch_);
+    for (AugmentedSystem& b : p.phases) b.load(theta, scratch_);
     if (!p.doses.load(theta, scratch_)) return false;
   }
   p.used = plan(p, p.schedule.times, p.segment, p.offset);
   p.intervals.clear();
-  if (p.events > 1) {
+  if (p.events > 1 && p.phases.empty()) {
     const SampleSchedule& sch = p.schedule;
     for (int e = 1; e < p.used; ++e) {
       if (p.interval[e] > 0.0) {
@@ -186,17 +213,36 @@ void ExactModel::event_states(Part& p, Workspace& ws, int used, double* z) {
       after.noalias() =
           p.intervals.propagator(slot, p.system, ws.expm) * before;
     } else {
-      ws.scaled = h * p.system.matrix();
+      ws.scaled = h * p.system_at(e - 1).matrix();
       ws.expm.compute(ws.scaled, ws.propagator);
       after.noalias() = ws.propagator * before;
     }
     const DoseSchedule::Event& event = p.doses.event(e - 1);
+    if (event.phase > 0) continue;
+    if (event.steady) {
+      apply_steady(p, e, after);
+      continue;
+    }
     after[event.target] =
         event.closes ? 0.0 : after[event.target] + event.magnitude;
   }
 }
 
-void ExactModel::state_at(Part& p, Workspace& ws, double s,
+void ExactModel::apply_steady(const Part& p, int e,
+                              Eigen::Map<Eigen::VectorXd> z) {
+  steady_matrix_ = p.system_at(e).matrix().topLeftCorner(n_, n_);
+  if (!steady_.compute(steady_matrix_, p.doses.periodic_dose(e - 1),
+                       steady_x_)) {
+    steady_x_.setConstant(kNaN);
+  }
+  if (p.doses.steady_added(e - 1)) {
+    z.head(n_) += steady_x_;
+  } else {
+    z.head(n_) = steady_x_;
+  }
+}
+
+void ExactModel::state_at(Part& p, Workspace& ws, int e, double s,
                           Eigen::Map<const Eigen::VectorXd> z, double* x) {
   Eigen::Map<Eigen::VectorXd> out(x, n_);
   if (s == 0.0) {
@@ -209,7 +255,7 @@ void ExactModel::state_at(Part& p, Workspace& ws, double s,
         p.intervals.propagator(slot, p.system, ws.expm).topRows(n_) * z;
     return;
   }
-  ws.scaled = s * p.system.matrix();
+  ws.scaled = s * p.system_at(e).matrix();
   ws.expm.compute(ws.scaled, ws.propagator);
   out.noalias() = ws.propagator.topRows(n_) * z;
 }
@@ -234,7 +280,7 @@ void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {
       if (stop_requested()) return;
       double* x = out.cache.data() + p.states_offset + i * n_;
       const Eigen::Map<const Eigen::VectorXd> ze(z + p.segment[i] * m, m);
-      state_at(p, ws, p.offset[i], ze, x);
+      state_at(p, ws, p.segment[i], p.offset[i], ze, x);
       const Eigen::Map<const Eigen::VectorXd> xi(x, n_);
       for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
         const int meas = sch.order[q], o = sch.observable[meas];
@@ -251,6 +297,7 @@ void ExactModel::states(std::span<const double> theta, int experiment,
   const int m = p.system.size();
   X.reshape(n_, times.size());
   p.system.load(theta, scratch_);
+  for (AugmentedSystem& b : p.phases) b.load(theta, scratch_);
   if (!p.doses.load(theta, scratch_)) {
     X.fill(kNaN);
     return;
@@ -264,7 +311,7 @@ void ExactModel::states(std::span<const double> theta, int experiment,
   event_states(p, ws, used, z.data());
   for (std::size_t q = 0; q < times.size(); ++q) {
     const Eigen::Map<const Eigen::VectorXd> ze(z.data() + segment[q] * m, m);
-    state_at(p, ws, offset[q], ze, x.data());
+    state_at(p, ws, segment[q], offset[q], ze, x.data());
     for (int i = 0; i < n_; ++i) X[i][q] = x[i];
   }
 }

@@ -7,6 +7,10 @@
 //
 // Events. The solution runs from event to event: t = 0 (z = (x0, amp, 0))
 // and the dose events of dose_schedule.h at τ = base + lag, in time order.
+// Where a covariate changes B changes (a matrix phase): that is an event
+// with Δz = 0 whose B holds from it on, so each step below and each
+// measurement uses the B of the event it starts from, and the derivatives
+// carry across the change through S_e alone.
 // An event only changes z: a bolus adds its amount to x_i, an infusion's
 // start adds its rate r = amount/duration to the input v_i and its end
 // takes r away (v_i is set to exactly 0 when the last infusion into it
@@ -25,6 +29,11 @@
 // output. A dose time plus lag below 0, a time, amount or lag that is not
 // finite, or an infusion duration not above 0 (through parameters) gives
 // NaN for every output of that experiment.
+//
+// A steady-state dose is an event that sets x to the periodic steady state
+// x̄ of its dose (periodic_steady_state.h) under the A of its time, or adds
+// x̄ to it: S_e's rows of x become ∂x̄/∂θ, or gain it, after the terms
+// below.
 //
 // Derivatives. With S_e = dz(τ_e)/dθ, across a step (d/dθ of each factor):
 //
@@ -79,6 +88,7 @@
 #include "model/exact/dose_schedule.h"
 #include "model/exact/interval_cache.h"
 #include "model/exact/matrix_exponential.h"
+#include "model/exact/periodic_steady_state.h"
 #include "model/exact/sample_schedule.h"
 #include "model/exact/spectral_frechet.h"
 #include "model/model.h"
@@ -135,7 +145,10 @@ class ExactModel : public Model {
   // One experiment.
   struct Part {
     Part(const FitProblem& problem, int experiment);
+    // B from t = 0, and after each covariate change of the experiment
+    // (its phases: B piecewise constant, and no interval cache).
     AugmentedSystem system;
+    std::vector<AugmentedSystem> phases;
     SampleSchedule schedule;
     DoseSchedule doses;
     IntervalCache intervals;
@@ -156,6 +169,12 @@ class ExactModel : public Model {
     std::vector<int> segment;
     std::vector<double> offset;
     int used = 1;
+    // The phase in effect after each event (0: system).
+    std::vector<int> phase_of;
+    // The system whose B holds from event e to the next.
+    const AugmentedSystem& system_at(int e) const {
+      return phase_of[e] == 0 ? system : phases[phase_of[e] - 1];
+    }
   };
 
   // For ascending `times`: the last event at or before each time and the
@@ -172,8 +191,13 @@ class ExactModel : public Model {
   // event states.
   void start_sensitivity(const Part& p, Workspace& ws) const;
   void advance_sensitivity(Part& p, Workspace& ws, int e, const double* z);
+  // A steady-state event e (>= 1): z's x becomes, or gains, the periodic
+  // steady state of its dose under the A of that time (NaN where none
+  // exists); and the same change to S_e in ws.next.
+  void apply_steady(const Part& p, int e, Eigen::Map<Eigen::VectorXd> z);
+  void steady_sensitivity(const Part& p, Workspace& ws, int e);
   // ws.next += the B part of S_e across a step of length h from z.
-  void add_step_derivative(Part& p, Workspace& ws, double h,
+  void add_step_derivative(Part& p, Workspace& ws, int e, double h,
                            Eigen::Map<const Eigen::VectorXd> z);
   // f(parameter, ∂h_e/∂θ) and f(parameter, ∂τ_e/∂θ) for e >= 1.
   template <typename F>
@@ -184,8 +208,9 @@ class ExactModel : public Model {
   void add_sensitivity_product(const Part& p, const Workspace& ws,
                                const Eigen::VectorXd& v,
                                std::span<double> g) const;
-  // x = x(τ + s) from z = z(τ): top of exp(s·B)·z, z's top when s = 0.
-  void state_at(Part& p, Workspace& ws, double s,
+  // x = x(τ_e + s) from z = z(τ_e): top of exp(s·B)·z, z's top when
+  // s = 0.
+  void state_at(Part& p, Workspace& ws, int e, double s,
                 Eigen::Map<const Eigen::VectorXd> z, double* x);
   // For a = ws.weights and s > 0: ws.adjoint = exp(s·Bᵀ)·a (the
   // derivative of a·z(τ + s) with respect to z(τ)), ws.state = z(τ + s)
@@ -193,7 +218,7 @@ class ExactModel : public Model {
   // with respect to B; returns -1) or, when the length s has directional
   // derivatives, nothing more (returns its slot: the derivative with
   // respect to θ_c is a·D_c·z).
-  int adjoint_at(Part& p, Workspace& ws, double s,
+  int adjoint_at(Part& p, Workspace& ws, int e, double s,
                  Eigen::Map<const Eigen::VectorXd> z, bool full);
   // g[k_c] += a·D_c·z over the parameters θ_c of B for a slot with
   // directions, a = ws.weights.
@@ -232,6 +257,12 @@ class ExactModel : public Model {
   // Per observable o, sums over the weighted measurements of o: of w·x(t)
   // at observed_x_[o·N ..] and of w at observed_w_[o].
   std::vector<double> observed_x_, observed_w_;
+  // Steady-state doses: the solver (N states), A, x̄ and a derivative, a
+  // direction of B, and ∂amount/∂θ, ∂duration/∂θ by parameter.
+  PeriodicSteadyState steady_;
+  Eigen::MatrixXd steady_matrix_, direction_;
+  Eigen::VectorXd steady_x_, steady_dx_;
+  std::vector<double> d_amount_, d_duration_;
 };
 
 }  // namespace identify

@@ -55,7 +55,7 @@ void ExactModel::start_sensitivity(const Part& p, Workspace& ws) const {
   p.system.initial_sensitivity(p.column, ws.sensitivity);
 }
 
-void ExactModel::add_step_derivative(Part& p, Workspace& ws, double h,
+void ExactModel::add_step_derivative(Part& p, Workspace& ws, int e, double h,
                                      Eigen::Map<const Eigen::VectorXd> z) {
   const auto columns = static_cast<Eigen::Index>(p.sensitive.size());
   auto next = ws.next.leftCols(columns);
@@ -73,8 +73,9 @@ void ExactModel::add_step_derivative(Part& p, Workspace& ws, double h,
     }
     return;
   }
-  ws.scaled = h * p.system.matrix().transpose();
-  for (int a = 0; a < p.system.moving_size(); ++a) {
+  const AugmentedSystem& system = p.system_at(e - 1);
+  ws.scaled = h * system.matrix().transpose();
+  for (int a = 0; a < system.moving_size(); ++a) {
     ws.weight.setZero();
     ws.weight.row(a) = z.transpose();
     ws.expm.compute_with_derivative(ws.scaled, ws.weight, ws.propagator,
@@ -85,7 +86,7 @@ void ExactModel::add_step_derivative(Part& p, Workspace& ws, double h,
       ws.state.noalias() = ws.propagator.transpose() * z;
     }
     for (const int k : p.sensitive) row_[k] = 0.0;
-    p.system.add_matrix_derivative(ws.frechet, row_);
+    system.add_matrix_derivative(ws.frechet, row_);
     for (Eigen::Index c = 0; c < columns; ++c) {
       next(a, c) += row_[p.sensitive[c]];
     }
@@ -103,16 +104,49 @@ void ExactModel::advance_sensitivity(Part& p, Workspace& ws, int e,
     next = ws.sensitivity.leftCols(columns);
     ws.state = before;
   } else {
-    add_step_derivative(p, ws, h, before);
+    add_step_derivative(p, ws, e, h, before);
   }
-  ws.slope.noalias() = p.system.matrix() * ws.state;
+  ws.slope.noalias() = p.system_at(e - 1).matrix() * ws.state;
   interval_derivative(
       p, e, [&](int k, double d) { next.col(p.column[k]) += d * ws.slope; });
   const DoseSchedule::Event& event = p.doses.event(e - 1);
   p.doses.magnitude_derivative(
       e - 1, [&](int k, double d) { next(event.target, p.column[k]) += d; });
   if (event.closes) next.row(event.target).setZero();
+  if (event.steady) steady_sensitivity(p, ws, e);
   ws.sensitivity.swap(ws.next);
+}
+
+void ExactModel::steady_sensitivity(const Part& p, Workspace& ws, int e) {
+  const auto columns = static_cast<Eigen::Index>(p.sensitive.size());
+  auto next = ws.next.leftCols(columns).topRows(n_);
+  if (!p.doses.steady_added(e - 1)) next.setZero();
+  const AugmentedSystem& system = p.system_at(e);
+  steady_matrix_ = system.matrix().topLeftCorner(n_, n_);
+  if (!steady_.compute(steady_matrix_, p.doses.periodic_dose(e - 1),
+                       steady_x_)) {
+    next.setConstant(kNaN);
+    return;
+  }
+  for (const int k : p.sensitive) d_amount_[k] = d_duration_[k] = 0.0;
+  p.doses.amount_derivative(e - 1, [&](int k, double d) { d_amount_[k] += d; });
+  p.doses.duration_derivative(e - 1,
+                              [&](int k, double d) { d_duration_[k] += d; });
+  const std::vector<int>& ks = system.matrix_parameters();
+  direction_.resize(system.size(), system.size());
+  for (Eigen::Index c = 0; c < columns; ++c) {
+    const int k = p.sensitive[c];
+    const auto at = std::lower_bound(ks.begin(), ks.end(), k);
+    if (at != ks.end() && *at == k) {
+      system.matrix_direction(static_cast<int>(at - ks.begin()), 1.0,
+                              direction_);
+    } else {
+      direction_.setZero();
+    }
+    steady_.derivative(direction_.topLeftCorner(n_, n_), d_amount_[k],
+                       d_duration_[k], steady_dx_);
+    next.col(c) += steady_dx_;
+  }
 }
 
 void ExactModel::add_sensitivity_product(const Part& p, const Workspace& ws,
@@ -124,7 +158,7 @@ void ExactModel::add_sensitivity_product(const Part& p, const Workspace& ws,
   }
 }
 
-int ExactModel::adjoint_at(Part& p, Workspace& ws, double s,
+int ExactModel::adjoint_at(Part& p, Workspace& ws, int e, double s,
                            Eigen::Map<const Eigen::VectorXd> z, bool full) {
   const int slot = p.intervals.find(s);
   if (slot >= 0 && p.intervals.has_directions(slot)) {
@@ -134,7 +168,7 @@ int ExactModel::adjoint_at(Part& p, Workspace& ws, double s,
     if (full) ws.state.noalias() = F * z;
     return slot;
   }
-  ws.scaled = s * p.system.matrix().transpose();
+  ws.scaled = s * p.system_at(e).matrix().transpose();
   ws.weight.noalias() = ws.weights * z.transpose();
   ws.expm.compute_with_derivative(ws.scaled, ws.weight, ws.propagator,
                                   ws.frechet);
@@ -170,14 +204,14 @@ void ExactModel::jacobian_row(Part& p, Workspace& ws, int e, double s, int o,
     ws.spectral.derivative(ws.weights, ws.frechet, ws.adjoint,
                            e > 0 ? &ws.state : nullptr);
     p.system.add_matrix_derivative(ws.frechet, row);
-  } else if (const int slot = adjoint_at(p, ws, s, z, e > 0); slot >= 0) {
+  } else if (const int slot = adjoint_at(p, ws, e, s, z, e > 0); slot >= 0) {
     add_directional(p, ws, slot, z, row);
   } else {
-    p.system.add_matrix_derivative(ws.frechet, row);
+    p.system_at(e).add_matrix_derivative(ws.frechet, row);
   }
   add_sensitivity_product(p, ws, ws.adjoint, row);
   if (e > 0 && !unread) {
-    ws.slope.noalias() = p.system.matrix() * ws.state;
+    ws.slope.noalias() = p.system_at(e).matrix() * ws.state;
     const double rate = ws.weights.dot(ws.slope);
     time_derivative(p, e, [&](int k, double d) { row[k] -= rate * d; });
   }
@@ -229,7 +263,9 @@ void ExactModel::jacobian(const Evaluation& at, Table& J) {
       continue;
     }
     const double* z = at.cache.data() + p.cache_offset;
+    // One B for the whole experiment: no covariate changes.
     ws.spectral_on =
+        p.phases.empty() &&
         p.system.matrix_parameters().size() >= kSpectralParameters &&
         ws.spectral.load(p.system.matrix());
     start_sensitivity(p, ws);
@@ -269,7 +305,7 @@ void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
       ws.adjoint_sum += ws.weights;
       ws.state = ze;
     } else {
-      const int slot = adjoint_at(p, ws, s, ze, e > 0);
+      const int slot = adjoint_at(p, ws, e, s, ze, e > 0);
       if (slot >= 0) {
         add_directional(p, ws, slot, ze, g);
       } else {
@@ -278,7 +314,7 @@ void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
       ws.adjoint_sum += ws.adjoint;
     }
     if (e > 0) {
-      ws.slope.noalias() = p.system.matrix() * ws.state;
+      ws.slope.noalias() = p.system_at(e).matrix() * ws.state;
       rate += ws.weights.dot(ws.slope);
     }
   }
@@ -304,6 +340,11 @@ void ExactModel::add_gradient(Part& p, const Evaluation& at,
     const int end = segment_end(p, e, begin);
     add_segment_gradient(p, ws, e, begin, end, at, w, g);
     begin = end;
+    if (!p.phases.empty()) {
+      // The B of each phase takes the sums of its own segments.
+      p.system_at(e).add_matrix_derivative(ws.accumulated, g);
+      ws.accumulated.setZero();
+    }
   }
   p.system.add_matrix_derivative(ws.accumulated, g);
   for (int o = 0; o < p.system.observable_count(); ++o) {

@@ -47,6 +47,10 @@ std::string first_unsupported(const FitProblem& p) {
   }
   if (!e.doses.empty()) return "the grid model takes no doses";
   if (e.steady_start) return "the grid model takes no steady state";
+  if (!e.phases.empty()) {
+    return "the grid model takes no covariate that changes within an "
+           "experiment";
+  }
   if (e.pre_equilibration) {
     return "the grid model takes no pre-equilibration";
   }
