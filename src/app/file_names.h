@@ -1,43 +1,19 @@
-// The files a run names, checked before anything is read or written: every
-// output must be a file of its own. And the removal, before an output is
-// written, of the temporary files that a killed run left beside it.
+// The files a console run names, checked before anything is read or
+// written (distinct_files.h).
 #pragma once
 
-#include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "app/options.h"
+#include "output/distinct_files.h"
 
 namespace identify {
 
-// Checks the names of `opt`, relative to the working directory, after -C:
-// no output (--output, --history, --report, --plot, --trajectory,
-// --profiles; "-" for
-// the report is standard error and not a file) may be the same file as an
-// input, as an output named before it, or as the regular file that standard
-// output or standard error already write to (it would destroy the console
-// text). Two names are the same file when both exist with equal device and
-// inode, whatever their spelling, links or symbolic links; for a name that
-// does not exist, when the resolved paths are equal (the existing part of
-// the path with symbolic links resolved, the rest normalised). Character
-// devices (/dev/null, a terminal) are shared freely. Returns "" or the
-// message, e.g. `--report: expected a file other than --output, found
-// "output.txt"`.
+// check_distinct_files for the legacy files: the inputs --input and --data,
+// the outputs --output, --history, --report, --plot, --trajectory and
+// --profiles, relative to the working directory, after -C.
 std::string check_file_names(const Options& opt);
-
-// A file of a run and what messages call it: an option ("--fit") or a
-// description ("the problem file").
-struct RunFile {
-  std::string label;
-  std::string name;
-};
-
-// The rule of check_file_names for any inputs and outputs: each output is
-// compared with standard output and error, the inputs and the outputs
-// before it. Empty names are skipped, as is "-" for --report.
-std::string check_distinct_files(const std::vector<RunFile>& inputs,
-                                 const std::vector<RunFile>& outputs);
 
 // check_file_names for a problem file run: the inputs are the problem file
 // and the data and dose tables it names (`tables`, as opened, labelled "a
@@ -47,9 +23,5 @@ std::string check_distinct_files(const std::vector<RunFile>& inputs,
 // `--fit: expected a file other than a data table, found "data.csv"`.
 std::string check_problem_file_names(const Options& opt,
                                      const std::vector<RunFile>& tables);
-
-// Removes the stale temporary files of the output `name` (stale_temps.h)
-// and says so on `err` in one line if there were any.
-void clear_stale_temps(const std::string& name, std::ostream& err);
 
 }  // namespace identify

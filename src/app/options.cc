@@ -1,19 +1,13 @@
-// Command-line parsing with CLI11. The arguments are first checked against
-// the rules that CLI11 does not keep: an empty value is a value ("--output="
-// and "--output ''" both name the empty string, which is then refused), and a
-// separate argument that begins with "-" (but for "-" itself) is never taken
-// as a value, so "--output -q" cannot create a file named "-q". Values are
-// then taken as text and checked here, once, before any work starts, so that
-// every bad value gets one line naming the option, the value and the allowed
-// range.
+// Command-line parsing with CLI11 (the arguments first checked as
+// argument_checks.h says). Values are taken as text and checked here, once,
+// before any work starts, so that every bad value gets one line naming the
+// option, the value and the allowed range.
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <charconv>
-#include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <limits>
 #include <ostream>
@@ -22,20 +16,15 @@
 #include <vector>
 
 #include "api/exit_codes.h"
-#include "app/input_arguments.h"
 #include "api/option_words.h"
 #include "api/pipeline.h"
-#include "output/plot_file.h"
+#include "app/argument_checks.h"
+#include "app/input_arguments.h"
 #include "output/shard_files.h"
-#include "problem/parameter.h"
 
 namespace identify {
 
 namespace {
-
-struct BadValue {
-  std::string message;
-};
 
 // The text without one leading '+' before a digit or a point: "+5" is 5.
 std::string_view without_plus(const std::string& text) {
@@ -58,36 +47,6 @@ std::int64_t parse_count(
     throw BadValue{count_message(option, lowest, highest, text)};
   }
   return v;
-}
-
-// "--profile=a,b": the names, each a valid parameter name.
-std::vector<std::string> parse_names(const std::string& text) {
-  std::vector<std::string> names;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', from);
-    names.push_back(text.substr(from, comma - from));
-    if (!is_valid_name(names.back())) {
-      throw BadValue{profile_names_message(text)};
-    }
-    if (comma == std::string::npos) return names;
-    from = comma + 1;
-  }
-}
-
-// "--profile" takes its names only after "=" (a separate argument is never
-// its value, so that "--profile problem.yaml" profiles every parameter of
-// problem.yaml): "--profile=NAMES" becomes "--profile" with the names kept
-// in `names`. Arguments after "--" are left alone.
-std::vector<std::string> split_profile_names(std::vector<std::string> args,
-                                             std::string& names, bool& named) {
-  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-    if (args[i].rfind("--profile=", 0) != 0) continue;
-    names = args[i].substr(10);
-    named = true;
-    args[i] = "--profile";
-  }
-  return args;
 }
 
 // A number too small for a double reads as 0 (or a subnormal), as in the
@@ -117,121 +76,6 @@ Method parse_method(const std::string& text) {
 ModelKind parse_model(const std::string& text) {
   if (const std::optional<ModelKind> m = model_named(text)) return *m;
   throw BadValue{model_message(text)};
-}
-
-void require_nonempty(const std::string& option, const std::string& text) {
-  if (text.empty()) {
-    throw BadValue{option + ": expected a file or directory name, found \"\""};
-  }
-}
-
-// A plot name needs a known extension, and a name before it: ".svg" alone is
-// a hidden file without extension.
-void check_plot_name(const std::string& name) {
-  if (!plot_device_for(name).empty()) return;
-  const std::string file = std::filesystem::path(name).filename().string();
-  if (file.find('.', 1) == std::string::npos &&
-      !plot_device_for("x" + file).empty()) {
-    throw BadValue{"--plot: expected a name before the extension " + file +
-                   ", found \"" + name + "\""};
-  }
-  throw BadValue{
-      "--plot: expected a file name ending in .svg, .png or .pdf, found \"" +
-      name + "\""};
-}
-
-// One option of the command line: a flag (sets `flag`) or an option with a
-// value (sets `text`).
-struct OptionSpec {
-  const char* name;  // CLI11 names: "--output", "-q,--quiet"
-  const char* value_name;
-  std::string help;
-  std::string* text = nullptr;
-  bool* flag = nullptr;
-};
-
-bool takes_value(const std::vector<OptionSpec>& specs, std::string_view name) {
-  for (const OptionSpec& s : specs) {
-    if (s.text != nullptr && name == s.name) return true;
-  }
-  return false;
-}
-
-// A value given as a separate argument must not look like an option.
-void check_separate_value(const std::string& option, const std::string& value) {
-  if (value.size() < 2 || value[0] != '-') return;
-  const std::string hint =
-      option.size() == 2 ? option + " ./" + value : option + "=" + value;
-  throw BadValue{option + ": expected a value, found \"" + value +
-                 "\" (write " + hint + " for a value that begins with -)"};
-}
-
-// The arguments for CLI11, checked as above; "--name=" becomes "--name" and
-// an empty argument, which CLI11 takes as the value.
-std::vector<std::string> checked_arguments(
-    const std::vector<std::string>& args,
-    const std::vector<OptionSpec>& specs) {
-  std::vector<std::string> result;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    result.push_back(arg);
-    if (i == 0 || arg.size() < 2 || arg[0] != '-') continue;
-    if (arg == "--") {
-      result.insert(result.end(), args.begin() + i + 1, args.end());
-      break;
-    }
-    std::string option;
-    if (arg[1] == '-') {
-      const std::size_t eq = arg.find('=');
-      if (!takes_value(specs, arg.substr(0, eq))) continue;
-      if (eq == std::string::npos) {
-        option = arg;
-      } else if (eq + 1 == arg.size()) {
-        result.back() = arg.substr(0, eq);
-        result.emplace_back();
-      }
-    } else {
-      // A cluster of short options: the first that takes a value takes the
-      // rest of the argument, or the next one if it is last.
-      for (std::size_t k = 1; k < arg.size(); ++k) {
-        const std::string name = std::string("-") + arg[k];
-        if (!takes_value(specs, name)) continue;
-        if (k + 1 == arg.size()) option = name;
-        break;
-      }
-    }
-    if (!option.empty() && i + 1 < args.size()) {
-      check_separate_value(option, args[i + 1]);
-      result.push_back(args[++i]);
-    }
-  }
-  return result;
-}
-
-// `identify merge PROBLEM.yaml DIR... [options]` as the run it stands for:
-// `identify PROBLEM.yaml [options] --merge DIR,...`. Other arguments are
-// left as they are.
-std::vector<std::string> merge_subcommand(std::vector<std::string> args) {
-  if (args.size() < 2 || args[1] != "merge") return args;
-  std::vector<std::string> run = {args[0]};
-  std::size_t i = 2;
-  if (i < args.size() && args[i][0] != '-') run.push_back(args[i++]);
-  std::string dirs;
-  for (; i < args.size() && !args[i].empty() && args[i][0] != '-'; ++i) {
-    if (args[i].find(',') != std::string::npos) {
-      throw BadValue{"merge: expected shard directories without commas, "
-                     "found \"" + args[i] + "\""};
-    }
-    dirs += (dirs.empty() ? "" : ",") + args[i];
-  }
-  if (run.size() < 2 || dirs.empty()) {
-    throw BadValue{"merge: expected the problem file and at least one shard "
-                   "directory (identify merge PROBLEM.yaml DIR... [options])"};
-  }
-  run.insert(run.end(), args.begin() + static_cast<std::ptrdiff_t>(i),
-             args.end());
-  run.push_back("--merge=" + dirs);
-  return run;
 }
 
 // The option texts that are checked as numbers after parsing.
@@ -368,8 +212,7 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "replicates) into --shard-dir; slurm: K and N from the Slurm array",
        &raw.shard},
       {"--shard-dir", "DIR",
-       "Where --shard writes its files (default PROBLEM.shards)",
-       &o.shard_dir},
+       "Where --shard writes its files (default PROBLEM.shards)", &o.shard_dir},
       {"--merge", "DIR[,DIR...]",
        "Problem file: write the outputs of the whole run from the shards in "
        "the directories, run with the same options",

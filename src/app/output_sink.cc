@@ -5,7 +5,7 @@
 
 #include <ostream>
 
-#include "app/file_names.h"
+#include "output/distinct_files.h"
 #include "output/output_file.h"
 
 namespace identify {

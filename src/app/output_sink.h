@@ -1,6 +1,6 @@
 // Where the outputs of a run go in its writing phase: each output is begun
 // only if the phase admits it (writing_phase.h), its stale temporary files
-// removed first (file_names.h), and one that cannot be written gets
+// removed first (distinct_files.h), and one that cannot be written gets
 // "identify: cannot write FILE: reason" on `err` while the others are still
 // written.
 #pragma once

@@ -17,16 +17,16 @@
 #include <optional>
 #include <ostream>
 
+#include "api/convert_files.h"
 #include "api/exit_codes.h"
 #include "api/run_result.h"
+#include "api/shard_run.h"
 #include "app/console.h"
-#include "app/convert.h"
 #include "app/file_names.h"
 #include "app/options.h"
 #include "app/problem_modes.h"
 #include "app/run_input.h"
 #include "app/run_outputs.h"
-#include "app/shard_run.h"
 #include "fit/objective.h"
 #include "identify/errors.h"
 #include "input/input_error.h"
@@ -55,6 +55,12 @@ bool open_history(const Options& opt, bool likelihood,
   return true;
 }
 
+ShardSettings shard_settings(const Options& opt) {
+  return {opt.problem,   opt.shard_index, opt.shard_count,
+          opt.shard_dir, opt.merge_dirs,  opt.parameters,
+          opt.fit,       opt.profiles,    opt.bootstrap_file};
+}
+
 // The fits of `input` planned, run and written. Ctrl-C from the end of
 // loading to the end of the fits abandons the model computation under way
 // and keeps the best θ of a finished iteration; before (at the legacy
@@ -65,6 +71,7 @@ int fit_and_write(const Options& opt, const RunInput& input,
                   std::ostream& err) {
   LoadedInput& in = *input.in;
   const FitOptions fit_opt = fit_options(opt);
+  const ShardSettings shards = shard_settings(opt);
   const bool likelihood =
       !opt.history.empty() && objective_is_likelihood(in.loaded.problem);
   PreparedRun run;
@@ -80,7 +87,7 @@ int fit_and_write(const Options& opt, const RunInput& input,
   std::vector<BootstrapReplicate> known;
   std::vector<StartOutcome> known_starts;
   if (const std::optional<int> code =
-          begin_shards(opt, fit_opt, run, known, known_starts, err)) {
+          begin_shards(shards, fit_opt, run, known, known_starts, err)) {
     return *code;
   }
   std::optional<StreamedOutput> history;
@@ -98,7 +105,8 @@ int fit_and_write(const Options& opt, const RunInput& input,
   int writing_signal = 0;
   bool written = write_run(outcome, history, writing_signal, out, err);
   written = write_result_simulations(opt, in.loaded, run.fits, err) && written;
-  if (written && opt.shard_count > 0 && !finish_shard(opt, fit_opt, run, err)) {
+  if (written && opt.shard_count > 0 &&
+      !finish_shard(shards, fit_opt, run, err)) {
     written = false;
   }
   if (input.legacy()) {
@@ -145,7 +153,8 @@ int run_with(const Options& opt, Clock::time_point start, std::ostream& out,
   }
   std::vector<std::string> warnings;
   try {
-    if (opt.convert) return convert_legacy_files(opt, warnings, out, err);
+    if (opt.convert)
+      return convert_legacy_files(opt.input, opt.data, warnings, out, err);
     return load_and_run(opt, start, warnings, out, err);
   } catch (const InputError& e) {
     flush_warnings(err, warnings);

@@ -2,7 +2,7 @@
 // (the two legacy files, or a problem file with its tables), plan and
 // build its fits, fit, write the outputs its input needs, and map the
 // verdict to an exit code; --convert converts the legacy files instead
-// (convert.h).
+// (convert_files.h).
 #pragma once
 
 #include <iosfwd>

@@ -17,13 +17,6 @@
 
 namespace identify {
 
-void flush_warnings(std::ostream& err, std::vector<std::string>& warnings) {
-  for (const std::string& line : warnings) {
-    err << "identify: " << line << std::endl;
-  }
-  warnings.clear();
-}
-
 RunInput load_legacy_input(const Options& options,
                            std::vector<std::string>& warnings,
                            std::ostream& out, std::ostream& err) {

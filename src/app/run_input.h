@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/loaded_input.h"
+#include "api/warning_lines.h"
 #include "app/options.h"
 
 namespace identify {
@@ -41,8 +42,5 @@ RunInput load_legacy_input(const Options& options,
 // problem file run prints no "loaded" lines and never pauses. Throws
 // InputError.
 RunInput load_problem_file(const Options& options);
-
-// Prints the collected warnings (after "identify: ") and forgets them.
-void flush_warnings(std::ostream& err, std::vector<std::string>& warnings);
 
 }  // namespace identify

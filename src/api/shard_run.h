@@ -1,15 +1,29 @@
-// The console program's side of shards: a shard's directory and manifest,
-// and the merge (shard_plan.h, shard_files.h).
+// A run's side of shards: a shard's directory and manifest, and the merge
+// (shard_plan.h, shard_files.h). Faults are reported on the given stream,
+// one "identify: " line each, with the exit code the run ends with.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "api/pipeline.h"
-#include "app/options.h"
 
 namespace identify {
+
+// The shard settings of a run of the problem file `problem`: shard
+// `index` (from 0) of `count` (0: not a shard) writing into `dir`, or the
+// merge of the shards in `merge_dirs` (empty: no merge) into the one-machine
+// run's tables (an empty name: that table is not written).
+struct ShardSettings {
+  std::string problem;
+  std::int64_t index = 0, count = 0;
+  std::string dir;
+  std::vector<std::string> merge_dirs;
+  std::string parameters, fit, profiles, bootstrap;
+};
 
 // Before the fits: makes `run` this shard's share (--shard), or for a
 // merge (--merge) checks the shards and either writes the merged tables of
@@ -17,8 +31,8 @@ namespace identify {
 // the run to take, or their starts in `starts`. Returns the exit code when
 // the run ends here (a fault, a merge of experiments, a shard with no
 // experiment), else nothing.
-std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
-                                PreparedRun& run,
+std::optional<int> begin_shards(const ShardSettings& opt,
+                                const FitOptions& fit_opt, PreparedRun& run,
                                 std::vector<BootstrapReplicate>& known,
                                 std::vector<StartOutcome>& starts,
                                 std::ostream& err);
@@ -26,7 +40,7 @@ std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
 // After a shard's tables are written: the outcomes of its starts when it
 // split them, then its manifest, last. False (the reason on `err`) if a
 // file could not be written.
-bool finish_shard(const Options& opt, const FitOptions& fit_opt,
+bool finish_shard(const ShardSettings& opt, const FitOptions& fit_opt,
                   const PreparedRun& run, std::ostream& err);
 
 }  // namespace identify

@@ -16,16 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
-
 namespace identify {
 
-// Reads the legacy files (their warnings on `err`), writes the data table
-// and then prints the problem file on `out`. Returns 0; the usage code when
-// the table's name is another file of the run; the output-error code when
-// the table cannot be written or another file holds its name (then nothing
-// is printed). Throws InputError.
-int convert_legacy_files(const Options& opt, std::vector<std::string>& warnings,
-                         std::ostream& out, std::ostream& err);
+// Reads the legacy files `input` and `data` (their warnings on `err`), writes
+// the data table and then prints the problem file on `out`. Returns 0; the
+// usage code when the table's name is another file of the run; the output-error
+// code when the table cannot be written or another file holds its name (then
+// nothing is printed). Throws InputError.
+int convert_legacy_files(const std::string& input, const std::string& data,
+                         std::vector<std::string>& warnings, std::ostream& out,
+                         std::ostream& err);
 
 }  // namespace identify

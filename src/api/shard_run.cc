@@ -1,8 +1,8 @@
-// Shards and their merge for the console program: the shard directory is
+// Shards and their merge: the shard directory is
 // made before the fits, the manifest written after the tables, and the
 // merge refused unless its directories hold exactly the shards of one run
 // of this problem with these options.
-#include "app/shard_run.h"
+#include "api/shard_run.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,14 +19,14 @@ namespace {
 
 // The merged tables of shards that fitted experiments, under the names of
 // the one-machine run's.
-int merge_experiments(const Options& opt,
+int merge_experiments(const ShardSettings& opt,
                       const std::vector<ShardManifest>& shards,
                       std::ostream& err) {
   for (const auto& [suffix, path] : {std::pair<const char*, const std::string*>{
                                          ".parameters.tsv", &opt.parameters},
                                      {".fit.tsv", &opt.fit},
                                      {".profiles.tsv", &opt.profiles},
-                                     {".bootstrap.tsv", &opt.bootstrap_file}}) {
+                                     {".bootstrap.tsv", &opt.bootstrap}}) {
     if (path->empty()) continue;
     std::string fault;
     const std::string merged = merged_table(shards, suffix, fault);
@@ -44,7 +44,8 @@ int merge_experiments(const Options& opt,
   return kExitSuccess;
 }
 
-std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
+std::optional<int> begin_merge(const ShardSettings& opt,
+                               const FitOptions& fit_opt,
                                const PreparedRun& run,
                                std::vector<BootstrapReplicate>& known,
                                std::vector<StartOutcome>& starts,
@@ -76,8 +77,8 @@ std::optional<int> begin_merge(const Options& opt, const FitOptions& fit_opt,
 
 }  // namespace
 
-std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
-                                PreparedRun& run,
+std::optional<int> begin_shards(const ShardSettings& opt,
+                                const FitOptions& fit_opt, PreparedRun& run,
                                 std::vector<BootstrapReplicate>& known,
                                 std::vector<StartOutcome>& starts,
                                 std::ostream& err) {
@@ -89,16 +90,16 @@ std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
     if (!starts.empty()) run.plan.known_starts = &starts;
     return std::nullopt;
   }
-  if (opt.shard_count == 0) return std::nullopt;
-  const std::string fault = take_shard(run, opt.shard_index, opt.shard_count);
+  if (opt.count == 0) return std::nullopt;
+  const std::string fault = take_shard(run, opt.index, opt.count);
   if (!fault.empty()) {
     err << "identify: " << fault << std::endl;
     return kExitUsage;
   }
   std::error_code ec;
-  std::filesystem::create_directories(opt.shard_dir, ec);
+  std::filesystem::create_directories(opt.dir, ec);
   if (ec) {
-    err << "identify: cannot make " << opt.shard_dir << ": " << ec.message()
+    err << "identify: cannot make " << opt.dir << ": " << ec.message()
         << std::endl;
     return kExitOutputError;
   }
@@ -106,15 +107,15 @@ std::optional<int> begin_shards(const Options& opt, const FitOptions& fit_opt,
   return finish_shard(opt, fit_opt, run, err) ? kExitSuccess : kExitOutputError;
 }
 
-bool finish_shard(const Options& opt, const FitOptions& fit_opt,
+bool finish_shard(const ShardSettings& opt, const FitOptions& fit_opt,
                   const PreparedRun& run, std::ostream& err) {
-  const std::string stem = (std::filesystem::path(opt.shard_dir) /
-                            shard_stem(opt.shard_index, opt.shard_count))
-                               .string();
+  const std::string stem =
+      (std::filesystem::path(opt.dir) / shard_stem(opt.index, opt.count))
+          .string();
   if (run.plan.shard.splits_starts && run.fits[0].search.starts) {
     std::vector<StartOutcome> mine;
     for (const StartOutcome& o : run.fits[0].search.starts->outcomes) {
-      if (o.start % opt.shard_count == opt.shard_index) mine.push_back(o);
+      if (o.start % opt.count == opt.index) mine.push_back(o);
     }
     const std::string path = stem + ".starts.tsv";
     const std::string failure =
@@ -126,8 +127,8 @@ bool finish_shard(const Options& opt, const FitOptions& fit_opt,
   }
   ShardManifest m;
   m.problem = opt.problem;
-  m.index = opt.shard_index;
-  m.count = opt.shard_count;
+  m.index = opt.index;
+  m.count = opt.count;
   m.design = design_of(fit_opt);
   const std::string path = stem + ".done";
   const std::string failure = write_output_file(path, format_shard_manifest(m));

@@ -1,8 +1,8 @@
-// The conversion on the command line. Standard output's file is found
-// through /proc/self/fd/1 and accepted only if that path still names the
-// same file (device and inode) as descriptor 1; a file opened and then
-// renamed or removed is treated like a pipe.
-#include "app/convert.h"
+// The conversion of the legacy files into a problem file. Standard output's
+// file is found through /proc/self/fd/1 and accepted only if that path still
+// names the same file (device and inode) as descriptor 1; a file opened and
+// then renamed or removed is treated like a pipe.
+#include "api/convert_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +14,12 @@
 #include <sstream>
 
 #include "api/exit_codes.h"
-#include "app/file_names.h"
-#include "app/run_input.h"
+#include "api/warning_lines.h"
 #include "core/quoted_text.h"
 #include "input/legacy_conversion.h"
 #include "input/measurement_file.h"
 #include "input/problem_file.h"
+#include "output/distinct_files.h"
 #include "output/output_file.h"
 
 namespace identify {
@@ -50,12 +50,12 @@ struct TablePlace {
   std::string name;
 };
 
-TablePlace table_place(const Options& opt) {
+TablePlace table_place(const std::string& data) {
   if (const std::optional<fs::path> out = standard_output_file()) {
     const std::string name = out->stem().string() + ".csv";
     return {(out->parent_path() / name).string(), name};
   }
-  const std::string name = fs::path(opt.data).stem().string() + ".csv";
+  const std::string name = fs::path(data).stem().string() + ".csv";
   return {name, name};
 }
 
@@ -72,10 +72,11 @@ std::optional<std::string> existing_content(const std::string& path) {
 // "" or the message for standard output that writes to one of the legacy
 // files: the shell has emptied it before the run, and the problem file would
 // replace it.
-std::string standard_output_clash(const Options& opt) {
+std::string standard_output_clash(const std::string& input,
+                                  const std::string& data) {
   struct stat out {};
   if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode)) return "";
-  const RunFile inputs[] = {{"--input", opt.input}, {"--data", opt.data}};
+  const RunFile inputs[] = {{"--input", input}, {"--data", data}};
   for (const RunFile& in : inputs) {
     struct stat named {};
     if (stat(in.name.c_str(), &named) == 0 && named.st_dev == out.st_dev &&
@@ -89,23 +90,23 @@ std::string standard_output_clash(const Options& opt) {
 
 }  // namespace
 
-int convert_legacy_files(const Options& opt, std::vector<std::string>& warnings,
-                         std::ostream& out, std::ostream& err) {
-  const std::string on_input = standard_output_clash(opt);
+int convert_legacy_files(const std::string& input, const std::string& data,
+                         std::vector<std::string>& warnings, std::ostream& out,
+                         std::ostream& err) {
+  const std::string on_input = standard_output_clash(input, data);
   if (!on_input.empty()) {
     err << "identify: --convert: " << on_input << std::endl;
     return kExitUsage;
   }
-  const ProblemRecord problem = read_problem_file(opt.input, &warnings);
+  const ProblemRecord problem = read_problem_file(input, &warnings);
   flush_warnings(err, warnings);
   const ObservationRecord observations =
-      read_measurement_file(opt.data, problem.dim, problem.T, &warnings);
+      read_measurement_file(data, problem.dim, problem.T, &warnings);
   flush_warnings(err, warnings);
 
-  const TablePlace place = table_place(opt);
-  const std::string clash =
-      check_distinct_files({{"--input", opt.input}, {"--data", opt.data}},
-                           {{"the data table", place.path}});
+  const TablePlace place = table_place(data);
+  const std::string clash = check_distinct_files(
+      {{"--input", input}, {"--data", data}}, {{"the data table", place.path}});
   if (!clash.empty()) {
     err << "identify: --convert: " << clash << std::endl;
     return kExitUsage;
