@@ -128,17 +128,24 @@ bool write_problem_outputs(const Options& opt, const ProblemRunInfo& info,
                            std::vector<ProblemFit>& fits, WritingPhase& writing,
                            std::ostream& out, std::ostream& err) {
   bool ok = true;
-  const auto write = [&](const std::string& path, const std::string& text) {
+  const auto write_by = [&](const std::string& path, const auto& writer) {
     if (!writing.admit(path)) return;
     clear_stale_temps(path, err);
-    const std::string error = write_output_file(path, text);
+    const std::string error = writer(path);
     if (error.empty()) return;
     err << "identify: cannot write " << path << ": " << error << std::endl;
     ok = false;
   };
+  const auto write = [&](const std::string& path, const std::string& text) {
+    write_by(path, [&](const std::string& p) {
+      return write_output_file(p, text);
+    });
+  };
   const ResultViews results = results_of(fits);
   write(opt.parameters, format_parameter_table(results.views));
-  write(opt.fit, format_fit_table(results.views));
+  write_by(opt.fit, [&](const std::string& p) {
+    return write_fit_table(p, results.views);
+  });
   print_parameter_table(out, results.views);
   if (!opt.report.empty()) {
     const std::string text = report_text(opt.problem, info, fits, results);
