@@ -363,8 +363,8 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
     throw ProblemError("expected a finite sigma above 0, found " +
                        number_text(*sigma));
   }
-  e.measurements.push_back(
-      MeasurementText{observable, time, value, sigma, counted, std::nullopt});
+  e.measurements.push_back(MeasurementText{time, value, sigma.value_or(0.0),
+                                           observable, 0, counted});
 }
 
 void ProblemBuilder::add_measurement(int experiment, int observable,
@@ -381,7 +381,10 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
                        number_text(probe.constant_value()));
   }
   add_measurement(experiment, observable, time, value);
-  experiments_[experiment].measurements.back().sigma_expression = std::move(e);
+  ExperimentText& text = experiments_[experiment];
+  text.sigma_expressions.push_back(std::move(e));
+  text.measurements.back().sigma_expression =
+      static_cast<std::uint32_t>(text.sigma_expressions.size());
 }
 
 void ProblemBuilder::check_measured_value(int observable, double value) const {
@@ -491,13 +494,18 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
                              : resolve(name);
         }));
   }
+  // Measurements without a sigma of their own share their observable's.
+  const std::vector<SharedExpression> shared(sigmas.begin(), sigmas.end());
+  e.measurements.reserve(text.measurements.size());
   for (const MeasurementText& m : text.measurements) {
-    e.measurements.push_back(Measurement{
-        m.observable, m.time, m.value,
-        m.sigma_expression ? bind(*m.sigma_expression)
-        : m.sigma          ? BoundExpression(*m.sigma)
-                           : sigmas[m.observable],
-        m.counted});
+    SharedExpression sigma = shared[m.observable];
+    if (m.sigma_expression != 0) {
+      sigma = bind(text.sigma_expressions[m.sigma_expression - 1]);
+    } else if (m.sigma > 0.0) {
+      sigma = m.sigma;
+    }
+    e.measurements.push_back(
+        Measurement{m.time, m.value, sigma, m.observable, m.counted});
   }
   return e;
 }

@@ -9,6 +9,8 @@
 // place of the offending text.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -171,12 +173,15 @@ class ProblemBuilder {
     Expression time, amount;
     std::optional<Expression> duration;
   };
+  // 32 bytes, as a table may add tens of millions of them.
   struct MeasurementText {
-    int observable = 0;
     double time = 0.0, value = 0.0;
-    std::optional<double> sigma;
-    bool counted = true;
-    std::optional<Expression> sigma_expression;
+    double sigma = 0.0;  // its own sigma (> 0); 0: none
+    int observable = 0;
+    // 1 + the index of its own sigma expression in the experiment's
+    // sigma_expressions; 0: none.
+    std::uint32_t sigma_expression : 31 = 0;
+    std::uint32_t counted : 1 = 1;
   };
   struct ExperimentText {
     std::string id;
@@ -185,7 +190,10 @@ class ProblemBuilder {
     NameIndex overridden;  // the first of each pair of overrides
     std::vector<DoseText> doses;
     Expression lag;
-    std::vector<MeasurementText> measurements;
+    // In blocks, never moved as it grows: a vector would hold its old and
+    // its new storage at once while it doubles.
+    std::deque<MeasurementText> measurements;
+    std::vector<Expression> sigma_expressions;
     std::vector<std::optional<double>> covariates;  // by covariate index
     std::optional<DoseText> steady;  // its dose; time: the interval
     bool steady_added = false;
