@@ -49,7 +49,7 @@ TEST(Bootstrap, ResamplesKeepUncountedPointsAndTheLogScale) {
   Experiment e;
   e.id = "a";
   for (double v : {0.5, 2.0, 8.0}) e.measurements.push_back({0, 1.0, v});
-  e.measurements[0].counted = false;
+  e.measurements.edit()[0].counted = false;
   p.experiments = {e};
   EXPECT_FALSE(resamples_experiments(p));
   EXPECT_EQ(resample_items(p), 2u);
@@ -58,7 +58,7 @@ TEST(Bootstrap, ResamplesKeepUncountedPointsAndTheLogScale) {
   const std::vector<double> y = {1.0, 1.0, 4.0}, sigma = {1.0, 1.0, 2.0};
   const std::vector<std::size_t> drawn = {1, 1};
   const FitProblem r = residual_resample(p, y, sigma, drawn);
-  const std::vector<Measurement>& m = r.experiments[0].measurements;
+  const std::vector<Measurement>& m = r.experiments[0].measurements.rows();
   EXPECT_EQ(m[0].value, 0.5);
   EXPECT_NEAR(m[1].value, std::sqrt(2.0), 1e-15);
   EXPECT_NEAR(m[2].value, 8.0, 1e-14);

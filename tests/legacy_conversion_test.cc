@@ -36,7 +36,8 @@ std::string state_name(int index) {
   return name;
 }
 
-double constant(const BoundExpression& e) {
+template <class E>
+double constant(const E& e) {
   EXPECT_TRUE(e.is_constant()) << e.text();
   return e.constant_value();
 }

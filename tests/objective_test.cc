@@ -240,7 +240,7 @@ void rescale(FitProblem& p, const std::vector<std::string>& logs, int noise) {
   }
   int m = 0;
   for (Experiment& e : p.experiments) {
-    for (Measurement& ms : e.measurements) {
+    for (Measurement& ms : e.measurements.edit()) {
       ms.sigma = m++ % 2 == 0 ? BoundExpression(0.5)
                               : BoundExpression::parameter(noise);
     }

@@ -41,7 +41,7 @@ std::vector<double> theta_of(
 // (problems without sources or doses).
 double sum_of_squares(const FitProblem& p, const std::vector<double>& theta) {
   std::vector<double> scratch;
-  const auto value = [&](const BoundExpression& e) {
+  const auto value = [&](const auto& e) {
     return e.value(theta, scratch);
   };
   const int n = p.state_count();

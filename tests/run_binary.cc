@@ -155,7 +155,13 @@ RunResult ScratchDir::run_with(const std::vector<std::string>& args,
       drain(setup.stdout_closed ? -1 : out_pipe[0], err_pipe[0], r.out, r.err);
   if (!finished) kill(pid, SIGKILL);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  r.peak_rss_kib = usage.ru_maxrss;
+  r.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec +
+                                      usage.ru_stime.tv_sec) +
+                  1e-6 * static_cast<double>(usage.ru_utime.tv_usec +
+                                             usage.ru_stime.tv_usec);
   if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) r.exit_code = 128 + WTERMSIG(status);
   return r;

@@ -16,6 +16,10 @@ struct RunResult {
   int exit_code = -1;
   std::string out;
   std::string err;
+  // Of run_with: the child's peak resident set in KiB and its CPU time
+  // (user and system) in seconds.
+  long peak_rss_kib = 0;
+  double cpu_seconds = 0.0;
 };
 
 // Where the standard streams of a run go, and the limits it runs under, for

@@ -229,7 +229,7 @@ TEST(Search, DrawnStartsReachRatesDecadesBelowTheirBound) {
     SCOPED_TRACE(set);
     FitProblem noisy = clean;
     std::size_t m = 0;
-    for (Measurement& ms : noisy.experiments[0].measurements) {
+    for (Measurement& ms : noisy.experiments[0].measurements.edit()) {
       // Box–Muller, standard deviation 0.5 (percent of the charge).
       const double u = uniform(), v = uniform();
       const double z =

@@ -97,7 +97,7 @@ TEST(SteadyStateDoses, LaterRecordsMatchTheClosedForms) {
     ExactModel model(problem);
     Evaluation at;
     model.evaluate(problem.values(), at);
-    const std::vector<Measurement>& ms = problem.experiments[0].measurements;
+    const std::vector<Measurement>& ms = problem.experiments[0].measurements.rows();
     for (std::size_t m = 1; m < ms.size(); ++m) {
       double s = ms[m].time - kAt;
       // SS 2 is not periodic (the bolus at 0 decays): no time past 36.

@@ -27,7 +27,8 @@ namespace identify {
 
 namespace {
 
-void add_parameters(const BoundExpression& e, std::set<int>& used) {
+template <class E>
+void add_parameters(const E& e, std::set<int>& used) {
   used.insert(e.parameters().begin(), e.parameters().end());
 }
 

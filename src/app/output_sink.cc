@@ -35,6 +35,12 @@ void OutputSink::write(const std::string& path,
   }
 }
 
+void OutputSink::write_by(
+    const std::string& path,
+    const std::function<std::string(const std::string&)>& writer) {
+  if (begin(path)) check(path, writer(path));
+}
+
 void OutputSink::plot(const std::string& path,
                       const std::function<PlotData()>& make) {
   if (begin(path)) check(path, write_plot_file(path, make()));

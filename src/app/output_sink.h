@@ -22,6 +22,10 @@ class OutputSink {
   // The text `make` gives, written to `path`; "-" is standard error (the
   // report). `make` runs only if the output is admitted.
   void write(const std::string& path, const std::function<std::string()>& make);
+  // A file that `writer` writes itself to `path` (never "-"), returning
+  // the system's reason on failure: a table streamed row by row.
+  void write_by(const std::string& path,
+                const std::function<std::string(const std::string&)>& writer);
   // The plot `make` gives, drawn to `path` (its format by its extension).
   void plot(const std::string& path, const std::function<PlotData()>& make);
   // Notes an output that failed elsewhere (its message already given).

@@ -92,7 +92,9 @@ class ProblemWriters : public InputWriters {
     results_ = results_of(fits_);
     sink.write(o_.opt.parameters,
                [&] { return format_parameter_table(results_.views); });
-    sink.write(o_.opt.fit, [&] { return format_fit_table(results_.views); });
+    sink.write_by(o_.opt.fit, [&](const std::string& path) {
+      return write_fit_table(path, results_.views);
+    });
     if (o_.opt.separately) {
       sink.write(result_table_name(o_.opt.problem, ".summary.tsv"), [&] {
         return format_two_stage_summary(results_.views);

@@ -63,6 +63,10 @@ Objective::Objective(const FitProblem& problem, Model& model,
   const int slot = problem.model_value_slot();
   std::size_t largest_sigma = 0;
   bool varying = false;
+  const std::size_t count = problem.measurement_count();
+  sigma_expr_.reserve(count);
+  noise_.reserve(count);
+  values_.reserve(count);
   for (const Experiment& e : problem.experiments) {
     for (const Measurement& m : e.measurements) {
       const NoiseModel noise = problem.noise_of(m.observable);
@@ -144,14 +148,14 @@ double Objective::evaluate_theta(std::span<const double> theta) {
 }
 
 double Objective::sigma_at(std::size_t m) {
-  const BoundExpression& sigma = *sigma_expr_[m];
+  const SharedExpression& sigma = *sigma_expr_[m];
   if (sigma.is_constant()) return sigma.constant_value();
   sigma_theta_.back() = eval_.y[m];
   return sigma.value(sigma_theta_, scratch_);
 }
 
 void Objective::sigma_gradient(std::size_t m) {
-  const BoundExpression& sigma = *sigma_expr_[m];
+  const SharedExpression& sigma = *sigma_expr_[m];
   sigma_theta_.back() = eval_.y[m];
   sigma.value_and_gradient(
       sigma_theta_, {sigma_grad_.data(), sigma.parameters().size()}, scratch_);
@@ -221,7 +225,7 @@ const Table& Objective::jacobian() {
                             : model_jacobian_[m][free_[j]] * slope / sigma_[m];
       if (sigma_rows_) jacobian_[n + m][j] = 0.0;
     }
-    const BoundExpression& sigma = *sigma_expr_[m];
+    const SharedExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;
     sigma_gradient(m);
     double by_y = 0.0;  // ∂σ/∂y
@@ -265,7 +269,7 @@ void Objective::compute_full_gradient() {
     weights_[m] = h == Scale::kLin
                       ? g / sigma_[m]
                       : g * transformed_slope(h, eval_.y[m]) / sigma_[m];
-    const BoundExpression& sigma = *sigma_expr_[m];
+    const SharedExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;
     const auto& uses = sigma.parameters();
     const auto at = std::find(uses.begin(), uses.end(), slot);
@@ -281,7 +285,7 @@ void Objective::compute_full_gradient() {
   ++counts_.gradients;
   gradient_valid_ = valid_ && !model_.stop_requested();
   for (std::size_t m = 0; m < r_.size(); ++m) {
-    const BoundExpression& sigma = *sigma_expr_[m];
+    const SharedExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;
     sigma_gradient(m);
     double per_sigma = -residual_weight(m) * r_[m] / sigma_[m];

@@ -142,7 +142,7 @@ class Objective {
   bool sigma_rows_ = false;
   // Every measurement's σ expression, noise model and h(v), in problem
   // order.
-  std::vector<const BoundExpression*> sigma_expr_;
+  std::vector<const SharedExpression*> sigma_expr_;
   std::vector<NoiseModel> noise_;
   std::vector<double> values_;  // h(v_m)
   double fixed_terms_ = 0.0;    // Σ c_m

@@ -17,7 +17,8 @@
 namespace identify {
 namespace {
 
-std::string text_of(const BoundExpression& e) {
+template <class E>
+std::string text_of(const E& e) {
   if (e.is_constant()) return exact_number(e.constant_value());
   return e.text().empty() ? "" : e.text();
 }
@@ -80,7 +81,7 @@ bool sigma_per_row(const FitProblem& p, int o) {
   return true;
 }
 
-std::string sigma_cell(const FitProblem& p, const BoundExpression& s) {
+std::string sigma_cell(const FitProblem& p, const SharedExpression& s) {
   return s.is_constant() ? exact_number(s.constant_value())
                          : p.parameters[s.single_parameter()].name;
 }

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <string_view>
 #include <ostream>
 
 #include "fit/wording.h"
+#include "output/output_file.h"
 #include "output/profile_table.h"
 
 namespace identify {
@@ -104,7 +107,48 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
   return text;
 }
 
-std::string format_fit_table(const std::vector<FitResultView>& fits) {
+namespace {
+
+void append_cell(std::string& text, std::string_view cell) {
+  text += '\t';
+  text += cell;
+}
+
+// The fit table's rows of one fit, each appended to `text`; `flush` is
+// called whenever the text has grown past kFitTableChunk bytes.
+void append_fit_rows(const FitResultView& f, bool transformed,
+                     std::string& text,
+                     const std::function<void(std::string&)>& flush) {
+  std::size_t m = 0;
+  for (const Experiment& e : f.problem->experiments) {
+    for (const Measurement& ms : e.measurements) {
+      const double y = f.simulation[m];
+      text += e.id;
+      append_cell(text, f.problem->observables[ms.observable]);
+      append_cell(text, full(ms.time));
+      append_cell(text, full(ms.value));
+      append_cell(text, full(y));
+      append_cell(text, full(f.sigma[m]));
+      append_cell(text, full(y - ms.value));
+      append_cell(text, full(f.weighted[m]));
+      if (transformed) {
+        append_cell(
+            text,
+            scale_name(f.problem->noise_of(ms.observable).transformation));
+        append_cell(text, full(f.transformed_measurement[m]));
+        append_cell(text, full(f.transformed_simulation[m]));
+      }
+      text += '\n';
+      if (text.size() >= kFitTableChunk) flush(text);
+      ++m;
+    }
+  }
+}
+
+}  // namespace
+
+void stream_fit_table(const std::vector<FitResultView>& fits,
+                      const std::function<void(std::string&)>& flush) {
   bool transformed = false;
   for (const FitResultView& f : fits) {
     for (const NoiseModel& n : f.problem->noise) {
@@ -112,6 +156,7 @@ std::string format_fit_table(const std::vector<FitResultView>& fits) {
     }
   }
   std::string text;
+  text.reserve(kFitTableChunk + 1024);
   std::vector<std::string> header = {"experiment",  "observable",      "time",
                                      "measurement", "simulation",      "sigma",
                                      "residual",    "weightedResidual"};
@@ -121,29 +166,30 @@ std::string format_fit_table(const std::vector<FitResultView>& fits) {
   }
   add_row(text, header);
   for (const FitResultView& f : fits) {
-    std::size_t m = 0;
-    for (const Experiment& e : f.problem->experiments) {
-      for (const Measurement& ms : e.measurements) {
-        const double y = f.simulation[m];
-        const double residual = y - ms.value;
-        std::vector<std::string> row = {
-            e.id,           f.problem->observables[ms.observable],
-            full(ms.time),  full(ms.value),
-            full(y),        full(f.sigma[m]),
-            full(residual), full(f.weighted[m])};
-        if (transformed) {
-          row.insert(
-              row.end(),
-              {scale_name(f.problem->noise_of(ms.observable).transformation),
-               full(f.transformed_measurement[m]),
-               full(f.transformed_simulation[m])});
-        }
-        add_row(text, row);
-        ++m;
-      }
-    }
+    append_fit_rows(f, transformed, text, flush);
   }
-  return text;
+  if (!text.empty()) flush(text);
+}
+
+std::string format_fit_table(const std::vector<FitResultView>& fits) {
+  std::string whole;
+  stream_fit_table(fits, [&](std::string& text) {
+    whole += text;
+    text.clear();
+  });
+  return whole;
+}
+
+std::string write_fit_table(const std::string& path,
+                            const std::vector<FitResultView>& fits) {
+  OutputFile file(path);
+  if (file.fd() >= 0) {
+    stream_fit_table(fits, [&](std::string& text) {
+      if (file.error().empty()) file.write(text);
+      text.clear();
+    });
+  }
+  return file.commit();
 }
 
 void print_parameter_table(std::ostream& out,

@@ -7,6 +7,8 @@
 // does not exist (the standard error of a fixed parameter).
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -65,6 +67,18 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits);
 // scale, the columns transformation, transformedMeasurement and
 // transformedSimulation follow.
 std::string format_fit_table(const std::vector<FitResultView>& fits);
+
+// The same table in pieces of about kFitTableChunk bytes, row by row, so
+// that a table of millions of rows never stands whole in memory: `flush`
+// gets the text so far, takes what it wants and leaves it cleared.
+inline constexpr std::size_t kFitTableChunk = std::size_t{1} << 16;
+void stream_fit_table(const std::vector<FitResultView>& fits,
+                      const std::function<void(std::string&)>& flush);
+
+// Writes the fit table to `path` (an OutputFile) as it is formatted.
+// Returns "" or the system's reason.
+std::string write_fit_table(const std::string& path,
+                            const std::vector<FitResultView>& fits);
 
 // The parameter table for people: name, estimate and standard error to six
 // digits, status, in aligned columns (an experiment column first when any

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "problem/expression.h"
+#include "problem/measurement_list.h"
 #include "problem/noise_model.h"
 #include "problem/parameter.h"
 #include "problem/population.h"
@@ -84,17 +85,6 @@ struct ObservableTerms {
   BoundExpression offset;
 };
 
-struct Measurement {
-  int observable = 0;
-  double time = 0.0;  // >= 0, finite
-  double value = 0.0;
-  BoundExpression sigma{1.0};
-  // False for a point that is not data (the legacy point at t = 0 of a
-  // series, which stands for x0): it is still simulated and has a residual,
-  // but it does not count among the measurements of the statistics.
-  bool counted = true;
-};
-
 // The state at t = 0 as the periodic steady state of a dose repeated every
 // `interval` for ever (the state just after a bolus, at the start of an
 // infusion): instead of x0, or added to it. A bolus is part of that state;
@@ -138,7 +128,7 @@ struct Experiment {
   BoundExpression lag;              // added to every dose time
   std::optional<SteadyStart> steady_start;
   std::vector<ObservableTerms> observables;  // one per problem observable
-  std::vector<Measurement> measurements;
+  MeasurementList measurements;
   // The names this experiment overrides and what they stand for, as written.
   std::vector<std::pair<std::string, std::string>> overrides;
   std::optional<PreEquilibration> pre_equilibration;

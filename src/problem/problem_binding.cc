@@ -108,13 +108,18 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
                              : resolve(name);
         }));
   }
+  // Measurements without a sigma of their own share their observable's.
+  const std::vector<SharedExpression> shared(sigmas.begin(), sigmas.end());
+  e.measurements.reserve(text.measurements.size());
   for (const MeasurementText& m : text.measurements) {
-    e.measurements.push_back(Measurement{
-        m.observable, m.time, m.value,
-        m.sigma_expression ? bind(*m.sigma_expression)
-        : m.sigma          ? BoundExpression(*m.sigma)
-                           : sigmas[m.observable],
-        m.counted});
+    SharedExpression sigma = shared[m.observable];
+    if (m.sigma_expression != 0) {
+      sigma = bind(text.sigma_expressions[m.sigma_expression - 1]);
+    } else if (m.sigma > 0.0) {
+      sigma = m.sigma;
+    }
+    e.measurements.push_back(
+        Measurement{m.time, m.value, sigma, m.observable, m.counted});
   }
   return e;
 }

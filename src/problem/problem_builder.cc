@@ -364,8 +364,8 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
     throw ProblemError("expected a finite sigma above 0, found " +
                        number_text(*sigma));
   }
-  e.measurements.push_back(
-      MeasurementText{observable, time, value, sigma, counted, std::nullopt});
+  e.measurements.push_back(MeasurementText{time, value, sigma.value_or(0.0),
+                                           observable, 0, counted});
 }
 
 void ProblemBuilder::add_measurement(int experiment, int observable,
@@ -382,7 +382,10 @@ void ProblemBuilder::add_measurement(int experiment, int observable,
                        number_text(probe.constant_value()));
   }
   add_measurement(experiment, observable, time, value);
-  experiments_[experiment].measurements.back().sigma_expression = std::move(e);
+  ExperimentText& text = experiments_[experiment];
+  text.sigma_expressions.push_back(std::move(e));
+  text.measurements.back().sigma_expression =
+      static_cast<std::uint32_t>(text.sigma_expressions.size());
 }
 
 void ProblemBuilder::check_measured_value(int observable, double value) const {

@@ -9,6 +9,8 @@
 // place of the offending text.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -192,12 +194,15 @@ class ProblemBuilder {
   DoseText steady_dose(std::string_view state, std::string_view amount,
                        std::optional<std::string_view> duration,
                        double interval) const;
+  // 32 bytes, as a table may add tens of millions of them.
   struct MeasurementText {
-    int observable = 0;
     double time = 0.0, value = 0.0;
-    std::optional<double> sigma;
-    bool counted = true;
-    std::optional<Expression> sigma_expression;
+    double sigma = 0.0;  // its own sigma (> 0); 0: none
+    int observable = 0;
+    // 1 + the index of its own sigma expression in the experiment's
+    // sigma_expressions; 0: none.
+    std::uint32_t sigma_expression : 31 = 0;
+    std::uint32_t counted : 1 = 1;
   };
   struct ExperimentText {
     std::string id;
@@ -206,7 +211,10 @@ class ProblemBuilder {
     NameIndex overridden;  // the first of each pair of overrides
     std::vector<DoseText> doses;
     Expression lag;
-    std::vector<MeasurementText> measurements;
+    // In blocks, never moved as it grows: a vector would hold its old and
+    // its new storage at once while it doubles.
+    std::deque<MeasurementText> measurements;
+    std::vector<Expression> sigma_expressions;
     std::vector<std::optional<double>> covariates;  // by covariate index
     struct CovariateChange {
       double time = 0.0;

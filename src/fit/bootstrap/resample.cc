@@ -85,7 +85,7 @@ FitProblem residual_resample(const FitProblem& problem,
   std::vector<Measurement*> targets;
   std::size_t position = 0;
   for (Experiment& e : resample.experiments) {
-    for (Measurement& m : e.measurements) {
+    for (Measurement& m : e.measurements.edit()) {
       if (m.counted) {
         counted.push_back(position);
         targets.push_back(&m);

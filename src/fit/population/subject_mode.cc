@@ -96,7 +96,7 @@ bool SubjectProblem::residuals(std::span<const double> theta,
   out.dy_dtheta.resize(count_, p);
   out.constant = 0.0;
   bool ok = true;
-  const std::vector<Measurement>& ms = sub_.experiments[0].measurements;
+  const std::vector<Measurement>& ms = sub_.experiments[0].measurements.rows();
   for (int j = 0; j < count_; ++j) {
     const Measurement& m = ms[j];
     const Scale h = sub_.noise_of(m.observable).transformation;

@@ -9,7 +9,7 @@
 namespace identify {
 
 SampleSchedule::SampleSchedule(const Experiment& experiment) {
-  const std::vector<Measurement>& ms = experiment.measurements;
+  const std::vector<Measurement>& ms = experiment.measurements.rows();
   const int count = static_cast<int>(ms.size());
   for (const Measurement& m : ms) {
     times.push_back(m.time);
