@@ -25,6 +25,7 @@
 #include "app/input_arguments.h"
 #include "api/option_words.h"
 #include "api/pipeline.h"
+#include "fit/population/covariance_kind.h"
 #include "output/plot_file.h"
 #include "problem/parameter.h"
 
@@ -329,6 +330,10 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        nullptr, &o.profile},
       {"--profiles", "FILE", "Write the profile points to FILE (TSV)",
        &o.profiles},
+      {"--covariance", "KIND",
+       "Population problems: the covariance step, sandwich (R^-1 S R^-1, "
+       "default), r or s",
+       &o.covariance},
   };
 }
 
@@ -377,6 +382,10 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
     if (app.count(option)) require_nonempty(option, *value);
   }
   if (app.count("--plot")) check_plot_name(o.plot);
+  if (!parse_covariance_kind(o.covariance)) {
+    throw BadValue{"--covariance: expected one of sandwich, r, s, found \"" +
+                   o.covariance + "\""};
+  }
 }
 
 }  // namespace
