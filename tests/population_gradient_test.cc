@@ -105,8 +105,8 @@ TEST(PopulationGradient, ProportionalErrorAndCorrelatedBlock) {
 TEST(JetExponential, MatchesThePlainExponentialAndItsDerivatives) {
   // A(z) = [[-z0, 0], [z0, -z1]]·τ, τ = 3 (norm large enough to square).
   const int m = 2;
-  const Jet k0 = Jet::variable(1.3, 0, m), k1 = Jet::variable(0.2, 1, m);
-  JetMatrix a{2, {-k0, Jet(0.0, m), k0, -k1}};
+  const Jet k0 = Jet::variable(1.3, 0, m, m), k1 = Jet::variable(0.2, 1, m, m);
+  JetMatrix a{2, {-k0, Jet(0.0, m, m), k0, -k1}};
   for (Jet& e : a.a) e = 3.0 * e;
   const JetMatrix e = jet_exponential(a);
   const auto plain = [](double z0, double z1) {

@@ -25,7 +25,9 @@ import numpy as np
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import population_reference as ref  # noqa: E402
 
-X_HAT = None  # filled below from identify's fit
+# identify's estimate (one start): tka, tcl, tke, ln a, ln sd_ka, ln sd_cl.
+X_HAT = [0.4821313459, -3.230351127, -2.465527234, math.log(0.707770435),
+         math.log(0.6564257044), math.log(0.1675106139)]
 
 
 def hessian(x, data):

@@ -20,19 +20,19 @@ namespace {
 
 constexpr int kDegree = 16;
 
-JetMatrix identity(int n, int m) {
-  JetMatrix r{n, std::vector<Jet>(n * n, Jet(0.0, m))};
-  for (int i = 0; i < n; ++i) r(i, i) = Jet(1.0, m);
+JetMatrix identity(int n, int m, int q) {
+  JetMatrix r{n, std::vector<Jet>(n * n, Jet(0.0, m, q))};
+  for (int i = 0; i < n; ++i) r(i, i) = Jet(1.0, m, q);
   return r;
 }
 
-JetMatrix multiply(const JetMatrix& x, const JetMatrix& y, int m) {
+JetMatrix multiply(const JetMatrix& x, const JetMatrix& y, int m, int q) {
   const int n = x.n;
-  JetMatrix r{n, std::vector<Jet>(n * n, Jet(0.0, m))};
+  JetMatrix r{n, std::vector<Jet>(n * n, Jet(0.0, m, q))};
   for (int i = 0; i < n; ++i) {
     for (int k = 0; k < n; ++k) {
       const Jet& xik = x(i, k);
-      if (xik.v == 0.0 && xik.g.isZero() && xik.h.isZero()) continue;
+      if (xik.v == 0.0 && xik.is_constant()) continue;
       for (int j = 0; j < n; ++j) r(i, j) += xik * y(k, j);
     }
   }
@@ -44,6 +44,7 @@ JetMatrix multiply(const JetMatrix& x, const JetMatrix& y, int m) {
 JetMatrix jet_exponential(const JetMatrix& mat) {
   const int n = mat.n;
   const int m = n > 0 ? mat.a[0].size() : 0;
+  const int q = n > 0 ? mat.a[0].hessian_columns() : 0;
   double norm = 0.0;
   for (int c = 0; c < n; ++c) {
     double column = 0.0;
@@ -56,21 +57,22 @@ JetMatrix jet_exponential(const JetMatrix& mat) {
   JetMatrix x = mat;
   for (Jet& e : x.a) e = scale * e;
   // Horner: E = I + X/1·(I + X/2·(I + … (I + X/kDegree))).
-  JetMatrix e = identity(n, m);
+  JetMatrix e = identity(n, m, q);
   for (int k = kDegree; k >= 1; --k) {
-    JetMatrix t = multiply(x, e, m);
+    JetMatrix t = multiply(x, e, m, q);
     for (Jet& v : t.a) v = (1.0 / k) * v;
-    for (int i = 0; i < n; ++i) t(i, i) += Jet(1.0, m);
+    for (int i = 0; i < n; ++i) t(i, i).v += 1.0;
     e = std::move(t);
   }
-  for (int k = 0; k < s; ++k) e = multiply(e, e, m);
+  for (int k = 0; k < s; ++k) e = multiply(e, e, m, q);
   return e;
 }
 
 std::vector<Jet> jet_product(const JetMatrix& mat, const std::vector<Jet>& x) {
   const int n = mat.n;
   const int m = x.empty() ? 0 : x[0].size();
-  std::vector<Jet> r(n, Jet(0.0, m));
+  const int q = x.empty() ? 0 : x[0].hessian_columns();
+  std::vector<Jet> r(n, Jet(0.0, m, q));
   for (int i = 0; i < n; ++i) {
     for (int k = 0; k < n; ++k) r[i] += mat(i, k) * x[k];
   }

@@ -65,7 +65,7 @@ bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
   if (!subject.residuals(point.theta, eta, e, sigma)) return false;
   if (e.empty()) return true;
   const Eigen::MatrixXd& wi = point.omega_inverse;
-  Jet data(0.0, m);
+  Jet data(0.0, m, q);
   Eigen::MatrixXd H = wi;
   Eigen::MatrixXd a(q, e.size()), b(q, e.size());
   for (std::size_t j = 0; j < e.size(); ++j) {
@@ -86,9 +86,9 @@ bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
     for (std::size_t j = 0; j < e.size(); ++j) {
       const double s = sigma[j].v, ds = sigma[j].g[k];
       const Eigen::VectorXd da =
-          (e[j].h.col(k).head(q) - a.col(j) * ds) / s;
+          (e[j].h.row(k).transpose() - a.col(j) * ds) / s;
       const Eigen::VectorXd db =
-          (sigma[j].h.col(k).head(q) - b.col(j) * ds) / s;
+          (sigma[j].h.row(k).transpose() - b.col(j) * ds) / s;
       sum += 2.0 * pa.col(j).dot(da) + 4.0 * pb.col(j).dot(db);
     }
     log_det[k] = sum;
@@ -100,7 +100,7 @@ bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
   const Eigen::VectorXd w = K.ldlt().solve(d_eta);
   for (int f = 0; f < nf; ++f) {
     const double total = dg[q + f] + log_det[q + f] -
-                         data.h.col(q + f).head(q).dot(w);
+                         data.h.row(q + f).dot(w);
     gradient[f] = total * point.slope[f];
   }
   for (int l = 0; l < nu; ++l) {

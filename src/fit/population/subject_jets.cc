@@ -39,6 +39,7 @@ SubjectJets::SubjectJets(const FitProblem& problem, int experiment,
   for (const RandomEffect& e : problem.population.effects) {
     slots_.push_back(e.parameter);
   }
+  q_ = static_cast<int>(slots_.size());
   m_ = static_cast<int>(slots_.size() + fitted_.size());
   const std::vector<Measurement>& ms =
       problem.experiments[experiment].measurements;
@@ -52,13 +53,13 @@ SubjectJets::SubjectJets(const FitProblem& problem, int experiment,
 Jet SubjectJets::value(const BoundExpression& b,
                        const std::vector<Jet>& theta) {
   Jet v = generic_value<Jet>(b, theta, scratch_);
-  return v.size() == m_ ? v : Jet(v.v, m_);
+  return v.size() == m_ ? v : Jet(v.v, m_, q_);
 }
 
 std::vector<Jet> SubjectJets::model_values(const std::vector<Jet>& theta) {
   const Experiment& ex = problem_->experiments[experiment_];
   const int n = problem_->state_count();
-  JetMatrix a{n, std::vector<Jet>(n * n, Jet(0.0, m_))};
+  JetMatrix a{n, std::vector<Jet>(n * n, Jet(0.0, m_, q_))};
   for (const MatrixTerm& t : ex.matrix) {
     a(t.row, t.col) = value(t.value, theta);
   }
@@ -73,7 +74,7 @@ std::vector<Jet> SubjectJets::model_values(const std::vector<Jet>& theta) {
   std::stable_sort(doses.begin(), doses.end(), [](const auto& p, const auto& q) {
     return p.first.v < q.first.v;
   });
-  Jet now(0.0, m_);
+  Jet now(0.0, m_, q_);
   const auto advance = [&](const Jet& to) {
     const Jet tau = to - now;
     if (tau.v != 0.0 || !tau.g.isZero()) {
@@ -92,7 +93,7 @@ std::vector<Jet> SubjectJets::model_values(const std::vector<Jet>& theta) {
       const Dose& d = ex.doses[doses[next].second];
       x[d.state] += value(d.amount, theta);
     }
-    advance(Jet(m.time, m_));
+    advance(Jet(m.time, m_, q_));
     const ObservableTerms& o = ex.observables[m.observable];
     Jet v = value(o.offset, theta);
     for (const auto& [state, c] : o.coefficients) {
@@ -108,13 +109,13 @@ bool SubjectJets::residuals(std::span<const double> theta,
                             std::vector<Jet>& sigma) {
   const int p = problem_->parameter_count();
   std::vector<Jet> z(p + 1);
-  for (int k = 0; k < p; ++k) z[k] = Jet(theta[k], m_);
+  for (int k = 0; k < p; ++k) z[k] = Jet(theta[k], m_, q_);
   for (std::size_t s = 0; s < slots_.size(); ++s) {
-    z[slots_[s]] = Jet::variable(eta[s], static_cast<int>(s), m_);
+    z[slots_[s]] = Jet::variable(eta[s], static_cast<int>(s), m_, q_);
   }
   for (std::size_t f = 0; f < fitted_.size(); ++f) {
     z[fitted_[f]] = Jet::variable(
-        theta[fitted_[f]], static_cast<int>(slots_.size() + f), m_);
+        theta[fitted_[f]], static_cast<int>(slots_.size() + f), m_, q_);
   }
   const std::vector<Jet> y = model_values(z);
   const Experiment& ex = problem_->experiments[experiment_];
@@ -127,13 +128,13 @@ bool SubjectJets::residuals(std::span<const double> theta,
     const double hv = transformed(h, m.value);
     switch (h) {
       case Scale::kLin:
-        e[j] = y[j] - Jet(hv, m_);
+        e[j] = y[j] - Jet(hv, m_, q_);
         break;
       case Scale::kLog:
-        e[j] = log(y[j]) - Jet(hv, m_);
+        e[j] = log(y[j]) - Jet(hv, m_, q_);
         break;
       case Scale::kLog10:
-        e[j] = (1.0 / std::log(10.0)) * log(y[j]) - Jet(hv, m_);
+        e[j] = (1.0 / std::log(10.0)) * log(y[j]) - Jet(hv, m_, q_);
         break;
     }
     z[p] = y[j];

@@ -48,7 +48,7 @@ class SubjectJets {
   const FitProblem* problem_;
   int experiment_ = 0;
   std::vector<int> slots_, fitted_;
-  int m_ = 0;
+  int m_ = 0, q_ = 0;
   std::vector<int> order_;  // measurements by time
   std::vector<Jet> scratch_;
 };
