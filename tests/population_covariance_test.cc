@@ -4,13 +4,12 @@
 // (tools/population_covariance.py), the fallback to S when R is not
 // positive definite, and the command line: the parameter table's columns,
 // --covariance, --plot.
-#include "fit/population/covariance_step.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
+#include "fit/population/covariance_step.h"
 #include "input/yaml_problem_file.h"
 #include "output/population_plot.h"
 #include "output/population_tables.h"
@@ -48,8 +47,8 @@ TEST(PopulationCovariance, SimulatedTruthWithinTwoStandardErrors) {
   EXPECT_EQ(c.used, CovarianceKind::kSandwich);
   // tools/simulate_population.py: CL 5, V1 20, Q 3, V2 40, b 0.1, SDs 0.3
   // and 0.2 (log CL, log V1, log Q, log V2, ln b, ln SDs).
-  const double truth[] = {std::log(5.0),   std::log(20.0), std::log(3.0),
-                          std::log(40.0),  std::log(0.1),  std::log(0.3),
+  const double truth[] = {std::log(5.0),  std::log(20.0), std::log(3.0),
+                          std::log(40.0), std::log(0.1),  std::log(0.3),
                           std::log(0.2)};
   const std::vector<double> x = outer_estimate(problem, fit);
   ASSERT_EQ(x.size(), 7u);

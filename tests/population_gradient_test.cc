@@ -3,8 +3,6 @@
 // population (additive error, diagonal Ω) and for the simulated population
 // with proportional error (σ depends on η through the model value) and a
 // correlated block of Ω; the jet matrix exponential against the plain one.
-#include "fit/population/outer_gradient.h"
-
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
@@ -14,6 +12,7 @@
 
 #include "fit/population/focei_objective.h"
 #include "fit/population/jet_exponential.h"
+#include "fit/population/outer_gradient.h"
 #include "fit/population/population_fit.h"
 #include "input/yaml_problem_file.h"
 
@@ -35,8 +34,8 @@ std::vector<double> subject_ofvs(FoceiObjective& objective,
   std::vector<double> theta = problem.values();
   outer_point(problem, fitted, omega, x, theta);
   objective.reset_modes();
-  objective.evaluate(theta, omega.factor(std::span<const double>(x).subspan(
-                                fitted.size())));
+  objective.evaluate(
+      theta, omega.factor(std::span<const double>(x).subspan(fitted.size())));
   std::vector<double> out;
   for (const SubjectMode& m : objective.modes()) out.push_back(m.ofv);
   return out;
@@ -72,7 +71,8 @@ void check_scores(FitProblem problem, const std::vector<double>& x) {
     return d;
   };
   for (std::size_t k = 0; k < x.size(); ++k) {
-    const std::vector<double> coarse = central(k, 2e-3), fine = central(k, 1e-3);
+    const std::vector<double> coarse = central(k, 2e-3),
+                              fine = central(k, 1e-3);
     double sum = 0.0;
     for (int i = 0; i < objective.subject_count(); ++i) {
       const double difference = (4.0 * fine[i] - coarse[i]) / 3.0;
@@ -86,9 +86,9 @@ void check_scores(FitProblem problem, const std::vector<double>& x) {
 
 TEST(PopulationGradient, TheophyllineSubjectsMatchCentralDifferences) {
   // tka, tcl, tke, ln a, ln sd(eta_ka), ln sd(eta_cl).
-  check_scores(example("theophylline_population"),
-               {0.45, -3.2, -2.45, std::log(0.7), std::log(0.6),
-                std::log(0.2)});
+  check_scores(
+      example("theophylline_population"),
+      {0.45, -3.2, -2.45, std::log(0.7), std::log(0.6), std::log(0.2)});
 }
 
 TEST(PopulationGradient, ProportionalErrorAndCorrelatedBlock) {
@@ -119,14 +119,17 @@ TEST(JetExponential, MatchesThePlainExponentialAndItsDerivatives) {
   for (int r = 0; r < 2; ++r) {
     for (int c = 0; c < 2; ++c) {
       EXPECT_NEAR(e(r, c).v, at(r, c), 1e-14);
-      const double d0 = (plain(1.3 + h, 0.2)(r, c) - plain(1.3 - h, 0.2)(r, c)) / (2 * h);
+      const double d0 =
+          (plain(1.3 + h, 0.2)(r, c) - plain(1.3 - h, 0.2)(r, c)) / (2 * h);
       const double d00 = (plain(1.3 + h, 0.2)(r, c) - 2 * at(r, c) +
-                          plain(1.3 - h, 0.2)(r, c)) / (h * h);
+                          plain(1.3 - h, 0.2)(r, c)) /
+                         (h * h);
       EXPECT_NEAR(e(r, c).g[0], d0, 1e-8);
       EXPECT_NEAR(e(r, c).h(0, 0), d00, 1e-5);
     }
   }
-  // The closed form of the absorption entry: k0(e^{-3 k1} − e^{-3 k0})/(k0 − k1).
+  // The closed form of the absorption entry: k0(e^{-3 k1} − e^{-3 k0})/(k0 −
+  // k1).
   const Jet closed = k0 * (exp(-3.0 * k1) - exp(-3.0 * k0)) / (k0 - k1);
   EXPECT_NEAR(e(1, 0).v, closed.v, 1e-14);
   EXPECT_NEAR((e(1, 0).g - closed.g).norm(), 0.0, 1e-13);

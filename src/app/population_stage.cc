@@ -11,8 +11,8 @@
 #include "api/exit_codes.h"
 #include "app/input_arguments.h"
 #include "fit/method.h"
-#include "fit/population/covariance_kind.h"
 #include "fit/multistart/worker_pool.h"
+#include "fit/population/covariance_kind.h"
 #include "model/model_kind.h"
 #include "output/population_run.h"
 

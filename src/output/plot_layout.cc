@@ -140,8 +140,7 @@ Panel series_panel(const PlotData::Series& source,
           source.y_label);
   Range xr, yr;
   for (std::size_t k = 0;
-       k < std::min(extra.dashed_time.size(), extra.dashed_value.size());
-       ++k) {
+       k < std::min(extra.dashed_time.size(), extra.dashed_value.size()); ++k) {
     const double x = extra.dashed_time[k], y = extra.dashed_value[k];
     if (!std::isfinite(x) || !std::isfinite(y)) continue;
     p.level_x.push_back(x);
@@ -377,10 +376,10 @@ Page layout(const std::string& device, const PlotData& data) {
     }
   }
   for (std::size_t k = 0; k < data.series.size(); ++k) {
-    page.panels.push_back(series_panel(data.series[k],
-                                       k < data.series_extra.size()
-                                           ? data.series_extra[k]
-                                           : PlotData::SeriesExtra()));
+    page.panels.push_back(
+        series_panel(data.series[k], k < data.series_extra.size()
+                                         ? data.series_extra[k]
+                                         : PlotData::SeriesExtra()));
   }
   if (data.log_y) {
     for (Panel& panel : page.panels) to_log_y(panel);

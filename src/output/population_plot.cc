@@ -128,8 +128,8 @@ void qq_plots(const FitProblem& problem, const PopulationFit& fit,
                pop.effects[k].name + " / omega");
     PlotData::Series& s = qq.series;
     for (std::size_t j = 0; j < z.size(); ++j) {
-      s.sample_time.push_back(normal_quantile(
-          (static_cast<double>(j) + 0.5) / static_cast<double>(z.size())));
+      s.sample_time.push_back(normal_quantile((static_cast<double>(j) + 0.5) /
+                                              static_cast<double>(z.size())));
       s.sample_value.push_back(z[j]);
     }
     identity_line(s);

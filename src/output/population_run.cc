@@ -60,8 +60,7 @@ PopulationOutcome run_population(const FitProblem& problem,
     }
   }
   if (covariance.r_not_positive) {
-    err << "identify: warning: " << covariance_warning(covariance)
-        << std::endl;
+    err << "identify: warning: " << covariance_warning(covariance) << std::endl;
   }
   if (!written) return PopulationOutcome::kOutputError;
   return fit.converged ? PopulationOutcome::kFitted

@@ -9,8 +9,8 @@
 #include <set>
 
 #include "fit/population/omega.h"
-#include "problem/parameter.h"
 #include "fit/population/predictions.h"
+#include "problem/parameter.h"
 
 namespace identify {
 
@@ -62,7 +62,8 @@ class Uncertainty {
     Eigen::VectorXd g = zero();
     if (g.size() == 0) return g;
     const Scale scale = problem_.parameters[fit_.fitted[f]].scale;
-    g[f] = unscaled_per_scaled(scale, to_scaled(scale, fit_.theta[fit_.fitted[f]]));
+    g[f] = unscaled_per_scaled(scale,
+                               to_scaled(scale, fit_.theta[fit_.fitted[f]]));
     return g;
   }
   Eigen::VectorXd of_sd(int a) const {
@@ -185,9 +186,10 @@ std::string population_fit_table(const FitProblem& problem,
 }
 
 std::string covariance_warning(const CovarianceStep& covariance) {
-  return std::string("the covariance step's R matrix (the Hessian of -ln L) "
-                     "is not positive definite; the standard errors are "
-                     "from S^-1 instead of ") +
+  return std::string(
+             "the covariance step's R matrix (the Hessian of -ln L) "
+             "is not positive definite; the standard errors are "
+             "from S^-1 instead of ") +
          (covariance.requested == CovarianceKind::kR ? "R^-1" : "R^-1 S R^-1");
 }
 
@@ -233,7 +235,8 @@ std::string population_report(const FitProblem& problem,
     r += "none (no positive definite matrix to invert, or no outer "
          "gradient for this model)\n";
   }
-  if (covariance.r_not_positive) r += "warning\t" + covariance_warning(covariance) + "\n";
+  if (covariance.r_not_positive)
+    r += "warning\t" + covariance_warning(covariance) + "\n";
   r += "outer optimiser (" + fit.optimiser + ")\t" + fit.stop + ", " +
        std::to_string(fit.evaluations) + " evaluations over " +
        std::to_string(fit.start_ofv.size()) + " starts, best start " +

@@ -37,5 +37,4 @@ CovarianceStep covariance_step(const FitProblem& problem,
                                const PopulationFit& fit, CovarianceKind kind,
                                int threads);
 
-
 }  // namespace identify

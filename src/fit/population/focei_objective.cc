@@ -62,8 +62,8 @@ bool FoceiObjective::gradient(const OuterPoint& point, Eigen::VectorXd& total,
   pool_.run(subject_count(), [&](int, int i) {
     ok[i] = subject_outer_gradient(*jets_[i], point, modes_[i].eta, scores[i]);
   });
-  total = Eigen::VectorXd::Zero(point.slope.size() +
-                                point.omega_derivative.size());
+  total =
+      Eigen::VectorXd::Zero(point.slope.size() + point.omega_derivative.size());
   for (int i = 0; i < subject_count(); ++i) {
     if (!ok[i]) return false;
     total += scores[i];

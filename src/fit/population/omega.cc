@@ -78,7 +78,8 @@ Eigen::MatrixXd OmegaParameters::omega_derivative(std::span<const double> u,
     const int n = static_cast<int>(b.effects.size());
     int at = b.first;
     for (int i = 0; i < n; ++i, ++at) {
-      if (at == k) dL(b.effects[i], b.effects[i]) = L(b.effects[i], b.effects[i]);
+      if (at == k)
+        dL(b.effects[i], b.effects[i]) = L(b.effects[i], b.effects[i]);
     }
     for (int r = 1; r < n; ++r) {
       for (int c = 0; c < r; ++c, ++at) {

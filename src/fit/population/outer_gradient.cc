@@ -34,8 +34,8 @@ namespace identify {
 
 OuterPoint outer_point(const FitProblem& problem,
                        const std::vector<int>& fitted,
-                       const OmegaParameters& omega,
-                       std::span<const double> x, std::vector<double>& theta) {
+                       const OmegaParameters& omega, std::span<const double> x,
+                       std::vector<double>& theta) {
   OuterPoint point;
   const int nf = static_cast<int>(fitted.size());
   point.slope.resize(nf);
@@ -95,19 +95,17 @@ bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
   }
   const Eigen::VectorXd dg = data.g;
   const Eigen::MatrixXd K = data.h.topLeftCorner(q, q) + 2.0 * wi;
-  const Eigen::VectorXd d_eta =
-      dg.head(q) + 2.0 * wi * eta + log_det.head(q);
+  const Eigen::VectorXd d_eta = dg.head(q) + 2.0 * wi * eta + log_det.head(q);
   const Eigen::VectorXd w = K.ldlt().solve(d_eta);
   for (int f = 0; f < nf; ++f) {
-    const double total = dg[q + f] + log_det[q + f] -
-                         data.h.row(q + f).dot(w);
+    const double total = dg[q + f] + log_det[q + f] - data.h.row(q + f).dot(w);
     gradient[f] = total * point.slope[f];
   }
   for (int l = 0; l < nu; ++l) {
     const Eigen::MatrixXd& om = point.omega_derivative[l];
     const Eigen::MatrixXd D = -wi * om * wi;
-    gradient[nf + l] = eta.dot(D * eta) + (wi * om).trace() +
-                       (P * D).trace() - 2.0 * (D * eta).dot(w);
+    gradient[nf + l] = eta.dot(D * eta) + (wi * om).trace() + (P * D).trace() -
+                       2.0 * (D * eta).dot(w);
   }
   return gradient.allFinite();
 }

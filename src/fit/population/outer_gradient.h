@@ -17,8 +17,8 @@ namespace identify {
 
 // What every subject's gradient at one outer point shares.
 struct OuterPoint {
-  std::span<const double> theta;   // every parameter, unscaled
-  Eigen::MatrixXd omega_inverse;   // Ω⁻¹
+  std::span<const double> theta;                  // every parameter, unscaled
+  Eigen::MatrixXd omega_inverse;                  // Ω⁻¹
   std::vector<Eigen::MatrixXd> omega_derivative;  // ∂Ω/∂u_l per entry l
   Eigen::VectorXd slope;  // dθ_f/dx_f of each fitted fixed effect
 };
@@ -28,8 +28,8 @@ struct OuterPoint {
 // `theta` must outlive the result.
 OuterPoint outer_point(const FitProblem& problem,
                        const std::vector<int>& fitted,
-                       const OmegaParameters& omega,
-                       std::span<const double> x, std::vector<double>& theta);
+                       const OmegaParameters& omega, std::span<const double> x,
+                       std::vector<double>& theta);
 
 // ∂OFV_i/∂x at the subject's mode `eta` into `gradient` (resized to
 // slope.size() + omega_derivative.size()); false if the model or H_i is not

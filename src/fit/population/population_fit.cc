@@ -3,8 +3,8 @@
 // fitted fixed effects, u) with the OFV of focei_objective.h as its
 // function; a point whose OFV is not finite counts as +inf (the optimiser
 // then moves away from it). Where L-BFGS's line search gives up (rounding
-// of the OFV near the optimum), BOBYQA finishes from its point. Each start's run
-// stops when a step changes no coordinate of x by more than kStepTolerance
+// of the OFV near the optimum), BOBYQA finishes from its point. Each start's
+// run stops when a step changes no coordinate of x by more than kStepTolerance
 // or the OFV by less than kOfvTolerance. With several starts each first
 // runs to the coarse tolerances, and only the best is then run to the full
 // ones, from a short first step. The coarse runs of the starts share the
@@ -67,8 +67,9 @@ double outer_value(unsigned n, const double* x, double* grad, void* data) {
   const double v = o.objective->evaluate(o.theta, L);
   if (grad != nullptr) {
     std::fill(grad, grad + n, 0.0);
-    const OuterPoint point = outer_point(*o.problem, *o.fitted, *o.omega,
-                                         std::span<const double>(x, n), o.theta);
+    const OuterPoint point =
+        outer_point(*o.problem, *o.fitted, *o.omega,
+                    std::span<const double>(x, n), o.theta);
     Eigen::VectorXd total;
     std::vector<Eigen::VectorXd> scores;
     if (std::isfinite(v) && o.objective->gradient(point, total, scores)) {
@@ -164,8 +165,7 @@ std::pair<double, nlopt_result> minimise(Outer& outer, const Box& box,
   };
   if (!outer.gradient) return run_with(NLOPT_LN_BOBYQA);
   const std::pair<double, nlopt_result> lbfgs = run_with(NLOPT_LD_LBFGS);
-  if (lbfgs.second != NLOPT_FAILURE &&
-      lbfgs.second != NLOPT_ROUNDOFF_LIMITED) {
+  if (lbfgs.second != NLOPT_FAILURE && lbfgs.second != NLOPT_ROUNDOFF_LIMITED) {
     return lbfgs;
   }
   // The line search of L-BFGS gave up (the OFV's rounding near the

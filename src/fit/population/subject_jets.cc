@@ -45,9 +45,8 @@ SubjectJets::SubjectJets(const FitProblem& problem, int experiment,
       problem.experiments[experiment].measurements;
   order_.resize(ms.size());
   std::iota(order_.begin(), order_.end(), 0);
-  std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
-    return ms[a].time < ms[b].time;
-  });
+  std::stable_sort(order_.begin(), order_.end(),
+                   [&](int a, int b) { return ms[a].time < ms[b].time; });
 }
 
 Jet SubjectJets::value(const BoundExpression& b,
@@ -71,9 +70,9 @@ std::vector<Jet> SubjectJets::model_values(const std::vector<Jet>& theta) {
     doses.emplace_back(value(ex.doses[d].time, theta) + lag,
                        static_cast<int>(d));
   }
-  std::stable_sort(doses.begin(), doses.end(), [](const auto& p, const auto& q) {
-    return p.first.v < q.first.v;
-  });
+  std::stable_sort(
+      doses.begin(), doses.end(),
+      [](const auto& p, const auto& q) { return p.first.v < q.first.v; });
   Jet now(0.0, m_, q_);
   const auto advance = [&](const Jet& to) {
     const Jet tau = to - now;
@@ -114,8 +113,8 @@ bool SubjectJets::residuals(std::span<const double> theta,
     z[slots_[s]] = Jet::variable(eta[s], static_cast<int>(s), m_, q_);
   }
   for (std::size_t f = 0; f < fitted_.size(); ++f) {
-    z[fitted_[f]] = Jet::variable(
-        theta[fitted_[f]], static_cast<int>(slots_.size() + f), m_, q_);
+    z[fitted_[f]] = Jet::variable(theta[fitted_[f]],
+                                  static_cast<int>(slots_.size() + f), m_, q_);
   }
   const std::vector<Jet> y = model_values(z);
   const Experiment& ex = problem_->experiments[experiment_];
