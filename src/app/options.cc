@@ -20,6 +20,7 @@
 #include "api/pipeline.h"
 #include "app/argument_checks.h"
 #include "app/input_arguments.h"
+#include "fit/population/covariance_kind.h"
 #include "output/shard_files.h"
 
 namespace identify {
@@ -217,6 +218,10 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "Problem file: write the outputs of the whole run from the shards in "
        "the directories, run with the same options",
        &raw.merge},
+      {"--covariance", "KIND",
+       "Population problems: the covariance step, sandwich (R^-1 S R^-1, "
+       "default), r or s",
+       &o.covariance},
   };
 }
 
@@ -287,6 +292,10 @@ void check_values(const CLI::App& app, const NumberTexts& raw, Options& o) {
     if (app.count(option)) require_nonempty(option, *value);
   }
   if (app.count("--plot")) check_plot_name(o.plot);
+  if (!parse_covariance_kind(o.covariance)) {
+    throw BadValue{"--covariance: expected one of sandwich, r, s, found \"" +
+                   o.covariance + "\""};
+  }
 }
 
 }  // namespace

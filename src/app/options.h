@@ -28,6 +28,9 @@ struct Options {
   std::string history;     // empty: no history file
   std::string report;      // fit report; "-": stderr; empty: none
   std::string plot;        // .svg, .png or .pdf; empty: none
+  // Population problems: the covariance step, "sandwich" (default), "r" or
+  // "s".
+  std::string covariance = "sandwich";
   std::string trajectory;  // CSV of the fitted model; empty: none
   // The problem file (a .yaml or .yml argument); empty: the legacy files.
   std::string problem;

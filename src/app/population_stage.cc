@@ -1,8 +1,8 @@
 // Options of a population run: --method foce-i only (and only with random
 // effects), --starts, --seed and --threads as for any search, the
 // individual table named after the problem file. Options that a population
-// fit does not serve (--separately, --profile, --trajectory, --plot, the
-// grid model) and a Laplace density, which FOCE-I's normal likelihood does
+// fit does not serve (--separately, --profile, --trajectory, the grid
+// model) and a Laplace density, which FOCE-I's normal likelihood does
 // not cover, are refused.
 #include "app/population_stage.h"
 
@@ -12,6 +12,7 @@
 #include "app/input_arguments.h"
 #include "fit/method.h"
 #include "fit/multistart/worker_pool.h"
+#include "fit/population/covariance_kind.h"
 #include "model/model_kind.h"
 #include "output/population_run.h"
 
@@ -35,7 +36,6 @@ int population_run(const Options& opt, const FitProblem& problem,
   const char* refused = opt.separately            ? "--separately"
                         : opt.profile             ? "--profile"
                         : !opt.trajectory.empty() ? "--trajectory"
-                        : !opt.plot.empty()       ? "--plot"
                         : opt.model && *opt.model != ModelKind::kExact
                             ? "--model grid"
                             : nullptr;
@@ -61,8 +61,10 @@ int population_run(const Options& opt, const FitProblem& problem,
   run.fit = opt.fit;
   run.individual = result_table_name(opt.problem, ".individual.tsv");
   run.report = opt.report;
+  run.plot = opt.plot;
   run.starts = static_cast<int>(opt.starts.value_or(1));
   run.seed = static_cast<std::uint64_t>(opt.seed);
+  run.covariance = *parse_covariance_kind(opt.covariance);
   run.threads =
       static_cast<int>(opt.threads > 0 ? opt.threads : default_thread_count());
   switch (run_population(problem, run, out, err)) {

@@ -46,6 +46,16 @@ struct PlotData {
     std::vector<double> line_time, line_value;
     std::vector<double> sample_time, sample_value;
   };
+  // Optional extras of the series, entry s for series s: a second, dashed
+  // line under the first (a population prediction) and the x axis label
+  // when it is not "time" (a scatter of one quantity against another).
+  struct SeriesExtra {
+    std::vector<double> dashed_time, dashed_value;
+    std::string x_label;
+  };
+  std::vector<SeriesExtra> series_extra;
+  // No panel of the residual norm (a population fit has no such history).
+  bool no_norm = false;
   std::vector<Series> series;
   // The measured values and the model on a logarithmic axis (values that
   // are not above 0 are left out).

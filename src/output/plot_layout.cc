@@ -134,9 +134,20 @@ void to_log_y(Panel& p) {
 
 // The model of one observable in one experiment as a line, its
 // measurements as markers.
-Panel series_panel(const PlotData::Series& source) {
-  Panel p(source.title, "time", source.y_label);
+Panel series_panel(const PlotData::Series& source,
+                   const PlotData::SeriesExtra& extra) {
+  Panel p(source.title, extra.x_label.empty() ? "time" : extra.x_label,
+          source.y_label);
   Range xr, yr;
+  for (std::size_t k = 0;
+       k < std::min(extra.dashed_time.size(), extra.dashed_value.size()); ++k) {
+    const double x = extra.dashed_time[k], y = extra.dashed_value[k];
+    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    p.level_x.push_back(x);
+    p.level_y.push_back(y);
+    xr.add(x);
+    yr.add(y);
+  }
   append_line(p, source.line_time.data(), source.line_value.data(),
               std::min(source.line_time.size(), source.line_value.size()), xr,
               yr);
@@ -364,8 +375,11 @@ Page layout(const std::string& device, const PlotData& data) {
       page.panels.push_back(component_panel(data, source));
     }
   }
-  for (const PlotData::Series& source : data.series) {
-    page.panels.push_back(series_panel(source));
+  for (std::size_t k = 0; k < data.series.size(); ++k) {
+    page.panels.push_back(
+        series_panel(data.series[k], k < data.series_extra.size()
+                                         ? data.series_extra[k]
+                                         : PlotData::SeriesExtra()));
   }
   if (data.log_y) {
     for (Panel& panel : page.panels) to_log_y(panel);
@@ -377,7 +391,7 @@ Page layout(const std::string& device, const PlotData& data) {
     }
   }
   if (data.residuals) page.panels.push_back(residual_panel(data));
-  page.panels.push_back(norm_panel(data));
+  if (!data.no_norm) page.panels.push_back(norm_panel(data));
   for (const PlotData::Waterfall& waterfall : data.waterfalls) {
     if (!waterfall.objectives.empty()) {
       page.panels.push_back(waterfall_panel(waterfall));

@@ -8,6 +8,8 @@
 
 #include "fit/population/population_fit.h"
 #include "output/output_file.h"
+#include "output/plot_file.h"
+#include "output/population_plot.h"
 #include "output/population_tables.h"
 
 namespace identify {
@@ -26,8 +28,12 @@ PopulationOutcome run_population(const FitProblem& problem,
         << std::endl;
     return PopulationOutcome::kNotFinite;
   }
-  const std::string report = population_report(problem, fit);
-  out << report << population_parameters_table(problem, fit) << std::flush;
+  const CovarianceStep covariance =
+      covariance_step(problem, fit, run.covariance, run.threads);
+  const std::string report = population_report(problem, fit, covariance);
+  const std::string parameters =
+      population_parameters_table(problem, fit, covariance);
+  out << report << parameters << std::flush;
   bool written = true;
   const auto write = [&](const std::string& name, const std::string& text) {
     if (name.empty()) return;
@@ -36,13 +42,25 @@ PopulationOutcome run_population(const FitProblem& problem,
     err << "identify: cannot write " << name << ": " << reason << std::endl;
     written = false;
   };
-  write(run.parameters, population_parameters_table(problem, fit));
+  write(run.parameters, parameters);
   write(run.individual, population_individual_table(problem, fit));
   write(run.fit, population_fit_table(problem, fit));
   if (run.report == "-") {
     err << report << std::flush;
   } else {
     write(run.report, report);
+  }
+  if (!run.plot.empty()) {
+    const std::string reason =
+        write_plot_file(run.plot, population_plot_data(problem, fit));
+    if (!reason.empty()) {
+      err << "identify: cannot write " << run.plot << ": " << reason
+          << std::endl;
+      written = false;
+    }
+  }
+  if (covariance.r_not_positive) {
+    err << "identify: warning: " << covariance_warning(covariance) << std::endl;
   }
   if (!written) return PopulationOutcome::kOutputError;
   return fit.converged ? PopulationOutcome::kFitted

@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "fit/population/covariance_kind.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -14,9 +15,11 @@ namespace identify {
 struct PopulationRun {
   std::string parameters, individual, fit;  // table files
   std::string report;  // also to this file; "-": standard error; "": none
+  std::string plot;    // the picture (population_plot.h); "": none
   int starts = 1;
   std::uint64_t seed = 1;
   int threads = 1;
+  CovarianceKind covariance = CovarianceKind::kSandwich;
 };
 
 enum class PopulationOutcome {

@@ -52,6 +52,8 @@ class SharedExpression {
     return shared_ ? shared_->value_and_gradient(theta, grad, scratch)
                    : constant_;
   }
+  // The expression held; null for a constant.
+  const BoundExpression* bound() const { return shared_.get(); }
   // Whether two hold the very same expression (or equal constants).
   bool same_as(const SharedExpression& other) const {
     return shared_ == other.shared_ &&

@@ -10,7 +10,7 @@
 namespace identify {
 
 FoceiObjective::FoceiObjective(const FitProblem& problem, int threads)
-    : pool_(threads) {
+    : pool_(threads), problem_(&problem) {
   for (int i = 0; i < static_cast<int>(problem.experiments.size()); ++i) {
     subjects_.push_back(std::make_unique<SubjectProblem>(problem, i));
   }
@@ -39,6 +39,36 @@ double FoceiObjective::evaluate(std::span<const double> theta,
   double total = 0.0;
   for (const SubjectMode& m : modes_) total += m.ofv;
   return std::isfinite(total) ? total : INFINITY;
+}
+
+}  // namespace identify
+
+namespace identify {
+
+bool FoceiObjective::enable_gradient(const std::vector<int>& fitted) {
+  jets_.clear();
+  if (!SubjectJets::covers(*problem_, fitted)) return false;
+  for (int i = 0; i < subject_count(); ++i) {
+    jets_.push_back(std::make_unique<SubjectJets>(*problem_, i, fitted));
+  }
+  return true;
+}
+
+bool FoceiObjective::gradient(const OuterPoint& point, Eigen::VectorXd& total,
+                              std::vector<Eigen::VectorXd>& scores) {
+  if (jets_.empty() && subject_count() > 0) return false;
+  scores.assign(subject_count(), Eigen::VectorXd());
+  std::vector<char> ok(subject_count(), 0);
+  pool_.run(subject_count(), [&](int, int i) {
+    ok[i] = subject_outer_gradient(*jets_[i], point, modes_[i].eta, scores[i]);
+  });
+  total =
+      Eigen::VectorXd::Zero(point.slope.size() + point.omega_derivative.size());
+  for (int i = 0; i < subject_count(); ++i) {
+    if (!ok[i]) return false;
+    total += scores[i];
+  }
+  return true;
 }
 
 }  // namespace identify

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fit/multistart/worker_pool.h"
+#include "fit/population/outer_gradient.h"
 #include "fit/population/subject_mode.h"
 #include "problem/fit_problem.h"
 
@@ -39,10 +40,22 @@ class FoceiObjective {
   void reset_modes();
   SubjectProblem& subject(int i) { return *subjects_[i]; }
 
+  // Prepares gradient(): false (and gradient() unavailable) where the
+  // closed-form jet model does not cover the problem (subject_jets.h).
+  bool enable_gradient(const std::vector<int>& fitted);
+  // The exact gradient of the OFV at the modes of the last evaluate() (at
+  // the same θ and Ω) over x = (fitted fixed effects, u), each subject's
+  // into `scores` (by subject), their sum in subject order into `total`;
+  // false if a subject's is not finite.
+  bool gradient(const OuterPoint& point, Eigen::VectorXd& total,
+                std::vector<Eigen::VectorXd>& scores);
+
  private:
   std::vector<std::unique_ptr<SubjectProblem>> subjects_;
   std::vector<SubjectMode> modes_;
   WorkerPool pool_;
+  const FitProblem* problem_;
+  std::vector<std::unique_ptr<SubjectJets>> jets_;
 };
 
 }  // namespace identify

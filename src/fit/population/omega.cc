@@ -69,6 +69,27 @@ Eigen::MatrixXd OmegaParameters::factor(std::span<const double> u) const {
 
 std::string OmegaParameters::entry_name(int k) const { return names_[k]; }
 
+Eigen::MatrixXd OmegaParameters::omega_derivative(std::span<const double> u,
+                                                  int k) const {
+  const Eigen::MatrixXd L = factor(u);
+  Eigen::MatrixXd dL = Eigen::MatrixXd::Zero(q_, q_);
+  for (const Block& b : blocks_) {
+    if (b.first < 0) continue;
+    const int n = static_cast<int>(b.effects.size());
+    int at = b.first;
+    for (int i = 0; i < n; ++i, ++at) {
+      if (at == k)
+        dL(b.effects[i], b.effects[i]) = L(b.effects[i], b.effects[i]);
+    }
+    for (int r = 1; r < n; ++r) {
+      for (int c = 0; c < r; ++c, ++at) {
+        if (at == k) dL(b.effects[r], b.effects[c]) = 1.0;
+      }
+    }
+  }
+  return dL * L.transpose() + L * dL.transpose();
+}
+
 OmegaTerms OmegaTerms::from_factor(const Eigen::MatrixXd& factor) {
   OmegaTerms t;
   const int q = static_cast<int>(factor.rows());

@@ -27,6 +27,9 @@ class OmegaParameters {
   std::vector<double> start() const;
   // The lower-triangular factor L at u (q×q, block diagonal).
   Eigen::MatrixXd factor(std::span<const double> u) const;
+  // ∂Ω/∂u_k at u (q×q): ∂L·Lᵀ + L·∂Lᵀ, ∂L/∂u_k the unit matrix of its
+  // entry, times L_ii for a diagonal (log) entry.
+  Eigen::MatrixXd omega_derivative(std::span<const double> u, int k) const;
   // What entry k of u is, for messages: "log sd eta_ka" or
   // "L(eta_cl, eta_ka)".
   std::string entry_name(int k) const;

@@ -1,7 +1,10 @@
-// BOBYQA over x = (s_k = scale(θ_k) for the fitted fixed effects, u) with
-// the OFV of focei_objective.h as its function; a point whose OFV is not
-// finite counts as +inf (BOBYQA then moves away from it). Each start's run
-// stops when a step changes no coordinate of x by more than kStepTolerance
+// L-BFGS with the exact gradient (outer_gradient.h) where the jet model
+// covers the problem, else BOBYQA, over x = (s_k = scale(θ_k) for the
+// fitted fixed effects, u) with the OFV of focei_objective.h as its
+// function; a point whose OFV is not finite counts as +inf (the optimiser
+// then moves away from it). Where L-BFGS's line search gives up (rounding
+// of the OFV near the optimum), BOBYQA finishes from its point. Each start's
+// run stops when a step changes no coordinate of x by more than kStepTolerance
 // or the OFV by less than kOfvTolerance. With several starts each first
 // runs to the coarse tolerances, and only the best is then run to the full
 // ones, from a short first step. The coarse runs of the starts share the
@@ -21,6 +24,7 @@
 #include "fit/multistart/worker_pool.h"
 #include "fit/population/focei_objective.h"
 #include "fit/population/omega.h"
+#include "fit/population/outer_gradient.h"
 
 namespace identify {
 
@@ -32,6 +36,8 @@ constexpr double kOfvTolerance = 1e-10;
 constexpr double kCoarseStepTolerance = 1e-2;
 constexpr double kCoarseOfvTolerance = 1e-2;
 constexpr double kPolishStep = 0.02;
+// The first step of BOBYQA where it finishes a run of L-BFGS.
+constexpr double kFinishStep = 1e-3;
 
 struct Outer {
   const FitProblem* problem;
@@ -40,6 +46,7 @@ struct Outer {
   FoceiObjective* objective;
   std::vector<double> theta;
   int evaluations = 0;
+  bool gradient = false;  // L-BFGS on the exact gradient, else BOBYQA
 };
 
 // θ and u from x.
@@ -50,7 +57,7 @@ void unpack(Outer& o, const double* x) {
   }
 }
 
-double outer_value(unsigned n, const double* x, double*, void* data) {
+double outer_value(unsigned n, const double* x, double* grad, void* data) {
   Outer& o = *static_cast<Outer*>(data);
   ++o.evaluations;
   unpack(o, x);
@@ -58,6 +65,17 @@ double outer_value(unsigned n, const double* x, double*, void* data) {
   const Eigen::MatrixXd L =
       o.omega->factor(std::span<const double>(x + nf, n - nf));
   const double v = o.objective->evaluate(o.theta, L);
+  if (grad != nullptr) {
+    std::fill(grad, grad + n, 0.0);
+    const OuterPoint point =
+        outer_point(*o.problem, *o.fitted, *o.omega,
+                    std::span<const double>(x, n), o.theta);
+    Eigen::VectorXd total;
+    std::vector<Eigen::VectorXd> scores;
+    if (std::isfinite(v) && o.objective->gradient(point, total, scores)) {
+      std::copy(total.data(), total.data() + n, grad);
+    }
+  }
   return std::isfinite(v) ? v : std::numeric_limits<double>::max();
 }
 
@@ -131,18 +149,32 @@ std::pair<double, nlopt_result> minimise(Outer& outer, const Box& box,
     const double width = box.upper[k] - box.lower[k];
     if (std::isfinite(width)) step[k] = std::min(run.step, 0.25 * width);
   }
-  nlopt_opt opt = nlopt_create(NLOPT_LN_BOBYQA, n);
-  nlopt_set_min_objective(opt, outer_value, &outer);
-  nlopt_set_lower_bounds(opt, box.lower.data());
-  nlopt_set_upper_bounds(opt, box.upper.data());
-  nlopt_set_initial_step(opt, step.data());
-  nlopt_set_xtol_abs1(opt, run.step_tolerance);
-  nlopt_set_ftol_abs(opt, run.ofv_tolerance);
-  nlopt_set_maxeval(opt, run.max_evaluations);
-  double value = INFINITY;
-  const nlopt_result r = nlopt_optimize(opt, x.data(), &value);
-  nlopt_destroy(opt);
-  return {value, r};
+  const auto run_with = [&](nlopt_algorithm algorithm) {
+    nlopt_opt opt = nlopt_create(algorithm, n);
+    nlopt_set_min_objective(opt, outer_value, &outer);
+    nlopt_set_lower_bounds(opt, box.lower.data());
+    nlopt_set_upper_bounds(opt, box.upper.data());
+    nlopt_set_initial_step(opt, step.data());
+    nlopt_set_xtol_abs1(opt, run.step_tolerance);
+    nlopt_set_ftol_abs(opt, run.ofv_tolerance);
+    nlopt_set_maxeval(opt, run.max_evaluations);
+    double value = INFINITY;
+    const nlopt_result r = nlopt_optimize(opt, x.data(), &value);
+    nlopt_destroy(opt);
+    return std::pair<double, nlopt_result>(value, r);
+  };
+  if (!outer.gradient) return run_with(NLOPT_LN_BOBYQA);
+  const std::pair<double, nlopt_result> lbfgs = run_with(NLOPT_LD_LBFGS);
+  if (lbfgs.second != NLOPT_FAILURE && lbfgs.second != NLOPT_ROUNDOFF_LIMITED) {
+    return lbfgs;
+  }
+  // The line search of L-BFGS gave up (the OFV's rounding near the
+  // optimum): BOBYQA finishes from its point with short first steps.
+  std::fill(step.begin(), step.end(), kFinishStep);
+  outer.gradient = false;
+  const std::pair<double, nlopt_result> finish = run_with(NLOPT_LN_BOBYQA);
+  outer.gradient = true;
+  return finish;
 }
 
 constexpr Run kFull{kStepTolerance, kOfvTolerance, 0.3, 20000};
@@ -169,6 +201,7 @@ void coarse_runs(const FitProblem& problem, PopulationFit& fit,
     objectives[worker]->reset_modes();
     Outer outer{&problem, &fit.fitted, &omega, objectives[worker].get(),
                 problem.values()};
+    outer.gradient = objectives[worker]->enable_gradient(fit.fitted);
     ends[s] = start_point(problem, fit.fitted, omega, s, settings.seed);
     std::tie(fit.start_ofv[s], results[s]) =
         minimise(outer, box, coarse, ends[s]);
@@ -197,6 +230,7 @@ PopulationFit fit_population(const FitProblem& problem,
   const OmegaParameters omega(problem.population);
   FoceiObjective objective(problem, std::max(settings.threads, 1));
   Outer outer{&problem, &fit.fitted, &omega, &objective, problem.values()};
+  outer.gradient = objective.enable_gradient(fit.fitted);
   Box box(problem, fit.fitted, omega.size());
   const int starts = std::max(settings.starts, 1);
   Run full = kFull;
@@ -228,6 +262,7 @@ PopulationFit fit_population(const FitProblem& problem,
   }
   fit.converged = best_result > 0 && best_result != NLOPT_MAXEVAL_REACHED;
   fit.stop = stop_text(best_result);
+  fit.optimiser = outer.gradient ? "L-BFGS, exact gradient" : "BOBYQA";
   fit.evaluations += outer.evaluations;
   // The modes and OFV at the best point, from η = 0 as a fresh start.
   objective.reset_modes();

@@ -1,9 +1,11 @@
 // The outer problem of a population fit: minimise the FOCE-I objective
 // (focei_objective.h) over x = (the estimated fixed effects, each on its
-// own scale, then the entries u of Ω's factor, omega.h) with NLopt's
-// BOBYQA, a derivative-free trust-region method on quadratic models within
-// the fixed effects' bounds: the outer problem uses no gradient at all, so
-// no approximate one enters it. Starts: the first from the problem's
+// own scale, then the entries u of Ω's factor, omega.h). Where the
+// closed-form jet model covers the problem (subject_jets.h), NLopt's
+// L-BFGS runs on the exact gradient (outer_gradient.h), and BOBYQA finishes
+// where its line search gives up; otherwise BOBYQA, a derivative-free
+// trust-region method, runs alone, so that no approximate gradient enters
+// the fit either way. Starts: the first from the problem's
 // values and Ω's start SDs; every further one draws the fixed effects
 // (uniformly within finite scaled bounds, else within ±1 of the start on
 // the scaled axis), Ω starting as given. The best OFV wins, the lowest start
@@ -38,8 +40,9 @@ struct PopulationFit {
   std::vector<double> start_ofv;   // the OFV each start reached
   int best_start = 0;
   int evaluations = 0;     // over every start
-  bool converged = false;  // BOBYQA met its tolerance
+  bool converged = false;  // the optimiser met its tolerance
   std::string stop;        // why the best start's run ended
+  std::string optimiser;   // "L-BFGS, exact gradient" or "BOBYQA"
 };
 
 // Fits the population problem `problem` (problem.population.active()).

@@ -1,0 +1,41 @@
+// The exact gradient of one subject's FOCE-I term OFV_i (subject_mode.h)
+// with respect to the outer unknowns x = (the fitted fixed effects on their
+// scales, Ω's factor entries u, omega.h), by implicit differentiation
+// through the conditional mode η̂_i(θ, Ω) (outer_gradient.cc states the
+// formulas). The sum over the subjects is the gradient of the OFV; the
+// subjects' gradients are also the scores of the covariance step.
+#pragma once
+
+#include <Eigen/Core>
+#include <span>
+#include <vector>
+
+#include "fit/population/omega.h"
+#include "fit/population/subject_jets.h"
+
+namespace identify {
+
+// What every subject's gradient at one outer point shares.
+struct OuterPoint {
+  std::span<const double> theta;                  // every parameter, unscaled
+  Eigen::MatrixXd omega_inverse;                  // Ω⁻¹
+  std::vector<Eigen::MatrixXd> omega_derivative;  // ∂Ω/∂u_l per entry l
+  Eigen::VectorXd slope;  // dθ_f/dx_f of each fitted fixed effect
+};
+
+// The point x = (fitted fixed effects on their scales, u): θ written into
+// `theta` (its other entries kept), Ω⁻¹, ∂Ω/∂u_l and the scales' slopes;
+// `theta` must outlive the result.
+OuterPoint outer_point(const FitProblem& problem,
+                       const std::vector<int>& fitted,
+                       const OmegaParameters& omega, std::span<const double> x,
+                       std::vector<double>& theta);
+
+// ∂OFV_i/∂x at the subject's mode `eta` into `gradient` (resized to
+// slope.size() + omega_derivative.size()); false if the model or H_i is not
+// finite there. A subject without measurements has gradient 0.
+bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
+                            const Eigen::VectorXd& eta,
+                            Eigen::VectorXd& gradient);
+
+}  // namespace identify
