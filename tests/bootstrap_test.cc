@@ -48,7 +48,13 @@ TEST(Bootstrap, ResamplesKeepUncountedPointsAndTheLogScale) {
   p.noise = {NoiseModel{Scale::kLog, Distribution::kNormal}};
   Experiment e;
   e.id = "a";
-  for (double v : {0.5, 2.0, 8.0}) e.measurements.push_back({0, 1.0, v});
+  for (double v : {0.5, 2.0, 8.0}) {
+    Measurement m;
+    m.observable = 0;
+    m.time = 1.0;
+    m.value = v;
+    e.measurements.push_back(m);
+  }
   e.measurements.edit()[0].counted = false;
   p.experiments = {e};
   EXPECT_FALSE(resamples_experiments(p));
