@@ -119,7 +119,7 @@ Experiment ProblemBuilder::bind_experiment(const ExperimentText& text,
       sigma = m.sigma;
     }
     e.measurements.push_back(
-        Measurement{m.time, m.value, sigma, m.observable, m.counted});
+        Measurement{m.time, m.value, sigma, m.observable, m.counted != 0});
   }
   return e;
 }
