@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "core/exact_number.h"
+#include "output/tsv_row.h"
 
 namespace identify {
 
@@ -16,14 +17,6 @@ std::string field(double v) {
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
   if (std::isnan(v)) return "NaN";
   return exact_number(v);
-}
-
-void add_row(std::string& text, const std::vector<std::string>& cells) {
-  for (std::size_t c = 0; c < cells.size(); ++c) {
-    if (c > 0) text += '\t';
-    text += cells[c];
-  }
-  text += '\n';
 }
 
 }  // namespace
@@ -38,7 +31,7 @@ std::string format_bootstrap_table(const std::vector<std::string>& parameters,
   if (experiments) header.insert(header.begin(), "experiment");
   header.insert(header.end(), parameters.begin(), parameters.end());
   std::string text;
-  add_row(text, header);
+  add_tsv_row(text, header);
   for (const FitBootstrap& f : fits) {
     for (const BootstrapReplicate& r : f.report->replicates) {
       std::string drawn;
@@ -49,7 +42,7 @@ std::string format_bootstrap_table(const std::vector<std::string>& parameters,
                                       field(r.objective), r.status};
       if (experiments) row.insert(row.begin(), f.experiment);
       for (double v : r.theta) row.push_back(field(v));
-      add_row(text, row);
+      add_tsv_row(text, row);
     }
   }
   return text;

@@ -7,12 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <string_view>
 #include <ostream>
+#include <string_view>
 
 #include "fit/wording.h"
 #include "output/output_file.h"
 #include "output/profile_table.h"
+#include "output/tsv_row.h"
 
 namespace identify {
 
@@ -33,14 +34,6 @@ bool any_experiment(const std::vector<FitResultView>& fits) {
   return std::any_of(fits.begin(), fits.end(), [](const FitResultView& f) {
     return !f.experiment.empty();
   });
-}
-
-void add_row(std::string& text, const std::vector<std::string>& cells) {
-  for (std::size_t c = 0; c < cells.size(); ++c) {
-    if (c > 0) text += '\t';
-    text += cells[c];
-  }
-  text += '\n';
 }
 
 }  // namespace
@@ -69,14 +62,13 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
       "upper95",     "scale",        "lowerBound",    "upperBound",
       "status",      "profileLower", "profileUpper"};
   if (experiments) header.insert(header.begin(), "experiment");
-  const bool bootstrapped =
-      std::any_of(fits.begin(), fits.end(), [](const FitResultView& f) {
-        return f.bootstrap != nullptr;
-      });
+  const bool bootstrapped = std::any_of(
+      fits.begin(), fits.end(),
+      [](const FitResultView& f) { return f.bootstrap != nullptr; });
   if (bootstrapped) {
     header.insert(header.end(), {"bootstrapLower", "bootstrapUpper"});
   }
-  add_row(text, header);
+  add_tsv_row(text, header);
   for (const FitResultView& f : fits) {
     for (int k : f.parameters) {
       const Parameter& p = f.problem->parameters[k];
@@ -101,7 +93,7 @@ std::string format_parameter_table(const std::vector<FitResultView>& fits) {
         row.push_back(have ? optional_full(f.bootstrap->lower[k]) : "");
         row.push_back(have ? optional_full(f.bootstrap->upper[k]) : "");
       }
-      add_row(text, row);
+      add_tsv_row(text, row);
     }
   }
   return text;
@@ -164,7 +156,7 @@ void stream_fit_table(const std::vector<FitResultView>& fits,
     header.insert(header.end(), {"transformation", "transformedMeasurement",
                                  "transformedSimulation"});
   }
-  add_row(text, header);
+  add_tsv_row(text, header);
   for (const FitResultView& f : fits) {
     append_fit_rows(f, transformed, text, flush);
   }
