@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "api/pipeline.h"
 #include "api/problem_fits.h"
 #include "input/yaml_problem_file.h"
 
@@ -20,16 +21,18 @@ void Threads(benchmark::State& state) {
   settings.quiet = true;
   settings.epsilon = 0.0;
   const int threads = static_cast<int>(state.range(0));
-  Options opt;
-  opt.starts = 1;
-  const RunChoice choice{ModelKind::kExact, Method::kLm, 1};
+  FitOptions options;
+  options.starts = 1;
+  options.threads = threads;
+  const FitPlan plan =
+      plan_of(options, RunChoice{ModelKind::kExact, Method::kLm, 1});
   for (auto _ : state) {
     state.PauseTiming();
     std::vector<ProblemFit> fits =
         plan_fits(loaded.problem, ModelKind::kExact, true);
     std::ostringstream out;
     state.ResumeTiming();
-    run_fits(fits, fit_plan(opt, choice), settings, false, threads, out, out);
+    run_fits(fits, plan, settings, false, threads, out, out);
     benchmark::DoNotOptimize(fits.back().summary.norm);
   }
 }
