@@ -138,7 +138,22 @@ std::string result_table_name(const std::string& problem,
 std::string take_arguments(Options& o,
                            const std::vector<std::string>& arguments,
                            const std::function<bool(const char*)>& given) {
-  if (o.convert) return convert_arguments(o, arguments);
+  if (o.convert) {
+    if (o.convert_events) {
+      return "--convert-events: expected no --convert (one converts the "
+             "legacy files, the other a problem file's event tables)";
+    }
+    return convert_arguments(o, arguments);
+  }
+  if (o.convert_events) {
+    if (arguments.size() == 1 && has_yaml_extension(arguments[0])) {
+      o.problem = arguments[0];
+      return "";
+    }
+    return "--convert-events: expected one problem file ending in .yaml or "
+           ".yml, found " +
+           std::to_string(arguments.size()) + " arguments";
+  }
   if (arguments.size() > 1) {
     return "expected at most one problem file, found " +
            std::to_string(arguments.size()) +

@@ -152,6 +152,11 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
        "(or the two files named) to standard output and its data table "
        "beside it; no fit",
        nullptr, &o.convert},
+      {"--convert-events", "",
+       "Problem file with events: write its event tables as "
+       "PROBLEM.data.tsv and PROBLEM.doses.tsv and the same problem naming "
+       "them as PROBLEM.converted.yaml; no fit",
+       nullptr, &o.convert_events},
       {"--no-pause", "",
        "Never wait for Enter (no wait either when standard input is not a "
        "terminal)",

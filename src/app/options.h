@@ -46,6 +46,9 @@ struct Options {
   std::string export_petab;
   bool plot_log_y = false;  // logarithmic axis for the measured values
   bool convert = false;     // --convert: write the legacy files' problem file
+  // --convert-events: write the problem file's event tables as data and
+  // dose tables and the problem naming them; no fit.
+  bool convert_events = false;
   bool no_pause = false;
   bool quiet = false;
   std::int64_t max_iter = 0;  // 0: no limit

@@ -17,6 +17,7 @@
 #include <optional>
 #include <ostream>
 
+#include "api/convert_events.h"
 #include "api/convert_files.h"
 #include "api/exit_codes.h"
 #include "api/run_result.h"
@@ -155,6 +156,7 @@ int run_with(const Options& opt, Clock::time_point start, std::ostream& out,
   try {
     if (opt.convert)
       return convert_legacy_files(opt.input, opt.data, warnings, out, err);
+    if (opt.convert_events) return convert_event_files(opt.problem, out, err);
     return load_and_run(opt, start, warnings, out, err);
   } catch (const InputError& e) {
     flush_warnings(err, warnings);

@@ -21,12 +21,13 @@ class Translator {
  public:
   Translator(const TextFile& file, const EventTable& table,
              const EventSettings& settings, const std::vector<bool>& lagged,
-             ProblemBuilder& builder)
+             ProblemBuilder& builder, EventTrace* trace)
       : file_(file),
         table_(table),
         settings_(settings),
         lagged_(lagged),
-        builder_(builder) {}
+        builder_(builder),
+        trace_(trace) {}
 
   EventSummary run() {
     for (const EventRecord& r : table_.records) take(r);
@@ -78,11 +79,22 @@ class Translator {
     double last_time = 0.0;  // of the ID's record before
   };
 
+  // Notes the first record that a dose or data table cannot express.
+  void refuse_conversion(std::size_t offset, const std::string& reason) {
+    if (trace_ == nullptr || trace_->refused_at) return;
+    trace_->refused_at = file_.pos(offset);
+    trace_->refusal = reason;
+  }
+
   void set_covariates(const EventRecord& r, int e, State& s) {
     if (r.covariates.empty()) return;
     if (!s.covariates) {
       s.covariates = true;
       s.values = r.covariates;
+      if (trace_ != nullptr) {
+        trace_->covariates.push_back(
+            {builder_.experiment_ids()[e], r.covariates});
+      }
       for (std::size_t c = 0; c < r.covariates.size(); ++c) {
         const std::string& name = builder_.covariate_names()[c];
         placed(r.covariate_at[c],
@@ -104,6 +116,12 @@ class Translator {
                  "without a lag only",
              shortest_text(r.covariates[c]));
       }
+      refuse_conversion(
+          r.covariate_at[c],
+          "covariate " + builder_.covariate_names()[c] + " changes within ID " +
+              r.id + " (from " + shortest_text(s.values[c]) + " to " +
+              shortest_text(r.covariates[c]) +
+              "): an experiment of a dose table has one value of it");
       s.values[c] = r.covariates[c];
       placed(r.covariate_at[c], [&] {
         builder_.change_covariate(e, builder_.covariate_names()[c], from,
@@ -149,6 +167,12 @@ class Translator {
     const std::size_t at =
         r.at[kEventAmt] != 0 ? r.at[kEventAmt] : r.at[kEventTime];
     int first = 0;
+    if (r.steady_state > 0) {
+      refuse_conversion(r.at[kEventSs],
+                        "a steady-state record (SS " +
+                            std::to_string(r.steady_state) +
+                            ") has no equivalent in a dose table");
+    }
     const auto duration_view = [&] {
       return duration ? std::optional<std::string_view>(*duration)
                       : std::nullopt;
@@ -184,6 +208,10 @@ class Translator {
                                 : std::nullopt);
         }
       });
+      if (trace_ != nullptr) {
+        trace_->doses.push_back({builder_.experiment_ids()[e],
+                                 shortest_text(time), name, amount, duration});
+      }
       ++summary_.doses;
     }
   }
@@ -218,6 +246,11 @@ class Translator {
     const int o = observable(r);
     placed(r.at[kEventDv],
            [&] { builder_.add_measurement(e, o, r.time, *r.dv); });
+    if (trace_ != nullptr) {
+      trace_->measurements.push_back({builder_.experiment_ids()[e],
+                                      builder_.observables()[o], r.time,
+                                      *r.dv});
+    }
     ++summary_.measurements;
   }
 
@@ -226,6 +259,7 @@ class Translator {
   const EventSettings& settings_;
   const std::vector<bool>& lagged_;
   ProblemBuilder& builder_;
+  EventTrace* trace_;                      // may be null
   std::unordered_map<int, State> states_;  // by experiment
   EventSummary summary_;
 };
@@ -260,8 +294,8 @@ void add_event_experiments(const TextFile& file, const EventTable& table,
 EventSummary add_events(const TextFile& file, const EventTable& table,
                         const EventSettings& settings,
                         const std::vector<bool>& lagged,
-                        ProblemBuilder& builder) {
-  return Translator(file, table, settings, lagged, builder).run();
+                        ProblemBuilder& builder, EventTrace* trace) {
+  return Translator(file, table, settings, lagged, builder, trace).run();
 }
 
 }  // namespace identify

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,31 @@ struct EventSummary {
   std::size_t doses = 0;  // as given, each ADDL repetition counted
 };
 
+// What the records of the event tables became, row by row, for writing
+// them out as the data and dose tables of the same problem. A bolus at
+// t = 0 that went into x0 is kept as a dose at 0 (x0 and such a dose add).
+struct EventTrace {
+  struct DoseRow {
+    std::string experiment, time, state, amount;
+    std::optional<std::string> duration;  // none: a bolus
+  };
+  struct MeasurementRow {
+    std::string experiment, observable;
+    double time = 0.0, value = 0.0;
+  };
+  struct CovariateValues {
+    std::string experiment;
+    std::vector<double> values;  // in the order of the covariates declared
+  };
+  std::vector<DoseRow> doses;
+  std::vector<MeasurementRow> measurements;
+  std::vector<CovariateValues> covariates;
+  // The first record that a dose or data table cannot express (a steady
+  // state, a covariate changing within an ID), with the reason.
+  std::optional<SourcePos> refused_at;
+  std::string refusal;
+};
+
 std::string event_experiment_id(std::string_view id);
 
 // Declares the experiment of every ID of `table` not declared yet, in
@@ -63,9 +89,10 @@ void add_event_experiments(const TextFile& file, const EventTable& table,
 
 // Adds the doses, measurements and covariate values of `table`.
 // `lagged[e]`: experiment e has a lag (its doses at 0 are then doses).
+// With a `trace`, also records there what each record became.
 EventSummary add_events(const TextFile& file, const EventTable& table,
                         const EventSettings& settings,
                         const std::vector<bool>& lagged,
-                        ProblemBuilder& builder);
+                        ProblemBuilder& builder, EventTrace* trace = nullptr);
 
 }  // namespace identify

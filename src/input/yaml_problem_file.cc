@@ -47,8 +47,11 @@ YamlEntry item_entry(const char* name, const YAML::Node& item) {
 class ProblemReader {
  public:
   ProblemReader(const YamlDocument& doc, std::string directory,
-                const std::vector<TextFile>* data)
-      : doc_(doc), directory_(std::move(directory)), data_(data) {}
+                const std::vector<TextFile>* data, EventTrace* trace = nullptr)
+      : doc_(doc),
+        directory_(std::move(directory)),
+        data_(data),
+        trace_(trace) {}
 
   LoadedProblem run() {
     const YamlEntry root{"problem", doc_.root(), doc_.root()};
@@ -268,6 +271,13 @@ class ProblemReader {
     }
     if (const YamlEntry* o = find_entry(fields, "parameters")) {
       for (const YamlEntry& p : doc_.entries(*o, {}, "parameter overrides")) {
+        if (event_tables_.empty() && builder_->covariate_index(p.name) >= 0) {
+          // A covariate's value in this experiment: a number.
+          const double value = doc_.number(p, false);
+          placed(doc_.pos(p),
+                 [&] { builder_->set_covariate(e, p.name, value); });
+          continue;
+        }
         const std::string target =
             doc_.scalar(p, "a parameter name or a number");
         const bool declared = builder_->parameter_index(p.name) >= 0;
@@ -411,8 +421,9 @@ class ProblemReader {
     lagged_.resize(builder_->experiment_ids().size());
     for (std::size_t k = 0; k < event_tables_.size(); ++k) {
       const EventSource& source = *event_tables_[k];
-      const EventSummary s = add_events(source.file, source.table,
-                                        event_settings_, lagged_, *builder_);
+      const EventSummary s =
+          add_events(source.file, source.table, event_settings_, lagged_,
+                     *builder_, trace_);
       read[k].rows_used = s.measurements;
     }
   }
@@ -420,6 +431,7 @@ class ProblemReader {
   const YamlDocument& doc_;
   std::string directory_;
   const std::vector<TextFile>* data_;  // null: the `data` entry's tables
+  EventTrace* trace_;                  // may be null
   std::vector<std::unique_ptr<EventSource>> event_tables_;
   EventColumnNames event_columns_;
   EventSettings event_settings_;
@@ -435,6 +447,15 @@ LoadedProblem read_yaml_problem(const std::string& path) {
   const TextFile file = read_text_file(path, kMaxProblemFileBytes);
   return read_yaml_problem_text(
       file, std::filesystem::path(path).parent_path().string(), nullptr);
+}
+
+LoadedProblem read_yaml_problem_traced(const std::string& path,
+                                       EventTrace& trace) {
+  const TextFile file = read_text_file(path, kMaxProblemFileBytes);
+  const YamlDocument doc(file);
+  return ProblemReader(doc, std::filesystem::path(path).parent_path().string(),
+                       nullptr, &trace)
+      .run();
 }
 
 LoadedProblem read_yaml_problem_text(const TextFile& file,

@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "input/event_translation.h"
 #include "input/input_error.h"
 #include "input/text_file.h"
 #include "problem/fit_problem.h"
@@ -69,6 +70,11 @@ struct LoadedProblem {
 // Reads the problem file at `path` and every table it names. Throws
 // InputError.
 LoadedProblem read_yaml_problem(const std::string& path);
+
+// read_yaml_problem that also records in `trace` what the records of the
+// event tables became (empty without `events`).
+LoadedProblem read_yaml_problem_traced(const std::string& path,
+                                       EventTrace& trace);
 
 // Reads the problem file text `file`, its relative table names from
 // `directory`. With `data`, those tables (each named by its TextFile name)
