@@ -15,16 +15,23 @@ namespace {
 
 struct Example {
   const char* dir;
-  const char* problem;  // its stem
+  const char* problem;           // its stem
+  const char* experiments = "";  // added to the problem file
 };
 
 TEST(ConvertEvents, ConvertedProblemFitsToTheSameEstimatesBitForBit) {
   for (const Example& e : {Example{"theophylline_events", "problem"},
                            Example{"theophylline_events", "problem_wt"},
-                           Example{"multiple_dose_events", "problem"}}) {
+                           Example{"multiple_dose_events", "problem"},
+                           // A lag (doses at 0 stay doses) and an x0 that
+                           // a dose at 0 adds to.
+                           Example{"multiple_dose_events", "problem",
+                                   "experiments:\n  - {id: 1, x0: {gut: 5}}\n"
+                                   "  - {id: 2, lag: 0.25}\n"}}) {
     SCOPED_TRACE(std::string(e.dir) + "/" + e.problem);
     ScratchDir dir(e.dir);
     const std::string stem = e.problem;
+    dir.write(stem + ".yaml", dir.read(stem + ".yaml") + e.experiments);
     const RunResult convert = dir.run("--convert-events " + stem + ".yaml");
     ASSERT_EQ(convert.exit_code, 0) << convert.err;
     // The whole problem, then every experiment on its own.
@@ -75,7 +82,7 @@ TEST(ConvertEvents, TablesSpellOutRepeatedDosesInfusionsAndCovariates) {
 }
 
 // A one-compartment problem on the event table `events`.
-std::string events_problem(const std::string& extra = "") {
+std::string events_problem(const std::string& events = "e.csv") {
   return "states: [central]\n"
          "covariates: [WT]\n"
          "parameters:\n"
@@ -84,7 +91,7 @@ std::string events_problem(const std::string& extra = "") {
          "  central: {central: -ke * WT / 70}\n"
          "observables:\n"
          "  c: {states: {central: 1}}\n" +
-         extra + "events: e.csv\n";
+         "events: " + events + "\n";
 }
 
 TEST(ConvertEvents, RefusesWhatTablesCannotSayAndWritesNothing) {
@@ -95,6 +102,7 @@ TEST(ConvertEvents, RefusesWhatTablesCannotSayAndWritesNothing) {
     std::string problem, events, args;
     int exit_code;
     std::string message;
+    std::string table = "e.csv";  // the name of `events`
   };
   const std::vector<Case> cases = {
       {"steady state", events_problem(),
@@ -119,12 +127,17 @@ TEST(ConvertEvents, RefusesWhatTablesCannotSayAndWritesNothing) {
       {"two problem files", events_problem(), header + dose, " p.yaml", 2,
        "identify: --convert-events: expected one problem file ending in "
        ".yaml or .yml, found 2 arguments\n"},
+      {"an output that is the event table", events_problem("p.data.tsv"),
+       "ID\tTIME\tDV\tAMT\tWT\n1\t0\t.\t10\t70\n1\t1\t5\t0\t70\n", "", 2,
+       "identify: --convert-events: the data table: expected a file other "
+       "than a table, found \"p.data.tsv\"\n",
+       "p.data.tsv"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     dir.write("p.yaml", c.problem);
-    dir.write("e.csv", c.events);
+    dir.write(c.table, c.events);
     dir.write("d.csv", "time,y\n1,0.5\n");
     const std::vector<std::string> before = dir.names();
     const RunResult r = dir.run("--convert-events p.yaml" + c.args);
