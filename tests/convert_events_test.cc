@@ -83,15 +83,17 @@ TEST(ConvertEvents, TablesSpellOutRepeatedDosesInfusionsAndCovariates) {
 
 // A one-compartment problem on the event table `events`.
 std::string events_problem(const std::string& events = "e.csv") {
-  return "states: [central]\n"
-         "covariates: [WT]\n"
-         "parameters:\n"
-         "  ke: {lower: 0.001, upper: 5, value: 0.1}\n"
-         "matrix:\n"
-         "  central: {central: -ke * WT / 70}\n"
-         "observables:\n"
-         "  c: {states: {central: 1}}\n" +
-         "events: " + events + "\n";
+  return std::string(
+             "states: [central]\n"
+             "covariates: [WT]\n"
+             "parameters:\n"
+             "  ke: {lower: 0.001, upper: 5, value: 0.1}\n"
+             "matrix:\n"
+             "  central: {central: -ke * WT / 70}\n"
+             "observables:\n"
+             "  c: {states: {central: 1}}\n"
+             "events: ") +
+         events + "\n";
 }
 
 TEST(ConvertEvents, RefusesWhatTablesCannotSayAndWritesNothing) {
