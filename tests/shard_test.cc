@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
 
+#include "output/profile_side_rows.h"
 #include "output/shard_files.h"
 #include "run_binary.h"
 
@@ -20,23 +22,29 @@ const char* kTables[] = {"problem.parameters.tsv", "problem.fit.tsv",
 
 // Runs `options` at once, then as `shards` shards one after another and
 // their merge, and compares every table.
-void expect_merge_equals_whole_run(const std::string& options, int shards,
-                                   const std::string& merge_extra = "") {
+// Returns the standard error of the run done at once and of the merge. A
+// shard ends with the verdict of its own fit (`shard_code`).
+std::pair<std::string, std::string> expect_merge_equals_whole_run(const std::string& options,
+                                          int shards,
+                                          const std::string& merge_extra = "",
+                                          int shard_code = 0) {
   ScratchDir whole("theophylline_12");
   RunResult r = whole.run("problem.yaml " + options + merge_extra);
-  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string whole_err = r.err;
+  EXPECT_EQ(r.exit_code, 0) << r.err;
   ScratchDir split("theophylline_12");
   for (int k = 0; k < shards; ++k) {
     r = split.run("problem.yaml " + options + " --shard " + std::to_string(k) +
                   "/" + std::to_string(shards) + " --shard-dir parts");
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.exit_code, shard_code) << r.err;
   }
   EXPECT_FALSE(std::filesystem::exists(split.file("problem.parameters.tsv")));
   r = split.run("problem.yaml " + options + merge_extra + " --merge parts");
-  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.exit_code, 0) << r.err;
   for (const char* table : kTables) {
     EXPECT_EQ(split.read(table), whole.read(table)) << table;
   }
+  return {whole_err, r.err};
 }
 
 TEST(ShardRun, ExperimentsMergeBitForBit) {
@@ -47,6 +55,28 @@ TEST(ShardRun, ExperimentsMergeBitForBit) {
 
 TEST(ShardRun, StartsMergeBitForBitAndTheMergeProfiles) {
   expect_merge_equals_whole_run("--starts 7 --profile -q", 3);
+}
+
+TEST(ShardRun, ProfileSidesMergeBitForBit) {
+  // Three profiles, six sides: fewer shards than profiles, as many as the
+  // sides, more than the sides (two shards walk none), and a fit from
+  // several starts that every shard repeats.
+  for (const char* options :
+       {"--starts 1 --profile -q", "--starts 1 --profile=ke,V -q"}) {
+    for (int shards : {2, 6, 8}) {
+      SCOPED_TRACE(std::string(options) + " in " + std::to_string(shards));
+      const auto [whole, merged] = expect_merge_equals_whole_run(options, shards);
+      EXPECT_EQ(merged, whole);
+    }
+  }
+  expect_merge_equals_whole_run("--starts 4 --profile -q", 4);
+  // A fit cut short (each shard's ends at the iteration limit, exit 8): a
+  // side meets a lower objective, and the merge restarts the fit there and
+  // walks the later passes itself.
+  const auto [whole, merged] = expect_merge_equals_whole_run(
+      "--starts 1 --max-iter 2 --profile -q", 3, "", 8);
+  EXPECT_NE(whole.find("the fit restarts there"), std::string::npos) << whole;
+  EXPECT_EQ(merged, whole);
 }
 
 TEST(ShardRun, ReplicatesMergeBitForBitWithTheReport) {
@@ -126,6 +156,20 @@ TEST(ShardRun, BadShardSetsAndOptionsAreRefused) {
   EXPECT_NE(lost.err.find("the shards hold the outcomes of 2 of 4 starts"),
             std::string::npos)
       << lost.err;
+  // A shard of profile sides whose table of sides went missing.
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(dir.run("problem.yaml -q --starts 1 --profile --shard " +
+                      std::to_string(k) + "/2 --shard-dir q")
+                  .exit_code,
+              0);
+  }
+  std::filesystem::remove(dir.file("q/shard-0-of-2.sides.tsv"));
+  const RunResult no_sides =
+      dir.run("problem.yaml -q --starts 1 --profile --merge q");
+  EXPECT_EQ(no_sides.exit_code, 3);
+  EXPECT_NE(no_sides.err.find("the shards hold 3 of the 6 sides"),
+            std::string::npos)
+      << no_sides.err;
   // A single fit from one start has nothing to split without a bootstrap.
   const RunResult r = dir.run("problem.yaml --starts 1 --shard 0/2");
   EXPECT_EQ(r.exit_code, 2);
@@ -188,6 +232,51 @@ TEST(ShardFiles, SlurmVariablesAndManifest) {
   EXPECT_TRUE(std::isnan(read[1].objective));
   parse_start_rows("header\nx\t1\n", fault);
   EXPECT_NE(fault, "");
+}
+
+TEST(ShardFiles, ProfileSidesReadBackToTheBit) {
+  NamedSide walked{"ka", 1, {}};
+  walked.side.end = SideEnd::kBelowOptimum;
+  walked.side.value = 0.1 + 0.2;
+  walked.side.points = {{1.0 / 3.0, 2.5e-300, {-7.25, 1e308}},
+                        {std::nextafter(2.0, 3.0), INFINITY, {NAN, -0.0}}};
+  walked.side.below_optimum = walked.side.points[0];
+  const NamedSide none{"V", -1, {SideEnd::kInterrupted, 4.0, {}, {}}};
+  std::string fault;
+  const std::vector<NamedSide> read =
+      parse_side_rows(format_side_rows({walked, none}), fault);
+  ASSERT_EQ(fault, "");
+  ASSERT_EQ(read.size(), 2u);
+  const ProfileSide& s = read[0].side;
+  EXPECT_EQ(read[0].name, "ka");
+  EXPECT_EQ(read[0].direction, 1);
+  EXPECT_EQ(s.end, SideEnd::kBelowOptimum);
+  EXPECT_EQ(s.value, walked.side.value);
+  ASSERT_EQ(s.points.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const ProfilePoint& a = s.points[i];
+    const ProfilePoint& b = walked.side.points[i];
+    EXPECT_EQ(a.x, b.x);
+    EXPECT_EQ(a.objective, b.objective);
+    ASSERT_EQ(a.others.size(), 2u);
+    EXPECT_EQ(std::signbit(a.others[1]), std::signbit(b.others[1]));
+  }
+  EXPECT_EQ(s.points[0].others, walked.side.points[0].others);
+  EXPECT_TRUE(std::isnan(s.points[1].others[0]));
+  ASSERT_TRUE(s.below_optimum);
+  EXPECT_EQ(s.below_optimum->others, walked.side.points[0].others);
+  EXPECT_EQ(read[1].direction, -1);
+  EXPECT_EQ(read[1].side.end, SideEnd::kInterrupted);
+  EXPECT_TRUE(read[1].side.points.empty());
+  EXPECT_FALSE(read[1].side.below_optimum);
+  for (const char* bad :
+       {"h\nka\tupper\tcrossed\t1\t\t1,x\n", "h\nka\tup\tcrossed\t1\n",
+        "h\nka\tlower\tgone\t1\n", "h\nka\tlower\tcrossed\t\n",
+        "h\nka\tlower\tcrossed\t1\t2\n"}) {
+    fault.clear();
+    parse_side_rows(bad, fault);
+    EXPECT_NE(fault, "") << bad;
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "model/model_kind.h"
 #include "fit/multistart/optima.h"
 #include "output/bootstrap_table.h"
+#include "output/profile_side_rows.h"
 #include "problem/fit_problem.h"
 
 namespace identify {
@@ -43,13 +44,17 @@ std::string density_rule(const FitProblem& problem, bool method_named,
 // `index` (from 0) of `count`. `splits_replicates`: the shard's units are
 // the bootstrap replicates, replicate r its when (r − 1) mod count ==
 // index; `splits_starts`: the starts, start i (from 0) its when i mod count
-// == index; otherwise a shard's units are the experiments of a fit each on
-// its own, and the fits are chosen before the run (shard_plan.h).
+// == index; `splits_sides`: the sides of the profiles, side task t (2q
+// the lower and 2q + 1 the upper side of the q-th parameter profiled) its
+// when t mod count == index; otherwise a shard's units are the experiments
+// of a fit each on its own, and the fits are chosen before the run
+// (shard_plan.h).
 struct ShardPart {
   std::int64_t index = 0;
   std::int64_t count = 1;
   bool splits_replicates = false;
   bool splits_starts = false;
+  bool splits_sides = false;
 };
 
 struct FitPlan {
@@ -67,6 +72,9 @@ struct FitPlan {
   const std::vector<BootstrapReplicate>* known_replicates = nullptr;
   // The merge of shards of starts: every start's outcome; null otherwise.
   const std::vector<StartOutcome>* known_starts = nullptr;
+  // The merge of shards of profile sides: every side of the first pass of
+  // profiles; null otherwise.
+  const std::vector<NamedSide>* known_sides = nullptr;
 
   // Several starts, profiles or a bootstrap: the fits run on worker
   // threads.

@@ -24,7 +24,9 @@ ResultViews results_of(std::vector<ProblemFit>& fits) {
     view.parameters = fit.parameters;
     if (fit.search.profiles) view.profiles = &*fit.search.profiles;
     if (fit.search.bootstrap) view.bootstrap = &*fit.search.bootstrap;
-    Objective at(fit.problem, *fit.model, {}, theta);
+    Objective& at = *r.at.emplace_back(
+        std::make_unique<Objective>(fit.problem, *fit.model,
+                                    std::vector<int>{}, theta));
     at.evaluate_theta(theta);
     view.simulation = at.evaluation().y;
     view.sigma = at.sigmas();

@@ -3,12 +3,14 @@
 // text of a problem file run.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/fit_plan.h"
 #include "api/problem_fits.h"
 #include "fit/fit_statistics.h"
+#include "fit/objective.h"
 #include "input/yaml_problem_file.h"
 #include "output/result_tables.h"
 
@@ -23,10 +25,12 @@ struct ProblemRunInfo {
   bool one_after_another = false;  // several fits, each searching
 };
 
-// The statistics of every fit (intervals cut at the bounds) and the views
-// the tables take of them; `views` points into `stats` and into the fits.
+// The statistics of every fit (intervals cut at the bounds), its
+// evaluation at the result, and the views the tables take of them; `views`
+// points into `stats`, into `at` and into the fits.
 struct ResultViews {
   std::vector<FitStatistics> stats;
+  std::vector<std::unique_ptr<Objective>> at;
   std::vector<FitResultView> views;
 };
 

@@ -94,7 +94,8 @@ struct Pass {
 };
 
 Pass profile_pass(const FitPlan& plan, const FitProblem& problem, Model& model,
-                  const FitSetup& setup, const std::vector<int>& js) {
+                  const FitSetup& setup, const std::vector<int>& js,
+                  const SideShare& share) {
   Pass pass;
   Objective objective(problem, model, setup.free, setup.base);
   pass.x = objective.coordinates(setup.base);
@@ -123,7 +124,7 @@ Pass profile_pass(const FitPlan& plan, const FitProblem& problem, Model& model,
   pass.run = run_profiles(
       targets, pass.x, optimum, pass.threshold->value, plan.threads,
       [&setup](int) { return std::make_unique<MethodProfileRunner>(setup); },
-      setup.settings.interrupt);
+      setup.settings.interrupt, share);
   return pass;
 }
 
@@ -203,7 +204,61 @@ void keep_results(const FitProblem& problem, const FitSetup& setup, Pass& pass,
   }
 }
 
+std::string side_name(const FitProblem& problem, const FitSetup& setup,
+                      const std::vector<int>& js, int task) {
+  return problem.parameters[setup.free[js[task / 2]]].name;
+}
+
+// The sides of the first pass: a shard's share of them, or at the merge
+// the sides the shards walked.
+SideShare first_share(const FitPlan& plan, const FitProblem& problem,
+                      const FitSetup& setup, const std::vector<int>& js) {
+  SideShare share;
+  if (plan.shard.splits_sides) {
+    share.index = static_cast<int>(plan.shard.index);
+    share.count = static_cast<int>(plan.shard.count);
+  }
+  if (plan.known_sides == nullptr) return share;
+  share.known = [&plan, &problem, &setup,
+                 &js](int task) -> std::optional<ProfileSide> {
+    const std::string name = side_name(problem, setup, js, task);
+    const int direction = task % 2 == 0 ? -1 : 1;
+    for (const NamedSide& s : *plan.known_sides) {
+      if (s.name == name && s.direction == direction) return s.side;
+    }
+    return std::nullopt;
+  };
+  return share;
+}
+
+// A shard's sides, for the merge to take.
+void keep_shard_sides(const FitPlan& plan, const FitProblem& problem,
+                      const FitSetup& setup, const std::vector<int>& js,
+                      const Pass& pass, SearchResults& results) {
+  for (std::size_t q = 0; q < pass.run.profiles.size(); ++q) {
+    for (int s = 0; s < 2; ++s) {
+      const int task = static_cast<int>(2 * q) + s;
+      if (task % plan.shard.count != plan.shard.index) continue;
+      const ParameterProfile& p = pass.run.profiles[q];
+      results.shard_sides.push_back({side_name(problem, setup, js, task),
+                                     s == 0 ? -1 : 1,
+                                     s == 0 ? p.lower : p.upper});
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> profiled_names(const FitPlan& plan,
+                                        const FitProblem& problem) {
+  const std::vector<int> free =
+      fitted_parameters(profile_method(plan.choice), problem);
+  std::vector<std::string> names;
+  for (int j : profiled(plan, problem, free)) {
+    names.push_back(problem.parameters[free[j]].name);
+  }
+  return names;
+}
 
 Method profile_method(RunChoice choice) {
   return choice.method == Method::kLbfgsb ? Method::kLbfgsb : Method::kLm;
@@ -250,11 +305,17 @@ void profile_result(const FitPlan& plan, const FitTask& task, Model& model,
       err << "identify: --profile: no profiles: " << none << std::endl;
       return;
     }
-    Pass pass = profile_pass(plan, problem, model, setup, js);
+    Pass pass = profile_pass(
+        plan, problem, model, setup, js,
+        restarts == 0 ? first_share(plan, problem, setup, js) : SideShare{});
     if (!pass.threshold) {
       err << "identify: --profile: no profiles: with unit sigma the "
              "threshold needs more measurements than fitted parameters"
           << std::endl;
+      return;
+    }
+    if (plan.shard.splits_sides) {
+      keep_shard_sides(plan, problem, setup, js, pass, results);
       return;
     }
     const std::optional<LowerPoint>& lower = pass.run.below_optimum;

@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "api/fit_task.h"
 #include "api/fit_plan.h"
@@ -24,6 +25,11 @@ Method profile_method(RunChoice choice);
 std::string check_profile_names(const FitPlan& plan,
                                 const FitProblem& problem);
 
+// The names of the parameters that the profiles of `plan` profile, in
+// order: the named ones, or every one the profile method fits.
+std::vector<std::string> profiled_names(const FitPlan& plan,
+                                        const FitProblem& problem);
+
 // With --profile (or --profiles): the profiles of the named parameters
 // of `task` (every fitted one if none is named) at the result θ of
 // `summary`, each
@@ -35,7 +41,10 @@ std::string check_profile_names(const FitPlan& plan,
 // profiles start again (at most kProfileRestarts times). A fit that did not
 // end at a finite objective, or a threshold that cannot be set (unit errors
 // and no degrees of freedom), gets one line on `err` and no profiles.
-// `results` gets the report's data and the profile points.
+// `results` gets the report's data and the profile points. A shard of
+// profile sides walks its share of the first pass's sides only, keeps them
+// in results.shard_sides and neither reports nor restarts: the merge, given
+// every side, does both (plan.known_sides).
 void profile_result(const FitPlan& plan, const FitTask& task, Model& model,
                     const MonitorSettings& settings, Summary& summary,
                     SearchResults& results, std::ostream& out,

@@ -9,6 +9,7 @@
 
 #include "fit/profile/profiles.h"
 #include "output/bootstrap_table.h"
+#include "output/profile_side_rows.h"
 #include "output/search_report.h"
 
 namespace identify {
@@ -22,6 +23,8 @@ struct SearchResults {
   std::vector<ParameterProfile> curves;
   std::vector<std::string> names;  // the re-fitted parameters, in order
   std::vector<Scale> scales;
+  // A shard of profile sides: the sides it walked, for the merge.
+  std::vector<NamedSide> shard_sides;
   // --bootstrap: the replicates and intervals.
   std::optional<BootstrapReport> bootstrap;
   // Warnings on the result of the starts, for stderr (without the

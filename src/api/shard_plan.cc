@@ -1,7 +1,7 @@
 // Shards of a run: a contiguous block of experiments per shard, so that
 // the merged tables, fit after fit, are the shards' rows in shard order;
-// or the replicates dealt out in turn, so that every shard has a like
-// share whatever B is.
+// or the replicates, the profile sides or the starts dealt out in turn, so
+// that every shard has a like share whatever their number.
 #include "api/shard_plan.h"
 
 #include <iterator>
@@ -31,9 +31,13 @@ bool shards_split_experiments(const PreparedRun& run) {
   return run.plan.separately;
 }
 
+bool shards_split_sides(const PreparedRun& run) {
+  return !run.plan.separately && run.plan.bootstrap <= 0 && run.plan.profile;
+}
+
 bool shards_split_starts(const PreparedRun& run) {
   return !run.plan.separately && run.plan.bootstrap <= 0 &&
-         run.plan.choice.starts > 1;
+         !run.plan.profile && run.plan.choice.starts > 1;
 }
 
 std::string take_shard(PreparedRun& run, std::int64_t index,
@@ -52,18 +56,21 @@ std::string take_shard(PreparedRun& run, std::int64_t index,
     run.plan.shard = {index, count, true, false};
     return "";
   }
+  if (shards_split_sides(run)) {
+    // Every shard fits the result the profiles start from, to the same bit.
+    run.plan.shard = {index, count, false, false, true};
+    return "";
+  }
   if (run.plan.choice.starts <= 1) {
-    return "--shard: expected --separately, --bootstrap or --starts N with "
-           "it (a single fit from one start has no independent units to "
-           "split)";
+    return "--shard: expected --separately, --bootstrap, --profile or "
+           "--starts N with it (a single fit from one start has no "
+           "independent units to split)";
   }
   if (run.plan.verbose) {
     return "--shard: expected no --verbose with shards of the starts (their "
            "progress lines are not kept), found it";
   }
-  // The profiles start from the result of every start: the merge runs them.
   run.plan.shard = {index, count, false, true};
-  run.plan.profile = false;
   return "";
 }
 

@@ -3,10 +3,14 @@
 // experiments K·E/N to (K+1)·E/N − 1, rounded down, E the experiments),
 // or else the bootstrap replicates (replicate r is shard (r − 1) mod N's;
 // every shard fits the estimate the replicates start from, which is the
-// same to the last bit on every machine), or else the starts (start i from
-// 0 is shard i mod N's; the merge then groups them into optima, fits the
-// result's start again and runs the profiles). A single fit from one start
-// without a bootstrap has nothing to split.
+// same to the last bit on every machine), or else with profiles their sides
+// (side t, 2q and 2q + 1 the sides of the q-th profile, is shard t mod N's;
+// every shard runs the starts and fits the result the profiles start from,
+// and the merge takes the sides, or walks the profiles again itself if
+// they met a lower optimum), or else the starts (start i from 0 is shard
+// i mod N's; the merge then groups them into optima and fits the result's
+// start again). A single fit from one start without a bootstrap or
+// profiles has nothing to split.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +38,9 @@ std::string take_shard(PreparedRun& run, std::int64_t index,
 // puts their tables one after another) rather than the replicates (so that
 // the merge fits the estimate again and takes the replicates from them).
 bool shards_split_experiments(const PreparedRun& run);
+
+// Whether the shards of `run` split the sides of its profiles.
+bool shards_split_sides(const PreparedRun& run);
 
 // Whether the shards of `run` split its starts.
 bool shards_split_starts(const PreparedRun& run);

@@ -9,8 +9,10 @@
 #include <ostream>
 
 #include "api/exit_codes.h"
+#include "api/profile_stage.h"
 #include "api/shard_plan.h"
 #include "output/output_file.h"
+#include "output/profile_side_rows.h"
 #include "output/shard_files.h"
 
 namespace identify {
@@ -44,11 +46,45 @@ int merge_experiments(const ShardSettings& opt,
   return kExitSuccess;
 }
 
+// Every side of the profiles of `run` from the shards' side tables, each
+// once; none when the shards walked no side (the profiles had no
+// threshold: the merge finds the same).
+std::vector<NamedSide> gather_sides(const std::vector<ShardManifest>& shards,
+                                    const PreparedRun& run,
+                                    std::string& fault) {
+  const std::vector<std::string> names =
+      profiled_names(run.plan, run.fits[0].problem);
+  std::vector<NamedSide> sides;
+  std::vector<char> seen(2 * names.size(), 0);
+  for (const ShardManifest& s : shards) {
+    for (NamedSide& side :
+         parse_side_rows(shard_file(s, ".sides.tsv"), fault)) {
+      const auto at = std::find(names.begin(), names.end(), side.name);
+      const std::size_t slot =
+          2 * static_cast<std::size_t>(at - names.begin()) +
+          (side.direction < 0 ? 0 : 1);
+      if (at == names.end() || seen[slot]) {
+        fault = "the side of the profile of " + side.name +
+                " is not one still to merge";
+        break;
+      }
+      seen[slot] = 1;
+      sides.push_back(std::move(side));
+    }
+    if (!fault.empty()) {
+      fault = s.directory + ": " + fault;
+      return {};
+    }
+  }
+  if (sides.empty() || sides.size() == seen.size()) return sides;
+  fault = "the shards hold " + std::to_string(sides.size()) + " of the " +
+          std::to_string(seen.size()) + " sides of the profiles";
+  return {};
+}
+
 std::optional<int> begin_merge(const ShardSettings& opt,
                                const FitOptions& fit_opt,
-                               const PreparedRun& run,
-                               std::vector<BootstrapReplicate>& known,
-                               std::vector<StartOutcome>& starts,
+                               const PreparedRun& run, ShardWork& known,
                                std::ostream& err) {
   std::string fault;
   std::vector<ShardManifest> shards =
@@ -64,11 +100,13 @@ std::optional<int> begin_merge(const ShardSettings& opt,
               return a.index < b.index;
             });
   if (shards_split_experiments(run)) return merge_experiments(opt, shards, err);
-  if (shards_split_starts(run)) {
-    starts = gather_starts(
+  if (shards_split_sides(run)) {
+    known.sides = gather_sides(shards, run, fault);
+  } else if (shards_split_starts(run)) {
+    known.starts = gather_starts(
         shards, static_cast<std::size_t>(run.plan.choice.starts), fault);
   } else {
-    known = gather_replicates(shards, fault);
+    known.replicates = gather_replicates(shards, fault);
   }
   if (fault.empty()) return std::nullopt;
   err << "identify: --merge: " << fault << std::endl;
@@ -79,15 +117,13 @@ std::optional<int> begin_merge(const ShardSettings& opt,
 
 std::optional<int> begin_shards(const ShardSettings& opt,
                                 const FitOptions& fit_opt, PreparedRun& run,
-                                std::vector<BootstrapReplicate>& known,
-                                std::vector<StartOutcome>& starts,
-                                std::ostream& err) {
+                                ShardWork& known, std::ostream& err) {
   if (!opt.merge_dirs.empty()) {
-    const std::optional<int> code =
-        begin_merge(opt, fit_opt, run, known, starts, err);
+    const std::optional<int> code = begin_merge(opt, fit_opt, run, known, err);
     if (code) return code;
-    if (!known.empty()) run.plan.known_replicates = &known;
-    if (!starts.empty()) run.plan.known_starts = &starts;
+    if (!known.replicates.empty()) run.plan.known_replicates = &known.replicates;
+    if (!known.starts.empty()) run.plan.known_starts = &known.starts;
+    if (!known.sides.empty()) run.plan.known_sides = &known.sides;
     return std::nullopt;
   }
   if (opt.count == 0) return std::nullopt;
@@ -112,14 +148,21 @@ bool finish_shard(const ShardSettings& opt, const FitOptions& fit_opt,
   const std::string stem =
       (std::filesystem::path(opt.dir) / shard_stem(opt.index, opt.count))
           .string();
+  std::string work, suffix;
   if (run.plan.shard.splits_starts && run.fits[0].search.starts) {
     std::vector<StartOutcome> mine;
     for (const StartOutcome& o : run.fits[0].search.starts->outcomes) {
       if (o.start % opt.count == opt.index) mine.push_back(o);
     }
-    const std::string path = stem + ".starts.tsv";
-    const std::string failure =
-        write_output_file(path, format_start_rows(mine));
+    work = format_start_rows(mine);
+    suffix = ".starts.tsv";
+  } else if (run.plan.shard.splits_sides) {
+    work = format_side_rows(run.fits[0].search.shard_sides);
+    suffix = ".sides.tsv";
+  }
+  if (!suffix.empty()) {
+    const std::string path = stem + suffix;
+    const std::string failure = write_output_file(path, work);
     if (!failure.empty()) {
       err << "identify: cannot write " << path << ": " << failure << std::endl;
       return false;

@@ -25,20 +25,25 @@ struct ShardSettings {
   std::string parameters, fit, profiles, bootstrap;
 };
 
+// What a merge takes from the shards instead of computing it again.
+struct ShardWork {
+  std::vector<BootstrapReplicate> replicates;
+  std::vector<StartOutcome> starts;
+  std::vector<NamedSide> sides;
+};
+
 // Before the fits: makes `run` this shard's share (--shard), or for a
 // merge (--merge) checks the shards and either writes the merged tables of
-// fits of single experiments or puts the shards' replicates in `known` for
-// the run to take, or their starts in `starts`. Returns the exit code when
-// the run ends here (a fault, a merge of experiments, a shard with no
-// experiment), else nothing.
+// fits of single experiments or puts the shards' replicates, starts or
+// profile sides in `known` for the run to take (`known` must outlive the
+// run). Returns the exit code when the run ends here (a fault, a merge of
+// experiments, a shard with no experiment), else nothing.
 std::optional<int> begin_shards(const ShardSettings& opt,
                                 const FitOptions& fit_opt, PreparedRun& run,
-                                std::vector<BootstrapReplicate>& known,
-                                std::vector<StartOutcome>& starts,
-                                std::ostream& err);
+                                ShardWork& known, std::ostream& err);
 
-// After a shard's tables are written: the outcomes of its starts when it
-// split them, then its manifest, last. False (the reason on `err`) if a
+// After a shard's tables are written: the outcomes of its starts or the
+// profile sides it walked when it split them, then its manifest, last. False (the reason on `err`) if a
 // file could not be written.
 bool finish_shard(const ShardSettings& opt, const FitOptions& fit_opt,
                   const PreparedRun& run, std::ostream& err);

@@ -215,7 +215,8 @@ std::vector<OptionSpec> option_specs(Options& o, NumberTexts& raw) {
       {"--shard", "K/N",
        "Problem file: do shard K (from 0) of N of the run's independent "
        "units (the experiments of --separately, else the bootstrap "
-       "replicates) into --shard-dir; slurm: K and N from the Slurm array",
+       "replicates, the profile sides or the starts) into --shard-dir; "
+       "slurm: K and N from the Slurm array",
        &raw.shard},
       {"--shard-dir", "DIR",
        "Where --shard writes its files (default PROBLEM.shards)", &o.shard_dir},

@@ -85,10 +85,9 @@ int fit_and_write(const Options& opt, const RunInput& input,
   if (opt.evaluate) {
     return evaluate_only(opt, in.loaded, run.plan.choice.model, out, err);
   }
-  std::vector<BootstrapReplicate> known;
-  std::vector<StartOutcome> known_starts;
+  ShardWork known;
   if (const std::optional<int> code =
-          begin_shards(shards, fit_opt, run, known, known_starts, err)) {
+          begin_shards(shards, fit_opt, run, known, err)) {
     return *code;
   }
   std::optional<StreamedOutput> history;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,13 @@ struct FitResultView {
   // Per measurement of `problem`, in problem order: the model value,
   // sigma, the measurement and the model value on the observable's
   // transformed scale, and the standardised residual there, at the result.
-  std::vector<double> simulation;
-  std::vector<double> sigma;
-  std::vector<double> transformed_measurement;
-  std::vector<double> transformed_simulation;
-  std::vector<double> weighted;
+  // They view the columns of the evaluation at the result, which the
+  // holder of the view keeps (a measurement's columns are never copied).
+  std::span<const double> simulation;
+  std::span<const double> sigma;
+  std::span<const double> transformed_measurement;
+  std::span<const double> transformed_simulation;
+  std::span<const double> weighted;
   // The profile intervals of the fit; null when no profile ran.
   const ProfilesReport* profiles = nullptr;
   // The bootstrap of the fit; null when none ran.

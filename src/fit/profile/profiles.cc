@@ -79,12 +79,27 @@ ProfileRun run_profiles(
     double objective, double threshold, int threads,
     const std::function<std::unique_ptr<ProfileRunner>(int worker)>&
         make_runner,
-    const std::atomic<int>* interrupt) {
+    const std::atomic<int>* interrupt, const SideShare& share) {
   const int tasks = 2 * static_cast<int>(targets.size());
   std::vector<ProfileSide> sides(tasks);
   WorkerPool pool(threads);
   std::vector<std::unique_ptr<ProfileRunner>> runners(pool.threads());
-  pool.run(tasks, [&](int worker, int task) {
+  std::vector<int> walked;
+  for (int task = 0; task < tasks; ++task) {
+    std::optional<ProfileSide> known;
+    if (share.known) known = share.known(task);
+    if (known) {
+      sides[task] = std::move(*known);
+    } else if (task % share.count == share.index) {
+      walked.push_back(task);
+    } else {
+      sides[task].end = SideEnd::kInterrupted;
+      sides[task].value = from_scaled(targets[task / 2].scale,
+                                      x[targets[task / 2].j]);
+    }
+  }
+  pool.run(static_cast<int>(walked.size()), [&](int worker, int i) {
+    const int task = walked[i];
     const ProfileTarget& t = targets[task / 2];
     if (interrupt && interrupt->load() != 0) {
       sides[task].end = SideEnd::kInterrupted;

@@ -57,6 +57,17 @@ struct ProfileRun {
   std::optional<LowerPoint> below_optimum;
 };
 
+// Which sides a call walks. Side task t is 2q for the lower side of target
+// q and 2q + 1 for its upper side. A task for which `known` gives a side
+// takes that side as walked elsewhere (from the same optimum, so the run
+// is the same to the last bit); the others are walked when t mod `count`
+// is `index`, and otherwise left out (empty, with end kInterrupted).
+struct SideShare {
+  int index = 0;
+  int count = 1;
+  std::function<std::optional<ProfileSide>(int task)> known;
+};
+
 // Profiles of `targets` at the optimum `x` (every free coordinate) of
 // objective `objective`, up to `threshold`. `make_runner(worker)` is called
 // once per worker, on its thread. Once *interrupt is nonzero, sides not
@@ -67,6 +78,6 @@ ProfileRun run_profiles(
     double objective, double threshold, int threads,
     const std::function<std::unique_ptr<ProfileRunner>(int worker)>&
         make_runner,
-    const std::atomic<int>* interrupt = nullptr);
+    const std::atomic<int>* interrupt = nullptr, const SideShare& share = {});
 
 }  // namespace identify

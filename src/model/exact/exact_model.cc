@@ -190,8 +190,7 @@ bool ExactModel::prepare(Part& p, std::span<const double> theta,
     }
     for (std::size_t i = 0; i < sch.times.size(); ++i) {
       if (p.offset[i] > 0.0) {
-        p.intervals.add(p.offset[i],
-                        sch.observed_start[i + 1] - sch.observed_start[i]);
+        p.intervals.add(p.offset[i], sch.observed_count(i));
       }
     }
   }
@@ -272,7 +271,7 @@ void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {
     double* y = out.y.data() + p.first_measurement;
     if (!prepare(p, theta, false)) {
       std::fill(z, z + p.events * m + sch.times.size() * n_, kNaN);
-      std::fill(y, y + sch.order.size(), kNaN);
+      std::fill(y, y + sch.measurements(), kNaN);
       continue;
     }
     event_states(p, ws, p.used, z);
@@ -282,8 +281,8 @@ void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {
       const Eigen::Map<const Eigen::VectorXd> ze(z + p.segment[i] * m, m);
       state_at(p, ws, p.segment[i], p.offset[i], ze, x);
       const Eigen::Map<const Eigen::VectorXd> xi(x, n_);
-      for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
-        const int meas = sch.order[q], o = sch.observable[meas];
+      for (int q = sch.first(i); q < sch.end(i); ++q) {
+        const int meas = sch.measurement(q), o = sch.observable(meas);
         y[meas] = p.system.observable(o).head(n_).dot(xi) + p.system.offset(o);
       }
     }

@@ -230,14 +230,14 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
     if (ws.spectral_on && p.offset[i] > 0.0) {
       ws.spectral.set_sample(p.offset[i], ze);
     }
-    for (int r = sch.observed_start[i]; r < sch.observed_start[i + 1]; ++r) {
+    for (int r = 0; r < sch.observed_count(i); ++r) {
       // The first measurement of (time, observable) gets the row, the
       // others a copy.
-      const int o = sch.observed[r];
+      const int o = sch.observed(i, r);
       double* first = nullptr;
-      for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
-        const int meas = sch.order[q];
-        if (sch.observable[meas] != o) continue;
+      for (int q = sch.first(i); q < sch.end(i); ++q) {
+        const int meas = sch.measurement(q);
+        if (sch.observable(meas) != o) continue;
         double* row = J[p.first_measurement + meas];
         if (first == nullptr) {
           first = row;
@@ -257,7 +257,7 @@ void ExactModel::jacobian(const Evaluation& at, Table& J) {
   for (Part& p : parts_) {
     Workspace& ws = workspaces_[p.workspace];
     if (!prepare(p, at.theta, true)) {
-      for (std::size_t q = 0; q < p.schedule.order.size(); ++q) {
+      for (int q = 0; q < p.schedule.measurements(); ++q) {
         std::fill_n(J[p.first_measurement + q], parameters_, kNaN);
       }
       continue;
@@ -293,8 +293,8 @@ void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
     if (stop_requested()) return;
     const double* x = at.cache.data() + p.states_offset + i * n_;
     ws.weights.setZero();
-    for (int q = sch.time_start[i]; q < sch.time_start[i + 1]; ++q) {
-      const int meas = sch.order[q], o = sch.observable[meas];
+    for (int q = sch.first(i); q < sch.end(i); ++q) {
+      const int meas = sch.measurement(q), o = sch.observable(meas);
       const double wm = w[p.first_measurement + meas];
       ws.weights += wm * p.system.observable(o);
       observed_w_[o] += wm;

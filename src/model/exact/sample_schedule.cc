@@ -1,48 +1,58 @@
 // Grouping by a counting sort on the index of each measurement's time in
 // the sorted distinct times; the observables of one time are then sorted
-// and made unique.
+// and made unique. Each table is dropped when it is the identity: the order
+// when the measurements are in time order, the time starts when every time
+// has one measurement, the observables when there is one.
 #include "model/exact/sample_schedule.h"
 
 #include <algorithm>
-#include <cstddef>
 
 namespace identify {
 
 SampleSchedule::SampleSchedule(const Experiment& experiment) {
   const std::vector<Measurement>& ms = experiment.measurements.rows();
-  const int count = static_cast<int>(ms.size());
+  count_ = static_cast<int>(ms.size());
+  times.reserve(ms.size());
+  bool one_observable = true;
   for (const Measurement& m : ms) {
     times.push_back(m.time);
-    observable.push_back(m.observable);
+    one_observable = one_observable && m.observable == ms[0].observable;
   }
-  std::sort(times.begin(), times.end());
+  if (!ms.empty()) single_observable_ = ms[0].observable;
+  if (!one_observable) {
+    for (const Measurement& m : ms) observable_.push_back(m.observable);
+  }
+  const bool in_order = std::is_sorted(times.begin(), times.end());
+  if (!in_order) std::sort(times.begin(), times.end());
   times.erase(std::unique(times.begin(), times.end()), times.end());
+  times.shrink_to_fit();
+  if (in_order && times.size() == ms.size()) return;
 
-  std::vector<int> time_of(count);
-  time_start.assign(times.size() + 1, 0);
-  for (int s = 0; s < count; ++s) {
+  std::vector<int> time_of(count_);
+  time_start_.assign(times.size() + 1, 0);
+  for (int s = 0; s < count_; ++s) {
     time_of[s] = static_cast<int>(
         std::lower_bound(times.begin(), times.end(), ms[s].time) -
         times.begin());
-    ++time_start[time_of[s] + 1];
+    ++time_start_[time_of[s] + 1];
   }
   for (std::size_t i = 0; i < times.size(); ++i) {
-    time_start[i + 1] += time_start[i];
+    time_start_[i + 1] += time_start_[i];
   }
-  order.resize(count);
-  std::vector<int> next(time_start.begin(), time_start.end() - 1);
-  for (int s = 0; s < count; ++s) order[next[time_of[s]]++] = s;
+  order_.resize(count_);
+  std::vector<int> next(time_start_.begin(), time_start_.end() - 1);
+  for (int s = 0; s < count_; ++s) order_[next[time_of[s]]++] = s;
 
-  observed_start.assign(1, 0);
+  observed_start_.assign(1, 0);
   for (std::size_t i = 0; i < times.size(); ++i) {
-    const auto first = observed.end() - observed.begin();
-    for (int p = time_start[i]; p < time_start[i + 1]; ++p) {
-      observed.push_back(observable[order[p]]);
+    const auto from = observed_.end() - observed_.begin();
+    for (int p = time_start_[i]; p < time_start_[i + 1]; ++p) {
+      observed_.push_back(observable(order_[p]));
     }
-    std::sort(observed.begin() + first, observed.end());
-    observed.erase(std::unique(observed.begin() + first, observed.end()),
-                   observed.end());
-    observed_start.push_back(static_cast<int>(observed.size()));
+    std::sort(observed_.begin() + from, observed_.end());
+    observed_.erase(std::unique(observed_.begin() + from, observed_.end()),
+                    observed_.end());
+    observed_start_.push_back(static_cast<int>(observed_.size()));
   }
 }
 
