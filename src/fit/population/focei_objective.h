@@ -46,9 +46,17 @@ class FoceiObjective {
   // The exact gradient of the OFV at the modes of the last evaluate() (at
   // the same θ and Ω) over x = (fitted fixed effects, u), each subject's
   // into `scores` (by subject), their sum in subject order into `total`;
-  // false if a subject's is not finite.
+  // false if a subject's is not finite. Also keeps each subject's dη̂/dx
+  // there for predict_modes().
   bool gradient(const OuterPoint& point, Eigen::VectorXd& total,
                 std::vector<Eigen::VectorXd>& scores);
+  // Moves the next evaluate()'s starting modes to the first-order
+  // prediction η̂ + (dη̂/dx)·dx, dx the step in x from the point of the last
+  // gradient(), when that gradient followed the last evaluate() (else,
+  // and where a prediction is not finite, the modes stay). The modes found
+  // then differ from the cold-started ones only within the inner
+  // tolerance.
+  void predict_modes(const Eigen::VectorXd& dx);
 
  private:
   std::vector<std::unique_ptr<SubjectProblem>> subjects_;
@@ -56,6 +64,7 @@ class FoceiObjective {
   WorkerPool pool_;
   const FitProblem* problem_;
   std::vector<std::unique_ptr<SubjectJets>> jets_;
+  std::vector<Eigen::MatrixXd> mode_slopes_;  // empty when stale
 };
 
 }  // namespace identify

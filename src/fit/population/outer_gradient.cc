@@ -55,12 +55,14 @@ OuterPoint outer_point(const FitProblem& problem,
 
 bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
                             const Eigen::VectorXd& eta,
-                            Eigen::VectorXd& gradient) {
+                            Eigen::VectorXd& gradient,
+                            Eigen::MatrixXd* mode_slope) {
   const int q = static_cast<int>(eta.size());
   const int nf = static_cast<int>(point.slope.size());
   const int nu = static_cast<int>(point.omega_derivative.size());
   const int m = q + nf;
   gradient = Eigen::VectorXd::Zero(nf + nu);
+  if (mode_slope != nullptr) mode_slope->setZero(q, nf + nu);
   std::vector<Jet> e, sigma;
   if (!subject.residuals(point.theta, eta, e, sigma)) return false;
   if (e.empty()) return true;
@@ -96,16 +98,24 @@ bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
   const Eigen::VectorXd dg = data.g;
   const Eigen::MatrixXd K = data.h.topLeftCorner(q, q) + 2.0 * wi;
   const Eigen::VectorXd d_eta = dg.head(q) + 2.0 * wi * eta + log_det.head(q);
-  const Eigen::VectorXd w = K.ldlt().solve(d_eta);
+  const Eigen::LDLT<Eigen::MatrixXd> k_ldlt(K);
+  const Eigen::VectorXd w = k_ldlt.solve(d_eta);
   for (int f = 0; f < nf; ++f) {
     const double total = dg[q + f] + log_det[q + f] - data.h.row(q + f).dot(w);
     gradient[f] = total * point.slope[f];
+    if (mode_slope != nullptr) {
+      mode_slope->col(f) = -k_ldlt.solve(
+          data.h.row(q + f).head(q).transpose() * point.slope[f]);
+    }
   }
   for (int l = 0; l < nu; ++l) {
     const Eigen::MatrixXd& om = point.omega_derivative[l];
     const Eigen::MatrixXd D = -wi * om * wi;
     gradient[nf + l] = eta.dot(D * eta) + (wi * om).trace() + (P * D).trace() -
                        2.0 * (D * eta).dot(w);
+    if (mode_slope != nullptr) {
+      mode_slope->col(nf + l) = -k_ldlt.solve(2.0 * D * eta);
+    }
   }
   return gradient.allFinite();
 }

@@ -33,9 +33,13 @@ OuterPoint outer_point(const FitProblem& problem,
 
 // ∂OFV_i/∂x at the subject's mode `eta` into `gradient` (resized to
 // slope.size() + omega_derivative.size()); false if the model or H_i is not
-// finite there. A subject without measurements has gradient 0.
+// finite there. A subject without measurements has gradient 0. With
+// `mode_slope`, also dη̂/dx there (q rows, one column per entry of x; 0 for
+// a subject without measurements), the first-order prediction of the mode
+// at a nearby x.
 bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
                             const Eigen::VectorXd& eta,
-                            Eigen::VectorXd& gradient);
+                            Eigen::VectorXd& gradient,
+                            Eigen::MatrixXd* mode_slope = nullptr);
 
 }  // namespace identify

@@ -47,6 +47,7 @@ struct Outer {
   std::vector<double> theta;
   int evaluations = 0;
   bool gradient = false;  // L-BFGS on the exact gradient, else BOBYQA
+  Eigen::VectorXd gradient_x;  // x of the last gradient
 };
 
 // θ and u from x.
@@ -64,6 +65,11 @@ double outer_value(unsigned n, const double* x, double* grad, void* data) {
   const std::size_t nf = o.fitted->size();
   const Eigen::MatrixXd L =
       o.omega->factor(std::span<const double>(x + nf, n - nf));
+  const Eigen::Map<const Eigen::VectorXd> here(x, n);
+  if (o.gradient_x.size() == here.size()) {
+    o.objective->predict_modes(here - o.gradient_x);
+  }
+  o.gradient_x.resize(0);
   const double v = o.objective->evaluate(o.theta, L);
   if (grad != nullptr) {
     std::fill(grad, grad + n, 0.0);
@@ -74,6 +80,7 @@ double outer_value(unsigned n, const double* x, double* grad, void* data) {
     std::vector<Eigen::VectorXd> scores;
     if (std::isfinite(v) && o.objective->gradient(point, total, scores)) {
       std::copy(total.data(), total.data() + n, grad);
+      o.gradient_x = here;
     }
   }
   return std::isfinite(v) ? v : std::numeric_limits<double>::max();
