@@ -35,6 +35,7 @@
 #include "fit/library_logging.h"
 #include "fit/lm_noise_watch.h"
 #include "fit/lm_words.h"
+#include "fit/normal_lm.h"
 #include "fit/rounds.h"
 #include "fit/scaled_unknowns.h"
 #include "fit/wording.h"
@@ -163,26 +164,27 @@ class LmCallback : public ceres::IterationCallback {
 };
 
 // From this many moving unknowns, with at least kNormalRowsPerUnknown
-// residuals each, the step comes from the normal equations (JᵀJ + λI)·δ =
-// −Jᵀr by Cholesky instead of a QR of J: half the work of the QR, and
-// squaring cond(J) costs no accuracy that matters on a tall Jacobian of
-// the size of a whole matrix A (cond(J) near 1e3, its square far from
-// 1/ε). Should the Cholesky fail, the step is rejected and the damping
+// residuals each, the steps come from the normal equations (JᵀJ + λI)·δ =
+// −Jᵀr by Cholesky (normal_lm.h) instead of Ceres' QR of J: JᵀJ is formed
+// once per Jacobian and each trial damping costs one q³/3 factorisation,
+// and squaring cond(J) costs no accuracy that matters on a tall Jacobian
+// of the size of a whole matrix A (cond(J) near 1e3, its square far from
+// 1/ε). Should the Cholesky fail, the step is invalid and the damping
 // grows, which makes JᵀJ + λI better conditioned. Smaller problems keep
 // the QR, whose results their tests pin.
 constexpr std::size_t kNormalEquationsUnknowns = 200;
 constexpr std::size_t kNormalRowsPerUnknown = 4;
 
-ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows,
-                                      std::size_t unknowns,
-                                      std::size_t residuals) {
+bool normal_equations(std::size_t unknowns, std::size_t residuals) {
+  return unknowns >= kNormalEquationsUnknowns &&
+         residuals >= kNormalRowsPerUnknown * unknowns;
+}
+
+ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
   ceres::Solver::Options options;
   options.minimizer_type = ceres::TRUST_REGION;
   options.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
-  const bool normal = unknowns >= kNormalEquationsUnknowns &&
-                      residuals >= kNormalRowsPerUnknown * unknowns;
-  options.linear_solver_type =
-      normal ? ceres::DENSE_NORMAL_CHOLESKY : ceres::DENSE_QR;
+  options.linear_solver_type = ceres::DENSE_QR;
   // The damping is the identity in the scaled unknowns, not the current
   // column norms: see the top of the file.
   options.jacobi_scaling = false;
@@ -233,11 +235,29 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
     }
   }
   LmCallback callback(unknowns, monitor, round, block.data(), watch);
-  ceres::Solve(
-      solver_options(callback, unknowns.objective().has_sigma_rows(),
-                     round.free.size(),
-                     static_cast<std::size_t>(unknowns.residual_count())),
-      &problem, &summary);
+  const bool sigma_rows = unknowns.objective().has_sigma_rows();
+  if (normal_equations(round.free.size(),
+                       static_cast<std::size_t>(unknowns.residual_count()))) {
+    std::vector<double> lower(block.size()), upper(block.size());
+    for (std::size_t f = 0; f < round.free.size(); ++f) {
+      lower[f] = unknowns.lower(round.free[f]);
+      upper[f] = unknowns.upper(round.free[f]);
+    }
+    const NormalLmResiduals residuals = [&cost](const double* b, double* r,
+                                                double* jacobian) {
+      const double* const parameters[] = {b};
+      double* jacobians[] = {jacobian};
+      return cost.Evaluate(parameters, r,
+                           jacobian == nullptr ? nullptr : jacobians);
+    };
+    NormalLmSettings settings;
+    settings.function_tolerance = sigma_rows ? 0.0 : kLmFunctionTolerance;
+    settings.parameter_tolerance = kLmParameterTolerance;
+    normal_lm(residuals, cost.num_residuals(), block, lower, upper, settings,
+              callback, summary);
+  } else {
+    ceres::Solve(solver_options(callback, sigma_rows), &problem, &summary);
+  }
   for (std::size_t f = 0; f < round.free.size(); ++f) {
     y[round.free[f]] = block[f];
   }
