@@ -68,7 +68,7 @@ DualJet widened(const DualJet& j, int m, int q) {
 
 template <class J>
 J SubjectJets::value(const BoundExpression& b, const std::vector<J>& theta) {
-  return widened(generic_value<J>(b, theta, scratch(J())), m_, q_);
+  return widened(b.generic_value<J>(theta, scratch(J())), m_, q_);
 }
 
 template <class J>
