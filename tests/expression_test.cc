@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "problem/expression_generic.h"
+
 namespace identify {
 namespace {
 
@@ -210,6 +212,66 @@ TEST(Expression, GradientsMatchCentralDifferences) {
   const std::vector<double> at = {3.0};
   EXPECT_EQ(twice.value_and_gradient(at, {&grad, 1}, scratch), 9.0);
   EXPECT_EQ(grad, 6.0);
+}
+
+// A forward-mode number v + ε·d, to evaluate an expression in a type that
+// carries a derivative.
+struct Forward {
+  double v = 0.0, d = 0.0;
+  Forward() = default;
+  explicit Forward(double c, double t = 0.0) : v(c), d(t) {}
+};
+Forward operator+(Forward a, Forward b) {
+  return Forward(a.v + b.v, a.d + b.d);
+}
+Forward operator-(Forward a, Forward b) {
+  return Forward(a.v - b.v, a.d - b.d);
+}
+Forward operator-(Forward a) { return Forward(-a.v, -a.d); }
+Forward operator*(Forward a, Forward b) {
+  return Forward(a.v * b.v, a.d * b.v + a.v * b.d);
+}
+Forward operator/(Forward a, Forward b) {
+  return Forward(a.v / b.v, (a.d * b.v - a.v * b.d) / (b.v * b.v));
+}
+Forward exp(Forward a) { return Forward(std::exp(a.v), std::exp(a.v) * a.d); }
+Forward log(Forward a) { return Forward(std::log(a.v), a.d / a.v); }
+Forward sqrt(Forward a) {
+  return Forward(std::sqrt(a.v), 0.5 * a.d / std::sqrt(a.v));
+}
+Forward pow(Forward a, Forward b) {
+  if (b.d != 0.0) return exp(b * log(a));
+  return Forward(std::pow(a.v, b.v), b.v * std::pow(a.v, b.v - 1.0) * a.d);
+}
+
+TEST(Expression, GenericValueIsTheValueInAnotherNumberType) {
+  const std::vector<std::string> names = {"k1", "k2", "V", "ka", "ke"};
+  const std::vector<double> theta = {0.3, 0.7, 2.5, 1.9, 0.08};
+  const char* texts[] = {"ka * ke / (ka - ke)",
+                         "log(V) / 2 - sqrt(ka)",
+                         "exp(-ke * 3) * ka",
+                         "ka^ke^k2",
+                         "(k1 - V)^3",
+                         "2.5",
+                         "V"};
+  std::vector<double> scratch;
+  std::vector<Forward> forward_scratch;
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const BoundExpression b = bind_to(text, names);
+    const double v = b.value(theta, scratch);
+    EXPECT_EQ(b.generic_value<double>(theta, scratch), v);
+    std::vector<double> grad(b.parameters().size());
+    b.value_and_gradient(theta, grad, scratch);
+    for (std::size_t i = 0; i < grad.size(); ++i) {
+      std::vector<Forward> at;
+      for (double t : theta) at.emplace_back(t);
+      at[b.parameters()[i]].d = 1.0;
+      const Forward f = b.generic_value<Forward>(at, forward_scratch);
+      EXPECT_EQ(f.v, v);
+      EXPECT_NEAR(f.d, grad[i], 1e-12 * (1.0 + std::fabs(grad[i])));
+    }
+  }
 }
 
 // A power outside its domain is NaN at evaluation, and refused where both

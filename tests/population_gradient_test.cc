@@ -15,6 +15,7 @@
 #include "fit/population/outer_gradient.h"
 #include "fit/population/population_fit.h"
 #include "input/yaml_problem_file.h"
+#include "population_inputs.h"
 
 namespace identify {
 namespace {
@@ -100,6 +101,45 @@ TEST(PopulationGradient, ProportionalErrorAndCorrelatedBlock) {
   problem.experiments[11] = example("population_simulated").experiments[99];
   check_scores(problem, {1.5, 3.1, 1.0, 3.6, std::log(0.12), std::log(0.3),
                          std::log(0.25), 0.05});
+}
+
+TEST(PopulationGradient, InfusionsBolusesAndSources) {
+  // tka, tcl, tke, ln a (a is also the infusions' duration and the
+  // sources' amplitude), ln sd(eta_ka), ln sd(eta_cl).
+  check_scores(
+      testing::theophylline_with_inputs(),
+      {0.45, -3.2, -2.45, std::log(0.7), std::log(0.6), std::log(0.2)});
+}
+
+// Which experiments the closed-form jet model covers: inputs yes; steady
+// states, pre-equilibration and a matrix that changes over time not (those
+// fit without the outer gradient rather than with a wrong one).
+TEST(PopulationGradient, CoveredExperiments) {
+  const FitProblem base = testing::theophylline_with_inputs();
+  const std::vector<int> fitted = population_fixed_effects(base);
+  const struct {
+    const char* name;
+    void (*change)(Experiment&);
+    bool covered;
+  } cases[] = {
+      {"inputs", [](Experiment&) {}, true},
+      {"steady dose", [](Experiment& e) { e.doses[0].steady_interval = 12.0; },
+       false},
+      {"matrix phase",
+       [](Experiment& e) {
+         e.phases.push_back({5.0, e.matrix});
+       },
+       false},
+      {"steady start", [](Experiment& e) { e.steady_start = SteadyStart(); },
+       false},
+      {"pre-equilibration",
+       [](Experiment& e) { e.pre_equilibration = PreEquilibration(); }, false},
+  };
+  for (const auto& c : cases) {
+    FitProblem problem = base;
+    c.change(problem.experiments[3]);
+    EXPECT_EQ(SubjectJets::covers(problem, fitted), c.covered) << c.name;
+  }
 }
 
 TEST(JetExponential, MatchesThePlainExponentialAndItsDerivatives) {

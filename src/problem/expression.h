@@ -170,6 +170,13 @@ class BoundExpression {
   double value_and_gradient(std::span<const double> theta,
                             std::span<double> grad,
                             std::vector<double>& scratch) const;
+  // Value at θ in a number type T other than double, typically one that
+  // carries derivatives: the same forward pass as value(), each operation
+  // applied in T (exp, log, sqrt and pow of T found by argument-dependent
+  // lookup), so T gets the expression's derivatives of every order it
+  // carries, exactly. Defined in problem/expression_generic.h.
+  template <class T>
+  T generic_value(std::span<const T> theta, std::vector<T>& scratch) const;
 
  private:
   struct Node {

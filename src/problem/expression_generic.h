@@ -1,16 +1,10 @@
-// A BoundExpression evaluated in a number type T other than double: the
-// same forward pass over its compiled postfix program as
-// BoundExpression::value, each operation applied in T, so that a T that
-// carries derivatives (a truncated Taylor number) gets the expression's
-// derivatives of every order it carries, exactly. exp, log, sqrt and pow of
-// T are found by argument-dependent lookup.
-//
-// The program is private to BoundExpression; it is read here through the
-// rule that access is not checked in an explicit instantiation (the
-// accessor below), which keeps expression.h, included nearly everywhere,
-// unchanged. A public member template of BoundExpression would do the same.
+// BoundExpression::generic_value: the forward pass of BoundExpression::value
+// over the compiled postfix program, each node evaluated in the number type
+// T. Kept out of expression.h, which nearly every file includes, so that
+// only the users of a non-double T compile it.
 #pragma once
 
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -18,38 +12,25 @@
 
 namespace identify {
 
-namespace expression_generic_detail {
-
-struct ProgramTag {
-  friend auto program_of(ProgramTag);
-};
-template <auto Member>
-struct ProgramAccess {
-  friend auto program_of(ProgramTag) { return Member; }
-};
-template struct ProgramAccess<&BoundExpression::program_>;
-
-}  // namespace expression_generic_detail
-
 template <class T>
-T generic_value(const BoundExpression& b, std::span<const T> theta,
-                std::vector<T>& scratch) {
-  if (b.single_parameter() >= 0) return theta[b.single_parameter()];
-  if (b.is_constant()) return T(b.constant_value());
-  using expression_generic_detail::ProgramTag;
-  const auto& program = b.*program_of(ProgramTag{});
-  const std::vector<int>& parameters = b.parameters();
-  if (scratch.size() < program.size()) scratch.resize(program.size());
+T BoundExpression::generic_value(std::span<const T> theta,
+                                 std::vector<T>& scratch) const {
+  if (single_ >= 0) return theta[single_];
+  if (is_constant()) return T(constant_);
+  if (scratch.size() < program_.size()) scratch.resize(program_.size());
   using Op = Expression::Op;
-  for (std::size_t i = 0; i < program.size(); ++i) {
-    const auto& n = program[i];
+  // The functions of double from std, those of other types by
+  // argument-dependent lookup.
+  using std::exp, std::log, std::pow, std::sqrt;
+  for (std::size_t i = 0; i < program_.size(); ++i) {
+    const Node& n = program_[i];
     const T* v = scratch.data();
     switch (n.op) {
       case Op::kNumber:
         scratch[i] = T(n.number);
         break;
       case Op::kName:
-        scratch[i] = theta[parameters[n.slot]];
+        scratch[i] = theta[parameters_[n.slot]];
         break;
       case Op::kAdd:
         scratch[i] = v[n.left] + v[n.right];
@@ -80,7 +61,7 @@ T generic_value(const BoundExpression& b, std::span<const T> theta,
         break;
     }
   }
-  return scratch[program.size() - 1];
+  return scratch[program_.size() - 1];
 }
 
 }  // namespace identify

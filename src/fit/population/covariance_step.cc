@@ -1,12 +1,12 @@
-// R = ½·∇²OFV by central differences of the exact gradient G(x) = Σ_i g_i:
-// column k is (G(x + h_k e_k) − G(x − h_k e_k))/(4 h_k), and R is then
-// symmetrised, (R + Rᵀ)/2; every evaluation starts the inner problems from
-// η = 0, so the result does not depend on the order of evaluations or on
-// the threads. S = ¼·Σ_i g_i g_iᵀ at the estimates. A matrix is inverted
-// through its symmetric eigen-decomposition, and counts as positive
-// definite when its smallest eigenvalue is above 1e-7 of its largest (a
-// condition number below 1e7): below that, the differences' own error in R
-// (about 1e-8 relative) could decide the sign.
+// R = ½·∇²OFV with ∇²OFV = Σ_i ∇²OFV_i the exact Hessian (outer_hessian.h:
+// forward differentiation of the exact gradient through the conditional
+// modes), symmetrised, (R + Rᵀ)/2, against rounding and the mode's own
+// accuracy; the inner problems start from η = 0, so the result does not
+// depend on the threads. S = ¼·Σ_i g_i g_iᵀ at the estimates. A matrix is
+// inverted through its symmetric eigen-decomposition, and counts as
+// positive definite when its smallest eigenvalue is above 1e-7 of its
+// largest (a condition number below 1e7): below that, the standard errors
+// of the weakest combination are not worth reporting.
 #include "fit/population/covariance_step.h"
 
 #include <Eigen/Dense>
@@ -22,22 +22,29 @@ namespace {
 
 constexpr double kSmallestEigenvalue = 1e-7;
 
-struct Gradients {
+// The OFV's gradient (with the subjects' scores) and Hessian at x.
+struct Derivatives {
   const FitProblem& problem;
   const PopulationFit& fit;
   const OmegaParameters omega;
   FoceiObjective objective;
   std::vector<double> theta;
+  OuterPoint point;
 
-  // G at x with the subjects' g_i; false where not finite.
-  bool at(const std::vector<double>& x, Eigen::VectorXd& total,
-          std::vector<Eigen::VectorXd>& scores) {
+  // The modes and the gradient at x; false where not finite.
+  bool gradient(const std::vector<double>& x, Eigen::VectorXd& total,
+                std::vector<Eigen::VectorXd>& scores) {
     const std::size_t nf = fit.fitted.size();
-    const OuterPoint point = outer_point(problem, fit.fitted, omega, x, theta);
+    point = outer_point(problem, fit.fitted, omega, x, theta);
     objective.reset_modes();
     const double v = objective.evaluate(
         theta, omega.factor(std::span<const double>(x).subspan(nf)));
     return std::isfinite(v) && objective.gradient(point, total, scores);
+  }
+  // The Hessian at the x of the last gradient(); false where not finite.
+  bool hessian(const std::vector<double>& x, Eigen::MatrixXd& h) {
+    return objective.hessian(point,
+                             outer_curvature(problem, fit.fitted, omega, x), h);
   }
 };
 
@@ -65,8 +72,12 @@ CovarianceStep covariance_step(const FitProblem& problem,
                                int threads) {
   CovarianceStep step;
   step.requested = step.used = kind;
-  Gradients g{problem, fit, OmegaParameters(problem.population),
-              FoceiObjective(problem, std::max(threads, 1)), fit.theta};
+  Derivatives g{problem,
+                fit,
+                OmegaParameters(problem.population),
+                FoceiObjective(problem, std::max(threads, 1)),
+                fit.theta,
+                OuterPoint()};
   if (!g.objective.enable_gradient(fit.fitted)) return step;
   std::vector<double> x;
   for (int k : fit.fitted) {
@@ -76,23 +87,14 @@ CovarianceStep covariance_step(const FitProblem& problem,
   const int n = static_cast<int>(x.size());
   Eigen::VectorXd total;
   std::vector<Eigen::VectorXd> scores;
-  if (n == 0 || !g.at(x, total, scores)) return step;
+  Eigen::MatrixXd hessian, r_inverse, s_inverse;
+  if (n == 0 || !g.gradient(x, total, scores)) return step;
   Eigen::MatrixXd S = Eigen::MatrixXd::Zero(n, n);
   for (const Eigen::VectorXd& s : scores) S += 0.25 * s * s.transpose();
-  Eigen::MatrixXd R(n, n), r_inverse, s_inverse;
-  bool r_ok = kind != CovarianceKind::kS;
-  for (int k = 0; k < n && r_ok; ++k) {
-    const double h = 1e-4 * std::max(1.0, std::abs(x[k]));
-    std::vector<double> up = x, down = x;
-    up[k] += h;
-    down[k] -= h;
-    Eigen::VectorXd gu, gd;
-    r_ok = g.at(up, gu, scores) && g.at(down, gd, scores);
-    if (r_ok) R.col(k) = (gu - gd) / (4.0 * h);
-  }
   double condition = 0.0;
+  bool r_ok = kind != CovarianceKind::kS && g.hessian(x, hessian);
   if (r_ok) {
-    R = 0.5 * (R + R.transpose()).eval();
+    const Eigen::MatrixXd R = 0.25 * (hessian + hessian.transpose());
     r_ok = invert(R, r_inverse, condition);
   }
   if (kind != CovarianceKind::kS && r_ok) {

@@ -5,9 +5,9 @@
 //   R = −∇²ℓ = ½·∇²OFV,   S = Σ_i ∇ℓ_i ∇ℓ_iᵀ = ¼·Σ_i g_i g_iᵀ,
 //
 // g_i the exact gradient of subject i's OFV_i (outer_gradient.h), the
-// covariance is the sandwich R⁻¹·S·R⁻¹ (the default), R⁻¹ or S⁻¹. R comes
-// from central differences of the exact gradient (steps 1e-4·max(1, |x_k|),
-// symmetrised): it is not exact, only its first derivatives are. When R is
+// covariance is the sandwich R⁻¹·S·R⁻¹ (the default), R⁻¹ or S⁻¹. R is
+// exact: the Hessian of the OFV by forward differentiation of the exact
+// gradient, the conditional modes moving with x (outer_hessian.h). When R is
 // not positive definite (condition number 1e7 or more counts as not) the
 // step falls back to S⁻¹ and says so; when S is not positive definite
 // either there is no covariance.

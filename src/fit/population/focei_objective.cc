@@ -90,4 +90,24 @@ bool FoceiObjective::gradient(const OuterPoint& point, Eigen::VectorXd& total,
   return true;
 }
 
+bool FoceiObjective::hessian(const OuterPoint& point,
+                             const OuterCurvature& curvature,
+                             Eigen::MatrixXd& total) {
+  if (jets_.empty() && subject_count() > 0) return false;
+  std::vector<Eigen::MatrixXd> parts(subject_count());
+  std::vector<char> ok(subject_count(), 0);
+  pool_.run(subject_count(), [&](int, int i) {
+    ok[i] = subject_outer_hessian(*jets_[i], point, curvature, modes_[i].eta,
+                                  parts[i]);
+  });
+  const int n =
+      static_cast<int>(point.slope.size() + point.omega_derivative.size());
+  total = Eigen::MatrixXd::Zero(n, n);
+  for (int i = 0; i < subject_count(); ++i) {
+    if (!ok[i]) return false;
+    total += parts[i];
+  }
+  return true;
+}
+
 }  // namespace identify

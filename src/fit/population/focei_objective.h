@@ -20,6 +20,7 @@
 
 #include "fit/multistart/worker_pool.h"
 #include "fit/population/outer_gradient.h"
+#include "fit/population/outer_hessian.h"
 #include "fit/population/subject_mode.h"
 #include "problem/fit_problem.h"
 
@@ -57,6 +58,11 @@ class FoceiObjective {
   // then differ from the cold-started ones only within the inner
   // tolerance.
   void predict_modes(const Eigen::VectorXd& dx);
+  // The exact Hessian of the OFV (outer_hessian.h) at the modes of the
+  // last evaluate(), the subjects' summed in subject order into `total`;
+  // false if a subject's is not finite. Needs enable_gradient().
+  bool hessian(const OuterPoint& point, const OuterCurvature& curvature,
+               Eigen::MatrixXd& total);
 
  private:
   std::vector<std::unique_ptr<SubjectProblem>> subjects_;

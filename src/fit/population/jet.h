@@ -44,6 +44,9 @@ struct Jet {
   int size() const { return static_cast<int>(g.size()); }
   int hessian_columns() const { return static_cast<int>(h.cols()); }
   bool is_constant() const { return g.isZero() && h.isZero(); }
+  bool is_finite() const {
+    return std::isfinite(v) && g.allFinite() && h.allFinite();
+  }
 };
 
 namespace jet_detail {
@@ -59,7 +62,7 @@ inline Jet chain(const Jet& a, double f0, double f1, double f2) {
 }  // namespace jet_detail
 
 inline Jet operator+(const Jet& a, const Jet& b) {
-  if (a.size() == 0) return b + a;
+  if (a.size() == 0 && b.size() != 0) return b + a;
   Jet r = a;
   r.v += b.v;
   if (b.size() != 0) {

@@ -20,19 +20,22 @@ namespace {
 
 constexpr int kDegree = 16;
 
-JetMatrix identity(int n, int m, int q) {
-  JetMatrix r{n, std::vector<Jet>(n * n, Jet(0.0, m, q))};
-  for (int i = 0; i < n; ++i) r(i, i) = Jet(1.0, m, q);
+template <class J>
+JetMatrixOf<J> identity(int n, int m, int q) {
+  JetMatrixOf<J> r{n, std::vector<J>(n * n, J(0.0, m, q))};
+  for (int i = 0; i < n; ++i) r(i, i) = J(1.0, m, q);
   return r;
 }
 
-JetMatrix multiply(const JetMatrix& x, const JetMatrix& y, int m, int q) {
+template <class J>
+JetMatrixOf<J> multiply(const JetMatrixOf<J>& x, const JetMatrixOf<J>& y, int m,
+                        int q) {
   const int n = x.n;
-  JetMatrix r{n, std::vector<Jet>(n * n, Jet(0.0, m, q))};
+  JetMatrixOf<J> r{n, std::vector<J>(n * n, J(0.0, m, q))};
   for (int i = 0; i < n; ++i) {
     for (int k = 0; k < n; ++k) {
-      const Jet& xik = x(i, k);
-      if (xik.v == 0.0 && xik.is_constant()) continue;
+      const J& xik = x(i, k);
+      if (jet_is_zero(xik)) continue;
       for (int j = 0; j < n; ++j) r(i, j) += xik * y(k, j);
     }
   }
@@ -41,42 +44,51 @@ JetMatrix multiply(const JetMatrix& x, const JetMatrix& y, int m, int q) {
 
 }  // namespace
 
-JetMatrix jet_exponential(const JetMatrix& mat) {
+template <class J>
+JetMatrixOf<J> jet_exponential(const JetMatrixOf<J>& mat) {
   const int n = mat.n;
   const int m = n > 0 ? mat.a[0].size() : 0;
   const int q = n > 0 ? mat.a[0].hessian_columns() : 0;
   double norm = 0.0;
   for (int c = 0; c < n; ++c) {
     double column = 0.0;
-    for (int r = 0; r < n; ++r) column += std::abs(mat(r, c).v);
+    for (int r = 0; r < n; ++r) column += std::abs(jet_value(mat(r, c)));
     norm = std::max(norm, column);
   }
   int s = 0;
   if (norm > 0.25) s = static_cast<int>(std::ceil(std::log2(norm / 0.25)));
   const double scale = std::ldexp(1.0, -s);
-  JetMatrix x = mat;
-  for (Jet& e : x.a) e = scale * e;
+  JetMatrixOf<J> x = mat;
+  for (J& e : x.a) e = scale * e;
   // Horner: E = I + X/1·(I + X/2·(I + … (I + X/kDegree))).
-  JetMatrix e = identity(n, m, q);
+  JetMatrixOf<J> e = identity<J>(n, m, q);
   for (int k = kDegree; k >= 1; --k) {
-    JetMatrix t = multiply(x, e, m, q);
-    for (Jet& v : t.a) v = (1.0 / k) * v;
-    for (int i = 0; i < n; ++i) t(i, i).v += 1.0;
+    JetMatrixOf<J> t = multiply(x, e, m, q);
+    for (J& v : t.a) v = (1.0 / k) * v;
+    for (int i = 0; i < n; ++i) add_to_value(t(i, i), 1.0);
     e = std::move(t);
   }
   for (int k = 0; k < s; ++k) e = multiply(e, e, m, q);
   return e;
 }
 
-std::vector<Jet> jet_product(const JetMatrix& mat, const std::vector<Jet>& x) {
+template <class J>
+std::vector<J> jet_product(const JetMatrixOf<J>& mat, const std::vector<J>& x) {
   const int n = mat.n;
   const int m = x.empty() ? 0 : x[0].size();
   const int q = x.empty() ? 0 : x[0].hessian_columns();
-  std::vector<Jet> r(n, Jet(0.0, m, q));
+  std::vector<J> r(n, J(0.0, m, q));
   for (int i = 0; i < n; ++i) {
     for (int k = 0; k < n; ++k) r[i] += mat(i, k) * x[k];
   }
   return r;
 }
+
+template JetMatrixOf<Jet> jet_exponential(const JetMatrixOf<Jet>&);
+template JetMatrixOf<DualJet> jet_exponential(const JetMatrixOf<DualJet>&);
+template std::vector<Jet> jet_product(const JetMatrixOf<Jet>&,
+                                      const std::vector<Jet>&);
+template std::vector<DualJet> jet_product(const JetMatrixOf<DualJet>&,
+                                          const std::vector<DualJet>&);
 
 }  // namespace identify

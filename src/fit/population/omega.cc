@@ -69,9 +69,8 @@ Eigen::MatrixXd OmegaParameters::factor(std::span<const double> u) const {
 
 std::string OmegaParameters::entry_name(int k) const { return names_[k]; }
 
-Eigen::MatrixXd OmegaParameters::omega_derivative(std::span<const double> u,
-                                                  int k) const {
-  const Eigen::MatrixXd L = factor(u);
+Eigen::MatrixXd OmegaParameters::factor_derivative(const Eigen::MatrixXd& L,
+                                                   int k) const {
   Eigen::MatrixXd dL = Eigen::MatrixXd::Zero(q_, q_);
   for (const Block& b : blocks_) {
     if (b.first < 0) continue;
@@ -87,7 +86,27 @@ Eigen::MatrixXd OmegaParameters::omega_derivative(std::span<const double> u,
       }
     }
   }
+  return dL;
+}
+
+Eigen::MatrixXd OmegaParameters::omega_derivative(std::span<const double> u,
+                                                  int k) const {
+  const Eigen::MatrixXd L = factor(u);
+  const Eigen::MatrixXd dL = factor_derivative(L, k);
   return dL * L.transpose() + L * dL.transpose();
+}
+
+Eigen::MatrixXd OmegaParameters::omega_second_derivative(
+    std::span<const double> u, int k, int l) const {
+  const Eigen::MatrixXd L = factor(u);
+  const Eigen::MatrixXd dk = factor_derivative(L, k);
+  const Eigen::MatrixXd dl = factor_derivative(L, l);
+  Eigen::MatrixXd second = dk * dl.transpose() + dl * dk.transpose();
+  // ∂²L/∂u_k∂u_l is ∂L/∂u_k for a diagonal (log) entry k = l, else 0.
+  if (k == l && (dk.diagonal().array() != 0.0).any()) {
+    second += dk * L.transpose() + L * dk.transpose();
+  }
+  return second;
 }
 
 OmegaTerms OmegaTerms::from_factor(const Eigen::MatrixXd& factor) {

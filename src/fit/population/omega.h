@@ -30,11 +30,17 @@ class OmegaParameters {
   // ∂Ω/∂u_k at u (q×q): ∂L·Lᵀ + L·∂Lᵀ, ∂L/∂u_k the unit matrix of its
   // entry, times L_ii for a diagonal (log) entry.
   Eigen::MatrixXd omega_derivative(std::span<const double> u, int k) const;
+  // ∂²Ω/∂u_k∂u_l at u (q×q): ∂_kL·∂_lLᵀ + ∂_lL·∂_kLᵀ, plus ∂_kL·Lᵀ +
+  // L·∂_kLᵀ for a diagonal entry k = l (where ∂²L_ii/∂u_k² = L_ii).
+  Eigen::MatrixXd omega_second_derivative(std::span<const double> u, int k,
+                                          int l) const;
   // What entry k of u is, for messages: "log sd eta_ka" or
   // "L(eta_cl, eta_ka)".
   std::string entry_name(int k) const;
 
  private:
+  // ∂L/∂u_k at the factor L.
+  Eigen::MatrixXd factor_derivative(const Eigen::MatrixXd& L, int k) const;
   struct Block {
     std::vector<int> effects;
     int first = 0;  // its first entry in u, -1 for a fixed SD

@@ -53,6 +53,47 @@ OuterPoint outer_point(const FitProblem& problem,
   return point;
 }
 
+bool subject_terms(const std::vector<Jet>& e, const std::vector<Jet>& sigma,
+                   const Eigen::MatrixXd& wi, const Eigen::VectorXd& eta,
+                   SubjectTerms& t) {
+  const int q = static_cast<int>(eta.size());
+  const int m = e[0].size();
+  const int n = static_cast<int>(e.size());
+  t.data = Jet(0.0, m, q);
+  t.a.resize(q, n);
+  t.b.resize(q, n);
+  for (int j = 0; j < n; ++j) {
+    const Jet r = e[j] / sigma[j];
+    t.data += r * r + 2.0 * log(sigma[j]);
+    t.a.col(j) = e[j].g.head(q) / sigma[j].v;
+    t.b.col(j) = sigma[j].g.head(q) / sigma[j].v;
+  }
+  Eigen::MatrixXd H = wi;
+  H += t.a * t.a.transpose() + 2.0 * t.b * t.b.transpose();
+  const Eigen::LLT<Eigen::MatrixXd> llt(H);
+  if (llt.info() != Eigen::Success) return false;
+  t.P = llt.solve(Eigen::MatrixXd::Identity(q, q));
+  const Eigen::MatrixXd pa = t.P * t.a, pb = t.P * t.b;
+  t.log_det.resize(m);
+  for (int k = 0; k < m; ++k) {
+    double sum = 0.0;
+    for (int j = 0; j < n; ++j) {
+      const double s = sigma[j].v, ds = sigma[j].g[k];
+      const Eigen::VectorXd da =
+          (e[j].h.row(k).transpose() - t.a.col(j) * ds) / s;
+      const Eigen::VectorXd db =
+          (sigma[j].h.row(k).transpose() - t.b.col(j) * ds) / s;
+      sum += 2.0 * pa.col(j).dot(da) + 4.0 * pb.col(j).dot(db);
+    }
+    t.log_det[k] = sum;
+  }
+  t.K = t.data.h.topLeftCorner(q, q) + 2.0 * wi;
+  const Eigen::VectorXd d_eta =
+      t.data.g.head(q) + 2.0 * wi * eta + t.log_det.head(q);
+  t.w = t.K.ldlt().solve(d_eta);
+  return true;
+}
+
 bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
                             const Eigen::VectorXd& eta,
                             Eigen::VectorXd& gradient,
@@ -60,59 +101,30 @@ bool subject_outer_gradient(SubjectJets& subject, const OuterPoint& point,
   const int q = static_cast<int>(eta.size());
   const int nf = static_cast<int>(point.slope.size());
   const int nu = static_cast<int>(point.omega_derivative.size());
-  const int m = q + nf;
   gradient = Eigen::VectorXd::Zero(nf + nu);
   if (mode_slope != nullptr) mode_slope->setZero(q, nf + nu);
   std::vector<Jet> e, sigma;
   if (!subject.residuals(point.theta, eta, e, sigma)) return false;
   if (e.empty()) return true;
   const Eigen::MatrixXd& wi = point.omega_inverse;
-  Jet data(0.0, m, q);
-  Eigen::MatrixXd H = wi;
-  Eigen::MatrixXd a(q, e.size()), b(q, e.size());
-  for (std::size_t j = 0; j < e.size(); ++j) {
-    const Jet r = e[j] / sigma[j];
-    data += r * r + 2.0 * log(sigma[j]);
-    a.col(j) = e[j].g.head(q) / sigma[j].v;
-    b.col(j) = sigma[j].g.head(q) / sigma[j].v;
-  }
-  H += a * a.transpose() + 2.0 * b * b.transpose();
-  const Eigen::LLT<Eigen::MatrixXd> llt(H);
-  if (llt.info() != Eigen::Success) return false;
-  const Eigen::MatrixXd P = llt.solve(Eigen::MatrixXd::Identity(q, q));
-  const Eigen::MatrixXd pa = P * a, pb = P * b;
-  // ∂ ln det H/∂z_m.
-  Eigen::VectorXd log_det(m);
-  for (int k = 0; k < m; ++k) {
-    double sum = 0.0;
-    for (std::size_t j = 0; j < e.size(); ++j) {
-      const double s = sigma[j].v, ds = sigma[j].g[k];
-      const Eigen::VectorXd da =
-          (e[j].h.row(k).transpose() - a.col(j) * ds) / s;
-      const Eigen::VectorXd db =
-          (sigma[j].h.row(k).transpose() - b.col(j) * ds) / s;
-      sum += 2.0 * pa.col(j).dot(da) + 4.0 * pb.col(j).dot(db);
-    }
-    log_det[k] = sum;
-  }
-  const Eigen::VectorXd dg = data.g;
-  const Eigen::MatrixXd K = data.h.topLeftCorner(q, q) + 2.0 * wi;
-  const Eigen::VectorXd d_eta = dg.head(q) + 2.0 * wi * eta + log_det.head(q);
-  const Eigen::LDLT<Eigen::MatrixXd> k_ldlt(K);
-  const Eigen::VectorXd w = k_ldlt.solve(d_eta);
+  SubjectTerms t;
+  if (!subject_terms(e, sigma, wi, eta, t)) return false;
+  Eigen::LDLT<Eigen::MatrixXd> k_ldlt;
+  if (mode_slope != nullptr) k_ldlt.compute(t.K);
   for (int f = 0; f < nf; ++f) {
-    const double total = dg[q + f] + log_det[q + f] - data.h.row(q + f).dot(w);
+    const double total =
+        t.data.g[q + f] + t.log_det[q + f] - t.data.h.row(q + f).dot(t.w);
     gradient[f] = total * point.slope[f];
     if (mode_slope != nullptr) {
       mode_slope->col(f) = -k_ldlt.solve(
-          data.h.row(q + f).head(q).transpose() * point.slope[f]);
+          t.data.h.row(q + f).head(q).transpose() * point.slope[f]);
     }
   }
   for (int l = 0; l < nu; ++l) {
     const Eigen::MatrixXd& om = point.omega_derivative[l];
     const Eigen::MatrixXd D = -wi * om * wi;
-    gradient[nf + l] = eta.dot(D * eta) + (wi * om).trace() + (P * D).trace() -
-                       2.0 * (D * eta).dot(w);
+    gradient[nf + l] = eta.dot(D * eta) + (wi * om).trace() +
+                       (t.P * D).trace() - 2.0 * (D * eta).dot(t.w);
     if (mode_slope != nullptr) {
       mode_slope->col(nf + l) = -k_ldlt.solve(2.0 * D * eta);
     }

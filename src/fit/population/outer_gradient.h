@@ -31,6 +31,23 @@ OuterPoint outer_point(const FitProblem& problem,
                        const OmegaParameters& omega, std::span<const double> x,
                        std::vector<double>& theta);
 
+// What the gradient of one subject's OFV_i is made of (outer_gradient.cc
+// names them), at θ, Ω⁻¹ and η, from the residuals' jets.
+struct SubjectTerms {
+  Jet data;                 // F(z) = Σ_j [r_j² + 2 ln σ_j]
+  Eigen::MatrixXd a, b;     // q × n: (∂e_j/∂η)/σ_j, (∂σ_j/∂η)/σ_j
+  Eigen::MatrixXd P;        // H⁻¹
+  Eigen::VectorXd log_det;  // ∂ ln det H/∂z
+  Eigen::MatrixXd K;        // ∂²f/∂η²
+  Eigen::VectorXd w;        // K⁻¹·∂OFV/∂η
+};
+
+// The terms from e_j and σ_j (at least one measurement); false if H is not
+// positive definite.
+bool subject_terms(const std::vector<Jet>& e, const std::vector<Jet>& sigma,
+                   const Eigen::MatrixXd& omega_inverse,
+                   const Eigen::VectorXd& eta, SubjectTerms& t);
+
 // ∂OFV_i/∂x at the subject's mode `eta` into `gradient` (resized to
 // slope.size() + omega_derivative.size()); false if the model or H_i is not
 // finite there. A subject without measurements has gradient 0. With
