@@ -43,8 +43,11 @@ void read_correlated(const YamlDocument& doc, const YamlEntry& entry,
 
 void read_random_effects(const YamlDocument& doc, const YamlEntry& entry,
                          ProblemBuilder& builder) {
+  // The entries outlive the loop: `correlated` points into them.
+  const std::vector<YamlEntry> effects =
+      doc.entries(entry, {}, "random effects");
   const YamlEntry* correlated = nullptr;
-  for (const YamlEntry& effect : doc.entries(entry, {}, "random effects")) {
+  for (const YamlEntry& effect : effects) {
     if (effect.name == "correlated") {
       correlated = &effect;
       continue;
@@ -63,10 +66,7 @@ void read_random_effects(const YamlDocument& doc, const YamlEntry& entry,
     placed(name_ok ? doc.pos(*sd) : doc.pos(effect.key),
            [&] { builder.add_random_effect(effect.name, value, estimated); });
   }
-  if (correlated != nullptr) {
-    const YamlEntry copy = *correlated;
-    read_correlated(doc, copy, builder);
-  }
+  if (correlated != nullptr) read_correlated(doc, *correlated, builder);
 }
 
 void read_individual_values(const YamlDocument& doc, const YamlEntry& entry,
