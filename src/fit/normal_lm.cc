@@ -8,7 +8,8 @@
 // otherwise Δ ← Δ/ν, ν ← 2ν. A step that is not finite, whose Cholesky
 // fails or that predicts no decrease is invalid and shrinks Δ the same way.
 // The run converges when ‖Δy‖ ≤ tol·(‖y‖ + tol), when |Δc| ≤ tol·c, or when
-// Δ falls below 1e-32, as Ceres' does.
+// Δ falls below 1e-32, as Ceres' does. The first radius is
+// 1/(1e-3·max diag N) rather than Ceres' fixed 1e4.
 #include "fit/normal_lm.h"
 
 #include <Eigen/Cholesky>
@@ -26,7 +27,7 @@ namespace {
 using RowMajor =
     Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 
-constexpr double kInitialRadius = 1e4;
+constexpr double kInitialDamping = 1e-3;
 constexpr double kMaxRadius = 1e16;
 constexpr double kMinRadius = 1e-32;
 constexpr double kMinRelativeDecrease = 1e-3;
@@ -40,7 +41,7 @@ std::string format(const char* pattern, double a, double b) {
 
 // The radius schedule of Ceres' Levenberg–Marquardt strategy.
 struct Radius {
-  double radius = kInitialRadius;
+  double radius = 0.0;
   double decrease = 2.0;
   void accepted(double quality) {
     const double shrink = 1.0 - std::pow(2.0 * quality - 1.0, 3);
@@ -52,6 +53,16 @@ struct Radius {
     decrease *= 2.0;
   }
 };
+
+// The first radius, 1/μ₀ with μ₀ = τ·max diag(JᵀJ) and τ = 1e-3
+// (Madsen, Nielsen and Tingleff): damping on the scale of the problem's
+// own curvature, so that the first steps stay near the linearisation that
+// produced them instead of jumping as far as Gauss–Newton would.
+double initial_radius(const Eigen::MatrixXd& normal) {
+  const double largest = normal.diagonal().maxCoeff();
+  if (!(largest > 0.0) || !std::isfinite(largest)) return 1e4;
+  return std::clamp(1.0 / (kInitialDamping * largest), kMinRadius, kMaxRadius);
+}
 
 // The current iterate: residuals, Jacobian, cost and normal equations.
 struct Iterate {
@@ -147,6 +158,7 @@ void normal_lm(const NormalLmResiduals& residuals, int n,
   }
   at.form();
   Radius radius;
+  radius.radius = initial_radius(at.normal);
   ceres::IterationSummary zero;
   zero.cost = at.cost;
   zero.gradient_max_norm = at.gradient.lpNorm<Eigen::Infinity>();
