@@ -13,16 +13,13 @@
 #include "input/yaml_problem_file.h"
 #include "output/population_plot.h"
 #include "output/population_tables.h"
+#include "population_inputs.h"
 #include "run_binary.h"
 
 namespace identify {
 namespace {
 
-FitProblem example(const char* name) {
-  return read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) + "/" + name +
-                           "/problem.yaml")
-      .problem;
-}
+using testing::example;
 
 // x̂ = (fitted fixed effects on their scales, u).
 std::vector<double> outer_estimate(const FitProblem& problem,

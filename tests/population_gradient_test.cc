@@ -20,11 +20,7 @@
 namespace identify {
 namespace {
 
-FitProblem example(const char* name) {
-  return read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) + "/" + name +
-                           "/problem.yaml")
-      .problem;
-}
+using testing::example;
 
 // Per-subject OFV_i at x, each inner problem from η = 0.
 std::vector<double> subject_ofvs(FoceiObjective& objective,

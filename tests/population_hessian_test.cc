@@ -21,11 +21,7 @@
 namespace identify {
 namespace {
 
-FitProblem example(const char* name) {
-  return read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) + "/" + name +
-                           "/problem.yaml")
-      .problem;
-}
+using testing::example;
 
 struct Outer {
   FitProblem problem;

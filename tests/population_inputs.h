@@ -1,4 +1,5 @@
-// The theophylline population with inputs added to every subject: an
+// The population examples as the tests load them, and the theophylline
+// population with inputs added to every subject: an
 // infusion into the gut from t = 1 over a duration that is the parameter a,
 // a bolus into the gut at t = 2, and a source a·exp(tke·t) into the central
 // compartment, so that the inputs depend on fitted parameters.
@@ -10,11 +11,15 @@
 
 namespace identify::testing {
 
+// The problem of examples/NAME/problem.yaml.
+inline FitProblem example(const char* name) {
+  return read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) + "/" + name +
+                           "/problem.yaml")
+      .problem;
+}
+
 inline FitProblem theophylline_with_inputs() {
-  FitProblem problem =
-      read_yaml_problem(std::string(IDENTIFY_EXAMPLES_DIR) +
-                        "/theophylline_population/problem.yaml")
-          .problem;
+  FitProblem problem = example("theophylline_population");
   const int a = problem.parameter_index("a");
   const int tke = problem.parameter_index("tke");
   for (Experiment& e : problem.experiments) {
