@@ -28,6 +28,7 @@ using RowMajor =
     Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 
 constexpr double kInitialDamping = 1e-3;
+constexpr double kCeresInitialRadius = 1e4;  // where JᵀJ has no scale
 constexpr double kMaxRadius = 1e16;
 constexpr double kMinRadius = 1e-32;
 constexpr double kMinRelativeDecrease = 1e-3;
@@ -41,7 +42,7 @@ std::string format(const char* pattern, double a, double b) {
 
 // The radius schedule of Ceres' Levenberg–Marquardt strategy.
 struct Radius {
-  double radius = 0.0;
+  double radius;
   double decrease = 2.0;
   void accepted(double quality) {
     const double shrink = 1.0 - std::pow(2.0 * quality - 1.0, 3);
@@ -60,7 +61,7 @@ struct Radius {
 // produced them instead of jumping as far as Gauss–Newton would.
 double initial_radius(const Eigen::MatrixXd& normal) {
   const double largest = normal.diagonal().maxCoeff();
-  if (!(largest > 0.0) || !std::isfinite(largest)) return 1e4;
+  if (!(largest > 0.0) || !std::isfinite(largest)) return kCeresInitialRadius;
   return std::clamp(1.0 / (kInitialDamping * largest), kMinRadius, kMaxRadius);
 }
 
@@ -157,8 +158,7 @@ void normal_lm(const NormalLmResiduals& residuals, int n,
     return;
   }
   at.form();
-  Radius radius;
-  radius.radius = initial_radius(at.normal);
+  Radius radius{initial_radius(at.normal)};
   ceres::IterationSummary zero;
   zero.cost = at.cost;
   zero.gradient_max_norm = at.gradient.lpNorm<Eigen::Infinity>();
