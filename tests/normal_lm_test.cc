@@ -95,7 +95,8 @@ std::vector<double> ceres_fit(std::vector<double> p, double upper1) {
   problem_options.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
   ceres::Problem problem(problem_options);
   problem.AddResidualBlock(&cost, nullptr, p.data());
-  if (std::isfinite(upper1)) problem.SetParameterUpperBound(p.data(), 1, upper1);
+  if (std::isfinite(upper1))
+    problem.SetParameterUpperBound(p.data(), 1, upper1);
   ceres::Solver::Options options;
   options.linear_solver_type = ceres::DENSE_QR;
   options.jacobi_scaling = false;
