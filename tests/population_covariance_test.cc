@@ -101,8 +101,16 @@ TEST(PopulationCovariance, KindsAndTheFallbackToS) {
       covariance_step(problem, away, CovarianceKind::kSandwich, 1);
   EXPECT_TRUE(fallback.r_not_positive);
   EXPECT_EQ(fallback.used, CovarianceKind::kS);
+  for (const SubjectMode& m : fit.modes) EXPECT_FALSE(m.stalled);
+  EXPECT_EQ(population_report(problem, fit, sandwich).find("warning"),
+            std::string::npos);
+  away.modes[2].stalled = away.modes[6].stalled = true;
   const std::string report = population_report(problem, away, fallback);
   EXPECT_NE(report.find("not positive definite"), std::string::npos);
+  EXPECT_NE(report.find("warning\tthe conditional modes of subject3, subject7 "
+                        "stopped short of stationarity"),
+            std::string::npos)
+      << report;
   if (fallback.available) {
     EXPECT_TRUE(fallback.covariance.allFinite());
   }

@@ -62,6 +62,8 @@ PopulationOutcome run_population(const FitProblem& problem,
   if (covariance.r_not_positive) {
     err << "identify: warning: " << covariance_warning(covariance) << std::endl;
   }
+  const std::string modes = mode_warning(problem, fit);
+  if (!modes.empty()) err << "identify: warning: " << modes << std::endl;
   if (!written) return PopulationOutcome::kOutputError;
   return fit.converged ? PopulationOutcome::kFitted
                        : PopulationOutcome::kLimitReached;

@@ -193,6 +193,19 @@ std::string covariance_warning(const CovarianceStep& covariance) {
          (covariance.requested == CovarianceKind::kR ? "R^-1" : "R^-1 S R^-1");
 }
 
+std::string mode_warning(const FitProblem& problem, const PopulationFit& fit) {
+  std::string names;
+  for (std::size_t i = 0; i < fit.modes.size(); ++i) {
+    if (!fit.modes[i].stalled) continue;
+    names += (names.empty() ? "" : ", ") + problem.experiments[i].id;
+  }
+  if (names.empty()) return names;
+  return "the conditional modes of " + names +
+         " stopped short of stationarity (iteration limit, or |df/deta| above " +
+         num(kSettledGradient) +
+         "): their EBEs and OFV terms are approximate";
+}
+
 std::string population_report(const FitProblem& problem,
                               const PopulationFit& fit,
                               const CovarianceStep& covariance) {
@@ -241,6 +254,8 @@ std::string population_report(const FitProblem& problem,
        std::to_string(fit.evaluations) + " evaluations over " +
        std::to_string(fit.start_ofv.size()) + " starts, best start " +
        std::to_string(fit.best_start + 1) + "\n";
+  const std::string modes = mode_warning(problem, fit);
+  if (!modes.empty()) r += "warning\t" + modes + "\n";
   return r;
 }
 

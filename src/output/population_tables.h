@@ -37,5 +37,8 @@ std::string population_report(
     const CovarianceStep& covariance = CovarianceStep());
 // What the report and the warning say when R was not positive definite.
 std::string covariance_warning(const CovarianceStep& covariance);
+// What they say when the conditional modes of some subjects stalled at the
+// estimates (SubjectMode::stalled); empty when none did.
+std::string mode_warning(const FitProblem& problem, const PopulationFit& fit);
 
 }  // namespace identify

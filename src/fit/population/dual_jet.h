@@ -96,6 +96,11 @@ inline DualJet operator/(const DualJet& a, const DualJet& b) {
   return a * reciprocal(b);
 }
 inline DualJet& operator+=(DualJet& a, const DualJet& b) { return a = a + b; }
+// r += a·b and a ← c·a, as for jets (jet.h).
+inline void add_product(DualJet& r, const DualJet& a, const DualJet& b) {
+  r += a * b;
+}
+inline void scale(DualJet& a, double c) { a = c * a; }
 inline DualJet exp(const DualJet& a) {
   const double e = std::exp(a.v.v);
   return jet_detail::chain(a, e, e, e, e);

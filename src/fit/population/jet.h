@@ -103,6 +103,31 @@ inline Jet reciprocal(const Jet& a) {
 }
 inline Jet operator/(const Jet& a, const Jet& b) { return a * reciprocal(b); }
 inline Jet& operator+=(Jet& a, const Jet& b) { return a = a + b; }
+// r += a·b in place, with the roundings of r = r + a·b term for term (the
+// jet exponential's inner loop, where the temporaries would cost more than
+// the arithmetic).
+inline void add_product(Jet& r, const Jet& a, const Jet& b) {
+  const int m = a.size();
+  if (m == 0 || b.size() != m || r.size() != m) {
+    r += a * b;
+    return;
+  }
+  const int q = a.hessian_columns();
+  r.v += a.v * b.v;
+  for (int i = 0; i < m; ++i) r.g[i] += a.v * b.g[i] + b.v * a.g[i];
+  for (int c = 0; c < q; ++c) {
+    for (int i = 0; i < m; ++i) {
+      r.h(i, c) += ((a.v * b.h(i, c) + b.v * a.h(i, c)) + a.g[i] * b.g[c]) +
+                   b.g[i] * a.g[c];
+    }
+  }
+}
+// a ← c·a in place.
+inline void scale(Jet& a, double c) {
+  a.v *= c;
+  a.g *= c;
+  a.h *= c;
+}
 inline Jet exp(const Jet& a) {
   const double e = std::exp(a.v);
   return jet_detail::chain(a, e, e, e);

@@ -13,6 +13,7 @@
 #include "fit/population/jet_exponential.h"
 
 #include <cmath>
+#include <utility>
 
 namespace identify {
 
@@ -27,19 +28,26 @@ JetMatrixOf<J> identity(int n, int m, int q) {
   return r;
 }
 
+// r = x·y, r distinct from both, sized like them. A product with an exact
+// zero (value and every derivative 0, the structural zeros of a compartment
+// matrix and of its powers) is skipped: it would add an exact zero. `zero`
+// is working storage.
 template <class J>
-JetMatrixOf<J> multiply(const JetMatrixOf<J>& x, const JetMatrixOf<J>& y, int m,
-                        int q) {
+void multiply(const JetMatrixOf<J>& x, const JetMatrixOf<J>& y, int m, int q,
+              JetMatrixOf<J>& r, std::vector<char>& zero) {
   const int n = x.n;
-  JetMatrixOf<J> r{n, std::vector<J>(n * n, J(0.0, m, q))};
+  for (J& v : r.a) v = J(0.0, m, q);
+  zero.resize(y.a.size());
+  for (std::size_t k = 0; k < y.a.size(); ++k) zero[k] = jet_is_zero(y.a[k]);
   for (int i = 0; i < n; ++i) {
     for (int k = 0; k < n; ++k) {
       const J& xik = x(i, k);
       if (jet_is_zero(xik)) continue;
-      for (int j = 0; j < n; ++j) r(i, j) += xik * y(k, j);
+      for (int j = 0; j < n; ++j) {
+        if (!zero[k * n + j]) add_product(r(i, j), xik, y(k, j));
+      }
     }
   }
-  return r;
 }
 
 }  // namespace
@@ -57,18 +65,24 @@ JetMatrixOf<J> jet_exponential(const JetMatrixOf<J>& mat) {
   }
   int s = 0;
   if (norm > 0.25) s = static_cast<int>(std::ceil(std::log2(norm / 0.25)));
-  const double scale = std::ldexp(1.0, -s);
+  const double scale_factor = std::ldexp(1.0, -s);
   JetMatrixOf<J> x = mat;
-  for (J& e : x.a) e = scale * e;
-  // Horner: E = I + X/1·(I + X/2·(I + … (I + X/kDegree))).
+  for (J& v : x.a) scale(v, scale_factor);
+  // Horner: E = I + X/1·(I + X/2·(I + … (I + X/kDegree))), t the product
+  // buffer swapped with E after each step.
   JetMatrixOf<J> e = identity<J>(n, m, q);
+  JetMatrixOf<J> t = e;
+  std::vector<char> zero;
   for (int k = kDegree; k >= 1; --k) {
-    JetMatrixOf<J> t = multiply(x, e, m, q);
-    for (J& v : t.a) v = (1.0 / k) * v;
+    multiply(x, e, m, q, t, zero);
+    for (J& v : t.a) scale(v, 1.0 / k);
     for (int i = 0; i < n; ++i) add_to_value(t(i, i), 1.0);
-    e = std::move(t);
+    std::swap(e, t);
   }
-  for (int k = 0; k < s; ++k) e = multiply(e, e, m, q);
+  for (int k = 0; k < s; ++k) {
+    multiply(e, e, m, q, t, zero);
+    std::swap(e, t);
+  }
   return e;
 }
 

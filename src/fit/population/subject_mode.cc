@@ -6,8 +6,12 @@
 // converge superlinearly where large residuals slow Gauss–Newton down. The step
 // ends at a gradient below kGradientTolerance (the stationarity the outer
 // problem relies on), when no step lowers f any more, or when the undamped
-// Gauss–Newton step is below kStepTolerance relative to η. Subject i's OFV_i
-// then follows from the residuals at η̂.
+// Gauss–Newton step is below kStepTolerance relative to η, or after
+// kMaxIterations steps: far from the data (a tiny residual error at a
+// random start, say) the inner problem can crawl along a flat valley for
+// hundreds of steps where its value hardly matters to the outer problem,
+// and a mode that stops there is marked stalled. Subject i's OFV_i then
+// follows from the residuals at η̂.
 #include "fit/population/subject_mode.h"
 
 #include <Eigen/Dense>
@@ -23,7 +27,7 @@ namespace {
 
 constexpr double kGradientTolerance = 1e-9;
 constexpr double kStepTolerance = 1e-10;
-constexpr int kMaxIterations = 500;
+constexpr int kMaxIterations = 100;
 
 // Σ_j [r_j² + 2 ln σ_j] + ηᵀΩ⁻¹η.
 double objective_of(const SubjectResiduals& r, const Eigen::MatrixXd& wi,
@@ -82,18 +86,21 @@ SubjectProblem::SubjectProblem(const FitProblem& problem, int experiment) {
 bool SubjectProblem::residuals(std::span<const double> theta,
                                const Eigen::VectorXd& eta,
                                SubjectResiduals& out) {
+  return values(theta, eta, out) && derivatives(out);
+}
+
+bool SubjectProblem::values(std::span<const double> theta,
+                            const Eigen::VectorXd& eta, SubjectResiduals& out) {
   const int p = sub_.parameter_count();
   const int q = effect_count();
   std::copy(theta.begin(), theta.end(), theta_.begin());
   for (int k = 0; k < q; ++k) theta_[slots_[k]] = eta[k];
   model_->evaluate(std::span<const double>(theta_.data(), p), evaluation_);
-  model_->jacobian(evaluation_, jacobian_);
   out.e.resize(count_);
   out.sigma.resize(count_);
   out.y.resize(count_);
-  out.de.resize(count_, q);
-  out.dsigma.resize(count_, q);
-  out.dy_dtheta.resize(count_, p);
+  sigma_direct_.resize(count_, q);
+  sigma_per_y_.resize(count_);
   out.constant = 0.0;
   bool ok = true;
   const std::vector<Measurement>& ms = sub_.experiments[0].measurements.rows();
@@ -101,41 +108,56 @@ bool SubjectProblem::residuals(std::span<const double> theta,
     const Measurement& m = ms[j];
     const Scale h = sub_.noise_of(m.observable).transformation;
     const double y = evaluation_.y[j];
-    const double* row = jacobian_[j];
     theta_[p] = y;
     sigma_gradient_.assign(m.sigma.parameters().size(), 0.0);
     const double sigma =
         m.sigma.value_and_gradient(theta_, sigma_gradient_, scratch_);
     double per_y = 0.0;
-    Eigen::VectorXd direct = Eigen::VectorXd::Zero(q);
+    sigma_direct_.row(j).setZero();
     for (std::size_t u = 0; u < sigma_gradient_.size(); ++u) {
       const int k = m.sigma.parameters()[u];
       if (k == p) per_y += sigma_gradient_[u];
       for (int s = 0; s < q; ++s) {
-        if (k == slots_[s]) direct[s] += sigma_gradient_[u];
+        if (k == slots_[s]) sigma_direct_(j, s) += sigma_gradient_[u];
       }
     }
-    const double slope = transformed_slope(h, y);
+    sigma_per_y_[j] = per_y;
     out.y[j] = y;
     out.e[j] = transformed(h, y) - transformed(h, m.value);
     out.sigma[j] = sigma;
-    for (int s = 0; s < q; ++s) {
-      out.de(j, s) = slope * row[slots_[s]];
-      out.dsigma(j, s) = direct[s] + per_y * row[slots_[s]];
-    }
-    for (int k = 0; k < p; ++k) out.dy_dtheta(j, k) = row[k];
     out.constant +=
         std::log(2.0 * std::numbers::pi) + transformation_term(h, m.value);
     ok = ok && std::isfinite(out.e[j]) && sigma > 0.0 && std::isfinite(sigma);
   }
-  return ok && out.de.allFinite() && out.dsigma.allFinite();
+  return ok;
+}
+
+bool SubjectProblem::derivatives(SubjectResiduals& out) {
+  const int p = sub_.parameter_count();
+  const int q = effect_count();
+  model_->jacobian(evaluation_, jacobian_);
+  out.de.resize(count_, q);
+  out.dsigma.resize(count_, q);
+  out.dy_dtheta.resize(count_, p);
+  const std::vector<Measurement>& ms = sub_.experiments[0].measurements.rows();
+  for (int j = 0; j < count_; ++j) {
+    const Scale h = sub_.noise_of(ms[j].observable).transformation;
+    const double* row = jacobian_[j];
+    const double slope = transformed_slope(h, out.y[j]);
+    for (int s = 0; s < q; ++s) {
+      out.de(j, s) = slope * row[slots_[s]];
+      out.dsigma(j, s) = sigma_direct_(j, s) + sigma_per_y_[j] * row[slots_[s]];
+    }
+    for (int k = 0; k < p; ++k) out.dy_dtheta(j, k) = row[k];
+  }
+  return out.de.allFinite() && out.dsigma.allFinite();
 }
 
 double SubjectProblem::inner_objective(std::span<const double> theta,
                                        const Eigen::MatrixXd& omega_inverse,
                                        const Eigen::VectorXd& eta) {
   SubjectResiduals r;
-  if (!residuals(theta, eta, r)) return INFINITY;
+  if (!values(theta, eta, r)) return INFINITY;
   return objective_of(r, omega_inverse, eta);
 }
 
@@ -205,6 +227,8 @@ SubjectMode SubjectProblem::mode(std::span<const double> theta,
     ++out.iterations;
     if (!moved) break;
   }
+  out.stalled = !out.converged && (out.iterations >= kMaxIterations ||
+                                   !(out.gradient_norm <= kSettledGradient));
   const double log_det_h = laplace_log_determinant(now, wi);
   out.ofv = f + now.constant + omega_log_determinant + log_det_h;
   out.finite = std::isfinite(out.ofv);
@@ -225,9 +249,11 @@ bool SubjectProblem::damped_step(std::span<const double> theta,
     step = damped.ldlt().solve(-half_gradient);
     const Eigen::VectorXd next = eta + step;
     if (next == eta) return false;
-    if (residuals(theta, next, trial)) {
+    // The Jacobian only once the trial is accepted: a rejected trial needs
+    // its values alone.
+    if (values(theta, next, trial)) {
       const double ft = objective_of(trial, wi, next);
-      if (ft <= f) {
+      if (ft <= f && derivatives(trial)) {
         std::swap(now, trial);
         eta = next;
         f = ft;

@@ -42,7 +42,14 @@ struct SubjectMode {
   int iterations = 0;
   bool converged = false;  // the gradient test passed
   bool finite = false;     // OFV_i is finite
+  // The mode ended short of stationarity: at the iteration limit, or with
+  // |∂f/∂η| above kSettledGradient where no step lowered f any more (a
+  // mode limited by rounding ends far below it).
+  bool stalled = false;
 };
+
+// The largest |∂f/∂η| (inf-norm) of a mode that is not stalled.
+inline constexpr double kSettledGradient = 1e-4;
 
 // The measurements of one subject at one (θ, η).
 struct SubjectResiduals {
@@ -85,6 +92,14 @@ class SubjectProblem {
                    double& f, Eigen::VectorXd& eta, SubjectResiduals& now,
                    Eigen::VectorXd& step);
 
+  // residuals() in two parts: y, e, σ (and what σ's derivatives need) at
+  // θ with the effects' slots set to η, false if a value is not finite or a
+  // σ is not above 0; then the derivatives at that same point, false if one
+  // is not finite.
+  bool values(std::span<const double> theta, const Eigen::VectorXd& eta,
+              SubjectResiduals& out);
+  bool derivatives(SubjectResiduals& out);
+
   FitProblem sub_;
   std::unique_ptr<Model> model_;
   std::vector<int> slots_;
@@ -92,6 +107,9 @@ class SubjectProblem {
   Evaluation evaluation_;
   Table jacobian_;
   std::vector<double> theta_, scratch_, sigma_gradient_;
+  // Of the last values(): per measurement, ∂σ/∂η directly and ∂σ/∂y.
+  Eigen::MatrixXd sigma_direct_;
+  Eigen::VectorXd sigma_per_y_;
   SubjectResiduals work_, trial_;
 };
 

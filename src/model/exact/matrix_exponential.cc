@@ -169,6 +169,14 @@ void MatrixExponential::Pade<Matrix>::exponential(const Matrix& X,
     result.setConstant(std::numeric_limits<double>::quiet_NaN());
     return;
   }
+  if (triangular && X.rows() <= 2) {
+    // Every entry of a triangular matrix of order 2 lies on its band: the
+    // exact band is the whole exponential, bit for bit the result the
+    // squarings below would end on.
+    result.setZero();
+    TriangularForm::set_exact_band(X, 1.0, result);
+    return;
+  }
   int squarings = 0;
   if (norm < kTheta3) {
     pade(X, 3);
@@ -392,6 +400,7 @@ void MatrixExponential::Pade<Matrix>::square(int squarings, Matrix& result,
 
 // The three kinds of matrix the steps run on (matrix_exponential_forms.cc).
 template class MatrixExponential::Pade<Eigen::MatrixXd>;
+template class MatrixExponential::Pade<Eigen::Matrix<double, 2, 2>>;
 template class MatrixExponential::Pade<Eigen::Matrix<double, 4, 4>>;
 template class MatrixExponential::Pade<Eigen::Matrix<double, 6, 6>>;
 

@@ -48,7 +48,9 @@ namespace identify {
 // the 1-norm of X. The work matrices are kept: repeated calls at one size
 // allocate nothing. Sizes up to 6 (compartment models with an input or
 // two, small reaction networks) run on matrices of fixed size, about twice
-// as fast.
+// as fast. A triangular form of order 1 or 2 is its own exact band, so its
+// exponential is that band (what the squarings would end on) with no
+// approximant at all.
 class MatrixExponential {
  public:
   // Work matrices for n×n arguments (n >= 0).
@@ -71,8 +73,8 @@ class MatrixExponential {
                                Eigen::MatrixXd& derivative);
 
  private:
-  // The steps of both on one kind of matrix: Eigen::MatrixXd, or a 4×4
-  // matrix of fixed size for small arguments.
+  // The steps of both on one kind of matrix: Eigen::MatrixXd, or a 2×2,
+  // 4×4 or 6×6 matrix of fixed size for small arguments.
   template <typename Matrix>
   class Pade {
    public:
@@ -156,7 +158,8 @@ class MatrixExponential {
   TriangularForm form_;
   Eigen::MatrixXd form_x_, form_e_, form_result_, form_derivative_;
   Pade<Eigen::MatrixXd> general_;
-  // Padded steps for 1 <= n <= 4 and for 5 <= n <= 6.
+  // Padded steps for 1 <= n <= 2, 3 <= n <= 4 and 5 <= n <= 6.
+  Padded<2> tiny_;
   Padded<4> small_;
   Padded<6> medium_;
 };

@@ -2,7 +2,7 @@
 // has no cycle is taken to upper triangular form, P·X·Pᵀ = T, and
 // exp(X) = Pᵀ·exp(T)·P, L(X, E) = Pᵀ·L(T, P·E·Pᵀ)·P (the permutation moves
 // entries, and L is linear in E), so that the steps for triangular
-// arguments apply. Sizes up to 6 are padded with zeros to 4×4 or 6×6: for
+// arguments apply. Sizes up to 6 are padded with zeros to 2×2, 4×4 or 6×6: for
 // X in the top left corner of Z = [[X, 0], [0, 0]], exp(Z) = [[exp(X), 0],
 // [0, I]] and L(Z, [[E, 0], [0, 0]]) = [[L(X, E), 0], [0, 0]], every added
 // term an exact zero.
@@ -51,6 +51,7 @@ MatrixExponential::MatrixExponential(int n)
 
 void MatrixExponential::run(const Eigen::MatrixXd& X, Eigen::MatrixXd& result,
                             bool triangular) {
+  if (n_ <= 2) return tiny_.exponential(X, result, triangular);
   if (n_ <= 4) return small_.exponential(X, result, triangular);
   if (n_ <= 6) return medium_.exponential(X, result, triangular);
   general_.exponential(X, result, triangular);
@@ -61,6 +62,10 @@ void MatrixExponential::run_with_derivative(const Eigen::MatrixXd& X,
                                             Eigen::MatrixXd& result,
                                             Eigen::MatrixXd& derivative,
                                             bool triangular) {
+  if (n_ <= 2) {
+    return tiny_.exponential_with_derivative(X, E, result, derivative,
+                                             triangular);
+  }
   if (n_ <= 4) {
     return small_.exponential_with_derivative(X, E, result, derivative,
                                               triangular);

@@ -73,6 +73,8 @@ void TriangularForm::set_exact_band(const Matrix& T, double c, Matrix& R) {
 
 template void TriangularForm::set_exact_band(const Eigen::MatrixXd&, double,
                                              Eigen::MatrixXd&);
+template void TriangularForm::set_exact_band(const Eigen::Matrix2d&, double,
+                                             Eigen::Matrix2d&);
 template void TriangularForm::set_exact_band(const Eigen::Matrix4d&, double,
                                              Eigen::Matrix4d&);
 template void TriangularForm::set_exact_band(const Eigen::Matrix<double, 6, 6>&,

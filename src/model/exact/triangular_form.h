@@ -37,7 +37,7 @@ class TriangularForm {
 
   // R's diagonal and first superdiagonal set to those of exp(c·T), for T
   // upper triangular and c a power of 2 (so that c·T is exact). Defined
-  // for Eigen::MatrixXd and the fixed sizes 4×4 and 6×6.
+  // for Eigen::MatrixXd and the fixed sizes 2×2, 4×4 and 6×6.
   template <typename Matrix>
   static void set_exact_band(const Matrix& T, double c, Matrix& R);
 
