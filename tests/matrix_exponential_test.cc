@@ -31,11 +31,11 @@ double one_norm(const Eigen::MatrixXd& X) {
 
 // One 1-norm inside each Padé degree's band of exp and of the pair (exp, L)
 // (the bands differ), then scaling and squaring: exp from both entry points
-// and L against Eigen, for n = 4 (padded to 4×4), 5 and 6 (padded to
-// 6×6) and 9 (run-time size).
+// and L against Eigen, for n = 4 (padded to 4×4), 5 and 6 (padded to 6×6),
+// 9 (run-time size) and 2 (2×2).
 TEST(MatrixExponentialTest, MatchesEigenInEveryDegreeBand) {
   std::mt19937 rng(7);
-  for (const int n : {4, 5, 6, 9}) {
+  for (const int n : {4, 5, 6, 9, 2}) {
     Eigen::MatrixXd base = random_matrix(n, rng);
     base /= one_norm(base);
     Eigen::MatrixXd E = random_matrix(n, rng);
@@ -53,6 +53,43 @@ TEST(MatrixExponentialTest, MatchesEigenInEveryDegreeBand) {
       const Eigen::MatrixXd want = testing::block_derivative(X, E);
       EXPECT_LE((derivative - want).norm(), 1e-13 * want.norm());
     }
+  }
+}
+
+// The 2×2 steps give the bits of the padded 4×4 ones: a 2×2 matrix X
+// with a cycle against Z = [[X, 0], [0, 0]] of order 3, whose exponential
+// is [[exp(X), 0], [0, 1]] and L(Z, [[E, 0], [0, 0]]) = [[L(X, E), 0],
+// [0, 0]] (compared with ==, so that 0 and -0 agree). A triangular 2×2
+// matrix [[a, b], [0, d]] has the exponential [[e^a, b·(e^a − e^d)/(a − d)],
+// [0, e^d]] itself.
+TEST(MatrixExponentialTest, TwoByTwoStepsEqualThePaddedOnesBitForBit) {
+  std::mt19937 rng(11);
+  MatrixExponential two(2), three(3);
+  Eigen::MatrixXd r2, l2, r3, l3;
+  for (int k = 0; k < 200; ++k) {
+    const double norm = std::pow(10.0, -3.0 + 5.0 * (k % 40) / 39.0);
+    Eigen::MatrixXd X = random_matrix(2, rng);
+    X *= norm / one_norm(X);
+    const Eigen::MatrixXd E = random_matrix(2, rng);
+    Eigen::MatrixXd Z = Eigen::MatrixXd::Zero(3, 3), F = Z;
+    Z.topLeftCorner(2, 2) = X;
+    F.topLeftCorner(2, 2) = E;
+    SCOPED_TRACE(::testing::Message() << "case " << k << "\n" << X);
+    two.compute(X, r2);
+    three.compute(Z, r3);
+    EXPECT_TRUE(r2 == r3.topLeftCorner(2, 2));
+    two.compute_with_derivative(X, E, r2, l2);
+    three.compute_with_derivative(Z, F, r3, l3);
+    EXPECT_TRUE(r2 == r3.topLeftCorner(2, 2));
+    EXPECT_TRUE(l2 == l3.topLeftCorner(2, 2));
+    X(1, 0) = 0.0;
+    two.compute(X, r2);
+    const double a = X(0, 0), d = X(1, 1);
+    EXPECT_EQ(r2(1, 0), 0.0);
+    EXPECT_NEAR(r2(0, 0), std::exp(a), 2e-16 * std::exp(a));
+    EXPECT_NEAR(r2(1, 1), std::exp(d), 2e-16 * std::exp(d));
+    const double band = X(0, 1) * (std::exp(a) - std::exp(d)) / (a - d);
+    EXPECT_NEAR(r2(0, 1), band, 1e-12 * std::abs(band));
   }
 }
 
