@@ -201,9 +201,9 @@ std::string mode_warning(const FitProblem& problem, const PopulationFit& fit) {
   }
   if (names.empty()) return names;
   return "the conditional modes of " + names +
-         " stopped short of stationarity (iteration limit, or |df/deta| above " +
-         num(kSettledGradient) +
-         "): their EBEs and OFV terms are approximate";
+         " stopped short of stationarity (iteration limit, or |df/deta| "
+         "above " +
+         num(kSettledGradient) + "): their EBEs and OFV terms are approximate";
 }
 
 std::string population_report(const FitProblem& problem,
