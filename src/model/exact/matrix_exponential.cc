@@ -398,7 +398,7 @@ void MatrixExponential::Pade<Matrix>::square(int squarings, Matrix& result,
   }
 }
 
-// The three kinds of matrix the steps run on (matrix_exponential_forms.cc).
+// The four kinds of matrix the steps run on (matrix_exponential_forms.cc).
 template class MatrixExponential::Pade<Eigen::MatrixXd>;
 template class MatrixExponential::Pade<Eigen::Matrix<double, 2, 2>>;
 template class MatrixExponential::Pade<Eigen::Matrix<double, 4, 4>>;
