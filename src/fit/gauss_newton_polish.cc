@@ -10,7 +10,10 @@
 // residuals' curvature, so a few steps bring the estimates to rounding. S
 // has standard deviation v·sqrt(2(n − k)) over repeated data sets; on a
 // Jacobian with flat directions, a predicted decrease far below that buys
-// nothing that the data could tell, and the polish stops there.
+// nothing that the data could tell, and the polish stops there. A tall J
+// of many unknowns whose every direction is well resolved takes the same
+// step, all q directions kept, from the normal equations of Js
+// (scaled_normal.h): Ns·z = Jsᵀr, δ = −D⁻¹z, P = (Jsᵀr)ᵀz.
 #include "fit/gauss_newton_polish.h"
 
 #include <Eigen/Core>
@@ -20,6 +23,8 @@
 #include <limits>
 
 #include "fit/fit_statistics.h"
+#include "fit/gram.h"
+#include "fit/scaled_normal.h"
 #include "fit/wording.h"
 
 namespace identify {
@@ -79,8 +84,31 @@ Decomposed decompose(const Eigen::MatrixXd& Js,
   return d;
 }
 
-StepFound gauss_newton_step(const std::vector<double>& jacobian,
+// The step from the normal equations of Js (scaled_normal.h): Ns·z = Jsᵀr,
+// δ = −D⁻¹z, P = (Jsᵀr)ᵀz; false where they are not accurate enough.
+bool normal_step(Gram& gram, const std::vector<double>& jacobian,
+                 const std::vector<double>& r, int n, StepFound& s) {
+  const ScaledNormal normal =
+      scaled_normal(gram, jacobian.data(), static_cast<std::size_t>(n));
+  if (!normal.usable) return false;
+  const int q = gram.columns();
+  const Eigen::Map<const RowMajor> J(jacobian.data(), n, q);
+  const Eigen::Map<const Eigen::VectorXd> residuals(r.data(), n);
+  const Eigen::VectorXd g =
+      (J.transpose() * residuals).cwiseQuotient(normal.norms);
+  const Eigen::VectorXd z = normal.cholesky.solve(g);
+  s.rank = q;
+  s.predicted = g.dot(z);
+  s.delta = -z.cwiseQuotient(normal.norms);
+  return s.delta.allFinite();
+}
+
+StepFound gauss_newton_step(Gram& gram, const std::vector<double>& jacobian,
                             const std::vector<double>& r, int n, int q) {
+  StepFound s;
+  if (q >= kTriangularFirst && n >= q && normal_step(gram, jacobian, r, n, s)) {
+    return s;
+  }
   const Eigen::Map<const RowMajor> J(jacobian.data(), n, q);
   const Eigen::VectorXd norms = J.colwise().norm().transpose();
   Eigen::MatrixXd Js = Eigen::MatrixXd::Zero(n, q);
@@ -90,7 +118,7 @@ StepFound gauss_newton_step(const std::vector<double>& jacobian,
   const Eigen::Map<const Eigen::VectorXd> residuals(r.data(), n);
   const Decomposed svd = decompose(Js, residuals);
   const Eigen::VectorXd& sigma = svd.sigma;
-  StepFound s;
+  s.rank = 0;
   for (Eigen::Index i = 0; i < sigma.size(); ++i) {
     if (sigma[i] > 0.0 && sigma[0] / sigma[i] <= kIllConditioned) ++s.rank;
   }
@@ -140,11 +168,12 @@ PolishEnd polish(const ResidualFunction& f, int residuals,
   if (q == 0 || residuals == 0) return end;
   end.stop = PolishStop::kFailed;
   std::vector<double> r(residuals), jacobian(residuals * q), trial_r(residuals);
+  Gram gram(q);
   if (!f(y.data(), r.data(), jacobian.data())) return end;
   double S = sum_of_squares(r);
   double previous = std::numeric_limits<double>::infinity();
   for (;;) {
-    const StepFound step = gauss_newton_step(jacobian, r, residuals, q);
+    const StepFound step = gauss_newton_step(gram, jacobian, r, residuals, q);
     describe(end, step, S, residuals);
     if (step.rank < q && step.predicted <= kFarBelowNoise * end.spread) {
       end.stop = PolishStop::kStatistical;

@@ -20,6 +20,8 @@
 #include <limits>
 #include <string>
 
+#include "fit/gram.h"
+
 namespace identify {
 
 namespace {
@@ -67,16 +69,17 @@ double initial_radius(const Eigen::MatrixXd& normal) {
 
 // The current iterate: residuals, Jacobian, cost and normal equations.
 struct Iterate {
+  explicit Iterate(int q) : gram(q) {}
   Eigen::VectorXd r;
   RowMajor jacobian;
   double cost = 0.0;
+  Gram gram;
   Eigen::MatrixXd normal;  // JᵀJ, lower triangle
   Eigen::VectorXd gradient;
 
   void form() {
-    const auto q = jacobian.cols();
-    normal.setZero(q, q);
-    normal.selfadjointView<Eigen::Lower>().rankUpdate(jacobian.transpose());
+    gram.compute(jacobian.data(), static_cast<std::size_t>(jacobian.rows()),
+                 normal);
     gradient.noalias() = jacobian.transpose() * r;
     cost = 0.5 * r.squaredNorm();
   }
@@ -149,7 +152,7 @@ void normal_lm(const NormalLmResiduals& residuals, int n,
                ceres::Solver::Summary& summary) {
   const auto q = static_cast<Eigen::Index>(y.size());
   summary.iterations.clear();
-  Iterate at;
+  Iterate at(static_cast<int>(q));
   at.r.resize(n);
   at.jacobian.resize(n, q);
   if (!residuals(y.data(), at.r.data(), at.jacobian.data())) {

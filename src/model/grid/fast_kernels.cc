@@ -137,13 +137,6 @@ void quad_baseline(const QuadArgs& q, int n, int first, int last) {
 
 }  // namespace
 
-VectorIsa best_vector_isa() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return VectorIsa::kAvx512;
-  if (__builtin_cpu_supports("avx2")) return VectorIsa::kAvx2;
-  return VectorIsa::kBaseline;
-}
-
 FastKernels::AlignedBuffer::AlignedBuffer(std::size_t count)
     : storage_(count + kPad, 0.0) {
   void* p = storage_.data();

@@ -14,16 +14,10 @@
 #include <vector>
 
 #include "core/table.h"
+#include "core/vector_isa.h"
 #include "model/grid/adjoint_sweep.h"
 
 namespace identify {
-
-// Instruction sets the kernels are compiled for. All give the same bits: no
-// fused multiply-add is ever emitted and the operation order is the same.
-enum class VectorIsa { kBaseline, kAvx2, kAvx512 };
-
-// The widest set this CPU and operating system support.
-VectorIsa best_vector_isa();
 
 // The N at and above which gradient() uses two threads by default. Below
 // it the second thread loses more than it saves: it sleeps through both
