@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/large_page_allocator.h"
 #include "core/time_grid.h"
 
 namespace identify {
@@ -40,7 +41,7 @@ class Table {
  private:
   std::size_t rows_ = 0;
   std::size_t cols_ = 0;
-  std::vector<double> data_;
+  std::vector<double, LargePageAllocator<double>> data_;
 };
 
 // Matrix: N×N, indexed [row][column]. Row i of A feeds component i.

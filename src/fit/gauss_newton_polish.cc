@@ -22,6 +22,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/large_page_allocator.h"
 #include "fit/fit_statistics.h"
 #include "fit/gram.h"
 #include "fit/scaled_normal.h"
@@ -86,7 +87,7 @@ Decomposed decompose(const Eigen::MatrixXd& Js,
 
 // The step from the normal equations of Js (scaled_normal.h): Ns·z = Jsᵀr,
 // δ = −D⁻¹z, P = (Jsᵀr)ᵀz; false where they are not accurate enough.
-bool normal_step(Gram& gram, const std::vector<double>& jacobian,
+bool normal_step(Gram& gram, const LargeBuffer& jacobian,
                  const std::vector<double>& r, int n, StepFound& s) {
   const ScaledNormal normal =
       scaled_normal(gram, jacobian.data(), static_cast<std::size_t>(n));
@@ -103,7 +104,7 @@ bool normal_step(Gram& gram, const std::vector<double>& jacobian,
   return s.delta.allFinite();
 }
 
-StepFound gauss_newton_step(Gram& gram, const std::vector<double>& jacobian,
+StepFound gauss_newton_step(Gram& gram, const LargeBuffer& jacobian,
                             const std::vector<double>& r, int n, int q) {
   StepFound s;
   if (q >= kTriangularFirst && n >= q && normal_step(gram, jacobian, r, n, s)) {
@@ -167,7 +168,8 @@ PolishEnd polish(const ResidualFunction& f, int residuals,
   end.unknowns = q;
   if (q == 0 || residuals == 0) return end;
   end.stop = PolishStop::kFailed;
-  std::vector<double> r(residuals), jacobian(residuals * q), trial_r(residuals);
+  std::vector<double> r(residuals), trial_r(residuals);
+  LargeBuffer jacobian(static_cast<std::size_t>(residuals) * q);
   Gram gram(q);
   if (!f(y.data(), r.data(), jacobian.data())) return end;
   double S = sum_of_squares(r);

@@ -20,6 +20,7 @@
 #include <limits>
 #include <string>
 
+#include "core/large_page_allocator.h"
 #include "fit/gram.h"
 
 namespace identify {
@@ -69,9 +70,16 @@ double initial_radius(const Eigen::MatrixXd& normal) {
 
 // The current iterate: residuals, Jacobian, cost and normal equations.
 struct Iterate {
-  explicit Iterate(int q) : gram(q) {}
+  Iterate(int n, int q)
+      : r(n),
+        jacobian_data(static_cast<std::size_t>(n) * q),
+        jacobian(jacobian_data.data(), n, q),
+        gram(q) {}
+  Iterate(const Iterate&) = delete;
+  Iterate& operator=(const Iterate&) = delete;
   Eigen::VectorXd r;
-  RowMajor jacobian;
+  LargeBuffer jacobian_data;  // J, row-major
+  Eigen::Map<RowMajor> jacobian;
   double cost = 0.0;
   Gram gram;
   Eigen::MatrixXd normal;  // JᵀJ, lower triangle
@@ -152,9 +160,7 @@ void normal_lm(const NormalLmResiduals& residuals, int n,
                ceres::Solver::Summary& summary) {
   const auto q = static_cast<Eigen::Index>(y.size());
   summary.iterations.clear();
-  Iterate at(static_cast<int>(q));
-  at.r.resize(n);
-  at.jacobian.resize(n, q);
+  Iterate at(n, static_cast<int>(q));
   if (!residuals(y.data(), at.r.data(), at.jacobian.data())) {
     finish(summary, ceres::FAILURE,
            "Initial residual and Jacobian evaluation failed.");
