@@ -57,6 +57,13 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment,
     if (infusion_input_[i] >= 0) values_[i + infusion_input_[i] * m_] = 1.0;
   }
   matrix_end_ = static_cast<int>(dependents_.size());
+  for (int q = 0; q < matrix_end_; ++q) {
+    const Dependent& d = dependents_[q];
+    const std::vector<int>& uses = d.expression.parameters();
+    for (std::size_t p = 0; p < uses.size(); ++p) {
+      matrix_uses_.push_back({d.target, uses[p], d.gradient + static_cast<int>(p)});
+    }
+  }
   index_directions();
   for (int i = 0; i < n_; ++i) {
     if (!(pre_ && pre_->from_steady_state(i))) add(ex.x0[i], initial_ + i);
@@ -246,9 +253,13 @@ void AugmentedSystem::chain(int begin, int end, const Weight& weight,
 
 void AugmentedSystem::add_matrix_derivative(const Eigen::MatrixXd& G,
                                             std::span<double> g) const {
+  // chain() over B's dependents, flattened: the same products added in the
+  // same order, without a look at each expression.
   const double* entries = G.data();
-  chain(
-      0, matrix_end_, [entries](int target) { return entries[target]; }, g);
+  for (const MatrixUse& u : matrix_uses_) {
+    const double w = entries[u.target];
+    if (w != 0.0) g[u.parameter] += w * gradients_[u.gradient];
+  }
 }
 
 void AugmentedSystem::matrix_direction(int c, double scale,

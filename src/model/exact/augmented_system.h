@@ -143,6 +143,14 @@ class AugmentedSystem {
   // initial_end_), of ĉ_o and d_o [observable_start_[o],
   // observable_start_[o + 1]).
   int matrix_end_ = 0, initial_end_ = 0;
+  // Each use of a parameter by a dependent of B: its entry in values_, the
+  // parameter and the place of the derivative in gradients_.
+  struct MatrixUse {
+    int target = 0;
+    int parameter = 0;
+    int gradient = 0;
+  };
+  std::vector<MatrixUse> matrix_uses_;
   std::vector<int> observable_start_;
   std::vector<int> initial_parameters_;
   // ∂B/∂θ_k for k = matrix_parameters_[c]: the entries

@@ -201,8 +201,9 @@ void ExactModel::jacobian_row(Part& p, Workspace& ws, int e, double s, int o,
     ws.adjoint = ws.weights;
     ws.state = z;
   } else if (ws.spectral_on) {
-    ws.spectral.derivative(ws.weights, ws.frechet, ws.adjoint,
-                           e > 0 ? &ws.state : nullptr);
+    ws.spectral.derivative(ws.weights, ws.frechet,
+                           p.sensitive.empty() ? nullptr : &ws.adjoint,
+                           e > 0 ? &ws.state : nullptr, o);
     p.system.add_matrix_derivative(ws.frechet, row);
   } else if (const int slot = adjoint_at(p, ws, e, s, z, e > 0); slot >= 0) {
     add_directional(p, ws, slot, z, row);

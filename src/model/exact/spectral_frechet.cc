@@ -45,6 +45,7 @@ SpectralFrechet::SpectralFrechet(int m)
       packed_c_(m, m) {}
 
 bool SpectralFrechet::load(const Eigen::Ref<const Eigen::MatrixXd>& B) {
+  for (Observed& o : observed_) o.ready = false;
   if (!B.allFinite()) return false;
   solver_.compute(B, true);
   if (solver_.info() != Eigen::Success) return false;
@@ -106,26 +107,50 @@ void SpectralFrechet::set_sample(double s,
   }
 }
 
-void SpectralFrechet::derivative(const Eigen::VectorXd& c, Eigen::MatrixXd& G,
-                                 Eigen::VectorXd& adjoint,
-                                 Eigen::VectorXd* state) {
-  ctilde_.noalias() = V_.transpose() * c.cast<Complex>();
+void SpectralFrechet::pack_observable(const Eigen::VectorXcd& ctilde,
+                                      Eigen::MatrixXd& packed) const {
+  packed.resize(m_, m_);
   for (int p = 0; p < m_; ++p) {
     switch (kind_[p]) {
       case 0:
-        packed_c_.row(p) = (ctilde_[p] * Vinv_.row(p)).real();
+        packed.row(p) = (ctilde[p] * Vinv_.row(p)).real();
         break;
       case 1:
-        packed_c_.row(p) = 2.0 * (ctilde_[p] * Vinv_.row(p)).real();
+        packed.row(p) = 2.0 * (ctilde[p] * Vinv_.row(p)).real();
         break;
       default:
-        packed_c_.row(p) = -2.0 * (ctilde_[p - 1] * Vinv_.row(p - 1)).imag();
+        packed.row(p) = -2.0 * (ctilde[p - 1] * Vinv_.row(p - 1)).imag();
         break;
     }
   }
-  G.noalias() = packed_c_.transpose() * packed_R_;
-  work_ = growth_.cwiseProduct(ctilde_);
-  adjoint.noalias() = (Vinv_.transpose() * work_).real();
+}
+
+void SpectralFrechet::derivative(const Eigen::VectorXd& c, Eigen::MatrixXd& G,
+                                 Eigen::VectorXd* adjoint,
+                                 Eigen::VectorXd* state, int observable) {
+  const Eigen::VectorXcd* ctilde = &ctilde_;
+  const Eigen::MatrixXd* packed = &packed_c_;
+  if (observable >= 0) {
+    if (static_cast<std::size_t>(observable) >= observed_.size()) {
+      observed_.resize(observable + 1);
+    }
+    Observed& o = observed_[observable];
+    if (!o.ready) {
+      o.ctilde.noalias() = V_.transpose() * c.cast<Complex>();
+      pack_observable(o.ctilde, o.packed);
+      o.ready = true;
+    }
+    ctilde = &o.ctilde;
+    packed = &o.packed;
+  } else {
+    ctilde_.noalias() = V_.transpose() * c.cast<Complex>();
+    pack_observable(ctilde_, packed_c_);
+  }
+  G.noalias() = packed->transpose() * packed_R_;
+  if (adjoint != nullptr) {
+    work_ = growth_.cwiseProduct(*ctilde);
+    adjoint->noalias() = (Vinv_.transpose() * work_).real();
+  }
   if (state != nullptr) {
     work_ = growth_.cwiseProduct(ytilde_);
     state->noalias() = (V_ * work_).real();

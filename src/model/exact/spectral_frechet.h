@@ -27,6 +27,7 @@
 #include <Eigen/Core>
 #include <Eigen/Eigenvalues>
 #include <Eigen/LU>
+#include <vector>
 
 namespace identify {
 
@@ -48,10 +49,15 @@ class SpectralFrechet {
 
   // Sets the sample: time s > 0 after a state z (m).
   void set_sample(double s, const Eigen::Ref<const Eigen::VectorXd>& z);
-  // For the sample set: G(i, j) = ∂(cᵀ·exp(s·B)·z)/∂B_ij (m×m), and
-  // adjoint = exp(s·Bᵀ)·c. With `state` non-null also *state = exp(s·B)·z.
+  // For the sample set: G(i, j) = ∂(cᵀ·exp(s·B)·z)/∂B_ij (m×m); with
+  // `adjoint` non-null also *adjoint = exp(s·Bᵀ)·c, with `state` non-null
+  // *state = exp(s·B)·z. The parts that depend on c alone (c̃ and its
+  // packed rows) are kept from one sample to the next under `observable`
+  // (0, 1, …; the same c each time until the next load()); −1 keeps
+  // nothing. The results are the same doubles either way.
   void derivative(const Eigen::VectorXd& c, Eigen::MatrixXd& G,
-                  Eigen::VectorXd& adjoint, Eigen::VectorXd* state);
+                  Eigen::VectorXd* adjoint, Eigen::VectorXd* state,
+                  int observable = -1);
 
  private:
   int m_;
@@ -67,6 +73,16 @@ class SpectralFrechet {
   Eigen::VectorXcd growth_, ytilde_, ctilde_, work_;
   Eigen::MatrixXcd phi_, scaled_, R_;
   Eigen::MatrixXd packed_R_, packed_c_;
+  // c̃ = Vᵀ·c and its packed rows, per observable since the last load().
+  struct Observed {
+    bool ready = false;
+    Eigen::VectorXcd ctilde;
+    Eigen::MatrixXd packed;
+  };
+  std::vector<Observed> observed_;
+  // The packed rows of c̃ into `packed`.
+  void pack_observable(const Eigen::VectorXcd& ctilde,
+                       Eigen::MatrixXd& packed) const;
 };
 
 }  // namespace identify
