@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ranges>
 
 namespace identify {
 
@@ -215,15 +216,26 @@ const Table& Objective::jacobian() {
   ++counts_.jacobians;
   jacobian_valid_ = valid_ && !model_.stop_requested();
   const int slot = problem_.model_value_slot();
+  // Every parameter free, in order: a row is the model's row, divided.
+  const bool all_free =
+      p == model_jacobian_.cols() &&
+      std::equal(free_.begin(), free_.end(), std::views::iota(0).begin());
   for (std::size_t m = 0; m < n; ++m) {
     const Scale h = noise_[m].transformation;
-    const double slope =
-        h == Scale::kLin ? 1.0 : transformed_slope(h, eval_.y[m]);
-    for (std::size_t j = 0; j < p; ++j) {
-      jacobian_[m][j] = h == Scale::kLin
-                            ? model_jacobian_[m][free_[j]] / sigma_[m]
-                            : model_jacobian_[m][free_[j]] * slope / sigma_[m];
-      if (sigma_rows_) jacobian_[n + m][j] = 0.0;
+    if (h == Scale::kLin && all_free && !sigma_rows_) {
+      const double* from = model_jacobian_[m];
+      double* to = jacobian_[m];
+      const double sigma = sigma_[m];
+      for (std::size_t j = 0; j < p; ++j) to[j] = from[j] / sigma;
+    } else {
+      const double slope =
+          h == Scale::kLin ? 1.0 : transformed_slope(h, eval_.y[m]);
+      for (std::size_t j = 0; j < p; ++j) {
+        jacobian_[m][j] =
+            h == Scale::kLin ? model_jacobian_[m][free_[j]] / sigma_[m]
+                             : model_jacobian_[m][free_[j]] * slope / sigma_[m];
+        if (sigma_rows_) jacobian_[n + m][j] = 0.0;
+      }
     }
     const SharedExpression& sigma = *sigma_expr_[m];
     if (sigma.is_constant()) continue;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <ranges>
 
 namespace identify {
 
@@ -103,6 +104,9 @@ void ScaledUnknowns::jacobian(const std::vector<int>& columns, double* out) {
   const Table& J = f_.jacobian();
   const std::size_t m = columns.size();
   const std::size_t n = f_.residual_count();
+  // Every column, in order: a row is J's row, scaled.
+  const bool all = m == J.cols() && std::equal(columns.begin(), columns.end(),
+                                               std::views::iota(0).begin());
   for (std::size_t row = 0; row < J.rows(); ++row) {
     // An e row: ∂e/∂y = (∂ln σ/∂y)/e.
     double per_row = 1.0;
@@ -110,6 +114,12 @@ void ScaledUnknowns::jacobian(const std::vector<int>& columns, double* out) {
       const double c =
           row - n < sigma_offset_.size() ? sigma_offset_[row - n] : 0.0;
       per_row = 1.0 / std::sqrt(2.0 * std::log(f_.sigmas()[row - n]) + c);
+    }
+    if (row < n && all) {
+      const double* from = J[row];
+      double* to = out + row * m;
+      for (std::size_t c = 0; c < m; ++c) to[c] = from[c] * scale_[c];
+      continue;
     }
     for (std::size_t c = 0; c < m; ++c) {
       out[row * m + c] =

@@ -169,15 +169,15 @@ int ExactModel::plan(Part& p, std::span<const double> times,
 }
 
 bool ExactModel::prepare(Part& p, std::span<const double> theta,
-                         bool with_gradients) {
+                         bool with_gradients, std::vector<double>& scratch) {
   if (with_gradients) {
-    p.system.load_with_gradients(theta, scratch_);
-    for (AugmentedSystem& b : p.phases) b.load_with_gradients(theta, scratch_);
-    if (!p.doses.load_with_gradients(theta, scratch_)) return false;
+    p.system.load_with_gradients(theta, scratch);
+    for (AugmentedSystem& b : p.phases) b.load_with_gradients(theta, scratch);
+    if (!p.doses.load_with_gradients(theta, scratch)) return false;
   } else {
-    p.system.load(theta, scratch_);
-    for (AugmentedSystem& b : p.phases) b.load(theta, scratch_);
-    if (!p.doses.load(theta, scratch_)) return false;
+    p.system.load(theta, scratch);
+    for (AugmentedSystem& b : p.phases) b.load(theta, scratch);
+    if (!p.doses.load(theta, scratch)) return false;
   }
   p.used = plan(p, p.schedule.times, p.segment, p.offset);
   p.intervals.clear();

@@ -142,6 +142,11 @@ class ExactModel : public Model {
   // Fréchet derivative costs about as much as the real m×m×m product of a
   // row there once B has this many.
   static constexpr std::size_t kSpectralParameters = 64;
+  // From this many Jacobian entries (measurements × parameters) the parts
+  // of a model without events or phases share their rows between two
+  // threads: the parts are independent, each row is computed whole by one
+  // thread, and the entries are the same doubles whichever computes them.
+  static constexpr std::size_t kThreadedEntries = 200000;
   // One experiment.
   struct Part {
     Part(const FitProblem& problem, int experiment);
@@ -184,7 +189,17 @@ class ExactModel : public Model {
            std::span<double> offset);
   // p.system and p.doses loaded at θ (with gradients or not) and the pass
   // planned; false if the doses cannot be given at θ.
-  bool prepare(Part& p, std::span<const double> theta, bool with_gradients);
+  bool prepare(Part& p, std::span<const double> theta, bool with_gradients,
+               std::vector<double>& scratch);
+  bool prepare(Part& p, std::span<const double> theta, bool with_gradients) {
+    return prepare(p, theta, with_gradients, scratch_);
+  }
+  // The rows of part p, with the working storage given.
+  void jacobian_part(Part& p, Workspace& ws, std::vector<double>& scratch,
+                     const Evaluation& at, Table& J);
+  // The first part of the second thread's share of the Jacobian, or the
+  // number of parts where one thread does it all (see kThreadedRows).
+  std::size_t threaded_split() const;
   // z(τ_e) for the first `used` events of p at the θ loaded, m each.
   void event_states(Part& p, Workspace& ws, int used, double* z);
   // S_0 into ws.sensitivity, and S_e from S_{e−1} (e >= 1) with z the
@@ -253,6 +268,9 @@ class ExactModel : public Model {
   std::vector<Part> parts_;
   std::vector<Workspace> workspaces_;
   std::vector<double> scratch_;  // the expressions' working storage
+  // The second thread's copies of both, made at its first use.
+  std::vector<Workspace> helper_workspaces_;
+  std::vector<double> helper_scratch_;
   std::vector<double> row_;      // one entry per parameter
   // Per observable o, sums over the weighted measurements of o: of w·x(t)
   // at observed_x_[o·N ..] and of w at observed_w_[o].

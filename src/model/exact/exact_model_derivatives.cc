@@ -13,9 +13,15 @@
 // G's, the propagated a's, the rates a·B·z(t) and the w·x sums are added up
 // before the chain rule, once per event for S_e and ∂τ_e/∂θ and once per
 // experiment for B, c and d.
+//
+// The experiments are independent: a large Jacobian of experiments without
+// events or phases is split between two threads by whole experiments, each
+// with working storage of its own, so that every row is the same doubles
+// as on one thread.
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "model/exact/exact_model.h"
 
@@ -252,32 +258,73 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
   }
 }
 
+void ExactModel::jacobian_part(Part& p, Workspace& ws,
+                               std::vector<double>& scratch,
+                               const Evaluation& at, Table& J) {
+  if (!prepare(p, at.theta, true, scratch)) {
+    for (int q = 0; q < p.schedule.measurements(); ++q) {
+      std::fill_n(J[p.first_measurement + q], parameters_, kNaN);
+    }
+    return;
+  }
+  const double* z = at.cache.data() + p.cache_offset;
+  // One B for the whole experiment: no covariate changes.
+  ws.spectral_on = p.phases.empty() &&
+                   p.system.matrix_parameters().size() >= kSpectralParameters &&
+                   ws.spectral.load(p.system.matrix());
+  start_sensitivity(p, ws);
+  for (int e = 0, begin = 0; e < p.used; ++e) {
+    if (stop_requested()) return;
+    if (e > 0) advance_sensitivity(p, ws, e, z);
+    const int end = segment_end(p, e, begin);
+    jacobian_segment(p, ws, e, begin, end, at, J);
+    begin = end;
+  }
+}
+
+std::size_t ExactModel::threaded_split() const {
+  const std::size_t none = parts_.size();
+  if (parts_.size() < 2 ||
+      measurements_ * static_cast<std::size_t>(parameters_) <
+          kThreadedEntries ||
+      std::thread::hardware_concurrency() < 2) {
+    return none;
+  }
+  // Events and phases use storage of the model's own (the sensitivity
+  // row, the steady state's solver): those stay on one thread.
+  for (const Part& p : parts_) {
+    if (p.events > 1 || !p.phases.empty()) return none;
+  }
+  std::size_t split = 0, rows = 0;
+  while (split + 1 < parts_.size() && 2 * rows < measurements_) {
+    rows += parts_[split++].schedule.measurements();
+  }
+  return std::max<std::size_t>(split, 1);
+}
+
 void ExactModel::jacobian(const Evaluation& at, Table& J) {
   J.reshape(measurements_, parameters_);
   J.fill(0.0);
-  for (Part& p : parts_) {
-    Workspace& ws = workspaces_[p.workspace];
-    if (!prepare(p, at.theta, true)) {
-      for (int q = 0; q < p.schedule.measurements(); ++q) {
-        std::fill_n(J[p.first_measurement + q], parameters_, kNaN);
+  const std::size_t split = threaded_split();
+  std::thread helper;
+  if (split < parts_.size()) {
+    if (helper_workspaces_.empty()) {
+      helper_workspaces_ = workspaces_;
+      helper_scratch_ = scratch_;
+    }
+    helper = std::thread([this, split, &at, &J] {
+      for (std::size_t k = split; k < parts_.size(); ++k) {
+        Part& p = parts_[k];
+        jacobian_part(p, helper_workspaces_[p.workspace], helper_scratch_, at,
+                      J);
       }
-      continue;
-    }
-    const double* z = at.cache.data() + p.cache_offset;
-    // One B for the whole experiment: no covariate changes.
-    ws.spectral_on =
-        p.phases.empty() &&
-        p.system.matrix_parameters().size() >= kSpectralParameters &&
-        ws.spectral.load(p.system.matrix());
-    start_sensitivity(p, ws);
-    for (int e = 0, begin = 0; e < p.used; ++e) {
-      if (stop_requested()) return;
-      if (e > 0) advance_sensitivity(p, ws, e, z);
-      const int end = segment_end(p, e, begin);
-      jacobian_segment(p, ws, e, begin, end, at, J);
-      begin = end;
-    }
+    });
   }
+  for (std::size_t k = 0; k < std::min(split, parts_.size()); ++k) {
+    Part& p = parts_[k];
+    jacobian_part(p, workspaces_[p.workspace], scratch_, at, J);
+  }
+  if (helper.joinable()) helper.join();
 }
 
 void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
