@@ -4,7 +4,9 @@
 // run alternately in the same benchmark iteration, so that both see the same
 // load on a shared machine. Each is a child process; its CPU time comes
 // from getrusage(RUSAGE_CHILDREN) around it. The counters give both CPU
-// times, identify's wall time and the CPU ratio SciPy/identify; the label
+// times, both wall times and the ratios SciPy/identify of each
+// (scipy_over_identify of CPU time, wall_ratio of wall time: identify runs
+// its large products on two threads, SciPy's script on one); the label
 // names the CPU. WholeMatrix/wp40 runs only when IDENTIFY_BENCH_WP40 is set
 // (SciPy takes minutes there). The data directory is
 // IDENTIFY_WHOLE_MATRIX_DIR, by default ../shared/data/whole_matrix_wellposed
@@ -74,14 +76,17 @@ void WholeMatrix(benchmark::State& state, const std::string& name) {
   const std::string scipy =
       "/usr/bin/python3 " + std::string(IDENTIFY_SOURCE_DIR) +
       "/tools/whole_matrix_scipy.py " + source.string() + " >/dev/null 2>&1";
-  double identify_cpu = 0.0, scipy_cpu = 0.0, identify_wall = 0.0;
+  double identify_cpu = 0.0, scipy_cpu = 0.0;
+  double identify_wall = 0.0, scipy_wall = 0.0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     const double ours = child_cpu(identify);
-    identify_wall +=
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-            .count();
+    const auto middle = std::chrono::steady_clock::now();
     const double theirs = child_cpu(scipy);
+    identify_wall += std::chrono::duration<double>(middle - start).count();
+    scipy_wall += std::chrono::duration<double>(
+                      std::chrono::steady_clock::now() - middle)
+                      .count();
     if (ours < 0.0 || theirs < 0.0) {
       state.SkipWithError("identify or the SciPy script failed");
       break;
@@ -93,8 +98,11 @@ void WholeMatrix(benchmark::State& state, const std::string& name) {
   state.counters["identify_cpu_s"] = identify_cpu / n;
   state.counters["identify_wall_s"] = identify_wall / n;
   state.counters["scipy_cpu_s"] = scipy_cpu / n;
+  state.counters["scipy_wall_s"] = scipy_wall / n;
   state.counters["scipy_over_identify"] =
       identify_cpu > 0.0 ? scipy_cpu / identify_cpu : 0.0;
+  state.counters["wall_ratio"] =
+      identify_wall > 0.0 ? scipy_wall / identify_wall : 0.0;
   state.SetLabel(cpu_name());
   fs::remove_all(work);
 }
