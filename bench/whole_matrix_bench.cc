@@ -84,9 +84,9 @@ void WholeMatrix(benchmark::State& state, const std::string& name) {
     const auto middle = std::chrono::steady_clock::now();
     const double theirs = child_cpu(scipy);
     identify_wall += std::chrono::duration<double>(middle - start).count();
-    scipy_wall += std::chrono::duration<double>(
-                      std::chrono::steady_clock::now() - middle)
-                      .count();
+    scipy_wall +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - middle)
+            .count();
     if (ours < 0.0 || theirs < 0.0) {
       state.SkipWithError("identify or the SciPy script failed");
       break;

@@ -45,15 +45,6 @@ using testing::RandomCase;
   return ::testing::AssertionSuccess();
 }
 
-std::vector<VectorIsa> isas_here() {
-  std::vector<VectorIsa> isas;
-  for (VectorIsa isa :
-       {VectorIsa::kBaseline, VectorIsa::kAvx2, VectorIsa::kAvx512}) {
-    if (isa <= best_vector_isa()) isas.push_back(isa);
-  }
-  return isas;
-}
-
 // The components and times of a case's samples, series after series.
 struct Samples {
   explicit Samples(const ObservationRecord& obs) {
@@ -188,7 +179,7 @@ TEST(FastKernels, SweepsGradientAndDescentMatchPlainBitForBit) {
         }
         const PlainRun plain(c, steps, terminal);
         ASSERT_EQ(step_count(p.T, plain.dt), steps);
-        for (VectorIsa isa : isas_here()) {
+        for (VectorIsa isa : supported_vector_isas()) {
           // The sweeps run on one thread; only the gradient uses two.
           for (int threads = 1; threads <= (steps == 3000 ? 2 : 1); ++threads) {
             SCOPED_TRACE(::testing::Message()
@@ -261,7 +252,7 @@ TEST(StopFlag, SweepsAndQuadraturesEndEarly) {
                     plain.jumps, Psi, scratch, &set);
       expect_cut(X, Psi, true, "plain, N = " + std::to_string(n) + ", row ");
     }
-    for (VectorIsa isa : isas_here()) {
+    for (VectorIsa isa : supported_vector_isas()) {
       for (int threads = 1; threads <= 2; ++threads) {
         const std::string what = "fast, N = " + std::to_string(n) + ", isa " +
                                  std::to_string(static_cast<int>(isa)) +

@@ -13,15 +13,6 @@
 namespace identify {
 namespace {
 
-std::vector<VectorIsa> isas_here() {
-  std::vector<VectorIsa> isas;
-  for (VectorIsa isa :
-       {VectorIsa::kBaseline, VectorIsa::kAvx2, VectorIsa::kAvx512}) {
-    if (isa <= best_vector_isa()) isas.push_back(isa);
-  }
-  return isas;
-}
-
 // Entries spread over many binades so that the order of the additions
 // shows in the last bits, with exact zeros of both signs and a zero column.
 std::vector<double> random_jacobian(std::size_t n, int q, unsigned seed) {
@@ -57,21 +48,21 @@ TEST(Gram, EqualsTheReferenceBitForBit) {
   const struct {
     std::size_t n;
     int q;
-  } shapes[] = {{7, 1},   {5, 3},   {300, 16}, {257, 17}, {600, 33},
-                {0, 9},   {513, 40}, {1, 5},   {700, 170}};
+  } shapes[] = {{7, 1}, {5, 3},    {300, 16}, {257, 17}, {600, 33},
+                {0, 9}, {513, 40}, {1, 5},    {700, 170}};
   unsigned seed = 1;
   for (const auto& s : shapes) {
     const std::vector<double> J = random_jacobian(s.n, s.q, seed++);
     Eigen::MatrixXd expected;
     gram_plain(J.data(), s.n, s.q, expected);
-    for (VectorIsa isa : isas_here()) {
+    for (VectorIsa isa : supported_vector_isas()) {
       for (int threads : {1, 2}) {
         Gram gram(s.q, {isa, threads});
         Eigen::MatrixXd got;
         gram.compute(J.data(), s.n, got);
         EXPECT_TRUE(same_lower_bytes(expected, got))
-            << "n " << s.n << ", q " << s.q << ", isa "
-            << static_cast<int>(isa) << ", threads " << threads;
+            << "n " << s.n << ", q " << s.q << ", isa " << static_cast<int>(isa)
+            << ", threads " << threads;
         // The same object again: nothing carried over from the first call.
         gram.compute(J.data(), s.n, got);
         EXPECT_TRUE(same_lower_bytes(expected, got)) << "second call";

@@ -4,6 +4,8 @@
 // one, and no multiply is fused into an addition.
 #pragma once
 
+#include <vector>
+
 namespace identify {
 
 enum class VectorIsa { kBaseline, kAvx2, kAvx512 };
@@ -14,6 +16,17 @@ inline VectorIsa best_vector_isa() {
   if (__builtin_cpu_supports("avx512f")) return VectorIsa::kAvx512;
   if (__builtin_cpu_supports("avx2")) return VectorIsa::kAvx2;
   return VectorIsa::kBaseline;
+}
+
+// Every set this machine runs, narrowest first: the kernels' results are
+// compared across them.
+inline std::vector<VectorIsa> supported_vector_isas() {
+  std::vector<VectorIsa> isas;
+  for (VectorIsa isa :
+       {VectorIsa::kBaseline, VectorIsa::kAvx2, VectorIsa::kAvx512}) {
+    if (isa <= best_vector_isa()) isas.push_back(isa);
+  }
+  return isas;
 }
 
 }  // namespace identify

@@ -151,9 +151,9 @@ Gram::Gram(int q, const GramOptions& options)
       isa_(std::min(options.isa, best_vector_isa())),
       threads_(options.threads) {
   if (threads_ == 0) {
-    threads_ = q >= kGramThreadColumns && std::thread::hardware_concurrency() >= 2
-                   ? 2
-                   : 1;
+    threads_ =
+        q >= kGramThreadColumns && std::thread::hardware_concurrency() >= 2 ? 2
+                                                                            : 1;
   }
   threads_ = std::clamp(threads_, 1, 2);
   const std::size_t ld = padded(q);

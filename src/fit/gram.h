@@ -49,7 +49,6 @@ class Gram {
 };
 
 // The reference: the same sums, one entry at a time.
-void gram_plain(const double* J, std::size_t n, int q,
-                Eigen::MatrixXd& normal);
+void gram_plain(const double* J, std::size_t n, int q, Eigen::MatrixXd& normal);
 
 }  // namespace identify

@@ -21,7 +21,7 @@ namespace identify {
 inline constexpr double kNormalConditionLimit = 1e4;
 
 struct ScaledNormal {
-  Eigen::VectorXd norms;  // D: the column norms of J
+  Eigen::VectorXd norms;   // D: the column norms of J
   Eigen::MatrixXd normal;  // Ns = D⁻¹·JᵀJ·D⁻¹, lower triangle
   Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> cholesky;  // of Ns
   // cond(Js) = sqrt(λ_max/λ_min) of Ns from ten steps each of power and

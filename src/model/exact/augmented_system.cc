@@ -61,7 +61,8 @@ AugmentedSystem::AugmentedSystem(const FitProblem& problem, int experiment,
     const Dependent& d = dependents_[q];
     const std::vector<int>& uses = d.expression.parameters();
     for (std::size_t p = 0; p < uses.size(); ++p) {
-      matrix_uses_.push_back({d.target, uses[p], d.gradient + static_cast<int>(p)});
+      matrix_uses_.push_back(
+          {d.target, uses[p], d.gradient + static_cast<int>(p)});
     }
   }
   index_directions();

@@ -271,7 +271,7 @@ class ExactModel : public Model {
   // The second thread's copies of both, made at its first use.
   std::vector<Workspace> helper_workspaces_;
   std::vector<double> helper_scratch_;
-  std::vector<double> row_;      // one entry per parameter
+  std::vector<double> row_;  // one entry per parameter
   // Per observable o, sums over the weighted measurements of o: of w·x(t)
   // at observed_x_[o·N ..] and of w at observed_w_[o].
   std::vector<double> observed_x_, observed_w_;
