@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <ranges>
 
 namespace identify {
 
@@ -217,9 +216,10 @@ const Table& Objective::jacobian() {
   jacobian_valid_ = valid_ && !model_.stop_requested();
   const int slot = problem_.model_value_slot();
   // Every parameter free, in order: a row is the model's row, divided.
-  const bool all_free =
-      p == model_jacobian_.cols() &&
-      std::equal(free_.begin(), free_.end(), std::views::iota(0).begin());
+  bool all_free = p == model_jacobian_.cols();
+  for (std::size_t j = 0; all_free && j < p; ++j) {
+    all_free = free_[j] == static_cast<int>(j);
+  }
   for (std::size_t m = 0; m < n; ++m) {
     const Scale h = noise_[m].transformation;
     if (h == Scale::kLin && all_free && !sigma_rows_) {

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <ranges>
 
 namespace identify {
 
@@ -105,8 +104,10 @@ void ScaledUnknowns::jacobian(const std::vector<int>& columns, double* out) {
   const std::size_t m = columns.size();
   const std::size_t n = f_.residual_count();
   // Every column, in order: a row is J's row, scaled.
-  const bool all = m == J.cols() && std::equal(columns.begin(), columns.end(),
-                                               std::views::iota(0).begin());
+  bool all = m == J.cols();
+  for (std::size_t c = 0; all && c < m; ++c) {
+    all = columns[c] == static_cast<int>(c);
+  }
   for (std::size_t row = 0; row < J.rows(); ++row) {
     // An e row: ∂e/∂y = (∂ln σ/∂y)/e.
     double per_row = 1.0;
