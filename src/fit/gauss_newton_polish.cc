@@ -21,6 +21,7 @@
 #include <Eigen/SVD>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "core/large_page_allocator.h"
 #include "fit/fit_statistics.h"
@@ -104,12 +105,12 @@ bool normal_step(Gram& gram, const LargeBuffer& jacobian,
   return s.delta.allFinite();
 }
 
-StepFound gauss_newton_step(Gram& gram, const LargeBuffer& jacobian,
+// `gram` is null where the problem is too small or too short for the
+// normal equations.
+StepFound gauss_newton_step(Gram* gram, const LargeBuffer& jacobian,
                             const std::vector<double>& r, int n, int q) {
   StepFound s;
-  if (q >= kTriangularFirst && n >= q && normal_step(gram, jacobian, r, n, s)) {
-    return s;
-  }
+  if (gram != nullptr && normal_step(*gram, jacobian, r, n, s)) return s;
   const Eigen::Map<const RowMajor> J(jacobian.data(), n, q);
   const Eigen::VectorXd norms = J.colwise().norm().transpose();
   Eigen::MatrixXd Js = Eigen::MatrixXd::Zero(n, q);
@@ -170,12 +171,15 @@ PolishEnd polish(const ResidualFunction& f, int residuals,
   end.stop = PolishStop::kFailed;
   std::vector<double> r(residuals), trial_r(residuals);
   LargeBuffer jacobian(static_cast<std::size_t>(residuals) * q);
-  Gram gram(q);
+  // Buffers for the normal equations only where they may be used.
+  std::optional<Gram> gram;
+  if (q >= kTriangularFirst && residuals >= q) gram.emplace(q);
   if (!f(y.data(), r.data(), jacobian.data())) return end;
   double S = sum_of_squares(r);
   double previous = std::numeric_limits<double>::infinity();
   for (;;) {
-    const StepFound step = gauss_newton_step(gram, jacobian, r, residuals, q);
+    const StepFound step =
+        gauss_newton_step(gram ? &*gram : nullptr, jacobian, r, residuals, q);
     describe(end, step, S, residuals);
     if (step.rank < q && step.predicted <= kFarBelowNoise * end.spread) {
       end.stop = PolishStop::kStatistical;

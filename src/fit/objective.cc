@@ -15,6 +15,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/index_list.h"
+
 namespace identify {
 
 namespace {
@@ -216,10 +218,7 @@ const Table& Objective::jacobian() {
   jacobian_valid_ = valid_ && !model_.stop_requested();
   const int slot = problem_.model_value_slot();
   // Every parameter free, in order: a row is the model's row, divided.
-  bool all_free = p == model_jacobian_.cols();
-  for (std::size_t j = 0; all_free && j < p; ++j) {
-    all_free = free_[j] == static_cast<int>(j);
-  }
+  const bool all_free = is_whole_set(free_, model_jacobian_.cols());
   for (std::size_t m = 0; m < n; ++m) {
     const Scale h = noise_[m].transformation;
     if (h == Scale::kLin && all_free && !sigma_rows_) {

@@ -17,6 +17,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/index_list.h"
+
 namespace identify {
 
 double robust_norm(const double* v, std::size_t count, std::size_t stride) {
@@ -104,10 +106,7 @@ void ScaledUnknowns::jacobian(const std::vector<int>& columns, double* out) {
   const std::size_t m = columns.size();
   const std::size_t n = f_.residual_count();
   // Every column, in order: a row is J's row, scaled.
-  bool all = m == J.cols();
-  for (std::size_t c = 0; all && c < m; ++c) {
-    all = columns[c] == static_cast<int>(c);
-  }
+  const bool all = is_whole_set(columns, J.cols());
   for (std::size_t row = 0; row < J.rows(); ++row) {
     // An e row: ∂e/∂y = (∂ln σ/∂y)/e.
     double per_row = 1.0;
