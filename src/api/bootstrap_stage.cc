@@ -146,6 +146,7 @@ void bootstrap_result(const FitPlan& plan, const FitTask& task, Model& model,
   }
   const std::vector<double>& theta = estimate.theta;
   Objective at(task.problem, model, {}, theta);
+  at.keep_columns();
   at.evaluate_theta(theta);
   const std::vector<double> y = at.evaluation().y;
   const std::vector<double> sigmas = at.sigmas();

@@ -366,7 +366,7 @@ FitStatistics compute_fit_statistics(const FitProblem& problem, Model& model,
         }
         const double r = objective.residuals()[m];
         st.ssr += r * r;
-        const double sigma = objective.sigmas()[m];
+        const double sigma = objective.sigma(m, ms);
         const NoiseModel noise = problem.noise_of(ms.observable);
         log_sigma += std::log(2.0 * std::numbers::pi * sigma * sigma) +
                      transformation_term(noise.transformation, ms.value);

@@ -26,6 +26,7 @@
 #include "core/large_page_allocator.h"
 #include "fit/fit_statistics.h"
 #include "fit/gram.h"
+#include "fit/normal_lm.h"
 #include "fit/scaled_normal.h"
 #include "fit/wording.h"
 
@@ -159,27 +160,109 @@ bool inside(const std::vector<double>& y, const std::vector<double>& lower,
   return true;
 }
 
-}  // namespace
+// Where the polish stands: S at the current point and the step from it.
+// A point whose step cannot be found there (nullopt) hands the polish
+// over to another.
+class PolishPoint {
+ public:
+  virtual ~PolishPoint() = default;
+  // S and the derivatives at y; false where they are not usable.
+  virtual bool move_to(const double* y, double& S) = 0;
+  // S alone at y.
+  virtual bool value_at(const double* y, double& S) = 0;
+  virtual std::optional<StepFound> step() = 0;
+};
 
-PolishEnd polish(const ResidualFunction& f, int residuals,
-                 std::vector<double>& y, const std::vector<double>& lower,
-                 const std::vector<double>& upper, const StepTaken& taken) {
+// From a residual function: r and J copied at each point.
+class ResidualPoint : public PolishPoint {
+ public:
+  ResidualPoint(const ResidualFunction& f, int n, int q)
+      : f_(f),
+        n_(n),
+        q_(q),
+        r_(n),
+        trial_r_(n),
+        jacobian_(static_cast<std::size_t>(n) * q) {
+    // Buffers for the normal equations only where they may be used.
+    if (q >= kTriangularFirst && n >= q) gram_.emplace(q);
+  }
+  bool move_to(const double* y, double& S) override {
+    if (!f_(y, r_.data(), jacobian_.data())) return false;
+    S = sum_of_squares(r_);
+    return true;
+  }
+  bool value_at(const double* y, double& S) override {
+    if (!f_(y, trial_r_.data(), nullptr)) return false;
+    S = sum_of_squares(trial_r_);
+    return true;
+  }
+  std::optional<StepFound> step() override {
+    return gauss_newton_step(gram_ ? &*gram_ : nullptr, jacobian_, r_, n_, q_);
+  }
+
+ private:
+  const ResidualFunction& f_;
+  int n_, q_;
+  std::vector<double> r_, trial_r_;
+  LargeBuffer jacobian_;
+  std::optional<Gram> gram_;
+};
+
+// From normal equations: N and g at each point, nothing per residual; the
+// step only where the scaled normal equations are usable.
+class NormalPoint : public PolishPoint {
+ public:
+  explicit NormalPoint(NormalEquations& source) : source_(source) {}
+  bool move_to(const double* y, double& S) override {
+    double c = 0.0;
+    if (!source_.normal(y, c, normal_, gradient_)) return false;
+    S = 2.0 * c;
+    return true;
+  }
+  bool value_at(const double* y, double& S) override {
+    double c = 0.0;
+    if (!source_.cost(y, c)) return false;
+    S = 2.0 * c;
+    return true;
+  }
+  std::optional<StepFound> step() override {
+    const ScaledNormal normal = scaled_normal(normal_);
+    if (!normal.usable) return std::nullopt;
+    StepFound s;
+    const Eigen::VectorXd g = gradient_.cwiseQuotient(normal.norms);
+    const Eigen::VectorXd z = normal.cholesky.solve(g);
+    s.rank = static_cast<int>(g.size());
+    s.predicted = g.dot(z);
+    s.delta = -z.cwiseQuotient(normal.norms);
+    if (!s.delta.allFinite()) return std::nullopt;
+    return s;
+  }
+
+ private:
+  NormalEquations& source_;
+  Eigen::MatrixXd normal_;
+  Eigen::VectorXd gradient_;
+};
+
+// The steps and stops of the polish from `point`, from y. nullopt where
+// the point could not find a step (y then at the last point reached,
+// `end.steps` counting the steps taken).
+std::optional<PolishEnd> run_polish(PolishPoint& point, int residuals,
+                                    std::vector<double>& y,
+                                    const std::vector<double>& lower,
+                                    const std::vector<double>& upper,
+                                    const StepTaken& taken, PolishEnd& end) {
   const int q = static_cast<int>(y.size());
-  PolishEnd end;
   end.unknowns = q;
   if (q == 0 || residuals == 0) return end;
   end.stop = PolishStop::kFailed;
-  std::vector<double> r(residuals), trial_r(residuals);
-  LargeBuffer jacobian(static_cast<std::size_t>(residuals) * q);
-  // Buffers for the normal equations only where they may be used.
-  std::optional<Gram> gram;
-  if (q >= kTriangularFirst && residuals >= q) gram.emplace(q);
-  if (!f(y.data(), r.data(), jacobian.data())) return end;
-  double S = sum_of_squares(r);
+  double S = 0.0;
+  if (!point.move_to(y.data(), S)) return end;
   double previous = std::numeric_limits<double>::infinity();
   for (;;) {
-    const StepFound step =
-        gauss_newton_step(gram ? &*gram : nullptr, jacobian, r, residuals, q);
+    const std::optional<StepFound> found = point.step();
+    if (!found) return std::nullopt;
+    const StepFound& step = *found;
     describe(end, step, S, residuals);
     if (step.rank < q && step.predicted <= kFarBelowNoise * end.spread) {
       end.stop = PolishStop::kStatistical;
@@ -203,19 +286,48 @@ PolishEnd polish(const ResidualFunction& f, int residuals,
       end.stop = PolishStop::kBounds;
       return end;
     }
-    if (!f(trial.data(), trial_r.data(), nullptr)) return end;
-    const double trial_S = sum_of_squares(trial_r);
+    double trial_S = 0.0;
+    if (!point.value_at(trial.data(), trial_S)) return end;
     if (!(trial_S <= S + kRoundingRise * S)) {
       end.stop = PolishStop::kRise;
       return end;
     }
-    if (!f(trial.data(), r.data(), jacobian.data())) return end;
+    if (!point.move_to(trial.data(), S)) return end;
     y = trial;
     S = trial_S;
     previous = step.predicted;
     ++end.steps;
     if (!taken()) return end;
   }
+}
+
+}  // namespace
+
+PolishEnd polish(const ResidualFunction& f, int residuals,
+                 std::vector<double>& y, const std::vector<double>& lower,
+                 const std::vector<double>& upper, const StepTaken& taken) {
+  ResidualPoint point(f, residuals, static_cast<int>(y.size()));
+  PolishEnd end;
+  return *run_polish(point, residuals, y, lower, upper, taken, end);
+}
+
+PolishEnd polish(NormalEquations& source, const ResidualFunction& f,
+                 int residuals, std::vector<double>& y,
+                 const std::vector<double>& lower,
+                 const std::vector<double>& upper, const StepTaken& taken) {
+  PolishEnd end;
+  {
+    NormalPoint point(source);
+    const std::optional<PolishEnd> done =
+        run_polish(point, residuals, y, lower, upper, taken, end);
+    if (done) return *done;
+  }
+  const int before = end.steps;
+  ResidualPoint point(f, residuals, static_cast<int>(y.size()));
+  PolishEnd rest;
+  rest = *run_polish(point, residuals, y, lower, upper, taken, rest);
+  rest.steps += before;
+  return rest;
 }
 
 std::string polish_text(const PolishEnd& end) {

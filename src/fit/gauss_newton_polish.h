@@ -10,6 +10,8 @@
 
 namespace identify {
 
+class NormalEquations;
+
 // The residuals r at the unknowns y (`residuals` entries), and when
 // `jacobian` is not null ∂r/∂y there, row-major (residuals × unknowns).
 // False where they are not finite or the model call was cut short.
@@ -64,6 +66,16 @@ struct PolishEnd {
 // of PolishStop; `taken` is called after each step.
 PolishEnd polish(const ResidualFunction& f, int residuals,
                  std::vector<double>& y, const std::vector<double>& lower,
+                 const std::vector<double>& upper, const StepTaken& taken);
+
+// The same steps taken from the normal equations of `source` while they
+// are accurate enough (scaled_normal.h: no zero column, cond(Js) at most
+// kNormalConditionLimit), so that nothing of the size of the residuals is
+// held; from the first point where they are not, the polish goes on from
+// `f` as above.
+PolishEnd polish(NormalEquations& source, const ResidualFunction& f,
+                 int residuals, std::vector<double>& y,
+                 const std::vector<double>& lower,
                  const std::vector<double>& upper, const StepTaken& taken);
 
 // The clause the verdict adds: ", then 3 Gauss–Newton steps: the estimates

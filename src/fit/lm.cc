@@ -36,6 +36,7 @@
 #include "fit/lm_noise_watch.h"
 #include "fit/lm_words.h"
 #include "fit/normal_lm.h"
+#include "fit/objective_normal.h"
 #include "fit/rounds.h"
 #include "fit/scaled_unknowns.h"
 #include "fit/wording.h"
@@ -143,7 +144,8 @@ class LmCallback : public ceres::IterationCallback {
     }
     const bool go_on =
         monitor_.iterate(norm_, iterate_, false) &&
-        !watch_.after_step(step, norm_, block_, round_.free, monitor_);
+        !watch_.after_step(step, norm_, block_, round_.free, *round_.y,
+                           monitor_);
     return go_on ? ceres::SOLVER_CONTINUE
                  : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
   }
@@ -178,6 +180,16 @@ constexpr std::size_t kNormalRowsPerUnknown = 4;
 bool normal_equations(std::size_t unknowns, std::size_t residuals) {
   return unknowns >= kNormalEquationsUnknowns &&
          residuals >= kNormalRowsPerUnknown * unknowns;
+}
+
+// A long table of a plain sum of squares: its normal equations come from
+// the objective itself (objective_normal.h), so that neither Ceres nor the
+// loop copies r or J.
+bool long_table(const Objective& objective, int unknowns) {
+  return objective.is_sum_of_squares() && !objective.has_sigma_rows() &&
+         objective.residual_count() >= kLongTableResiduals &&
+         objective.residual_count() >=
+             kNormalRowsPerUnknown * static_cast<std::size_t>(unknowns);
 }
 
 ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
@@ -236,32 +248,43 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
   }
   LmCallback callback(unknowns, monitor, round, block.data(), watch);
   const bool sigma_rows = unknowns.objective().has_sigma_rows();
-  if (normal_equations(round.free.size(),
-                       static_cast<std::size_t>(unknowns.residual_count()))) {
+  const std::size_t residuals =
+      static_cast<std::size_t>(unknowns.residual_count());
+  LmTrouble trouble;
+  if (long_table(unknowns.objective(), unknowns.size()) ||
+      normal_equations(round.free.size(), residuals)) {
     std::vector<double> lower(block.size()), upper(block.size());
     for (std::size_t f = 0; f < round.free.size(); ++f) {
       lower[f] = unknowns.lower(round.free[f]);
       upper[f] = unknowns.upper(round.free[f]);
     }
-    const NormalLmResiduals residuals = [&cost](const double* b, double* r,
-                                                double* jacobian) {
-      const double* const parameters[] = {b};
-      double* jacobians[] = {jacobian};
-      return cost.Evaluate(parameters, r,
-                           jacobian == nullptr ? nullptr : jacobians);
-    };
     NormalLmSettings settings;
     settings.function_tolerance = sigma_rows ? 0.0 : kLmFunctionTolerance;
     settings.parameter_tolerance = kLmParameterTolerance;
-    normal_lm(residuals, cost.num_residuals(), block, lower, upper, settings,
-              callback, summary);
+    if (long_table(unknowns.objective(), unknowns.size())) {
+      ObjectiveNormal source(unknowns, y, round.free);
+      normal_lm(source, block, lower, upper, settings, callback, summary);
+      trouble = source.trouble();
+    } else {
+      const NormalLmResiduals evaluate = [&cost](const double* b, double* r,
+                                                 double* jacobian) {
+        const double* const parameters[] = {b};
+        double* jacobians[] = {jacobian};
+        return cost.Evaluate(parameters, r,
+                             jacobian == nullptr ? nullptr : jacobians);
+      };
+      normal_lm(evaluate, cost.num_residuals(), block, lower, upper, settings,
+                callback, summary);
+      trouble = cost.trouble();
+    }
   } else {
     ceres::Solve(solver_options(callback, sigma_rows), &problem, &summary);
+    trouble = cost.trouble();
   }
   for (std::size_t f = 0; f < round.free.size(); ++f) {
     y[round.free[f]] = block[f];
   }
-  return cost.trouble();
+  return trouble;
 }
 
 // After a round that converged: holds each unknown that rests on a bound
@@ -269,11 +292,11 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
 // gradient pulls inward. Returns whether the held set changed, or nullopt
 // if the model was cut short by the stop flag.
 std::optional<bool> update_held(ScaledUnknowns& unknowns,
-                                std::vector<double>& y, std::vector<double>& r,
+                                std::vector<double>& y,
                                 std::vector<char>& held) {
   unknowns.evaluate(y.data());
-  unknowns.residuals(r.data());
   Objective& f = unknowns.objective();
+  const std::vector<double>& r = f.residuals();
   const Table& J = f.jacobian();
   if (f.stop_requested()) return std::nullopt;
   bool changed = false;
@@ -330,7 +353,13 @@ Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
     p.theta = unknowns.objective().theta();
     return !unknowns.objective().stop_requested();
   };
-  p.end = polish(residuals, cost.num_residuals(), block, lower, upper, taken);
+  if (long_table(unknowns.objective(), unknowns.size())) {
+    ObjectiveNormal source(unknowns, *round.y, round.free);
+    p.end = polish(source, residuals, cost.num_residuals(), block, lower,
+                   upper, taken);
+  } else {
+    p.end = polish(residuals, cost.num_residuals(), block, lower, upper, taken);
+  }
   for (std::size_t f = 0; f < q; ++f) (*round.y)[round.free[f]] = block[f];
   return p;
 }
@@ -376,11 +405,10 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   std::vector<char> held(m, 0);
   LmRound round;
   round.y = &y;
-  std::vector<double> r(unknowns.residual_count());
   Termination end = Termination::kOptimumReached;
   std::string text;
   int rounds = 0;
-  LmNoiseWatch watch(unknowns);
+  LmNoiseWatch watch(unknowns, !long_table(objective, m));
   const auto one_round = [&] {
     if (monitor.stopped()) return false;
     round.free.clear();
@@ -412,7 +440,7 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   };
   // The next round holds and frees the unknowns on the bounds afresh.
   const auto rehold = [&] {
-    const std::optional<bool> changed = update_held(unknowns, y, r, held);
+    const std::optional<bool> changed = update_held(unknowns, y, held);
     if (!changed) monitor.stop(Termination::kInterrupted);
     return changed && (*changed || objective.has_sigma_rows());
   };

@@ -6,6 +6,8 @@
 // steps have been far below the noise for all but one of the steps that
 // open a check. A check needs the Jacobian of the iterate itself, so one
 // whose copy belongs to another point (a rejected step) waits for the next.
+// A watch that does not copy evaluates r and J at the iterate when a check
+// is due, and lets them go when it is done.
 #include "fit/lm_noise_watch.h"
 
 #include <cmath>
@@ -20,26 +22,43 @@ constexpr double kKeepAlways = 1.0e6;
 
 }  // namespace
 
-LmNoiseWatch::LmNoiseWatch(ScaledUnknowns& unknowns)
+LmNoiseWatch::LmNoiseWatch(ScaledUnknowns& unknowns, bool copies)
     : unknowns_(unknowns),
       residuals_(unknowns.residual_count()),
       stop_(unknowns.residual_count(), !unknowns.objective().has_sigma_rows()),
-      keep_always_(static_cast<double>(unknowns.residual_count()) *
+      copies_(copies),
+      keep_always_(copies &&
+                   static_cast<double>(unknowns.residual_count()) *
                        unknowns.size() <=
                    kKeepAlways) {}
 
 void LmNoiseWatch::evaluated(const double* block, int q, const double* r,
                              const double* jacobian) {
-  if (!keep_always_ && !stop_.nearly_due()) return;
+  if (!copies_ || (!keep_always_ && !stop_.nearly_due())) return;
   block_.assign(block, block + q);
   r_.assign(r, r + residuals_);
   jacobian_.assign(jacobian,
                    jacobian + static_cast<std::size_t>(q) * residuals_);
 }
 
+bool LmNoiseWatch::evaluate_at(const double* block,
+                               const std::vector<int>& free,
+                               std::vector<double>& all) {
+  for (std::size_t f = 0; f < free.size(); ++f) all[free[f]] = block[f];
+  unknowns_.evaluate(all.data());
+  if (unknowns_.objective().stop_requested()) return false;
+  r_.resize(static_cast<std::size_t>(residuals_));
+  unknowns_.residuals(r_.data());
+  jacobian_.resize(r_.size() * free.size());
+  unknowns_.jacobian(free, jacobian_.data());
+  if (unknowns_.objective().stop_requested()) return false;
+  block_.assign(block, block + free.size());
+  return true;
+}
+
 bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
                               const double* block, const std::vector<int>& free,
-                              Monitor& monitor) {
+                              std::vector<double>& all, Monitor& monitor) {
   double predicted = std::numeric_limits<double>::quiet_NaN();
   if (step.iteration > 0 && step.relative_decrease != 0.0) {
     predicted = 2.0 * step.cost_change / step.relative_decrease;
@@ -48,6 +67,7 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
     return false;
   }
   const std::size_t q = free.size();
+  if (!copies_ && !evaluate_at(block, free, all)) return false;
   if (block_.size() != q ||
       std::memcmp(block_.data(), block, q * sizeof(double)) != 0) {
     return false;
@@ -61,6 +81,11 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
       resolve(jacobian_.data(), r_.data(), residuals_, static_cast<int>(q),
               unknown_sizes(x, scale));
   const bool stop = stop_.decide(resolution);
+  if (!copies_) {
+    std::vector<double>().swap(r_);
+    std::vector<double>().swap(jacobian_);
+    block_.clear();
+  }
   if (stop_.first_found()) {
     monitor.note("lm, iteration " + std::to_string(monitor.iterations() - 1) +
                  ": " +

@@ -1,8 +1,9 @@
 // The statistical stop as lm runs it (noise_stop.h): fed from Ceres' cost
 // function and iteration callback, it keeps the Jacobian of the current
-// iterate when a check may come, checks the resolution there, says on the
-// console when directions below the noise are first found, and asks the
-// run to end when the stop fires.
+// iterate when a check may come (or, where it does not copy, evaluates it
+// when a check is due), checks the resolution there, says on the console
+// when directions below the noise are first found, and asks the run to end
+// when the stop fires.
 #pragma once
 
 #include <ceres/iteration_callback.h>
@@ -18,8 +19,11 @@ namespace identify {
 
 class LmNoiseWatch {
  public:
-  // For a run over `unknowns`; off for −2 ln L (its e rows).
-  explicit LmNoiseWatch(ScaledUnknowns& unknowns);
+  // For a run over `unknowns`; off for −2 ln L (its e rows). With `copies`
+  // false, evaluated() is not called and a check evaluates r and J at its
+  // iterate itself, holding them only while it runs: for a run whose loop
+  // keeps no copy of either (a long table).
+  LmNoiseWatch(ScaledUnknowns& unknowns, bool copies);
 
   // From the cost function, after a Jacobian was evaluated at the scaled
   // free unknowns `block` (q of them): keeps r (n) and J (n × q, row-major)
@@ -29,10 +33,11 @@ class LmNoiseWatch {
 
   // From the iteration callback, after the monitor closed the iteration of
   // the iterate `block` over the unknowns `free`, with residual norm
-  // `norm`. True when the fit is to stop on the noise there.
+  // `norm`; `all` holds every scaled unknown (the others keep theirs). True
+  // when the fit is to stop on the noise there.
   bool after_step(const ceres::IterationSummary& step, double norm,
                   const double* block, const std::vector<int>& free,
-                  Monitor& monitor);
+                  std::vector<double>& all, Monitor& monitor);
 
   bool fired() const { return stop_.fired(); }
   // The verdict's clause of a run the stop ended.
@@ -42,6 +47,12 @@ class LmNoiseWatch {
   ScaledUnknowns& unknowns_;
   int residuals_;
   NoiseStop stop_;
+  // Evaluates r and J at `block` into r_ and jacobian_; false where the
+  // run was asked to stop.
+  bool evaluate_at(const double* block, const std::vector<int>& free,
+                   std::vector<double>& all);
+
+  bool copies_;
   bool keep_always_;  // the Jacobian is small enough to keep every time
   std::vector<double> block_, r_, jacobian_;
 };

@@ -68,29 +68,51 @@ double initial_radius(const Eigen::MatrixXd& normal) {
   return std::clamp(1.0 / (kInitialDamping * largest), kMinRadius, kMaxRadius);
 }
 
-// The current iterate: residuals, Jacobian, cost and normal equations.
+// The normal equations of residuals given as r and J: the source of the
+// overload that takes a residual function. It keeps J (n × q) and r of the
+// last accepted point, and computes the model decrease from them.
+class ResidualSource : public NormalEquations {
+ public:
+  ResidualSource(const NormalLmResiduals& residuals, int n, int q)
+      : residuals_(residuals),
+        r_(n),
+        candidate_r_(n),
+        jacobian_data_(static_cast<std::size_t>(n) * q),
+        jacobian_(jacobian_data_.data(), n, q),
+        gram_(q) {}
+
+  bool cost(const double* y, double& c) override {
+    if (!residuals_(y, candidate_r_.data(), nullptr)) return false;
+    c = 0.5 * candidate_r_.squaredNorm();
+    return true;
+  }
+  bool normal(const double* y, double& c, Eigen::MatrixXd& N,
+              Eigen::VectorXd& g) override {
+    if (!residuals_(y, r_.data(), jacobian_.data())) return false;
+    gram_.compute(jacobian_.data(), static_cast<std::size_t>(r_.size()), N);
+    g.noalias() = jacobian_.transpose() * r_;
+    c = 0.5 * r_.squaredNorm();
+    return true;
+  }
+  double model_decrease(const Eigen::VectorXd& delta, const Eigen::MatrixXd&,
+                        const Eigen::VectorXd&) const override {
+    const Eigen::VectorXd model = jacobian_ * delta;
+    return -model.dot(r_ + 0.5 * model);
+  }
+
+ private:
+  const NormalLmResiduals& residuals_;
+  Eigen::VectorXd r_, candidate_r_;
+  LargeBuffer jacobian_data_;  // J, row-major
+  Eigen::Map<RowMajor> jacobian_;
+  Gram gram_;
+};
+
+// The current iterate: its cost and normal equations.
 struct Iterate {
-  Iterate(int n, int q)
-      : r(n),
-        jacobian_data(static_cast<std::size_t>(n) * q),
-        jacobian(jacobian_data.data(), n, q),
-        gram(q) {}
-  Iterate(const Iterate&) = delete;
-  Iterate& operator=(const Iterate&) = delete;
-  Eigen::VectorXd r;
-  LargeBuffer jacobian_data;  // J, row-major
-  Eigen::Map<RowMajor> jacobian;
   double cost = 0.0;
-  Gram gram;
   Eigen::MatrixXd normal;  // JᵀJ, lower triangle
   Eigen::VectorXd gradient;
-
-  void form() {
-    gram.compute(jacobian.data(), static_cast<std::size_t>(jacobian.rows()),
-                 normal);
-    gradient.noalias() = jacobian.transpose() * r;
-    cost = 0.5 * r.squaredNorm();
-  }
 };
 
 // The step for radius Δ and the cost decrease the linear model predicts; an
@@ -101,7 +123,8 @@ struct Step {
   bool valid = false;
 };
 
-Step trial_step(const Iterate& at, double radius) {
+Step trial_step(const NormalEquations& source, const Iterate& at,
+                double radius) {
   Step step;
   Eigen::MatrixXd damped = at.normal;
   damped.diagonal().array() += 1.0 / radius;
@@ -109,8 +132,8 @@ Step trial_step(const Iterate& at, double radius) {
   if (cholesky.info() != Eigen::Success) return step;
   step.delta = -cholesky.solve(at.gradient);
   if (!step.delta.allFinite()) return step;
-  const Eigen::VectorXd model = at.jacobian * step.delta;
-  step.model_decrease = -model.dot(at.r + 0.5 * model);
+  step.model_decrease =
+      source.model_decrease(step.delta, at.normal, at.gradient);
   step.valid = step.model_decrease > 0.0;
   return step;
 }
@@ -152,35 +175,50 @@ bool close_step(const ceres::IterationSummary& step,
 
 }  // namespace
 
+double NormalEquations::model_decrease(const Eigen::VectorXd& delta,
+                                       const Eigen::MatrixXd& N,
+                                       const Eigen::VectorXd& g) const {
+  const Eigen::VectorXd curvature = N.selfadjointView<Eigen::Lower>() * delta;
+  return -(g.dot(delta) + 0.5 * delta.dot(curvature));
+}
+
 void normal_lm(const NormalLmResiduals& residuals, int n,
                std::vector<double>& y, const std::vector<double>& lower,
                const std::vector<double>& upper,
                const NormalLmSettings& settings,
                ceres::IterationCallback& callback,
                ceres::Solver::Summary& summary) {
+  ResidualSource source(residuals, n, static_cast<int>(y.size()));
+  normal_lm(source, y, lower, upper, settings, callback, summary);
+}
+
+void normal_lm(NormalEquations& source, std::vector<double>& y,
+               const std::vector<double>& lower,
+               const std::vector<double>& upper,
+               const NormalLmSettings& settings,
+               ceres::IterationCallback& callback,
+               ceres::Solver::Summary& summary) {
   const auto q = static_cast<Eigen::Index>(y.size());
   summary.iterations.clear();
-  Iterate at(n, static_cast<int>(q));
-  if (!residuals(y.data(), at.r.data(), at.jacobian.data())) {
+  Iterate at;
+  if (!source.normal(y.data(), at.cost, at.normal, at.gradient)) {
     finish(summary, ceres::FAILURE,
            "Initial residual and Jacobian evaluation failed.");
     return;
   }
-  at.form();
   Radius radius{initial_radius(at.normal)};
   ceres::IterationSummary zero;
   zero.cost = at.cost;
   zero.gradient_max_norm = at.gradient.lpNorm<Eigen::Infinity>();
   zero.trust_region_radius = radius.radius;
   if (!close_step(zero, callback, summary)) return;
-  Eigen::VectorXd candidate_r(n);
   std::vector<double> candidate(y.size());
   int invalid = 0;
   for (int iteration = 1;; ++iteration) {
     ceres::IterationSummary s;
     s.iteration = iteration;
     s.cost = at.cost;
-    const Step step = trial_step(at, radius.radius);
+    const Step step = trial_step(source, at, radius.radius);
     if (!step.valid) {
       radius.rejected();
       s.trust_region_radius = radius.radius;
@@ -205,10 +243,10 @@ void normal_lm(const NormalLmResiduals& residuals, int n,
       y_squared += y[k] * y[k];
     }
     s.step_norm = std::sqrt(step_squared);
-    const double candidate_cost =
-        residuals(candidate.data(), candidate_r.data(), nullptr)
-            ? 0.5 * candidate_r.squaredNorm()
-            : std::numeric_limits<double>::max();
+    double candidate_cost = 0.0;
+    if (!source.cost(candidate.data(), candidate_cost)) {
+      candidate_cost = std::numeric_limits<double>::max();
+    }
     const double relative_step =
         s.step_norm / (std::sqrt(y_squared) + settings.parameter_tolerance);
     if (relative_step <= settings.parameter_tolerance) {
@@ -229,12 +267,11 @@ void normal_lm(const NormalLmResiduals& residuals, int n,
     s.relative_decrease = s.cost_change / step.model_decrease;
     if (s.relative_decrease > kMinRelativeDecrease) {
       y = candidate;
-      if (!residuals(y.data(), at.r.data(), at.jacobian.data())) {
+      if (!source.normal(y.data(), at.cost, at.normal, at.gradient)) {
         finish(summary, ceres::FAILURE,
                "Residual and Jacobian evaluation failed.");
         return;
       }
-      at.form();
       radius.accepted(s.relative_decrease);
       s.step_is_successful = true;
       s.cost = at.cost;

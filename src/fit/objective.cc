@@ -62,41 +62,58 @@ Objective::Objective(const FitProblem& problem, Model& model,
       likelihood_(objective_is_likelihood(problem)) {
   std::vector<char> is_free(problem.parameters.size(), 0);
   for (int k : free_) is_free[k] = 1;
+  for (std::size_t o = 0; o < problem.observables.size(); ++o) {
+    observable_noise_.push_back(problem.noise_of(static_cast<int>(o)));
+    transformed_ |= observable_noise_.back().transformation != Scale::kLin;
+  }
   const int slot = problem.model_value_slot();
   std::size_t largest_sigma = 0;
-  bool varying = false;
-  const std::size_t count = problem.measurement_count();
-  sigma_expr_.reserve(count);
-  noise_.reserve(count);
-  values_.reserve(count);
   for (const Experiment& e : problem.experiments) {
     for (const Measurement& m : e.measurements) {
-      const NoiseModel noise = problem.noise_of(m.observable);
-      sigma_expr_.push_back(&m.sigma);
-      noise_.push_back(noise);
-      values_.push_back(noise.transformation == Scale::kLin
-                            ? m.value
-                            : transformed(noise.transformation, m.value));
-      fixed_terms_ += density_term(noise.distribution) +
-                      transformation_term(noise.transformation, m.value);
+      const NoiseModel& h = noise(m);
+      fixed_terms_ += density_term(h.distribution) +
+                      transformation_term(h.transformation, m.value);
       for (int k : m.sigma.parameters()) {
         if (k != slot) noise_estimated_ |= is_free[k] != 0;
       }
-      varying |= !m.sigma.is_constant();
+      varying_ |= !m.sigma.is_constant();
       largest_sigma = std::max(largest_sigma, m.sigma.parameters().size());
     }
   }
-  sigma_rows_ = likelihood_ && varying;
-  if (varying) sigma_theta_.assign(problem.parameters.size() + 1, 0.0);
-  sigma_.assign(values_.size(), 1.0);
-  hy_.assign(values_.size(), 0.0);
-  r_.assign(values_.size(), 0.0);
-  weights_.assign(values_.size(), 0.0);
+  sigma_rows_ = likelihood_ && varying_;
+  all_free_ = is_whole_set(free_, problem.parameters.size());
+  if (varying_) sigma_theta_.assign(problem.parameters.size() + 1, 0.0);
+  const std::size_t count = problem.measurement_count();
+  if (varying_) sigma_.assign(count, 1.0);
+  if (transformed_) {
+    values_.reserve(count);
+    for (const Experiment& e : problem.experiments) {
+      for (const Measurement& m : e.measurements) {
+        const Scale h = noise(m).transformation;
+        values_.push_back(h == Scale::kLin ? m.value : transformed(h, m.value));
+      }
+    }
+    hy_.assign(count, 0.0);
+  }
+  r_.assign(count, 0.0);
   full_gradient_.assign(problem.parameters.size(), 0.0);
   gradient_.assign(free_.size(), 0.0);
   sigma_grad_.assign(largest_sigma, 0.0);
   eval_.theta.reserve(problem.parameters.size());
-  eval_.y.reserve(values_.size());
+  eval_.y.reserve(count);
+}
+
+void Objective::keep_columns() {
+  const std::size_t count = r_.size();
+  if (sigma_.empty()) sigma_.assign(count, 1.0);
+  if (hy_.empty()) hy_.assign(count, 0.0);
+  if (values_.empty()) {
+    values_.reserve(count);
+    for (const Experiment& e : problem_.experiments) {
+      for (const Measurement& m : e.measurements) values_.push_back(m.value);
+    }
+  }
+  valid_ = false;
 }
 
 double Objective::progress_value(double s) const {
@@ -149,23 +166,32 @@ double Objective::evaluate_theta(std::span<const double> theta) {
   return value_;
 }
 
-double Objective::sigma_at(std::size_t m) {
-  const SharedExpression& sigma = *sigma_expr_[m];
-  if (sigma.is_constant()) return sigma.constant_value();
+double Objective::sigma_at(std::size_t m, const Measurement& row) {
+  if (row.sigma.is_constant()) return row.sigma.constant_value();
   sigma_theta_.back() = eval_.y[m];
-  return sigma.value(sigma_theta_, scratch_);
+  return row.sigma.value(sigma_theta_, scratch_);
 }
 
-void Objective::sigma_gradient(std::size_t m) {
-  const SharedExpression& sigma = *sigma_expr_[m];
+void Objective::sigma_gradient(std::size_t m, const Measurement& row) {
   sigma_theta_.back() = eval_.y[m];
-  sigma.value_and_gradient(
-      sigma_theta_, {sigma_grad_.data(), sigma.parameters().size()}, scratch_);
+  row.sigma.value_and_gradient(
+      sigma_theta_, {sigma_grad_.data(), row.sigma.parameters().size()},
+      scratch_);
 }
 
-double Objective::residual_weight(std::size_t m) const {
-  if (noise_[m].distribution == Distribution::kNormal) return r_[m] * 2.0;
+double Objective::residual_weight(std::size_t m, Distribution density) const {
+  if (density == Distribution::kNormal) return r_[m] * 2.0;
   return r_[m] > 0.0 ? 2.0 : (r_[m] < 0.0 ? -2.0 : 0.0);
+}
+
+double Objective::add_log_sigmas(double s) const {
+  std::size_t m = 0;
+  for (const Experiment& e : problem_.experiments) {
+    for (const Measurement& row : e.measurements) {
+      s = 2.0 * std::log(sigma(m++, row)) + s;
+    }
+  }
+  return s;
 }
 
 void Objective::run_model() {
@@ -181,20 +207,33 @@ void Objective::run_model() {
   if (!sigma_theta_.empty()) {
     std::copy(eval_.theta.begin(), eval_.theta.end(), sigma_theta_.begin());
   }
+  const bool columns = !hy_.empty(), sigmas = !sigma_.empty();
   double s = 0.0;
-  for (std::size_t m = 0; m < r_.size(); ++m) {
-    sigma_[m] = sigma_at(m);
-    const Scale h = noise_[m].transformation;
-    hy_[m] = h == Scale::kLin ? eval_.y[m] : transformed(h, eval_.y[m]);
-    r_[m] = (hy_[m] - values_[m]) / sigma_[m];
-    if (noise_[m].distribution == Distribution::kNormal) {
-      s = r_[m] * r_[m] + s;
-    } else {
-      s = 2.0 * std::fabs(r_[m]) + s;
+  std::size_t m = 0;
+  for (const Experiment& e : problem_.experiments) {
+    for (const Measurement& row : e.measurements) {
+      const double sigma = sigma_at(m, row);
+      if (sigmas) sigma_[m] = sigma;
+      const NoiseModel& h = noise(row);
+      const double y = eval_.y[m];
+      double hy = y, hv = row.value;
+      if (columns) {
+        hy = h.transformation == Scale::kLin ? y
+                                             : transformed(h.transformation, y);
+        hy_[m] = hy;
+        hv = values_[m];
+      }
+      r_[m] = (hy - hv) / sigma;
+      if (h.distribution == Distribution::kNormal) {
+        s = r_[m] * r_[m] + s;
+      } else {
+        s = 2.0 * std::fabs(r_[m]) + s;
+      }
+      ++m;
     }
   }
   if (likelihood_) {
-    for (double sigma : sigma_) s = 2.0 * std::log(sigma) + s;
+    s = add_log_sigmas(s);
     s += fixed_terms_;
   }
   value_ = s;
@@ -203,64 +242,39 @@ void Objective::run_model() {
 double Objective::constant() const {
   if (likelihood_) return 0.0;
   double c = fixed_terms_;
-  for (double sigma : sigma_) c += 2.0 * std::log(sigma);
+  std::size_t m = 0;
+  for (const Experiment& e : problem_.experiments) {
+    for (const Measurement& row : e.measurements) {
+      c += 2.0 * std::log(sigma(m++, row));
+    }
+  }
   return c;
 }
 
 const Table& Objective::jacobian() {
   if (jacobian_valid_) return jacobian_;
-  const std::size_t n = r_.size(), p = free_.size();
-  jacobian_.reshape(sigma_rows_ ? 2 * n : n, p);
   const auto start = std::chrono::steady_clock::now();
-  model_.jacobian(eval_, model_jacobian_);
+  // Every row is the model's row divided by a constant σ: the model writes
+  // straight into jacobian_.
+  const bool in_place = all_free_ && !varying_ && !transformed_;
+  model_.jacobian(eval_, in_place ? jacobian_ : model_jacobian_);
   add_model_time(start);
   ++counts_.jacobians;
   jacobian_valid_ = valid_ && !model_.stop_requested();
-  const int slot = problem_.model_value_slot();
-  // Every parameter free, in order: a row is the model's row, divided.
-  const bool all_free = is_whole_set(free_, model_jacobian_.cols());
-  for (std::size_t m = 0; m < n; ++m) {
-    const Scale h = noise_[m].transformation;
-    if (h == Scale::kLin && all_free && !sigma_rows_) {
-      const double* from = model_jacobian_[m];
-      double* to = jacobian_[m];
-      const double sigma = sigma_[m];
-      for (std::size_t j = 0; j < p; ++j) to[j] = from[j] / sigma;
-    } else {
-      const double slope =
-          h == Scale::kLin ? 1.0 : transformed_slope(h, eval_.y[m]);
-      for (std::size_t j = 0; j < p; ++j) {
-        jacobian_[m][j] =
-            h == Scale::kLin ? model_jacobian_[m][free_[j]] / sigma_[m]
-                             : model_jacobian_[m][free_[j]] * slope / sigma_[m];
-        if (sigma_rows_) jacobian_[n + m][j] = 0.0;
+  if (in_place) {
+    std::size_t m = 0;
+    const std::size_t p = free_.size();
+    for (const Experiment& e : problem_.experiments) {
+      for (const Measurement& row : e.measurements) {
+        double* to = jacobian_[m++];
+        const double sigma = row.sigma.constant_value();
+        for (std::size_t j = 0; j < p; ++j) to[j] = to[j] / sigma;
       }
     }
-    const SharedExpression& sigma = *sigma_expr_[m];
-    if (sigma.is_constant()) continue;
-    sigma_gradient(m);
-    double by_y = 0.0;  // ∂σ/∂y
-    for (std::size_t i = 0; i < sigma.parameters().size(); ++i) {
-      if (sigma.parameters()[i] == slot) {
-        by_y = sigma_grad_[i];
-        continue;
-      }
-      const auto at =
-          std::find(free_.begin(), free_.end(), sigma.parameters()[i]);
-      if (at == free_.end()) continue;
-      jacobian_[m][at - free_.begin()] -= r_[m] / sigma_[m] * sigma_grad_[i];
-      if (sigma_rows_) {
-        jacobian_[n + m][at - free_.begin()] += sigma_grad_[i] / sigma_[m];
-      }
-    }
-    if (by_y == 0.0) continue;
-    for (std::size_t j = 0; j < p; ++j) {
-      const double d = by_y * model_jacobian_[m][free_[j]];
-      jacobian_[m][j] -= r_[m] / sigma_[m] * d;
-      if (sigma_rows_) jacobian_[n + m][j] += d / sigma_[m];
-    }
+  } else {
+    chain_jacobian();
   }
-  for (std::size_t j = 0; j < p; ++j) {
+  for (std::size_t j = 0; j < free_.size(); ++j) {
     const Parameter& q = problem_.parameters[free_[j]];
     if (q.scale == Scale::kLin) continue;
     const double factor = theta_per_x(q.scale, eval_.theta[free_[j]]);
@@ -271,39 +285,111 @@ const Table& Objective::jacobian() {
   return jacobian_;
 }
 
+void Objective::chain_jacobian() {
+  const std::size_t n = r_.size(), p = free_.size();
+  jacobian_.reshape(sigma_rows_ ? 2 * n : n, p);
+  const int slot = problem_.model_value_slot();
+  std::size_t m = 0;
+  for (const Experiment& e : problem_.experiments) {
+    for (const Measurement& row : e.measurements) {
+      const Scale h = noise(row).transformation;
+      const double sigma_m = sigma(m, row);
+      if (h == Scale::kLin && all_free_ && !sigma_rows_) {
+        const double* from = model_jacobian_[m];
+        double* to = jacobian_[m];
+        for (std::size_t j = 0; j < p; ++j) to[j] = from[j] / sigma_m;
+      } else {
+        const double slope =
+            h == Scale::kLin ? 1.0 : transformed_slope(h, eval_.y[m]);
+        for (std::size_t j = 0; j < p; ++j) {
+          jacobian_[m][j] =
+              h == Scale::kLin
+                  ? model_jacobian_[m][free_[j]] / sigma_m
+                  : model_jacobian_[m][free_[j]] * slope / sigma_m;
+          if (sigma_rows_) jacobian_[n + m][j] = 0.0;
+        }
+      }
+      const SharedExpression& sigma = row.sigma;
+      if (sigma.is_constant()) {
+        ++m;
+        continue;
+      }
+      sigma_gradient(m, row);
+      double by_y = 0.0;  // ∂σ/∂y
+      for (std::size_t i = 0; i < sigma.parameters().size(); ++i) {
+        if (sigma.parameters()[i] == slot) {
+          by_y = sigma_grad_[i];
+          continue;
+        }
+        const auto at =
+            std::find(free_.begin(), free_.end(), sigma.parameters()[i]);
+        if (at == free_.end()) continue;
+        jacobian_[m][at - free_.begin()] -= r_[m] / sigma_m * sigma_grad_[i];
+        if (sigma_rows_) {
+          jacobian_[n + m][at - free_.begin()] += sigma_grad_[i] / sigma_m;
+        }
+      }
+      if (by_y != 0.0) {
+        for (std::size_t j = 0; j < p; ++j) {
+          const double d = by_y * model_jacobian_[m][free_[j]];
+          jacobian_[m][j] -= r_[m] / sigma_m * d;
+          if (sigma_rows_) jacobian_[n + m][j] += d / sigma_m;
+        }
+      }
+      ++m;
+    }
+  }
+}
+
 void Objective::compute_full_gradient() {
   if (gradient_valid_) return;
+  weights_.resize(r_.size());
   const int slot = problem_.model_value_slot();
-  for (std::size_t m = 0; m < r_.size(); ++m) {
-    const Scale h = noise_[m].transformation;
-    const double g = residual_weight(m);
-    weights_[m] = h == Scale::kLin
-                      ? g / sigma_[m]
-                      : g * transformed_slope(h, eval_.y[m]) / sigma_[m];
-    const SharedExpression& sigma = *sigma_expr_[m];
-    if (sigma.is_constant()) continue;
-    const auto& uses = sigma.parameters();
-    const auto at = std::find(uses.begin(), uses.end(), slot);
-    if (at == uses.end()) continue;
-    sigma_gradient(m);
-    double u = -g * r_[m] / sigma_[m];
-    if (likelihood_) u += 2.0 / sigma_[m];
-    weights_[m] += u * sigma_grad_[at - uses.begin()];
+  std::size_t m = 0;
+  for (const Experiment& e : problem_.experiments) {
+    for (const Measurement& row : e.measurements) {
+      const NoiseModel& h = noise(row);
+      const double g = residual_weight(m, h.distribution);
+      const double sigma_m = sigma(m, row);
+      weights_[m] = h.transformation == Scale::kLin
+                        ? g / sigma_m
+                        : g * transformed_slope(h.transformation, eval_.y[m]) /
+                              sigma_m;
+      const auto& uses = row.sigma.parameters();
+      const auto at = std::find(uses.begin(), uses.end(), slot);
+      if (!row.sigma.is_constant() && at != uses.end()) {
+        sigma_gradient(m, row);
+        double u = -g * r_[m] / sigma_m;
+        if (likelihood_) u += 2.0 / sigma_m;
+        weights_[m] += u * sigma_grad_[at - uses.begin()];
+      }
+      ++m;
+    }
   }
   const auto start = std::chrono::steady_clock::now();
   model_.gradient(eval_, weights_, full_gradient_);
   add_model_time(start);
   ++counts_.gradients;
   gradient_valid_ = valid_ && !model_.stop_requested();
-  for (std::size_t m = 0; m < r_.size(); ++m) {
-    const SharedExpression& sigma = *sigma_expr_[m];
-    if (sigma.is_constant()) continue;
-    sigma_gradient(m);
-    double per_sigma = -residual_weight(m) * r_[m] / sigma_[m];
-    if (likelihood_) per_sigma += 2.0 / sigma_[m];
-    for (std::size_t i = 0; i < sigma.parameters().size(); ++i) {
-      const int k = sigma.parameters()[i];
-      if (k != slot) full_gradient_[k] += per_sigma * sigma_grad_[i];
+  if (!varying_) return;
+  m = 0;
+  for (const Experiment& e : problem_.experiments) {
+    for (const Measurement& row : e.measurements) {
+      const SharedExpression& sigma = row.sigma;
+      if (sigma.is_constant()) {
+        ++m;
+        continue;
+      }
+      sigma_gradient(m, row);
+      const double sigma_m = sigma_[m];
+      double per_sigma =
+          -residual_weight(m, noise(row).distribution) * r_[m] / sigma_m;
+      if (likelihood_) per_sigma += 2.0 / sigma_m;
+      for (std::size_t i = 0; i < sigma.parameters().size(); ++i) {
+        const int k = sigma.parameters()[i];
+        if (k != slot) full_gradient_[k] += per_sigma * sigma_grad_[i];
+      }
+      ++m;
     }
   }
 }

@@ -27,7 +27,11 @@
 // results are incomplete, and stop_requested() says so. Working storage is
 // sized in the constructor, but for the Jacobian's, which the first
 // jacobian() sizes (the descent never asks for one, and for a large legacy
-// problem it would be measurements × N²); no later call allocates.
+// problem it would be measurements × N²), and the gradient's weights, which
+// the first gradient sizes (lm never asks for them); no later call
+// allocates. Per measurement it keeps y and r, and σ, h(y) and h(v) only
+// where they are not a constant and the measurement itself (see
+// keep_columns()): a fit of a long table is mostly these columns.
 #pragma once
 
 #include <chrono>
@@ -102,9 +106,19 @@ class Objective {
   const std::vector<double>& theta() const { return eval_.theta; }
   const std::vector<double>& residuals() const { return r_; }
   const Evaluation& evaluation() const { return eval_; }
-  // σ_m at the last evaluation.
+  // σ_m at the last evaluation of measurement m, whose row in the problem
+  // is `row`.
+  double sigma(std::size_t m, const Measurement& row) const {
+    return sigma_.empty() ? row.sigma.constant_value() : sigma_[m];
+  }
+  // Keeps σ_m, h(y_m) and h(v_m) of every measurement as columns, from the
+  // next evaluation on, for views of a result. A fit does not need them
+  // where every σ is a constant and every observable untransformed, and
+  // then holds only y and r per measurement.
+  void keep_columns();
+  // σ_m, h(y_m) and h(v_m) at the last evaluation: after keep_columns(),
+  // and σ_m wherever some σ varies.
   const std::vector<double>& sigmas() const { return sigma_; }
-  // h(y_m) and h(v_m) at the last evaluation.
   const std::vector<double>& transformed_simulation() const { return hy_; }
   const std::vector<double>& transformed_measurements() const {
     return values_;
@@ -121,17 +135,24 @@ class Objective {
 
  private:
   void run_model();
-  // σ_m at the last evaluation's θ and y_m.
-  double sigma_at(std::size_t m);
+  // σ_m of `row` at the last evaluation's θ and y_m.
+  double sigma_at(std::size_t m, const Measurement& row);
   // ∂σ_m/∂θ into sigma_grad_ (for σ's parameters, the model value's slot
-  // among them); needs sigma_theta_ filled for m.
-  void sigma_gradient(std::size_t m);
+  // among them); needs sigma_theta_ filled.
+  void sigma_gradient(std::size_t m, const Measurement& row);
   // Adds the time since `start` to counts_.model_seconds.
   void add_model_time(std::chrono::steady_clock::time_point start);
   // ∂S/∂θ for every parameter, once per evaluation.
   void compute_full_gradient();
   // ∂S/∂r_m.
-  double residual_weight(std::size_t m) const;
+  double residual_weight(std::size_t m, Distribution density) const;
+  // s with 2 ln σ_m added for every measurement in turn.
+  double add_log_sigmas(double s) const;
+  // ∂r/∂x row by row from the model's ∂y/∂θ.
+  void chain_jacobian();
+  const NoiseModel& noise(const Measurement& row) const {
+    return observable_noise_[row.observable];
+  }
 
   const FitProblem& problem_;
   Model& model_;
@@ -140,21 +161,27 @@ class Objective {
   bool likelihood_ = false;
   bool noise_estimated_ = false;
   bool sigma_rows_ = false;
-  // Every measurement's σ expression, noise model and h(v), in problem
-  // order.
-  std::vector<const SharedExpression*> sigma_expr_;
-  std::vector<NoiseModel> noise_;
-  std::vector<double> values_;  // h(v_m)
-  double fixed_terms_ = 0.0;    // Σ c_m
+  bool varying_ = false;      // some σ is not a constant
+  bool transformed_ = false;  // some observable's h is not the identity
+  bool all_free_ = false;     // every parameter free, in order
+  std::vector<NoiseModel> observable_noise_;
+  double fixed_terms_ = 0.0;  // Σ c_m
+  // Per measurement, in problem order: σ_m where some σ varies, h(v_m) and
+  // h(y_m) where some observable is transformed, all three after
+  // keep_columns(); empty otherwise.
   std::vector<double> sigma_;
-  std::vector<double> hy_;  // h(y_m)
+  std::vector<double> values_;
+  std::vector<double> hy_;
   std::vector<double> r_;
   std::vector<double> sigma_theta_;  // θ and then y_m: a σ's arguments
   Evaluation eval_;
   bool valid_ = false;
   double value_ = 0.0;
-  Table model_jacobian_;  // ∂y/∂θ: measurements × parameters
-  Table jacobian_;        // ∂r/∂x, then ∂ln σ/∂x
+  // ∂y/∂θ: measurements × parameters; unused where jacobian_ is the
+  // model's Jacobian divided in place (every parameter free and on a linear
+  // scale, every σ a constant, no transformation).
+  Table model_jacobian_;
+  Table jacobian_;  // ∂r/∂x, then ∂ln σ/∂x
   bool jacobian_valid_ = false;
   std::vector<double> weights_;        // ∂S/∂y_m
   std::vector<double> full_gradient_;  // ∂S/∂θ

@@ -11,6 +11,7 @@
 #include "fit/scaled_normal.h"
 
 #include <cmath>
+#include <utility>
 
 namespace identify {
 
@@ -51,9 +52,15 @@ double estimate_condition(const ScaledNormal& s) {
 }  // namespace
 
 ScaledNormal scaled_normal(Gram& gram, const double* J, std::size_t n) {
+  Eigen::MatrixXd normal;
+  gram.compute(J, n, normal);
+  return scaled_normal(std::move(normal));
+}
+
+ScaledNormal scaled_normal(Eigen::MatrixXd normal) {
   ScaledNormal s;
-  const int q = gram.columns();
-  gram.compute(J, n, s.normal);
+  const auto q = static_cast<int>(normal.rows());
+  s.normal = std::move(normal);
   s.norms = s.normal.diagonal().cwiseSqrt();
   for (int c = 0; c < q; ++c) {
     if (!(s.norms[c] > 0.0) || !std::isfinite(s.norms[c])) return s;

@@ -36,4 +36,7 @@ struct ScaledNormal {
 // call to call.
 ScaledNormal scaled_normal(Gram& gram, const double* J, std::size_t n);
 
+// The same from N = JᵀJ (q × q, lower triangle) already formed.
+ScaledNormal scaled_normal(Eigen::MatrixXd normal);
+
 }  // namespace identify

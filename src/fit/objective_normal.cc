@@ -1,0 +1,73 @@
+// lm's normal equations from the Objective. At the scaled unknowns y of a
+// round, S = Σ r_m² is the objective's own sum and c = S/2; at an accepted
+// point N_x = J_xᵀJ_x comes from the Gram kernel over the objective's
+// Jacobian (every free parameter, row-major) and g_x = J_xᵀr from one pass
+// over its rows, then both are restricted to the round's unknowns and
+// scaled by s. Nothing of size m is allocated.
+#include "fit/objective_normal.h"
+
+#include <cmath>
+
+namespace identify {
+
+ObjectiveNormal::ObjectiveNormal(ScaledUnknowns& unknowns,
+                                 std::vector<double>& all,
+                                 const std::vector<int>& free)
+    : unknowns_(unknowns),
+      all_(all),
+      free_(free),
+      gram_(unknowns.size()),
+      full_gradient_(static_cast<std::size_t>(unknowns.size())) {}
+
+bool ObjectiveNormal::move_to(const double* y, double& c) {
+  for (std::size_t f = 0; f < free_.size(); ++f) all_[free_[f]] = y[f];
+  const double norm = unknowns_.evaluate(all_.data());
+  if (unknowns_.objective().stop_requested()) return false;
+  if (!std::isfinite(norm)) {
+    ++trouble_.not_finite_in_a_row;
+    return false;
+  }
+  trouble_.not_finite_in_a_row = 0;
+  c = 0.5 * unknowns_.cost();
+  return true;
+}
+
+bool ObjectiveNormal::cost(const double* y, double& c) {
+  return move_to(y, c);
+}
+
+bool ObjectiveNormal::normal(const double* y, double& c, Eigen::MatrixXd& N,
+                             Eigen::VectorXd& g) {
+  if (!move_to(y, c)) return false;
+  Objective& f = unknowns_.objective();
+  const Table& J = f.jacobian();
+  if (f.stop_requested()) return false;
+  const std::size_t rows = f.residual_count(), p = J.cols();
+  gram_.compute(J.data(), rows, full_normal_);
+  const std::vector<double>& r = f.residuals();
+  std::fill(full_gradient_.begin(), full_gradient_.end(), 0.0);
+  for (std::size_t m = 0; m < rows; ++m) {
+    const double* row = J[m];
+    for (std::size_t j = 0; j < p; ++j) {
+      full_gradient_[j] = row[j] * r[m] + full_gradient_[j];
+    }
+  }
+  const auto q = static_cast<Eigen::Index>(free_.size());
+  N.resize(q, q);
+  g.resize(q);
+  for (Eigen::Index a = 0; a < q; ++a) {
+    const int fa = free_[a];
+    const double sa = unknowns_.scale(fa);
+    g[a] = sa * full_gradient_[fa];
+    for (Eigen::Index b = 0; b <= a; ++b) {
+      const int fb = free_[b];
+      N(a, b) = sa * unknowns_.scale(fb) * full_normal_(fa, fb);
+    }
+  }
+  trouble_.jacobian_not_finite =
+      !g.allFinite() ||
+      !N.triangularView<Eigen::Lower>().toDenseMatrix().allFinite();
+  return !trouble_.jacobian_not_finite;
+}
+
+}  // namespace identify

@@ -1,0 +1,51 @@
+// The normal equations of lm's scaled unknowns taken straight from the
+// Objective's residuals and Jacobian, with no copy of either: a fit of a
+// long data table then holds nothing per measurement beyond what the
+// objective and the model keep.
+#pragma once
+
+#include <Eigen/Core>
+#include <vector>
+
+#include "fit/gram.h"
+#include "fit/lm_words.h"
+#include "fit/normal_lm.h"
+#include "fit/scaled_unknowns.h"
+
+namespace identify {
+
+// From this many residuals a plain sum of squares is fitted on the
+// objective's normal equations: Ceres' dense QR would hold several copies
+// of r and J.
+inline constexpr std::size_t kLongTableResiduals = 100000;
+
+// The source for a round over the unknowns `free` (ascending) of
+// `unknowns`, whose others keep their values in `all` (every unknown,
+// scaled). With y = x/s, J_y = J_x·diag(s), so
+//   N_y(a, b) = s_a·s_b·(J_xᵀJ_x)(f_a, f_b),   g_y(a) = s_a·(J_xᵀr)(f_a).
+// Needs an objective whose S is the plain sum of squares (no σ rows).
+class ObjectiveNormal : public NormalEquations {
+ public:
+  ObjectiveNormal(ScaledUnknowns& unknowns, std::vector<double>& all,
+                  const std::vector<int>& free);
+
+  bool cost(const double* y, double& c) override;
+  bool normal(const double* y, double& c, Eigen::MatrixXd& N,
+              Eigen::VectorXd& g) override;
+
+  const LmTrouble& trouble() const { return trouble_; }
+
+ private:
+  // Moves the objective to y; false where S is not usable.
+  bool move_to(const double* y, double& c);
+
+  ScaledUnknowns& unknowns_;
+  std::vector<double>& all_;
+  const std::vector<int>& free_;
+  Gram gram_;
+  Eigen::MatrixXd full_normal_;  // J_xᵀJ_x over every unknown
+  std::vector<double> full_gradient_;
+  LmTrouble trouble_;
+};
+
+}  // namespace identify
