@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "problem/expression.h"
@@ -33,7 +35,7 @@ TEST(MeasurementList, CopiesShareRowsUntilOneIsChanged) {
   EXPECT_TRUE(c.empty());
   EXPECT_EQ(b.size(), 1u);
   EXPECT_TRUE(MeasurementList().empty());
-  EXPECT_LE(sizeof(Measurement), 48u);
+  EXPECT_LE(sizeof(Measurement), 32u);
 }
 
 TEST(SharedExpression, GivesTheBoundExpressionsValuesAndGradients) {
@@ -66,6 +68,28 @@ TEST(SharedExpression, GivesTheBoundExpressionsValuesAndGradients) {
   const SharedExpression single = BoundExpression::parameter(1);
   EXPECT_EQ(single.single_parameter(), 1);
   EXPECT_EQ(single.value(theta, scratch), 1.7);
+
+  // A copy outlives the one it was made from; moved and reassigned ones
+  // keep their expressions; no constant is taken for a shared expression.
+  SharedExpression kept = 1.0;
+  {
+    const SharedExpression original = bound;
+    kept = original;
+  }
+  EXPECT_EQ(kept.value(theta, scratch), bound.value(theta, scratch));
+  SharedExpression moved = std::move(kept);
+  EXPECT_TRUE(moved.same_as(shared) == false && !moved.is_constant());
+  EXPECT_EQ(moved.text(), bound.text());
+  for (const double v : {std::numeric_limits<double>::quiet_NaN(),
+                         -std::numeric_limits<double>::quiet_NaN(),
+                         -std::numeric_limits<double>::infinity(), -0.0}) {
+    const SharedExpression c = v;
+    EXPECT_TRUE(c.is_constant());
+    EXPECT_EQ(std::isnan(c.constant_value()), std::isnan(v));
+    if (!std::isnan(v)) {
+      EXPECT_EQ(c.constant_value(), v);
+    }
+  }
 }
 
 }  // namespace

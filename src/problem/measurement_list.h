@@ -17,7 +17,7 @@
 
 namespace identify {
 
-// Ordered so that a measurement takes 48 bytes: a problem may hold tens of
+// Ordered so that a measurement takes 32 bytes: a problem may hold tens of
 // millions of them.
 struct Measurement {
   double time = 0.0;  // >= 0, finite
