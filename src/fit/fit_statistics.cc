@@ -39,6 +39,7 @@
 
 #include "fit/gram.h"
 #include "fit/objective.h"
+#include "fit/objective_normal.h"
 #include "fit/scaled_normal.h"
 
 namespace identify {
@@ -261,17 +262,21 @@ void identifiability(const FitProblem& problem, const ScaledJacobian& sj,
   standard_errors(problem, sj.active, sj.norms, C, determined, st);
 }
 
-// A tall J of many unknowns, every direction well resolved: the normal
-// equations of Js (scaled_normal.h) give its singular values, the square
-// roots of the eigenvalues of Ns, and the covariance Ns⁻¹ through the
-// Cholesky factor, at a fraction of the cost of the QR and the SVD. False,
+// A tall J of many unknowns or of a long table, every direction well
+// resolved: the normal equations of Js (scaled_normal.h) give its singular
+// values, the square roots of the eigenvalues of Ns, and the covariance
+// Ns⁻¹ through the Cholesky factor, at a fraction of the cost (and, on a
+// long table, of the memory) of the QR and the SVD. False,
 // with nothing set, where those are needed (few unknowns, a zero column,
 // cond(Js) above kNormalConditionLimit).
 bool normal_identifiability(const FitProblem& problem, const Table& J,
                             const std::vector<int>& rows,
                             const std::vector<int>& free, FitStatistics& st) {
   const auto q = static_cast<Eigen::Index>(free.size());
-  if (q < kTriangularFirst || rows.size() < 2 * free.size()) return false;
+  if ((q < kTriangularFirst && rows.size() < kLongTableResiduals) ||
+      rows.size() < 2 * free.size()) {
+    return false;
+  }
   std::vector<double> gathered;
   const double* data = J.data();
   bool all_rows = rows.size() == J.rows();

@@ -65,9 +65,11 @@ ExactModel::Part::Part(const FitProblem& problem, int experiment)
                 step_count(problem.experiments[experiment], schedule)),
       events(1 + doses.event_count()),
       interval(events, 0.0),
-      segment(schedule.times.size(), 0),
-      offset(schedule.times.size(), 0.0),
       phase_of(events, 0) {
+  if (events > 1) {
+    segment.assign(schedule.times.size(), 0);
+    offset.assign(schedule.times.size(), 0.0);
+  }
   const Experiment& ex = problem.experiments[experiment];
   for (std::size_t k = 1; k <= ex.phases.size(); ++k) {
     phases.emplace_back(problem, experiment, static_cast<int>(k));
@@ -179,7 +181,7 @@ bool ExactModel::prepare(Part& p, std::span<const double> theta,
     for (AugmentedSystem& b : p.phases) b.load(theta, scratch);
     if (!p.doses.load(theta, scratch)) return false;
   }
-  p.used = plan(p, p.schedule.times, p.segment, p.offset);
+  p.used = p.events > 1 ? plan(p, p.schedule.times, p.segment, p.offset) : 1;
   p.intervals.clear();
   if (p.events > 1 && p.phases.empty()) {
     const SampleSchedule& sch = p.schedule;
@@ -189,8 +191,8 @@ bool ExactModel::prepare(Part& p, std::span<const double> theta,
       }
     }
     for (std::size_t i = 0; i < sch.times.size(); ++i) {
-      if (p.offset[i] > 0.0) {
-        p.intervals.add(p.offset[i], sch.observed_count(i));
+      if (p.offset_at(i) > 0.0) {
+        p.intervals.add(p.offset_at(i), sch.observed_count(i));
       }
     }
   }
@@ -278,8 +280,8 @@ void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {
     for (std::size_t i = 0; i < sch.times.size(); ++i) {
       if (stop_requested()) return;
       double* x = out.cache.data() + p.states_offset + i * n_;
-      const Eigen::Map<const Eigen::VectorXd> ze(z + p.segment[i] * m, m);
-      state_at(p, ws, p.segment[i], p.offset[i], ze, x);
+      const Eigen::Map<const Eigen::VectorXd> ze(z + p.segment_at(i) * m, m);
+      state_at(p, ws, p.segment_at(i), p.offset_at(i), ze, x);
       const Eigen::Map<const Eigen::VectorXd> xi(x, n_);
       for (int q = sch.first(i); q < sch.end(i); ++q) {
         const int meas = sch.measurement(q), o = sch.observable(meas);

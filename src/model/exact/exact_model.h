@@ -168,11 +168,18 @@ class ExactModel : public Model {
     std::vector<int> sensitive;
     std::vector<int> column;
     // Of one pass at the θ loaded: h_e (interval[0] unused), the event
-    // of each distinct time and its offset from it, and the events up to
-    // the last time.
+    // of each distinct time and its offset from it (kept only where there
+    // are dose events: else event 0 and the time itself), and the events
+    // up to the last time.
     std::vector<double> interval;
     std::vector<int> segment;
     std::vector<double> offset;
+    int segment_at(std::size_t i) const {
+      return segment.empty() ? 0 : segment[i];
+    }
+    double offset_at(std::size_t i) const {
+      return offset.empty() ? schedule.times[i] : offset[i];
+    }
     int used = 1;
     // The phase in effect after each event (0: system).
     std::vector<int> phase_of;

@@ -50,8 +50,8 @@ void ExactModel::time_derivative(const Part& p, int e, const F& f) const {
 
 int ExactModel::segment_end(const Part& p, int e, int begin) {
   int end = begin;
-  const int times = static_cast<int>(p.segment.size());
-  while (end < times && p.segment[end] == e) ++end;
+  const int times = static_cast<int>(p.schedule.times.size());
+  while (end < times && p.segment_at(end) == e) ++end;
   return end;
 }
 
@@ -234,8 +234,8 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
   for (int i = begin; i < end; ++i) {
     if (stop_requested()) return;
     const double* x = at.cache.data() + p.states_offset + i * n_;
-    if (ws.spectral_on && p.offset[i] > 0.0) {
-      ws.spectral.set_sample(p.offset[i], ze);
+    if (ws.spectral_on && p.offset_at(i) > 0.0) {
+      ws.spectral.set_sample(p.offset_at(i), ze);
     }
     for (int r = 0; r < sch.observed_count(i); ++r) {
       // The first measurement of (time, observable) gets the row, the
@@ -248,7 +248,7 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
         double* row = J[p.first_measurement + meas];
         if (first == nullptr) {
           first = row;
-          jacobian_row(p, ws, e, p.offset[i], o, ze, x,
+          jacobian_row(p, ws, e, p.offset_at(i), o, ze, x,
                        std::span<double>(row, parameters_));
         } else {
           std::copy_n(first, parameters_, row);
@@ -348,7 +348,7 @@ void ExactModel::add_segment_gradient(Part& p, Workspace& ws, int e, int begin,
       observed_w_[o] += wm;
       for (int j = 0; j < n_; ++j) observed_x_[o * n_ + j] += wm * x[j];
     }
-    const double s = p.offset[i];
+    const double s = p.offset_at(i);
     if (s == 0.0 || ws.weights.isZero(0.0)) {
       ws.adjoint_sum += ws.weights;
       ws.state = ze;
