@@ -69,6 +69,9 @@ TEST(SampleSchedule, GroupsByTimeThenObservable) {
       {"a time twice, in order, one observable",
        {{1.0, 0}, {1.0, 0}, {4.0, 0}},
        {{1.0, {0, 1}, {0}}, {4.0, {2}, {0}}}},
+      {"a time twice, in order, two observables",
+       {{1.0, 1}, {1.0, 0}, {4.0, 1}},
+       {{1.0, {0, 1}, {0, 1}}, {4.0, {2}, {1}}}},
   };
   for (const auto& c : cases) {
     const SampleSchedule s(experiment_of(c.layout));

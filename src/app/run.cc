@@ -83,6 +83,8 @@ int fit_and_write(const Options& opt, const RunInput& input,
     return kExitUsage;
   }
   if (opt.evaluate) {
+    // The evaluation makes its own model: the planned fits' go first.
+    std::vector<ProblemFit>().swap(run.fits);
     return evaluate_only(opt, in.loaded, run.plan.choice.model, out, err);
   }
   ShardWork known;

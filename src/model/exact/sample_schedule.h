@@ -6,7 +6,8 @@
 //
 // A long table is mostly one measurement per time, in time order, of one
 // observable: the grouping is then the identity and is not stored, so that
-// the schedule costs a measurement only its distinct time (8 bytes).
+// the schedule costs a measurement only its distinct time (8 bytes), and
+// where several share a time, 12 bytes a distinct time.
 #pragma once
 
 #include <cstddef>
@@ -40,18 +41,23 @@ class SampleSchedule {
   // The distinct observables measured at times[i], ascending: observed(i, r)
   // for r from 0 to observed_count(i) − 1.
   int observed_count(std::size_t i) const {
-    return time_start_.empty() ? 1 : observed_start_[i + 1] - observed_start_[i];
+    return observed_start_.empty()
+               ? 1
+               : observed_start_[i + 1] - observed_start_[i];
   }
   int observed(std::size_t i, int r) const {
-    return time_start_.empty() ? observable(measurement(static_cast<int>(i)))
-                               : observed_[observed_start_[i] + r];
+    return observed_start_.empty() ? observable(measurement(first(i)))
+                                   : observed_[observed_start_[i] + r];
   }
 
  private:
+  void prefix_sums();
+
   int count_ = 0;
   int single_observable_ = 0;  // when observable_ is empty
   std::vector<int> time_start_;  // empty: one measurement a time
   std::vector<int> order_;       // empty: in time order already
+  // Empty: one measurement a time, or one observable for all.
   std::vector<int> observed_start_;
   std::vector<int> observed_;
   std::vector<int> observable_;  // empty: one observable for all
