@@ -7,7 +7,8 @@
 // open a check. A check needs the Jacobian of the iterate itself, so one
 // whose copy belongs to another point (a rejected step) waits for the next.
 // A watch that does not copy evaluates r and J at the iterate when a check
-// is due, and lets them go when it is done.
+// is due (r read where the objective keeps it: such a run has no e rows),
+// and lets J go when it is done.
 #include "fit/lm_noise_watch.h"
 
 #include <cmath>
@@ -47,9 +48,7 @@ bool LmNoiseWatch::evaluate_at(const double* block,
   for (std::size_t f = 0; f < free.size(); ++f) all[free[f]] = block[f];
   unknowns_.evaluate(all.data());
   if (unknowns_.objective().stop_requested()) return false;
-  r_.resize(static_cast<std::size_t>(residuals_));
-  unknowns_.residuals(r_.data());
-  jacobian_.resize(r_.size() * free.size());
+  jacobian_.resize(static_cast<std::size_t>(residuals_) * free.size());
   unknowns_.jacobian(free, jacobian_.data());
   if (unknowns_.objective().stop_requested()) return false;
   block_.assign(block, block + free.size());
@@ -78,11 +77,12 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
     x[f] = scale[f] * block[f];
   }
   const Resolution resolution =
-      resolve(jacobian_.data(), r_.data(), residuals_, static_cast<int>(q),
+      resolve(jacobian_.data(),
+              copies_ ? r_.data() : unknowns_.objective().residuals().data(),
+              residuals_, static_cast<int>(q),
               unknown_sizes(x, scale));
   const bool stop = stop_.decide(resolution);
   if (!copies_) {
-    std::vector<double>().swap(r_);
     std::vector<double>().swap(jacobian_);
     block_.clear();
   }
