@@ -50,6 +50,23 @@ TEST(Resolution, CountsTheDirectionsBelowTheNoiseAndWhatTheRestCanGive) {
   // (10·0.02)²/10² + (1·0.01)²/1²: the unresolved direction's share
   // (0.01²) is left out.
   EXPECT_NEAR(res.resolved_decrease, 5e-4, 1e-15);
+  // The same from JᵀJ, Jᵀr and S, with sizes that move a direction.
+  const std::vector<double> sizes = {1.0, 2.0, 100.0};
+  Eigen::MatrixXd N = Eigen::MatrixXd::Zero(3, 3);
+  Eigen::VectorXd g = Eigen::VectorXd::Zero(3);
+  for (int m = 0; m < c.n; ++m) {
+    for (int a = 0; a < 3; ++a) {
+      g[a] += c.jacobian[3 * m + a] * c.r[m];
+      for (int b = 0; b <= a; ++b) {
+        N(a, b) += c.jacobian[3 * m + a] * c.jacobian[3 * m + b];
+      }
+    }
+  }
+  const Resolution by_j = resolve(c.jacobian.data(), c.r.data(), c.n, 3, sizes);
+  const Resolution by_n = resolve_normal(N, g, S, c.n, sizes);
+  EXPECT_EQ(by_n.below, by_j.below);
+  EXPECT_NEAR(by_n.sigma, by_j.sigma, 1e-15);
+  EXPECT_NEAR(by_n.resolved_decrease, by_j.resolved_decrease, 1e-15);
 }
 
 TEST(Resolution, MeasuresDirectionsAgainstTheUnknownsSizes) {

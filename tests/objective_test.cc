@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "fit/gauss_newton_polish.h"
+#include "fit/objective_normal.h"
+#include "fit/scaled_unknowns.h"
 #include "model/exact/exact_model.h"
 #include "model/grid/grid_model.h"
 #include "problem/problem_builder.h"
@@ -275,6 +278,71 @@ TEST(Objective, ContractOverTheClosedFormAndGridModels) {
       if (!noise_free) grid_free = {0, 2, 4, 5, 8};
       check_objective(grid_problem, grid, grid_free, 2e-3);
     }
+  }
+}
+
+// The normal equations lm takes from the objective on a long table are
+// those of the scaled Jacobian of a round (here a round that holds one
+// unknown), and the polish on them ends where the polish on r and J does.
+TEST(ObjectiveNormal, GivesTheNormalEquationsOfTheRoundsScaledJacobian) {
+  ProblemBuilder b({"x"});
+  b.add_parameter(parameter("A", 3.0, 0.1, 100.0, Scale::kLog10));
+  b.add_parameter(parameter("k", 0.4, 0.0, INFINITY, Scale::kLog));
+  b.add_parameter(parameter("c", 0.2, -INFINITY, INFINITY, Scale::kLin));
+  b.add_parameter(parameter("s", 0.3, 0.01, 10.0, Scale::kLin));
+  b.add_observable("y", {{"x", "1"}}, "0", "0.5");
+  b.add_experiment("e");
+  const std::vector<double> times = {0.0, 0.5, 1.0, 2.0, 4.0, 7.0, 3.0};
+  for (double t : times) {
+    b.add_measurement(0, 0, t, 2.5 * std::exp(-0.3 * t) + 0.1 + 0.01 * t);
+  }
+  const FitProblem problem = b.build();
+  DecayModel model(times);
+  Objective f(problem, model, {0, 1, 2}, problem.values());
+  ScaledUnknowns u(f, f.coordinates(problem.values()));
+  std::vector<double> all = u.scale_at_current(stand_in_columns(f));
+  const std::vector<int> round = {0, 2};
+  const int n = static_cast<int>(f.residual_count());
+  const ResidualFunction residuals = [&](const double* y, double* r,
+                                         double* jacobian) {
+    for (std::size_t k = 0; k < round.size(); ++k) all[round[k]] = y[k];
+    u.evaluate(all.data());
+    u.residuals(r);
+    if (jacobian != nullptr) u.jacobian(round, jacobian);
+    return true;
+  };
+  std::vector<double> block = {all[0] * 1.01, all[2] * 0.98};
+  std::vector<double> r(n), J(2 * n);
+  residuals(block.data(), r.data(), J.data());
+  ObjectiveNormal source(u, all, round);
+  double c = 0.0;
+  Eigen::MatrixXd N;
+  Eigen::VectorXd g;
+  ASSERT_TRUE(source.normal(block.data(), c, N, g));
+  double S = 0.0;
+  for (int m = 0; m < n; ++m) S += r[m] * r[m];
+  EXPECT_NEAR(2.0 * c, S, 1e-14 * S);
+  for (int a = 0; a < 2; ++a) {
+    double ga = 0.0;
+    for (int m = 0; m < n; ++m) ga += J[2 * m + a] * r[m];
+    EXPECT_NEAR(g[a], ga, 1e-13 * std::fabs(ga));
+    for (int bb = 0; bb <= a; ++bb) {
+      double nab = 0.0;
+      for (int m = 0; m < n; ++m) nab += J[2 * m + a] * J[2 * m + bb];
+      EXPECT_NEAR(N(a, bb), nab, 1e-13 * nab) << a << ", " << bb;
+    }
+  }
+  const std::vector<double> lower = {u.lower(0), u.lower(2)};
+  const std::vector<double> upper = {u.upper(0), u.upper(2)};
+  std::vector<double> from_r = block, from_normal = block;
+  const PolishEnd by_r =
+      polish(residuals, n, from_r, lower, upper, [] { return true; });
+  const PolishEnd by_normal = polish(source, residuals, n, from_normal, lower,
+                                     upper, [] { return true; });
+  EXPECT_EQ(by_normal.stop, by_r.stop);
+  EXPECT_GT(by_normal.steps, 0);
+  for (int a = 0; a < 2; ++a) {
+    EXPECT_NEAR(from_normal[a], from_r[a], 1e-9 * std::fabs(from_r[a]));
   }
 }
 

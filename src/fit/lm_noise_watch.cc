@@ -6,14 +6,17 @@
 // steps have been far below the noise for all but one of the steps that
 // open a check. A check needs the Jacobian of the iterate itself, so one
 // whose copy belongs to another point (a rejected step) waits for the next.
-// A watch that does not copy evaluates r and J at the iterate when a check
-// is due (r read where the objective keeps it: such a run has no e rows),
-// and lets J go when it is done.
+// A watch that does not copy takes the normal equations of the iterate
+// from the objective when a check is due (objective_normal.h): nothing per
+// residual.
 #include "fit/lm_noise_watch.h"
 
+#include <Eigen/Core>
 #include <cmath>
 #include <cstring>
 #include <limits>
+
+#include "fit/objective_normal.h"
 
 namespace identify {
 
@@ -42,19 +45,6 @@ void LmNoiseWatch::evaluated(const double* block, int q, const double* r,
                    jacobian + static_cast<std::size_t>(q) * residuals_);
 }
 
-bool LmNoiseWatch::evaluate_at(const double* block,
-                               const std::vector<int>& free,
-                               std::vector<double>& all) {
-  for (std::size_t f = 0; f < free.size(); ++f) all[free[f]] = block[f];
-  unknowns_.evaluate(all.data());
-  if (unknowns_.objective().stop_requested()) return false;
-  jacobian_.resize(static_cast<std::size_t>(residuals_) * free.size());
-  unknowns_.jacobian(free, jacobian_.data());
-  if (unknowns_.objective().stop_requested()) return false;
-  block_.assign(block, block + free.size());
-  return true;
-}
-
 bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
                               const double* block, const std::vector<int>& free,
                               std::vector<double>& all, Monitor& monitor) {
@@ -66,26 +56,29 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
     return false;
   }
   const std::size_t q = free.size();
-  if (!copies_ && !evaluate_at(block, free, all)) return false;
-  if (block_.size() != q ||
-      std::memcmp(block_.data(), block, q * sizeof(double)) != 0) {
-    return false;
-  }
   std::vector<double> x(q), scale(q);
   for (std::size_t f = 0; f < q; ++f) {
     scale[f] = unknowns_.scale(free[f]);
     x[f] = scale[f] * block[f];
   }
-  const Resolution resolution =
-      resolve(jacobian_.data(),
-              copies_ ? r_.data() : unknowns_.objective().residuals().data(),
-              residuals_, static_cast<int>(q),
-              unknown_sizes(x, scale));
-  const bool stop = stop_.decide(resolution);
-  if (!copies_) {
-    std::vector<double>().swap(jacobian_);
-    block_.clear();
+  Resolution resolution;
+  if (copies_) {
+    if (block_.size() != q ||
+        std::memcmp(block_.data(), block, q * sizeof(double)) != 0) {
+      return false;
+    }
+    resolution = resolve(jacobian_.data(), r_.data(), residuals_,
+                         static_cast<int>(q), unknown_sizes(x, scale));
+  } else {
+    ObjectiveNormal at(unknowns_, all, free);
+    double cost = 0.0;
+    Eigen::MatrixXd normal;
+    Eigen::VectorXd gradient;
+    if (!at.normal(block, cost, normal, gradient)) return false;
+    resolution = resolve_normal(normal, gradient, 2.0 * cost, residuals_,
+                                unknown_sizes(x, scale));
   }
+  const bool stop = stop_.decide(resolution);
   if (stop_.first_found()) {
     monitor.note("lm, iteration " + std::to_string(monitor.iterations() - 1) +
                  ": " +

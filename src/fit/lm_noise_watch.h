@@ -1,7 +1,7 @@
 // The statistical stop as lm runs it (noise_stop.h): fed from Ceres' cost
 // function and iteration callback, it keeps the Jacobian of the current
-// iterate when a check may come (or, where it does not copy, evaluates it
-// when a check is due), checks the resolution there, says on the console
+// iterate when a check may come (or, where it does not copy, takes the
+// normal equations there when a check is due), checks the resolution there, says on the console
 // when directions below the noise are first found, and asks the run to end
 // when the stop fires.
 #pragma once
@@ -20,9 +20,9 @@ namespace identify {
 class LmNoiseWatch {
  public:
   // For a run over `unknowns`; off for −2 ln L (its e rows). With `copies`
-  // false, evaluated() is not called and a check evaluates r and J at its
-  // iterate itself, holding them only while it runs: for a run whose loop
-  // keeps no copy of either (a long table).
+  // false, evaluated() is not called and a check takes JᵀJ and Jᵀr at its
+  // iterate from the objective (objective_normal.h): for a run whose loop
+  // keeps no copy of r or J (a long table).
   LmNoiseWatch(ScaledUnknowns& unknowns, bool copies);
 
   // From the cost function, after a Jacobian was evaluated at the scaled
@@ -47,11 +47,6 @@ class LmNoiseWatch {
   ScaledUnknowns& unknowns_;
   int residuals_;
   NoiseStop stop_;
-  // Evaluates r and J at `block` into r_ and jacobian_; false where the
-  // run was asked to stop.
-  bool evaluate_at(const double* block, const std::vector<int>& free,
-                   std::vector<double>& all);
-
   bool copies_;
   bool keep_always_;  // the Jacobian is small enough to keep every time
   std::vector<double> block_, r_, jacobian_;

@@ -43,22 +43,17 @@ int resolved_count(const Eigen::VectorXd& lambda, double sigma) {
 
 }  // namespace
 
-Resolution resolve(const double* jacobian, const double* r, int n, int q,
-                   const std::vector<double>& sizes) {
+namespace {
+
+// The resolution from G = (JD)ᵀ(JD) (lower triangle) and g = (JD)ᵀr.
+Resolution resolve_gram(const Eigen::MatrixXd& G, const Eigen::VectorXd& g,
+                        double S, int n) {
   Resolution res;
-  res.unknowns = q;
-  if (n == 0 || q == 0) return res;
-  const Eigen::Map<const RowMajor> J(jacobian, n, q);
-  const Eigen::Map<const Eigen::VectorXd> residuals(r, n);
-  const Eigen::Map<const Eigen::VectorXd> d(sizes.data(), q);
-  const Eigen::MatrixXd Jd = J * d.asDiagonal();
-  Eigen::MatrixXd G = Eigen::MatrixXd::Zero(q, q);
-  G.selfadjointView<Eigen::Lower>().rankUpdate(Jd.transpose());
-  const Eigen::VectorXd g = Jd.transpose() * residuals;
+  res.unknowns = static_cast<int>(G.rows());
+  const int q = res.unknowns;
   const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(G);
   if (eigen.info() != Eigen::Success) return res;
   const Eigen::VectorXd& lambda = eigen.eigenvalues();
-  const double S = residuals.squaredNorm();
   int k = resolved_count(lambda, std::sqrt(S / n));
   if (n - k < kNoiseMinFreedom) return res;
   k = resolved_count(lambda, std::sqrt(S / (n - k)));
@@ -74,6 +69,39 @@ Resolution resolve(const double* jacobian, const double* r, int n, int q,
     }
   }
   return res;
+}
+
+}  // namespace
+
+Resolution resolve(const double* jacobian, const double* r, int n, int q,
+                   const std::vector<double>& sizes) {
+  Resolution res;
+  res.unknowns = q;
+  if (n == 0 || q == 0) return res;
+  const Eigen::Map<const RowMajor> J(jacobian, n, q);
+  const Eigen::Map<const Eigen::VectorXd> residuals(r, n);
+  const Eigen::Map<const Eigen::VectorXd> d(sizes.data(), q);
+  const Eigen::MatrixXd Jd = J * d.asDiagonal();
+  Eigen::MatrixXd G = Eigen::MatrixXd::Zero(q, q);
+  G.selfadjointView<Eigen::Lower>().rankUpdate(Jd.transpose());
+  const Eigen::VectorXd g = Jd.transpose() * residuals;
+  return resolve_gram(G, g, residuals.squaredNorm(), n);
+}
+
+Resolution resolve_normal(const Eigen::MatrixXd& normal,
+                          const Eigen::VectorXd& gradient, double S, int n,
+                          const std::vector<double>& sizes) {
+  const auto q = static_cast<int>(normal.rows());
+  Resolution res;
+  res.unknowns = q;
+  if (n == 0 || q == 0) return res;
+  Eigen::MatrixXd G = Eigen::MatrixXd::Zero(q, q);
+  Eigen::VectorXd g(q);
+  for (int a = 0; a < q; ++a) {
+    g[a] = sizes[a] * gradient[a];
+    for (int b = 0; b <= a; ++b) G(a, b) = sizes[a] * sizes[b] * normal(a, b);
+  }
+  return resolve_gram(G, g, S, n);
 }
 
 std::vector<double> unknown_sizes(const std::vector<double>& x,

@@ -5,6 +5,7 @@
 // the flat valley of the unresolved directions buys nothing but time.
 #pragma once
 
+#include <Eigen/Core>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -49,6 +50,12 @@ struct Resolution {
 // nothing is below.
 Resolution resolve(const double* jacobian, const double* r, int n, int q,
                    const std::vector<double>& sizes);
+
+// The same from the normal equations of ∂r/∂y: N = JᵀJ (q × q, lower
+// triangle), g = Jᵀr and S = |r|², for n residuals.
+Resolution resolve_normal(const Eigen::MatrixXd& normal,
+                          const Eigen::VectorXd& gradient, double S, int n,
+                          const std::vector<double>& sizes);
 
 // The size of each unknown for resolve(): max(|x_j|, the RMS of the |x|)
 // in the parameters' own units (1 when every x is 0), divided by the scale
