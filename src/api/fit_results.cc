@@ -27,7 +27,6 @@ ResultViews results_of(std::vector<ProblemFit>& fits) {
     Objective& at = *r.at.emplace_back(
         std::make_unique<Objective>(fit.problem, *fit.model,
                                     std::vector<int>{}, theta));
-    at.keep_columns();
     at.evaluate_theta(theta);
     view.simulation = at.evaluation().y;
     view.sigma = at.sigmas();

@@ -34,6 +34,8 @@ struct FitResultView {
   // transformed scale, and the standardised residual there, at the result.
   // They view the columns of the evaluation at the result, which the
   // holder of the view keeps (a measurement's columns are never copied).
+  // sigma may be empty where every σ is a constant (the measurement's own
+  // sigma), and the transformed ones where no observable is transformed.
   std::span<const double> simulation;
   std::span<const double> sigma;
   std::span<const double> transformed_measurement;
