@@ -8,6 +8,10 @@
 // and gives the output-error code, but never stops the other outputs.
 #include "app/run.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -123,6 +127,13 @@ int fit_and_write(const Options& opt, const RunInput& input,
   return written ? code : with_output_failure(code);
 }
 
+// Returns the heap's free pages to the system (glibc; elsewhere nothing).
+void release_freed_memory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
 // Loads the input of `opt` and runs it. Throws InputError and
 // std::bad_alloc.
 int load_and_run(const Options& opt, Clock::time_point start,
@@ -133,6 +144,10 @@ int load_and_run(const Options& opt, Clock::time_point start,
                          out, err);
   }
   const RunInput input = load_problem_file(opt);
+  // The text of the tables and the builder's blocks are freed now; main()
+  // asks glibc to keep freed memory for the fits' repeated Jacobians, so
+  // hand this once back to the system rather than carry it through the run.
+  release_freed_memory();
   const std::optional<int> ended =
       run_before_fits(opt, input.in->loaded, out, err);
   return ended ? *ended : fit_and_write(opt, input, start, out, err);
