@@ -108,9 +108,9 @@ TEST(LargeTable, AFitReachesTheLeastSquaresOptimum) {
   const std::size_t row = table.find("\nk\t");
   ASSERT_NE(row, std::string::npos) << table;
   double k = 0.0, standard_error = 0.0;
-  ASSERT_EQ(std::sscanf(table.c_str() + row, "\nk\t%lf\t%lf", &k,
-                        &standard_error),
-            2);
+  ASSERT_EQ(
+      std::sscanf(table.c_str() + row, "\nk\t%lf\t%lf", &k, &standard_error),
+      2);
   EXPECT_NEAR(k, 0.30000000006062644, 1e-15);
   EXPECT_NEAR(standard_error, 3.1271362368081273e-06, 1e-9 * 3.13e-06);
 }

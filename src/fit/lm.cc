@@ -142,10 +142,9 @@ class LmCallback : public ceres::IterationCallback {
       std::memcpy(previous_.data(), block_, bytes);
       has_previous_ = true;
     }
-    const bool go_on =
-        monitor_.iterate(norm_, iterate_, false) &&
-        !watch_.after_step(step, norm_, block_, round_.free, *round_.y,
-                           monitor_);
+    const bool go_on = monitor_.iterate(norm_, iterate_, false) &&
+                       !watch_.after_step(step, norm_, block_, round_.free,
+                                          *round_.y, monitor_);
     return go_on ? ceres::SOLVER_CONTINUE
                  : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
   }
@@ -355,8 +354,8 @@ Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
   };
   if (long_table(unknowns.objective(), unknowns.size())) {
     ObjectiveNormal source(unknowns, *round.y, round.free);
-    p.end = polish(source, residuals, cost.num_residuals(), block, lower,
-                   upper, taken);
+    p.end = polish(source, residuals, cost.num_residuals(), block, lower, upper,
+                   taken);
   } else {
     p.end = polish(residuals, cost.num_residuals(), block, lower, upper, taken);
   }

@@ -31,10 +31,9 @@ LmNoiseWatch::LmNoiseWatch(ScaledUnknowns& unknowns, bool copies)
       residuals_(unknowns.residual_count()),
       stop_(unknowns.residual_count(), !unknowns.objective().has_sigma_rows()),
       copies_(copies),
-      keep_always_(copies &&
-                   static_cast<double>(unknowns.residual_count()) *
-                       unknowns.size() <=
-                   kKeepAlways) {}
+      keep_always_(copies && static_cast<double>(unknowns.residual_count()) *
+                                     unknowns.size() <=
+                                 kKeepAlways) {}
 
 void LmNoiseWatch::evaluated(const double* block, int q, const double* r,
                              const double* jacobian) {

@@ -1,9 +1,9 @@
 // The statistical stop as lm runs it (noise_stop.h): fed from Ceres' cost
 // function and iteration callback, it keeps the Jacobian of the current
 // iterate when a check may come (or, where it does not copy, takes the
-// normal equations there when a check is due), checks the resolution there, says on the console
-// when directions below the noise are first found, and asks the run to end
-// when the stop fires.
+// normal equations there when a check is due), checks the resolution there,
+// says on the console when directions below the noise are first found, and asks
+// the run to end when the stop fires.
 #pragma once
 
 #include <ceres/iteration_callback.h>

@@ -11,7 +11,6 @@
 #include <ceres/solver.h>
 
 #include <Eigen/Core>
-
 #include <functional>
 #include <vector>
 

@@ -303,9 +303,8 @@ void Objective::chain_jacobian() {
             h == Scale::kLin ? 1.0 : transformed_slope(h, eval_.y[m]);
         for (std::size_t j = 0; j < p; ++j) {
           jacobian_[m][j] =
-              h == Scale::kLin
-                  ? model_jacobian_[m][free_[j]] / sigma_m
-                  : model_jacobian_[m][free_[j]] * slope / sigma_m;
+              h == Scale::kLin ? model_jacobian_[m][free_[j]] / sigma_m
+                               : model_jacobian_[m][free_[j]] * slope / sigma_m;
           if (sigma_rows_) jacobian_[n + m][j] = 0.0;
         }
       }
@@ -351,10 +350,10 @@ void Objective::compute_full_gradient() {
       const NoiseModel& h = noise(row);
       const double g = residual_weight(m, h.distribution);
       const double sigma_m = sigma(m, row);
-      weights_[m] = h.transformation == Scale::kLin
-                        ? g / sigma_m
-                        : g * transformed_slope(h.transformation, eval_.y[m]) /
-                              sigma_m;
+      weights_[m] =
+          h.transformation == Scale::kLin
+              ? g / sigma_m
+              : g * transformed_slope(h.transformation, eval_.y[m]) / sigma_m;
       const auto& uses = row.sigma.parameters();
       const auto at = std::find(uses.begin(), uses.end(), slot);
       if (!row.sigma.is_constant() && at != uses.end()) {

@@ -32,9 +32,7 @@ bool ObjectiveNormal::move_to(const double* y, double& c) {
   return true;
 }
 
-bool ObjectiveNormal::cost(const double* y, double& c) {
-  return move_to(y, c);
-}
+bool ObjectiveNormal::cost(const double* y, double& c) { return move_to(y, c); }
 
 bool ObjectiveNormal::normal(const double* y, double& c, Eigen::MatrixXd& N,
                              Eigen::VectorXd& g) {

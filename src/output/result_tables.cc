@@ -120,8 +120,8 @@ void append_fit_rows(const FitResultView& f, bool transformed,
       append_cell(text, full(ms.time));
       append_cell(text, full(ms.value));
       append_cell(text, full(y));
-      append_cell(text, full(f.sigma.empty() ? ms.sigma.constant_value()
-                                             : f.sigma[m]));
+      append_cell(
+          text, full(f.sigma.empty() ? ms.sigma.constant_value() : f.sigma[m]));
       append_cell(text, full(y - ms.value));
       append_cell(text, full(f.weighted[m]));
       if (transformed) {
@@ -129,8 +129,7 @@ void append_fit_rows(const FitResultView& f, bool transformed,
             text,
             scale_name(f.problem->noise_of(ms.observable).transformation));
         const bool kept = !f.transformed_simulation.empty();
-        append_cell(text,
-                    full(kept ? f.transformed_measurement[m] : ms.value));
+        append_cell(text, full(kept ? f.transformed_measurement[m] : ms.value));
         append_cell(text, full(kept ? f.transformed_simulation[m] : y));
       }
       text += '\n';

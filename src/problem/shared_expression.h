@@ -115,7 +115,8 @@ class SharedExpression {
   }
   Node* node() const {
     if ((bits_ >> 48) != kSharedTag) return nullptr;
-    return reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits_ & kAddressMask));
+    return reinterpret_cast<Node*>(
+        static_cast<std::uintptr_t>(bits_ & kAddressMask));
   }
 
   std::uint64_t bits_;

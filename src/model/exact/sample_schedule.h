@@ -54,7 +54,7 @@ class SampleSchedule {
   void prefix_sums();
 
   int count_ = 0;
-  int single_observable_ = 0;  // when observable_ is empty
+  int single_observable_ = 0;    // when observable_ is empty
   std::vector<int> time_start_;  // empty: one measurement a time
   std::vector<int> order_;       // empty: in time order already
   // Empty: one measurement a time, or one observable for all.
