@@ -64,13 +64,14 @@ class DecayModel : public Model {
 };
 
 struct Case {
-  Case() {
+  // `sigma`: the observable's σ (a measurement at t = 3 has its own, 0.5).
+  explicit Case(const char* sigma = "s * 2") {
     ProblemBuilder b({"x"});
     b.add_parameter(parameter("A", 3.0, 0.1, 100.0, Scale::kLog10));
     b.add_parameter(parameter("k", 0.4, 0.0, INFINITY, Scale::kLog));
     b.add_parameter(parameter("c", 0.2, -INFINITY, INFINITY, Scale::kLin));
     b.add_parameter(parameter("s", 0.3, 0.01, 10.0, Scale::kLin));
-    b.add_observable("y", {{"x", "1"}}, "0", "s * 2");
+    b.add_observable("y", {{"x", "1"}}, "0", sigma);
     b.add_experiment("e");
     const double t[] = {0.0, 0.5, 1.0, 2.0, 4.0, 7.0};
     for (double time : t) {
@@ -285,19 +286,9 @@ TEST(Objective, ContractOverTheClosedFormAndGridModels) {
 // those of the scaled Jacobian of a round (here a round that holds one
 // unknown), and the polish on them ends where the polish on r and J does.
 TEST(ObjectiveNormal, GivesTheNormalEquationsOfTheRoundsScaledJacobian) {
-  ProblemBuilder b({"x"});
-  b.add_parameter(parameter("A", 3.0, 0.1, 100.0, Scale::kLog10));
-  b.add_parameter(parameter("k", 0.4, 0.0, INFINITY, Scale::kLog));
-  b.add_parameter(parameter("c", 0.2, -INFINITY, INFINITY, Scale::kLin));
-  b.add_parameter(parameter("s", 0.3, 0.01, 10.0, Scale::kLin));
-  b.add_observable("y", {{"x", "1"}}, "0", "0.5");
-  b.add_experiment("e");
-  const std::vector<double> times = {0.0, 0.5, 1.0, 2.0, 4.0, 7.0, 3.0};
-  for (double t : times) {
-    b.add_measurement(0, 0, t, 2.5 * std::exp(-0.3 * t) + 0.1 + 0.01 * t);
-  }
-  const FitProblem problem = b.build();
-  DecayModel model(times);
+  Case sums("0.5");  // constant σ: a plain sum of squares
+  const FitProblem& problem = sums.problem;
+  DecayModel& model = sums.model;
   Objective f(problem, model, {0, 1, 2}, problem.values());
   ScaledUnknowns u(f, f.coordinates(problem.values()));
   std::vector<double> all = u.scale_at_current(stand_in_columns(f));

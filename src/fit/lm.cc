@@ -110,6 +110,16 @@ class LmCost : public ceres::CostFunction {
   mutable LmTrouble end_;
 };
 
+// The cost function as r and J of its one parameter block.
+ResidualFunction residual_function(const LmCost& cost) {
+  return [&cost](const double* b, double* r, double* jacobian) {
+    const double* const parameters[] = {b};
+    double* jacobians[] = {jacobian};
+    return cost.Evaluate(parameters, r,
+                         jacobian == nullptr ? nullptr : jacobians);
+  };
+}
+
 // Runs after every trust-region step with the parameter block already
 // holding the current iterate.
 class LmCallback : public ceres::IterationCallback {
@@ -265,14 +275,7 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
       normal_lm(source, block, lower, upper, settings, callback, summary);
       trouble = source.trouble();
     } else {
-      const NormalLmResiduals evaluate = [&cost](const double* b, double* r,
-                                                 double* jacobian) {
-        const double* const parameters[] = {b};
-        double* jacobians[] = {jacobian};
-        return cost.Evaluate(parameters, r,
-                             jacobian == nullptr ? nullptr : jacobians);
-      };
-      normal_lm(evaluate, cost.num_residuals(), block, lower, upper, settings,
+      normal_lm(residual_function(cost), cost.num_residuals(), block, lower, upper, settings,
                 callback, summary);
       trouble = cost.trouble();
     }
@@ -339,13 +342,7 @@ Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
     lower[f] = unknowns.lower(round.free[f]);
     upper[f] = unknowns.upper(round.free[f]);
   }
-  const ResidualFunction residuals = [&cost](const double* b, double* r,
-                                             double* jacobian) {
-    const double* const parameters[] = {b};
-    double* jacobians[] = {jacobian};
-    return cost.Evaluate(parameters, r,
-                         jacobian == nullptr ? nullptr : jacobians);
-  };
+  const ResidualFunction residuals = residual_function(cost);
   Polished p;
   const StepTaken taken = [&]() {
     p.norm = unknowns.evaluate_current();
