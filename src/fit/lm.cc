@@ -275,8 +275,8 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
       normal_lm(source, block, lower, upper, settings, callback, summary);
       trouble = source.trouble();
     } else {
-      normal_lm(residual_function(cost), cost.num_residuals(), block, lower, upper, settings,
-                callback, summary);
+      normal_lm(residual_function(cost), cost.num_residuals(), block, lower,
+                upper, settings, callback, summary);
       trouble = cost.trouble();
     }
   } else {
