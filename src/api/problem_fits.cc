@@ -12,14 +12,16 @@
 #include <exception>
 #include <set>
 #include <sstream>
-#include <tuple>
 #include <thread>
+#include <tuple>
 
 #include "api/bootstrap_stage.h"
 #include "api/multistart_stage.h"
 #include "api/profile_stage.h"
 #include "fit/dense_memory.h"
 #include "fit/library_logging.h"
+#include "fit/long_table.h"
+#include "fit/objective.h"
 #include "fit/wording.h"
 #include "input/input_error.h"
 
@@ -134,8 +136,11 @@ void check_fit_memory(const std::string& name, Method method,
   for (const ProblemFit& fit : fits) {
     const std::size_t fm = fit.problem.counted_measurement_count();
     const std::size_t fn = fitted_parameters(method, fit.problem).size();
-    const double bytes = dense_fit_bytes(
-        static_cast<std::int64_t>(fm), static_cast<std::int64_t>(fn), workers);
+    const bool normal =
+        long_table_fit(!objective_is_likelihood(fit.problem), fm, fn);
+    const double bytes =
+        dense_fit_bytes(static_cast<std::int64_t>(fm),
+                        static_cast<std::int64_t>(fn), workers, normal);
     if (bytes > need) std::tie(need, m, n) = std::tuple(bytes, fm, fn);
   }
   const double have = usable_memory_bytes();
@@ -160,8 +165,9 @@ int usable_cores() {
 }
 
 int fit_threads(const FitPlan& plan, std::size_t fits) {
-  return plan.searches() ? plan.threads
-                         : std::min<int>(static_cast<int>(fits), usable_cores());
+  return plan.searches()
+             ? plan.threads
+             : std::min<int>(static_cast<int>(fits), usable_cores());
 }
 
 bool one_after_another(std::size_t fits, const FitPlan& plan) {
@@ -196,8 +202,7 @@ void run_fits(std::vector<ProblemFit>& fits, const FitPlan& plan,
     }
   };
   const std::size_t count = std::min<std::size_t>(
-      fits.size(),
-      static_cast<std::size_t>(std::max(threads, 1)));
+      fits.size(), static_cast<std::size_t>(std::max(threads, 1)));
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < count; ++t) helpers.emplace_back(work);
   work();

@@ -3,7 +3,9 @@
 // Jacobian, its scaled copy, the solver's, the factors of its QR
 // decomposition and their workspaces): measured, the peak resident memory
 // of one fit of n = m = 1000 and of n = m = 2000 differ by 97 bytes per
-// entry added. Each of `workers` threads runs a fit of its own. The
+// entry added. A long table fitted on the objective's normal equations
+// holds the model's and the objective's Jacobians alone. Each of
+// `workers` threads runs a fit of its own. The
 // statistics after the fits hold the Jacobian, a copy for its singular
 // value decomposition and two n×n matrices (V and the covariance).
 #include "fit/dense_memory.h"
@@ -16,10 +18,10 @@
 namespace identify {
 
 double dense_fit_bytes(std::int64_t measurements, std::int64_t unknowns,
-                       int workers) {
+                       int workers, bool normal_equations) {
   const double m = static_cast<double>(measurements);
   const double n = static_cast<double>(unknowns);
-  const double fits = 96.0 * m * n * workers;
+  const double fits = (normal_equations ? 16.0 : 96.0) * m * n * workers;
   const double statistics = 16.0 * (m * n + n * n);
   return std::max(fits, statistics);
 }

@@ -11,12 +11,14 @@ namespace identify {
 // Bytes of the dense fit of `measurements` residuals in `unknowns`
 // unknowns on `workers` threads at once (each its own fit), and of the
 // statistics after it: per fit about twelve arrays the size of the
-// Jacobian, 96·m·n bytes; for the statistics the Jacobian twice and two
-// n×n matrices, 16·(m·n + n²) bytes.
+// Jacobian, 96·m·n bytes, or two, 16·m·n, for a long table fitted on the
+// objective's normal equations (`normal_equations`, objective_normal.h);
+// for the statistics the Jacobian twice and two n×n matrices,
+// 16·(m·n + n²) bytes.
 // The larger of the two stretches; `workers` 0 for a method that forms no
 // Jacobian (the statistics alone).
 double dense_fit_bytes(std::int64_t measurements, std::int64_t unknowns,
-                       int workers);
+                       int workers, bool normal_equations = false);
 
 // The memory this process may use: the machine's physical memory, or less
 // when an address-space limit (RLIMIT_AS) is set; 0 when unknown.

@@ -38,8 +38,8 @@
 #include <numbers>
 
 #include "fit/gram.h"
+#include "fit/long_table.h"
 #include "fit/objective.h"
-#include "fit/objective_normal.h"
 #include "fit/scaled_normal.h"
 
 namespace identify {

@@ -184,7 +184,6 @@ class LmCallback : public ceres::IterationCallback {
 // grows, which makes JᵀJ + λI better conditioned. Smaller problems keep
 // the QR, whose results their tests pin.
 constexpr std::size_t kNormalEquationsUnknowns = 200;
-constexpr std::size_t kNormalRowsPerUnknown = 4;
 
 bool normal_equations(std::size_t unknowns, std::size_t residuals) {
   return unknowns >= kNormalEquationsUnknowns &&
@@ -195,10 +194,10 @@ bool normal_equations(std::size_t unknowns, std::size_t residuals) {
 // the objective itself (objective_normal.h), so that neither Ceres nor the
 // loop copies r or J.
 bool long_table(const Objective& objective, int unknowns) {
-  return objective.is_sum_of_squares() && !objective.has_sigma_rows() &&
-         objective.residual_count() >= kLongTableResiduals &&
-         objective.residual_count() >=
-             kNormalRowsPerUnknown * static_cast<std::size_t>(unknowns);
+  return !objective.has_sigma_rows() &&
+         long_table_fit(objective.is_sum_of_squares(),
+                        objective.residual_count(),
+                        static_cast<std::size_t>(unknowns));
 }
 
 ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {

@@ -9,15 +9,11 @@
 
 #include "fit/gram.h"
 #include "fit/lm_words.h"
+#include "fit/long_table.h"
 #include "fit/normal_lm.h"
 #include "fit/scaled_unknowns.h"
 
 namespace identify {
-
-// From this many residuals a plain sum of squares is fitted on the
-// objective's normal equations: Ceres' dense QR would hold several copies
-// of r and J.
-inline constexpr std::size_t kLongTableResiduals = 100000;
 
 // The source for a round over the unknowns `free` (ascending) of
 // `unknowns`, whose others keep their values in `all` (every unknown,
