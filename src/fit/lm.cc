@@ -1,4 +1,6 @@
-// Bounded Levenberg–Marquardt through Ceres Solver (trust region, dense QR).
+// Bounded Levenberg–Marquardt through Ceres Solver (trust region, dense QR);
+// problems of many unknowns and long tables take the same trust-region
+// rules on the normal equations instead (normal_lm.h, objective_normal.h).
 // Per step it takes min ‖r + J δ‖² + λ‖δ‖² in the scaled unknowns y, with
 // J = ∂r/∂x·diag(s) from the Objective, and projects the step onto the box.
 // The damping is the identity in y (the start scaling fixed for the run),

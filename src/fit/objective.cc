@@ -241,14 +241,7 @@ void Objective::run_model() {
 
 double Objective::constant() const {
   if (likelihood_) return 0.0;
-  double c = fixed_terms_;
-  std::size_t m = 0;
-  for (const Experiment& e : problem_.experiments) {
-    for (const Measurement& row : e.measurements) {
-      c += 2.0 * std::log(sigma(m++, row));
-    }
-  }
-  return c;
+  return add_log_sigmas(fixed_terms_);
 }
 
 const Table& Objective::jacobian() {
