@@ -68,17 +68,9 @@ class LmCost : public ceres::CostFunction {
   // finite or the model was cut short by the stop flag.
   bool Evaluate(double const* const* parameters, double* residuals,
                 double** jacobians) const override {
-    std::vector<double>& y = *round_.y;
-    for (std::size_t f = 0; f < round_.free.size(); ++f) {
-      y[round_.free[f]] = parameters[0][f];
-    }
-    const double norm = unknowns_.evaluate(y.data());
-    if (unknowns_.objective().stop_requested()) return false;
-    if (!std::isfinite(norm)) {
-      ++end_.not_finite_in_a_row;
+    if (!move_round(unknowns_, *round_.y, round_.free, parameters[0], end_)) {
       return false;
     }
-    end_.not_finite_in_a_row = 0;
     unknowns_.residuals(residuals);
     // An e row past its room (a σ shrunk too far within one round).
     if (!std::all_of(residuals, residuals + unknowns_.residual_count(),

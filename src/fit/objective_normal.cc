@@ -19,15 +19,22 @@ ObjectiveNormal::ObjectiveNormal(ScaledUnknowns& unknowns,
       gram_(unknowns.size()),
       full_gradient_(static_cast<std::size_t>(unknowns.size())) {}
 
-bool ObjectiveNormal::move_to(const double* y, double& c) {
-  for (std::size_t f = 0; f < free_.size(); ++f) all_[free_[f]] = y[f];
-  const double norm = unknowns_.evaluate(all_.data());
-  if (unknowns_.objective().stop_requested()) return false;
+bool move_round(ScaledUnknowns& unknowns, std::vector<double>& all,
+                const std::vector<int>& free, const double* block,
+                LmTrouble& trouble) {
+  for (std::size_t f = 0; f < free.size(); ++f) all[free[f]] = block[f];
+  const double norm = unknowns.evaluate(all.data());
+  if (unknowns.objective().stop_requested()) return false;
   if (!std::isfinite(norm)) {
-    ++trouble_.not_finite_in_a_row;
+    ++trouble.not_finite_in_a_row;
     return false;
   }
-  trouble_.not_finite_in_a_row = 0;
+  trouble.not_finite_in_a_row = 0;
+  return true;
+}
+
+bool ObjectiveNormal::move_to(const double* y, double& c) {
+  if (!move_round(unknowns_, all_, free_, y, trouble_)) return false;
   c = 0.5 * unknowns_.cost();
   return true;
 }

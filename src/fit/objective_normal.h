@@ -15,6 +15,15 @@
 
 namespace identify {
 
+// Moves `unknowns` to the round's unknowns `free` at `block` (the others
+// keep their values in `all`, every unknown scaled). False where the model
+// was cut short by the stop flag or the residual norm is not finite; the
+// latter counted in trouble.not_finite_in_a_row, which a usable point
+// resets.
+bool move_round(ScaledUnknowns& unknowns, std::vector<double>& all,
+                const std::vector<int>& free, const double* block,
+                LmTrouble& trouble);
+
 // The source for a round over the unknowns `free` (ascending) of
 // `unknowns`, whose others keep their values in `all` (every unknown,
 // scaled). With y = x/s, J_y = J_x·diag(s), so
