@@ -323,6 +323,23 @@ TEST(ObjectiveNormal, GivesTheNormalEquationsOfTheRoundsScaledJacobian) {
       EXPECT_NEAR(N(a, bb), nab, 1e-13 * nab) << a << ", " << bb;
     }
   }
+  // Back at that point after a cost elsewhere: the same equations without
+  // a model call; at another point, new ones.
+  std::vector<double> moved = {block[0] * 1.1, block[1]};
+  double c_moved = 0.0, c_again = 0.0;
+  ASSERT_TRUE(source.cost(moved.data(), c_moved));
+  const std::int64_t jacobians = f.counts().jacobians;
+  Eigen::MatrixXd N_again;
+  Eigen::VectorXd g_again;
+  ASSERT_TRUE(source.normal(block.data(), c_again, N_again, g_again));
+  EXPECT_EQ(f.counts().jacobians, jacobians);
+  EXPECT_EQ(c_again, c);
+  EXPECT_EQ(g_again, g);
+  EXPECT_EQ(N_again.triangularView<Eigen::Lower>().toDenseMatrix(),
+            N.triangularView<Eigen::Lower>().toDenseMatrix());
+  ASSERT_TRUE(source.normal(moved.data(), c_again, N_again, g_again));
+  EXPECT_EQ(f.counts().jacobians, jacobians + 1);
+  EXPECT_EQ(c_again, c_moved);
   const std::vector<double> lower = {u.lower(0), u.lower(2)};
   const std::vector<double> upper = {u.upper(0), u.upper(2)};
   std::vector<double> from_r = block, from_normal = block;

@@ -146,9 +146,9 @@ class LmCallback : public ceres::IterationCallback {
       std::memcpy(previous_.data(), block_, bytes);
       has_previous_ = true;
     }
-    const bool go_on = monitor_.iterate(norm_, iterate_, false) &&
-                       !watch_.after_step(step, norm_, block_, round_.free,
-                                          *round_.y, monitor_);
+    const bool go_on =
+        monitor_.iterate(norm_, iterate_, false) &&
+        !watch_.after_step(step, norm_, block_, round_.free, monitor_);
     return go_on ? ceres::SOLVER_CONTINUE
                  : ceres::SOLVER_TERMINATE_SUCCESSFULLY;
   }
@@ -184,14 +184,24 @@ bool normal_equations(std::size_t unknowns, std::size_t residuals) {
          residuals >= kNormalRowsPerUnknown * unknowns;
 }
 
-// A long table of a plain sum of squares: its normal equations come from
-// the objective itself (objective_normal.h), so that neither Ceres nor the
-// loop copies r or J.
+// A long table of a plain sum of squares.
 bool long_table(const Objective& objective, int unknowns) {
   return !objective.has_sigma_rows() &&
          long_table_fit(objective.is_sum_of_squares(),
                         objective.residual_count(),
                         static_cast<std::size_t>(unknowns));
+}
+
+// Whether a round over q of the m unknowns takes its normal equations from
+// the objective itself (objective_normal.h), so that neither Ceres nor the
+// loop copies r or J: a plain sum of squares that is a long table, or
+// whose round takes the normal equations anyway.
+bool from_objective(const Objective& objective, int m, std::size_t q) {
+  if (objective.has_sigma_rows() || !objective.is_sum_of_squares()) {
+    return false;
+  }
+  return long_table(objective, m) ||
+         normal_equations(q, objective.residual_count());
 }
 
 ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
@@ -224,10 +234,12 @@ ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
   return options;
 }
 
-// One Ceres run from y over the unknowns of `round`; y receives its end
-// point.
+// One run from y over the unknowns of `round`; y receives its end point.
+// `source` is the objective's normal equations where from_objective()
+// holds for the round.
 LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
                       const LmRound& round, LmNoiseWatch& watch,
+                      ObjectiveNormal* source,
                       ceres::Solver::Summary& summary) {
   std::vector<double>& y = *round.y;
   std::vector<double> block(round.free.size());
@@ -235,26 +247,12 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
     block[f] = y[round.free[f]];
   }
   LmCost cost(unknowns, round, &watch);
-  ceres::Problem::Options problem_options;
-  problem_options.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
-  ceres::Problem problem(problem_options);
-  problem.AddResidualBlock(&cost, nullptr, block.data());
-  for (std::size_t f = 0; f < round.free.size(); ++f) {
-    const int j = round.free[f], index = static_cast<int>(f);
-    if (std::isfinite(unknowns.lower(j))) {
-      problem.SetParameterLowerBound(block.data(), index, unknowns.lower(j));
-    }
-    if (std::isfinite(unknowns.upper(j))) {
-      problem.SetParameterUpperBound(block.data(), index, unknowns.upper(j));
-    }
-  }
   LmCallback callback(unknowns, monitor, round, block.data(), watch);
   const bool sigma_rows = unknowns.objective().has_sigma_rows();
   const std::size_t residuals =
       static_cast<std::size_t>(unknowns.residual_count());
   LmTrouble trouble;
-  if (long_table(unknowns.objective(), unknowns.size()) ||
-      normal_equations(round.free.size(), residuals)) {
+  if (source != nullptr || normal_equations(round.free.size(), residuals)) {
     std::vector<double> lower(block.size()), upper(block.size());
     for (std::size_t f = 0; f < round.free.size(); ++f) {
       lower[f] = unknowns.lower(round.free[f]);
@@ -263,16 +261,28 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
     NormalLmSettings settings;
     settings.function_tolerance = sigma_rows ? 0.0 : kLmFunctionTolerance;
     settings.parameter_tolerance = kLmParameterTolerance;
-    if (long_table(unknowns.objective(), unknowns.size())) {
-      ObjectiveNormal source(unknowns, y, round.free);
-      normal_lm(source, block, lower, upper, settings, callback, summary);
-      trouble = source.trouble();
+    if (source != nullptr) {
+      normal_lm(*source, block, lower, upper, settings, callback, summary);
+      trouble = source->trouble();
     } else {
       normal_lm(residual_function(cost), cost.num_residuals(), block, lower,
                 upper, settings, callback, summary);
       trouble = cost.trouble();
     }
   } else {
+    ceres::Problem::Options problem_options;
+    problem_options.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+    ceres::Problem problem(problem_options);
+    problem.AddResidualBlock(&cost, nullptr, block.data());
+    for (std::size_t f = 0; f < round.free.size(); ++f) {
+      const int j = round.free[f], index = static_cast<int>(f);
+      if (std::isfinite(unknowns.lower(j))) {
+        problem.SetParameterLowerBound(block.data(), index, unknowns.lower(j));
+      }
+      if (std::isfinite(unknowns.upper(j))) {
+        problem.SetParameterUpperBound(block.data(), index, unknowns.upper(j));
+      }
+    }
     ceres::Solve(solver_options(callback, sigma_rows), &problem, &summary);
     trouble = cost.trouble();
   }
@@ -289,8 +299,14 @@ LmTrouble solve_round(ScaledUnknowns& unknowns, Monitor& monitor,
 std::optional<bool> update_held(ScaledUnknowns& unknowns,
                                 std::vector<double>& y,
                                 std::vector<char>& held) {
-  unknowns.evaluate(y.data());
   Objective& f = unknowns.objective();
+  // Without a finite bound nothing is ever held: no model call.
+  bool bounded = false;
+  for (int j = 0; j < unknowns.size(); ++j) {
+    bounded = bounded || std::isfinite(f.lower(j)) || std::isfinite(f.upper(j));
+  }
+  if (!bounded) return false;
+  unknowns.evaluate(y.data());
   const std::vector<double>& r = f.residuals();
   const Table& J = f.jacobian();
   if (f.stop_requested()) return std::nullopt;
@@ -324,9 +340,12 @@ struct Polished {
 };
 
 // Gauss–Newton steps (gauss_newton_polish.h) over the unknowns of `round`
-// on the residuals Ceres minimised, from y, which receives the end point.
-// The steps are not monitor iterations: the verdict counts them apart.
-Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
+// on the residuals lm minimised, from y, which receives the end point;
+// from the normal equations of `source` while they serve, where it is not
+// null. The steps are not monitor iterations: the verdict counts them
+// apart.
+Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round,
+                      ObjectiveNormal* source) {
   LmCost cost(unknowns, round);
   const std::size_t q = round.free.size();
   std::vector<double> block(q), lower(q), upper(q);
@@ -342,10 +361,9 @@ Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
     p.theta = unknowns.objective().theta();
     return !unknowns.objective().stop_requested();
   };
-  if (long_table(unknowns.objective(), unknowns.size())) {
-    ObjectiveNormal source(unknowns, *round.y, round.free);
-    p.end = polish(source, residuals, cost.num_residuals(), block, lower, upper,
-                   taken);
+  if (source != nullptr) {
+    p.end = polish(*source, residuals, cost.num_residuals(), block, lower,
+                   upper, taken);
   } else {
     p.end = polish(residuals, cost.num_residuals(), block, lower, upper, taken);
   }
@@ -356,12 +374,17 @@ Polished polish_round(ScaledUnknowns& unknowns, const LmRound& round) {
 // The polish over the unknowns not held on a bound; an interrupt during it
 // stops the monitor.
 Polished polish_unheld(ScaledUnknowns& unknowns, Monitor& monitor,
-                       LmRound& round, const std::vector<char>& held) {
+                       LmRound& round, const std::vector<char>& held,
+                       std::optional<ObjectiveNormal>& normal) {
   round.free.clear();
   for (int j = 0; j < unknowns.size(); ++j) {
     if (!held[j]) round.free.push_back(j);
   }
-  Polished polished = polish_round(unknowns, round);
+  const bool from_normal =
+      normal &&
+      from_objective(unknowns.objective(), unknowns.size(), round.free.size());
+  Polished polished =
+      polish_round(unknowns, round, from_normal ? &*normal : nullptr);
   if (unknowns.objective().stop_requested()) {
     monitor.stop(Termination::kInterrupted);
   }
@@ -397,7 +420,17 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   Termination end = Termination::kOptimumReached;
   std::string text;
   int rounds = 0;
-  LmNoiseWatch watch(unknowns, !long_table(objective, m));
+  // One source of normal equations for every round and the polish, so
+  // that each starts from the normal equations where the last one ended.
+  std::optional<ObjectiveNormal> normal;
+  if (from_objective(objective, m, static_cast<std::size_t>(m))) {
+    normal.emplace(unknowns, y, round.free);
+  }
+  const auto source = [&]() -> ObjectiveNormal* {
+    return normal && from_objective(objective, m, round.free.size()) ? &*normal
+                                                                     : nullptr;
+  };
+  LmNoiseWatch watch(unknowns, normal ? &*normal : nullptr);
   const auto one_round = [&] {
     if (monitor.stopped()) return false;
     round.free.clear();
@@ -412,7 +445,7 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     }
     ceres::Solver::Summary summary;
     const LmTrouble trouble =
-        solve_round(unknowns, monitor, round, watch, summary);
+        solve_round(unknowns, monitor, round, watch, source(), summary);
     if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
     if (monitor.stopped()) return false;
     if (watch.fired()) {
@@ -446,7 +479,7 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   Polished polished;
   if (end == Termination::kOptimumReached && !monitor.stopped() &&
       !watch.fired()) {
-    polished = polish_unheld(unknowns, monitor, round, held);
+    polished = polish_unheld(unknowns, monitor, round, held, normal);
     text += polish_text(polished.end);
   }
   Summary summary = finish_library_run("lm", end, text, monitor, objective);

@@ -26,14 +26,15 @@ constexpr double kKeepAlways = 1.0e6;
 
 }  // namespace
 
-LmNoiseWatch::LmNoiseWatch(ScaledUnknowns& unknowns, bool copies)
+LmNoiseWatch::LmNoiseWatch(ScaledUnknowns& unknowns, ObjectiveNormal* normal)
     : unknowns_(unknowns),
       residuals_(unknowns.residual_count()),
       stop_(unknowns.residual_count(), !unknowns.objective().has_sigma_rows()),
-      copies_(copies),
-      keep_always_(copies && static_cast<double>(unknowns.residual_count()) *
-                                     unknowns.size() <=
-                                 kKeepAlways) {}
+      normal_(normal),
+      copies_(normal == nullptr),
+      keep_always_(copies_ && static_cast<double>(unknowns.residual_count()) *
+                                      unknowns.size() <=
+                                  kKeepAlways) {}
 
 void LmNoiseWatch::evaluated(const double* block, int q, const double* r,
                              const double* jacobian) {
@@ -46,7 +47,7 @@ void LmNoiseWatch::evaluated(const double* block, int q, const double* r,
 
 bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
                               const double* block, const std::vector<int>& free,
-                              std::vector<double>& all, Monitor& monitor) {
+                              Monitor& monitor) {
   double predicted = std::numeric_limits<double>::quiet_NaN();
   if (step.iteration > 0 && step.relative_decrease != 0.0) {
     predicted = 2.0 * step.cost_change / step.relative_decrease;
@@ -55,6 +56,10 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
     return false;
   }
   const std::size_t q = free.size();
+  if (!copies_ && !stop_.quiet() &&
+      q >= static_cast<std::size_t>(kFirstLookUnknowns)) {
+    return false;
+  }
   std::vector<double> x(q), scale(q);
   for (std::size_t f = 0; f < q; ++f) {
     scale[f] = unknowns_.scale(free[f]);
@@ -69,11 +74,10 @@ bool LmNoiseWatch::after_step(const ceres::IterationSummary& step, double norm,
     resolution = resolve(jacobian_.data(), r_.data(), residuals_,
                          static_cast<int>(q), unknown_sizes(x, scale));
   } else {
-    ObjectiveNormal at(unknowns_, all, free);
     double cost = 0.0;
     Eigen::MatrixXd normal;
     Eigen::VectorXd gradient;
-    if (!at.normal(block, cost, normal, gradient)) return false;
+    if (!normal_->normal(block, cost, normal, gradient)) return false;
     resolution = resolve_normal(normal, gradient, 2.0 * cost, residuals_,
                                 unknown_sizes(x, scale));
   }

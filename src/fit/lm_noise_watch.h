@@ -17,13 +17,22 @@
 
 namespace identify {
 
+class ObjectiveNormal;
+
+// From this many unknowns, a look at the resolution before the steps are
+// quiet (noise_stop.h) costs an eigen-decomposition of about 9·q³ flops,
+// several iterations' worth, for a note: a run on the normal equations
+// leaves it to the first check that may stop the fit.
+inline constexpr int kFirstLookUnknowns = 200;
+
 class LmNoiseWatch {
  public:
-  // For a run over `unknowns`; off for −2 ln L (its e rows). With `copies`
-  // false, evaluated() is not called and a check takes JᵀJ and Jᵀr at its
-  // iterate from the objective (objective_normal.h): for a run whose loop
-  // keeps no copy of r or J (a long table).
-  LmNoiseWatch(ScaledUnknowns& unknowns, bool copies);
+  // For a run over `unknowns`; off for −2 ln L (its e rows). With `normal`
+  // not null, evaluated() is not called and a check takes JᵀJ and Jᵀr at
+  // its iterate from `normal` (objective_normal.h, the run's own source):
+  // for a run whose loop keeps no copy of r or J. From kFirstLookUnknowns
+  // unknowns on, such a run skips the looks that cannot stop it.
+  LmNoiseWatch(ScaledUnknowns& unknowns, ObjectiveNormal* normal);
 
   // From the cost function, after a Jacobian was evaluated at the scaled
   // free unknowns `block` (q of them): keeps r (n) and J (n × q, row-major)
@@ -33,11 +42,10 @@ class LmNoiseWatch {
 
   // From the iteration callback, after the monitor closed the iteration of
   // the iterate `block` over the unknowns `free`, with residual norm
-  // `norm`; `all` holds every scaled unknown (the others keep theirs). True
-  // when the fit is to stop on the noise there.
+  // `norm`. True when the fit is to stop on the noise there.
   bool after_step(const ceres::IterationSummary& step, double norm,
                   const double* block, const std::vector<int>& free,
-                  std::vector<double>& all, Monitor& monitor);
+                  Monitor& monitor);
 
   bool fired() const { return stop_.fired(); }
   // The verdict's clause of a run the stop ended.
@@ -47,6 +55,7 @@ class LmNoiseWatch {
   ScaledUnknowns& unknowns_;
   int residuals_;
   NoiseStop stop_;
+  ObjectiveNormal* normal_;
   bool copies_;
   bool keep_always_;  // the Jacobian is small enough to keep every time
   std::vector<double> block_, r_, jacobian_;

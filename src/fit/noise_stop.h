@@ -94,6 +94,9 @@ class NoiseStop {
   // last decide(), and it did not stop the fit: time to say so.
   bool first_found() const { return first_found_; }
   bool fired() const { return fired_; }
+  // The steps have been far below the noise long enough for a check to
+  // stop the fit; a check before that only looks.
+  bool quiet() const { return quiet_steps_ >= kNoiseStopSteps; }
   // The next step may open a check: a Jacobian kept now may be used.
   bool nearly_due() const {
     return enabled_ && !fired_ && quiet_steps_ >= kNoiseStopSteps - 1;

@@ -7,6 +7,7 @@
 #include "fit/objective_normal.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace identify {
 
@@ -41,9 +42,7 @@ bool ObjectiveNormal::move_to(const double* y, double& c) {
 
 bool ObjectiveNormal::cost(const double* y, double& c) { return move_to(y, c); }
 
-bool ObjectiveNormal::normal(const double* y, double& c, Eigen::MatrixXd& N,
-                             Eigen::VectorXd& g) {
-  if (!move_to(y, c)) return false;
+bool ObjectiveNormal::form_full() {
   Objective& f = unknowns_.objective();
   const Table& J = f.jacobian();
   if (f.stop_requested()) return false;
@@ -56,6 +55,21 @@ bool ObjectiveNormal::normal(const double* y, double& c, Eigen::MatrixXd& N,
     for (std::size_t j = 0; j < p; ++j) {
       full_gradient_[j] = row[j] * r[m] + full_gradient_[j];
     }
+  }
+  return true;
+}
+
+bool ObjectiveNormal::normal(const double* y, double& c, Eigen::MatrixXd& N,
+                             Eigen::VectorXd& g) {
+  for (std::size_t f = 0; f < free_.size(); ++f) all_[free_[f]] = y[f];
+  const bool formed_here = formed_at_.size() == all_.size() &&
+                           std::memcmp(formed_at_.data(), all_.data(),
+                                       all_.size() * sizeof(double)) == 0;
+  if (formed_here) {
+    c = formed_cost_;
+  } else {
+    formed_at_.clear();
+    if (!move_to(y, c) || !form_full()) return false;
   }
   const auto q = static_cast<Eigen::Index>(free_.size());
   N.resize(q, q);
@@ -72,7 +86,12 @@ bool ObjectiveNormal::normal(const double* y, double& c, Eigen::MatrixXd& N,
   trouble_.jacobian_not_finite =
       !g.allFinite() ||
       !N.triangularView<Eigen::Lower>().toDenseMatrix().allFinite();
-  return !trouble_.jacobian_not_finite;
+  if (trouble_.jacobian_not_finite) return false;
+  if (formed_at_.empty()) {
+    formed_at_ = all_;
+    formed_cost_ = c;
+  }
+  return true;
 }
 
 }  // namespace identify

@@ -29,6 +29,11 @@ bool move_round(ScaledUnknowns& unknowns, std::vector<double>& all,
 // scaled). With y = x/s, J_y = J_x·diag(s), so
 //   N_y(a, b) = s_a·s_b·(J_xᵀJ_x)(f_a, f_b),   g_y(a) = s_a·(J_xᵀr)(f_a).
 // Needs an objective whose S is the plain sum of squares (no σ rows).
+// normal() at the point of its last successful call (every unknown equal
+// bit for bit, whatever the round) returns what that call formed without
+// calling the model again, and leaves the objective where it is: the
+// polish starts where lm's last round ended, and a round where the one
+// before it did.
 class ObjectiveNormal : public NormalEquations {
  public:
   ObjectiveNormal(ScaledUnknowns& unknowns, std::vector<double>& all,
@@ -43,6 +48,9 @@ class ObjectiveNormal : public NormalEquations {
  private:
   // Moves the objective to y; false where S is not usable.
   bool move_to(const double* y, double& c);
+  // Forms J_xᵀJ_x and J_xᵀr at the objective's current point; false
+  // where the model was cut short by the stop flag.
+  bool form_full();
 
   ScaledUnknowns& unknowns_;
   std::vector<double>& all_;
@@ -50,6 +58,10 @@ class ObjectiveNormal : public NormalEquations {
   Gram gram_;
   Eigen::MatrixXd full_normal_;  // J_xᵀJ_x over every unknown
   std::vector<double> full_gradient_;
+  // Every scaled unknown and c where full_normal_ and full_gradient_ were
+  // formed; empty when they were not.
+  std::vector<double> formed_at_;
+  double formed_cost_ = 0.0;
   LmTrouble trouble_;
 };
 
