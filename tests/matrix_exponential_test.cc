@@ -12,6 +12,7 @@
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "block_derivative.h"
+#include "model/exact/exponential_memo.h"
 
 namespace identify {
 namespace {
@@ -201,6 +202,32 @@ TEST(MatrixExponentialTest, NonFiniteAndEmptyArguments) {
   empty.compute_with_derivative(none, none, result, derivative);
   EXPECT_EQ(result.size(), 0);
   EXPECT_EQ(derivative.size(), 0);
+}
+
+// The memo gives exp(s·B) as computing it gives it, bit for bit: for
+// lengths met again, after more lengths than it keeps, and for a B that
+// differs from the last in one bit.
+TEST(ExponentialMemoTest, GivesTheComputedExponentialBitForBit) {
+  const int m = 4;
+  Eigen::MatrixXd B(m, m);
+  B << -1.0, 0.2, 0.0, 0.1, 0.3, -0.5, 0.4, 0.0, 0.0, 0.1, -2.0, 0.3, 0.2, 0.0,
+      0.1, -0.7;
+  Eigen::MatrixXd nudged = B;
+  nudged(2, 1) = std::nextafter(B(2, 1), 1.0);
+  ExponentialMemo memo(m);
+  MatrixExponential expm(m), direct(m);
+  Eigen::MatrixXd expected;
+  const auto check = [&](const Eigen::MatrixXd& b, double s) {
+    direct.compute(s * b, expected);
+    EXPECT_TRUE(memo.exponential(b, s, expm) == expected)
+        << "s = " << s << (&b == &B ? "" : ", nudged B");
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (int k = 1; k <= 100; ++k) check(B, 0.05 * k);
+  }
+  check(nudged, 0.05);
+  check(B, 0.05);
+  check(nudged, 0.05);
 }
 
 }  // namespace

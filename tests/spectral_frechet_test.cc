@@ -123,6 +123,23 @@ TEST(SpectralFrechetTest, KeptObservablesGiveTheSameDoubles) {
       EXPECT_TRUE(a == b) << "s = " << s;
     }
   }
+  // Loading the same B again (the next experiment of a shared A) keeps the
+  // decomposition but not what an observable kept: that experiment's
+  // observable 0 may read other states.
+  const Eigen::VectorXd other = random_vector(n, rng);
+  const Eigen::VectorXd z = random_vector(n, rng);
+  SpectralFrechet afresh(n);
+  ASSERT_TRUE(afresh.load(cases[0].B));
+  ASSERT_TRUE(spectral.load(cases[0].B));
+  spectral.set_sample(0.7, z);
+  Eigen::MatrixXd G(n, n), expected(n, n);
+  spectral.derivative(w, G, nullptr, nullptr, 0);
+  ASSERT_TRUE(spectral.load(cases[0].B));
+  spectral.set_sample(0.7, z);
+  spectral.derivative(other, G, nullptr, nullptr, 0);
+  afresh.set_sample(0.7, z);
+  afresh.derivative(other, expected, nullptr, nullptr);
+  EXPECT_TRUE(G == expected);
 }
 
 TEST(SpectralFrechetTest, MatchesCentralDifferences) {

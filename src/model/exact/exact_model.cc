@@ -54,7 +54,8 @@ ExactModel::Workspace::Workspace(int m)
       adjoint_sum(m),
       state(m),
       slope(m),
-      spectral(m) {}
+      spectral(m),
+      exponentials(m) {}
 
 ExactModel::Part::Part(const FitProblem& problem, int experiment)
     : system(problem, experiment),
@@ -256,9 +257,10 @@ void ExactModel::state_at(Part& p, Workspace& ws, int e, double s,
         p.intervals.propagator(slot, p.system, ws.expm).topRows(n_) * z;
     return;
   }
-  ws.scaled = s * p.system_at(e).matrix();
-  ws.expm.compute(ws.scaled, ws.propagator);
-  out.noalias() = ws.propagator.topRows(n_) * z;
+  out.noalias() =
+      ws.exponentials.exponential(p.system_at(e).matrix(), s, ws.expm)
+          .topRows(n_) *
+      z;
 }
 
 void ExactModel::evaluate(std::span<const double> theta, Evaluation& out) {

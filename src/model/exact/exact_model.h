@@ -86,6 +86,7 @@
 #include "core/table.h"
 #include "model/exact/augmented_system.h"
 #include "model/exact/dose_schedule.h"
+#include "model/exact/exponential_memo.h"
 #include "model/exact/interval_cache.h"
 #include "model/exact/matrix_exponential.h"
 #include "model/exact/periodic_steady_state.h"
@@ -136,6 +137,9 @@ class ExactModel : public Model {
     // (spectral_on); the Padé form otherwise.
     SpectralFrechet spectral;
     bool spectral_on = false;
+    // exp(s·B) of the sample times of evaluate(), shared by the
+    // experiments of this size whose B is the same.
+    ExponentialMemo exponentials;
   };
   // The number of parameters of B from which the sample rows of the
   // Jacobian come from the eigendecomposition (spectral_frechet.h): one

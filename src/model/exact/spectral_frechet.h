@@ -42,7 +42,8 @@ class SpectralFrechet {
 
   // Decomposes B (m×m). False where B has a non-finite entry, the
   // eigenvalue iteration fails or V is too ill-conditioned; the other
-  // calls then must not be made until a load() succeeds.
+  // calls then must not be made until a load() succeeds. A B equal bit for
+  // bit to the last one keeps its decomposition (and its answer).
   bool load(const Eigen::Ref<const Eigen::MatrixXd>& B);
   // The 1-norm condition of V of the last successful load().
   double condition() const { return condition_; }
@@ -69,6 +70,10 @@ class SpectralFrechet {
   // row carries real parts), 2 for the second (imaginary parts).
   Eigen::VectorXi kind_;
   double condition_ = 0.0;
+  // The B of the last load() and its answer.
+  Eigen::MatrixXd loaded_;
+  bool accepted_ = false;
+  bool decompose(const Eigen::MatrixXd& B);
   // Of the sample: e^{s·λ}, ỹ, Φ, R packed to real rows, and scratch.
   Eigen::VectorXcd growth_, ytilde_, ctilde_, work_;
   Eigen::MatrixXcd phi_, scaled_, R_;
