@@ -11,6 +11,7 @@ namespace identify {
 namespace {
 
 constexpr std::size_t kBudgetDoubles = std::size_t{1} << 17;
+constexpr std::size_t kMostLengths = 64;
 
 bool same_bits(const Eigen::Ref<const Eigen::MatrixXd>& a,
                const Eigen::MatrixXd& b) {
@@ -27,18 +28,22 @@ bool same_bits(const Eigen::Ref<const Eigen::MatrixXd>& a,
 }  // namespace
 
 ExponentialMemo::ExponentialMemo(int m)
-    : capacity_(std::max<std::size_t>(
-          1, kBudgetDoubles /
-                 std::max<std::size_t>(1, static_cast<std::size_t>(m) * m))),
+    : capacity_(std::clamp<std::size_t>(
+          kBudgetDoubles /
+              std::max<std::size_t>(1, static_cast<std::size_t>(m) * m),
+          1, kMostLengths)),
+      B_(m, m),
+      exponentials_(capacity_, Eigen::MatrixXd(m, m)),
       scaled_(m, m) {
-  capacity_ = std::min<std::size_t>(capacity_, 64);
+  lengths_.reserve(capacity_);
 }
 
 const Eigen::MatrixXd& ExponentialMemo::exponential(
     const Eigen::Ref<const Eigen::MatrixXd>& B, double s,
     MatrixExponential& expm) {
-  if (!same_bits(B, B_)) {
+  if (!holds_ || !same_bits(B, B_)) {
     B_ = B;
+    holds_ = true;
     lengths_.clear();
     next_ = 0;
   }
@@ -48,7 +53,6 @@ const Eigen::MatrixXd& ExponentialMemo::exponential(
   std::size_t slot = lengths_.size();
   if (slot < capacity_) {
     lengths_.push_back(s);
-    if (exponentials_.size() < lengths_.size()) exponentials_.emplace_back();
   } else {
     slot = next_;
     next_ = (next_ + 1) % capacity_;

@@ -16,8 +16,9 @@ namespace identify {
 
 class ExponentialMemo {
  public:
-  // Up to a budget of 2^17 doubles of exponentials of m×m matrices, and
-  // never fewer than one.
+  // Room for up to 64 exponentials of m×m matrices within a budget of 2^17
+  // doubles, and never fewer than one, allocated here: the calls allocate
+  // nothing.
   explicit ExponentialMemo(int m);
 
   // exp(s·B) by `expm`, or the one computed for the same B (bit for bit)
@@ -27,7 +28,8 @@ class ExponentialMemo {
 
  private:
   std::size_t capacity_;
-  Eigen::MatrixXd B_;  // the B the entries belong to
+  Eigen::MatrixXd B_;  // the B the entries belong to, once holds_
+  bool holds_ = false;
   std::vector<double> lengths_;
   std::vector<Eigen::MatrixXd> exponentials_;
   std::size_t next_ = 0;  // the entry to replace when all are in use
