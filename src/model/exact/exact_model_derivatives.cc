@@ -261,6 +261,10 @@ void ExactModel::jacobian_segment(Part& p, Workspace& ws, int e, int begin,
 void ExactModel::jacobian_part(Part& p, Workspace& ws,
                                std::vector<double>& scratch,
                                const Evaluation& at, Table& J) {
+  // The part's own rows, zeroed by the thread that fills them.
+  std::fill_n(J[p.first_measurement],
+              static_cast<std::size_t>(p.schedule.measurements()) * parameters_,
+              0.0);
   if (!prepare(p, at.theta, true, scratch)) {
     for (int q = 0; q < p.schedule.measurements(); ++q) {
       std::fill_n(J[p.first_measurement + q], parameters_, kNaN);
@@ -304,7 +308,6 @@ std::size_t ExactModel::threaded_split() const {
 
 void ExactModel::jacobian(const Evaluation& at, Table& J) {
   J.reshape(measurements_, parameters_);
-  J.fill(0.0);
   const std::size_t split = threaded_split();
   std::thread helper;
   if (split < parts_.size()) {
