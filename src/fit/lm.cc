@@ -204,6 +204,16 @@ bool from_objective(const Objective& objective, int m, std::size_t q) {
          normal_equations(q, objective.residual_count());
 }
 
+// The fit's source of normal equations for a round over `free`, where
+// from_objective() holds for it; null otherwise.
+ObjectiveNormal* round_source(std::optional<ObjectiveNormal>& normal,
+                              const Objective& objective,
+                              const std::vector<int>& free) {
+  return normal && from_objective(objective, objective.size(), free.size())
+             ? &*normal
+             : nullptr;
+}
+
 ceres::Solver::Options solver_options(LmCallback& callback, bool sigma_rows) {
   ceres::Solver::Options options;
   options.minimizer_type = ceres::TRUST_REGION;
@@ -380,11 +390,8 @@ Polished polish_unheld(ScaledUnknowns& unknowns, Monitor& monitor,
   for (int j = 0; j < unknowns.size(); ++j) {
     if (!held[j]) round.free.push_back(j);
   }
-  const bool from_normal =
-      normal &&
-      from_objective(unknowns.objective(), unknowns.size(), round.free.size());
-  Polished polished =
-      polish_round(unknowns, round, from_normal ? &*normal : nullptr);
+  Polished polished = polish_round(
+      unknowns, round, round_source(normal, unknowns.objective(), round.free));
   if (unknowns.objective().stop_requested()) {
     monitor.stop(Termination::kInterrupted);
   }
@@ -426,10 +433,6 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
   if (from_objective(objective, m, static_cast<std::size_t>(m))) {
     normal.emplace(unknowns, y, round.free);
   }
-  const auto source = [&]() -> ObjectiveNormal* {
-    return normal && from_objective(objective, m, round.free.size()) ? &*normal
-                                                                     : nullptr;
-  };
   LmNoiseWatch watch(unknowns, normal ? &*normal : nullptr);
   const auto one_round = [&] {
     if (monitor.stopped()) return false;
@@ -445,7 +448,8 @@ Summary fit_lm(Objective& objective, Monitor& monitor,
     }
     ceres::Solver::Summary summary;
     const LmTrouble trouble =
-        solve_round(unknowns, monitor, round, watch, source(), summary);
+        solve_round(unknowns, monitor, round, watch,
+                    round_source(normal, objective, round.free), summary);
     if (objective.stop_requested()) monitor.stop(Termination::kInterrupted);
     if (monitor.stopped()) return false;
     if (watch.fired()) {
